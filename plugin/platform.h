@@ -1,0 +1,80 @@
+// The seam between the portable plug-in logic and the platform it runs on.
+//
+// Everything the plug-in does to the outside world goes through this one
+// interface: the viewer window's texts, the private messages, the host's
+// callbacks, the recording file, the settings file and the local clock.
+// The DLL implements it with Win32 calls (plugin/win32/win32_platform.cpp);
+// the native tests, fuzzers and command-line tools use in-memory versions.
+//
+// Threading rule: SetControlText and SetWindowTitle may block on the window's
+// thread (Win32 sends WM_SETTEXT across threads), so the core never calls them
+// while it holds PluginState::lock. PostToWindow and PostToOwner never block.
+#ifndef KESTRIN_PLUGIN_PLATFORM_H
+#define KESTRIN_PLUGIN_PLATFORM_H
+
+#include <cstdint>
+
+// An open file, or kInvalidFileHandle (the Win32 invalid-handle value).
+typedef std::intptr_t FileHandle;
+const FileHandle kInvalidFileHandle = -1;
+
+struct LocalTime {
+    int32_t year;   // four digits
+    int32_t month;  // 1-12
+    int32_t day;    // 1-31
+    int32_t hour;   // 0-23
+    int32_t minute;
+    int32_t second;
+};
+
+class Platform {
+public:
+    // --- Viewer window -----------------------------------------------------
+    // True once the dialog exists; every window call below is a no-op while
+    // it does not.
+    virtual bool HasWindow() = 0;
+    // SetDlgItemTextA on the dialog.
+    virtual void SetControlText(int32_t controlId, const char* text) = 0;
+    // SetWindowTextA on the dialog.
+    virtual void SetWindowTitle(const char* text) = 0;
+    // PostMessageA(dialog, message, 0, 0).
+    virtual void PostToWindow(uint32_t message) = 0;
+    // PostMessageA(owner of the dialog, message, wParam, 0).
+    virtual void PostToOwner(uint32_t message, uint32_t wParam) = 0;
+    // Left and top of the dialog's window rectangle in screen pixels.
+    virtual bool GetWindowPosition(int32_t* left, int32_t* top) = 0;
+    // Message box without owner, error icon.
+    virtual void ShowError(const char* text, const char* caption) = 0;
+
+    // --- Host callbacks (IDTVHost slots 1 and 6) ---------------------------
+    virtual void TuneChannel(int32_t channel) = 0;
+    virtual void PluginClosed() = 0;
+
+    // --- Recording file ----------------------------------------------------
+    // Creates or truncates the file for writing, shared for reading only.
+    virtual FileHandle CreateRecordingFile(const char* path) = 0;
+    // One synchronous write; true when the call succeeded.
+    virtual bool WriteFile(FileHandle file, const uint8_t* data, uint32_t size) = 0;
+    virtual void CloseFile(FileHandle file) = 0;
+
+    // --- Settings file (Win32 profile functions) ----------------------------
+    virtual int32_t ReadSettingInt(const char* section, const char* key,
+                                   int32_t defaultValue, const char* path) = 0;
+    // Copies at most size - 1 characters and a terminator; returns the length.
+    virtual uint32_t ReadSettingString(const char* section, const char* key,
+                                       const char* defaultValue, char* out,
+                                       uint32_t size, const char* path) = 0;
+    virtual void WriteSettingString(const char* section, const char* key,
+                                    const char* value, const char* path) = 0;
+
+    // --- Process and clock -------------------------------------------------
+    // GetModuleFileNameA(NULL, ...): the host executable's full path, always
+    // NUL-terminated within size; returns the length written.
+    virtual uint32_t GetHostExecutablePath(char* out, uint32_t size) = 0;
+    virtual LocalTime GetLocalTime() = 0;
+
+protected:
+    ~Platform() {}
+};
+
+#endif

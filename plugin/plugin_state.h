@@ -1,0 +1,137 @@
+// PluginState: all data of the one plug-in object, in one flat record.
+//
+// Allocated once by GetIface2 and never resized; nothing is allocated after
+// construction. The packet path (OnStreamData, on a host thread) and the
+// window thread share parts of it; `lock` guards every shared field (see the
+// comment on it).
+#ifndef KESTRIN_PLUGIN_PLUGIN_STATE_H
+#define KESTRIN_PLUGIN_PLUGIN_STATE_H
+
+#include <cstdint>
+#include <mutex>
+
+#include "plugin/platform.h"
+
+const int32_t kPacketSize = 188;
+const int32_t kSectionBufferSize = 5000;
+// section_length is 12 bits: a whole section is at most 4095 + 3 bytes.
+const int32_t kMaxSectionSize = 4098;
+const int32_t kEsPidCapacity = 17;
+const int32_t kEventTextSize = 704;
+const int32_t kServiceNameSize = 32;
+const int32_t kChannelButtonCount = 12;
+const int32_t kPathSize = 260;
+const uint32_t kMinimumSdkVersion = 0x10400;
+
+// Reassembly state of one kind of section.
+struct SectionAssembler {
+    uint8_t buffer[kSectionBufferSize];
+    int32_t bytesCollected;
+    uint8_t inProgress;       // 1 while a section is being collected
+    uint8_t expectedCounter;  // continuity_counter of the last packet taken
+};
+
+// A complete section handed from the packet path to the window thread.
+// The packet path copies each completed section here (under the lock) before
+// it posts the message, so a handler always reads one whole section exactly
+// as it completed, even if the assembler has already started the next one.
+struct SectionMailbox {
+    uint8_t data[kMaxSectionSize];
+    int32_t length;  // section_length + 3, or 0 when nothing was handed over
+};
+
+struct EsPidEntry {
+    uint16_t pid;
+    int32_t streamType;  // stream_type from the PMT; 0 for the PCR entry
+};
+
+// PCR PID and elementary-stream PIDs of the one-segment PMT.
+struct EsPidTable {
+    EsPidEntry entries[kEsPidCapacity];
+    int32_t count;  // 0 = no programme map known
+};
+
+struct PluginState {
+    Platform* platform;
+
+    // Guards every field shared between the packet path, the window thread
+    // and the thread that reports channel changes: the assemblers, the
+    // mailboxes, EsPidTable, the PMT key and program number, the clock, the
+    // view selector, the event texts and keys, the SDT key, the service
+    // name, and the recording flag and file. OnStreamData takes it once per
+    // buffer, never per packet. Never held across SetControlText or
+    // SetWindowTitle (see platform.h).
+    std::mutex lock;
+
+    // --- Plug-in object and host --------------------------------------------
+    bool hasWindow;         // the dialog exists
+    void* host;             // IDTVHost*, opaque to the core
+    int32_t active;         // 0 after the user closed the window
+    int32_t currentChannel; // -1 until the host reports one
+    int32_t currentService; // service_id last reported
+
+    // --- Settings ------------------------------------------------------------
+    char settingsPath[kPathSize];
+    int32_t templateChoice;                    // "Font" as read
+    int32_t channelTable[kChannelButtonCount]; // "CH1".."CH12"
+
+    // --- Viewer window (module-level in the host's view: one object per
+    // loaded library) ----------------------------------------------------------
+    int32_t windowLeft;
+    int32_t windowTop;
+    bool windowInitialised;  // set by WM_INITDIALOG; moves before it are not saved
+
+    // --- Section assembly ----------------------------------------------------
+    SectionAssembler presentAssembler;
+    SectionAssembler followingAssembler;
+    SectionAssembler sdtAssembler;
+    SectionAssembler pmtAssembler;
+    SectionMailbox presentMailbox;
+    SectionMailbox followingMailbox;
+    SectionMailbox sdtMailbox;
+
+    // --- Programme map -------------------------------------------------------
+    EsPidTable esPidTable;
+    uint16_t programNumber;
+    uint32_t pmtKey;
+
+    // --- Broadcast clock -----------------------------------------------------
+    int32_t clockHour;
+    int32_t clockMinute;
+    int32_t clockSecond;
+    int32_t tickCount;  // -100 until the first TOT
+
+    // --- Event information ---------------------------------------------------
+    int32_t viewSelector;  // 0 present view, 1 following view
+    char presentText[kEventTextSize];
+    char followingText[kEventTextSize];
+    uint32_t lastPresentKey;
+    uint32_t lastFollowingKey;
+    int32_t eventYear;
+    int32_t eventMonth;
+    int32_t eventDay;
+    int32_t presentEndHour;
+    int32_t presentEndMinute;
+    int32_t presentEndSecond;
+    int32_t followingStartHour;
+    int32_t followingStartMinute;
+    int32_t followingStartSecond;
+    int32_t followingDurationHours;
+    int32_t followingDurationMinutes;
+
+    // --- Service name --------------------------------------------------------
+    char serviceName[kServiceNameSize];
+    uint32_t lastSdtKey;
+
+    // --- Recorder ------------------------------------------------------------
+    int32_t recordingFlag;
+    FileHandle recordingFile;
+    // Set on the packet path when a failed write stopped the recording; the
+    // button label is changed after the lock is released.
+    bool recordLabelPending;
+};
+
+// Puts every field to its value after construction.
+void InitPluginState(PluginState& state, Platform* platform);
+
+#endif

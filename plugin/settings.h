@@ -1,0 +1,31 @@
+// The settings file "Kestrin.ini" beside the host's executable.
+#ifndef KESTRIN_PLUGIN_SETTINGS_H
+#define KESTRIN_PLUGIN_SETTINGS_H
+
+#include <cstdint>
+
+struct PluginState;
+
+// Steps before the window is created: settings path, "Left"/"Top" with their
+// clamps, "Font". Returns the dialog template id to create (101, 102, 103).
+int32_t LoadSettingsBeforeWindow(PluginState& state);
+
+// Step after the window is created: "CH1".."CH12" into the channel table,
+// then the buttons outside 13..62 get the blank label " ".
+void LoadChannelTable(PluginState& state);
+
+// Template id for a "Font" value: 1 -> 101, 2 -> 103, anything else -> 102.
+int32_t TemplateForChoice(int32_t choice);
+
+// Keeps the window's left/top and writes "Left" and "Top".
+void SaveWindowPosition(PluginState& state);
+
+// Writes "Font" with the template choice as read.
+void SaveTemplateChoice(PluginState& state);
+
+// "Directory" (default "C:\", 260 bytes) and "Filename" (default empty,
+// 100 bytes) from section "1Seg".
+void ReadRecordingSettings(PluginState& state, char* directory, uint32_t directorySize,
+                           char* fileName, uint32_t fileNameSize);
+
+#endif

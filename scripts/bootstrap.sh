@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what building and testing Kestrin needs on a Debian 12 machine.
+# Idempotent: every step checks first and does nothing when the tool is there.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  rm -f /var/lib/apt/periodic/kestrin-updated
+fi
+
+pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev
+      mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+      wine wine32:i386 xvfb xauth fonts-ipafont-gothic fonts-ipafont-mincho
+      googletest libgtest-dev libgmock-dev libbenchmark-dev
+      libaribb24-dev libdvbpsi-dev ffmpeg pkg-config imagemagick locales)
+for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
+
+if [ ${#need[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+# The Wine tests run with LANG=ja_JP.UTF-8 so that the ANSI code page is 932.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+  if ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  fi
+  $SUDO locale-gen >/dev/null
+fi

@@ -1,0 +1,165 @@
+#include "tests/support/fake_platform.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "ui/viewer.h"
+
+FakePlatform::FakePlatform() {}
+
+bool FakePlatform::HasWindow() { return window; }
+
+void FakePlatform::SetControlText(int32_t controlId, const char* text) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (!window) return;
+    controlTexts[controlId] = text;
+    controlHistory.emplace_back(controlId, text);
+}
+
+void FakePlatform::SetWindowTitle(const char* text) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (!window) return;
+    windowTitle = text;
+    titleHistory.push_back(text);
+}
+
+void FakePlatform::PostToWindow(uint32_t message) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (!window) return;
+    windowQueue.push_back(message);
+    windowPosted.push_back(message);
+}
+
+void FakePlatform::PostToOwner(uint32_t message, uint32_t wParam) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (!window) return;
+    ownerPosted.emplace_back(message, wParam);
+}
+
+bool FakePlatform::GetWindowPosition(int32_t* left, int32_t* top) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (!window) return false;
+    *left = windowLeft;
+    *top = windowTop;
+    return true;
+}
+
+void FakePlatform::ShowError(const char* text, const char* caption) {
+    std::lock_guard<std::mutex> g(mutex);
+    errors.emplace_back(text, caption);
+}
+
+void FakePlatform::TuneChannel(int32_t channel) {
+    std::lock_guard<std::mutex> g(mutex);
+    tuned.push_back(channel);
+}
+
+void FakePlatform::PluginClosed() {
+    std::lock_guard<std::mutex> g(mutex);
+    ++closedCalls;
+}
+
+FileHandle FakePlatform::CreateRecordingFile(const char* path) {
+    std::lock_guard<std::mutex> g(mutex);
+    createdPaths.push_back(path);
+    if (failAllCreates || failCreate.count(path)) return kInvalidFileHandle;
+    FileHandle h = nextHandle_++;
+    files[path].clear();  // CREATE_ALWAYS truncates
+    openFiles[h] = path;
+    return h;
+}
+
+bool FakePlatform::WriteFile(FileHandle file, const uint8_t* data, uint32_t size) {
+    std::lock_guard<std::mutex> g(mutex);
+    ++writeCalls;
+    auto it = openFiles.find(file);
+    if (it == openFiles.end()) {
+        ++writesToClosedFile;
+        return false;
+    }
+    if ((failWriteAt != 0 && writeCalls == failWriteAt) ||
+        (failWritesFrom && failWriteAt != 0 && writeCalls >= failWriteAt)) {
+        return false;
+    }
+    std::vector<uint8_t>& f = files[it->second];
+    f.insert(f.end(), data, data + size);
+    return true;
+}
+
+void FakePlatform::CloseFile(FileHandle file) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (openFiles.erase(file) == 0) ++closeOfClosedFile;
+}
+
+static std::string SettingKey(const char* section, const char* key) {
+    return std::string(section) + "/" + key;
+}
+
+int32_t FakePlatform::ReadSettingInt(const char* section, const char* key, int32_t defaultValue,
+                                     const char*) {
+    std::lock_guard<std::mutex> g(mutex);
+    auto it = settings.find(SettingKey(section, key));
+    if (it == settings.end()) return defaultValue;
+    // Like GetPrivateProfileIntA: leading decimal digits, optional sign.
+    return static_cast<int32_t>(std::strtol(it->second.c_str(), nullptr, 10));
+}
+
+uint32_t FakePlatform::ReadSettingString(const char* section, const char* key,
+                                         const char* defaultValue, char* out, uint32_t size,
+                                         const char*) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (size == 0) return 0;
+    auto it = settings.find(SettingKey(section, key));
+    const std::string value = it == settings.end() ? std::string(defaultValue) : it->second;
+    uint32_t n = static_cast<uint32_t>(value.size());
+    if (n > size - 1) n = size - 1;
+    std::memcpy(out, value.data(), n);
+    out[n] = '\0';
+    return n;
+}
+
+void FakePlatform::WriteSettingString(const char* section, const char* key, const char* value,
+                                      const char*) {
+    std::lock_guard<std::mutex> g(mutex);
+    settings[SettingKey(section, key)] = value;
+    settingWrites.emplace_back(SettingKey(section, key), value);
+}
+
+uint32_t FakePlatform::GetHostExecutablePath(char* out, uint32_t size) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (size == 0) return 0;
+    uint32_t n = static_cast<uint32_t>(executablePath.size());
+    if (n > size - 1) n = size - 1;  // GetModuleFileNameA truncates
+    std::memcpy(out, executablePath.data(), n);
+    out[n] = '\0';
+    return n;
+}
+
+LocalTime FakePlatform::GetLocalTime() {
+    std::lock_guard<std::mutex> g(mutex);
+    return localTime;
+}
+
+std::string FakePlatform::Text(int32_t controlId) {
+    std::lock_guard<std::mutex> g(mutex);
+    auto it = controlTexts.find(controlId);
+    return it == controlTexts.end() ? std::string() : it->second;
+}
+
+bool FakePlatform::PopMessage(uint32_t& message) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (windowQueue.empty()) return false;
+    message = windowQueue.front();
+    windowQueue.pop_front();
+    return true;
+}
+
+int FakePlatform::Pump(PluginState& state) {
+    int n = 0;
+    uint32_t message;
+    while (PopMessage(message)) {
+        ViewerPrivateMessage(state, message);
+        ++n;
+    }
+    return n;
+}

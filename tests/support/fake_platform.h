@@ -1,0 +1,95 @@
+// An in-memory Platform that records every call, for native tests, fuzzers
+// and tools. Thread-safe: the packet path and the "window thread" of a test
+// may call it at the same time.
+#ifndef KESTRIN_TESTS_SUPPORT_FAKE_PLATFORM_H
+#define KESTRIN_TESTS_SUPPORT_FAKE_PLATFORM_H
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "plugin/platform.h"
+
+struct PluginState;
+
+class FakePlatform : public Platform {
+public:
+    FakePlatform();
+    virtual ~FakePlatform() {}
+
+    // --- Platform ----------------------------------------------------------
+    bool HasWindow() override;
+    void SetControlText(int32_t controlId, const char* text) override;
+    void SetWindowTitle(const char* text) override;
+    void PostToWindow(uint32_t message) override;
+    void PostToOwner(uint32_t message, uint32_t wParam) override;
+    bool GetWindowPosition(int32_t* left, int32_t* top) override;
+    void ShowError(const char* text, const char* caption) override;
+    void TuneChannel(int32_t channel) override;
+    void PluginClosed() override;
+    FileHandle CreateRecordingFile(const char* path) override;
+    bool WriteFile(FileHandle file, const uint8_t* data, uint32_t size) override;
+    void CloseFile(FileHandle file) override;
+    int32_t ReadSettingInt(const char* section, const char* key, int32_t defaultValue,
+                           const char* path) override;
+    uint32_t ReadSettingString(const char* section, const char* key, const char* defaultValue,
+                               char* out, uint32_t size, const char* path) override;
+    void WriteSettingString(const char* section, const char* key, const char* value,
+                            const char* path) override;
+    uint32_t GetHostExecutablePath(char* out, uint32_t size) override;
+    LocalTime GetLocalTime() override;
+
+    // --- Test controls (call before the code under test runs) ---------------
+    bool window = true;                          // HasWindow()
+    int32_t windowLeft = 0, windowTop = 0;       // GetWindowPosition()
+    std::string executablePath = "C:\\Host\\host.exe";
+    LocalTime localTime = {2026, 12, 8, 22, 15, 0};
+    // Settings as "SECTION/Key" -> value; a missing key reads the default.
+    std::map<std::string, std::string> settings;
+    // Paths whose creation fails (exact match), or every creation.
+    std::set<std::string> failCreate;
+    bool failAllCreates = false;
+    // The n-th WriteFile call (1-based, counted over the fake's life) fails;
+    // 0 = none. failWritesFrom makes that call and all later ones fail.
+    int failWriteAt = 0;
+    bool failWritesFrom = false;
+
+    // --- What happened (read after; lock `mutex` if threads still run) ------
+    std::mutex mutex;
+    std::map<int32_t, std::string> controlTexts;            // last text per control
+    std::vector<std::pair<int32_t, std::string>> controlHistory;
+    std::string windowTitle;
+    std::vector<std::string> titleHistory;
+    std::deque<uint32_t> windowQueue;                      // posted, not yet handled
+    std::vector<uint32_t> windowPosted;                    // every message posted
+    std::vector<std::pair<uint32_t, uint32_t>> ownerPosted;  // message, wParam
+    std::vector<std::pair<std::string, std::string>> errors; // text, caption
+    std::vector<int32_t> tuned;
+    int closedCalls = 0;
+    std::map<std::string, std::vector<uint8_t>> files;     // path -> content
+    std::vector<std::string> createdPaths;                 // every creation attempt
+    std::map<FileHandle, std::string> openFiles;
+    int writeCalls = 0;
+    int writesToClosedFile = 0;   // a write through a handle that is not open
+    int closeOfClosedFile = 0;
+    std::vector<std::pair<std::string, std::string>> settingWrites;  // "SECTION/Key", value
+
+    // Text of a control, "" when never set.
+    std::string Text(int32_t controlId);
+    // Handles every posted message as the dialog procedure would, until the
+    // queue is empty. Returns the number handled.
+    int Pump(PluginState& state);
+    // Takes one posted message, if any.
+    bool PopMessage(uint32_t& message);
+
+private:
+    FileHandle nextHandle_ = 100;
+};
+
+#endif

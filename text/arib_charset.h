@@ -1,0 +1,28 @@
+// Mapping of one character of an ARIB graphic set to Shift_JIS (code page 932).
+#ifndef KESTRIN_TEXT_ARIB_CHARSET_H
+#define KESTRIN_TEXT_ARIB_CHARSET_H
+
+#include <cstdint>
+
+// Final bytes of the graphic sets the decoder accepts.
+const uint8_t kSetHiragana = 0x30;
+const uint8_t kSetKatakana = 0x31;
+const uint8_t kSetAlphanumeric = 0x4A;
+const uint8_t kSetKanji = 0x39;              // JIS compatible Kanji Plane 1
+const uint8_t kSetKanjiPlane2 = 0x3A;        // consumed, yields nothing
+const uint8_t kSetAdditionalSymbols = 0x3B;
+
+// Character size controls.
+const uint8_t kMiddleSize = 0x89;  // MSZ
+const uint8_t kNormalSize = 0x8A;  // NSZ
+
+// Each returns the number of bytes (0, 1 or 2) stored in out.
+int32_t MapOneByteCharacter(uint8_t set, uint8_t code, uint8_t characterSize, uint8_t out[2]);
+int32_t MapTwoByteCharacter(uint8_t set, uint8_t first, uint8_t second, uint8_t characterSize,
+                            uint8_t out[2]);
+
+// JIS X 0208 row/cell code (row in the high byte) to Shift_JIS (lead byte in
+// the high byte); 0 when the code is not a JIS X 0208 code.
+uint16_t JisToShiftJis(uint16_t code);
+
+#endif
