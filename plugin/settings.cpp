@@ -1,10 +1,142 @@
 #include "plugin/settings.h"
 
-#include "plugin/plugin_state.h"
+#include <cstdio>
+#include <cstring>
 
-int32_t LoadSettingsBeforeWindow(PluginState&) { return 102; }
-void LoadChannelTable(PluginState&) {}
-int32_t TemplateForChoice(int32_t) { return 102; }
-void SaveWindowPosition(PluginState&) {}
-void SaveTemplateChoice(PluginState&) {}
-void ReadRecordingSettings(PluginState&, char* d, uint32_t, char* f, uint32_t) { d[0] = f[0] = '\0'; }
+#include "plugin/plugin_core.h"
+#include "plugin/plugin_state.h"
+#include "ui/resource.h"
+
+namespace {
+
+const char kPositionSection[] = "POSITION";
+const char kServiceSection[] = "SERVICE";
+const char kRecordingSection[] = "1Seg";
+const char kDefaultDirectory[] = "C:\\";
+
+const int32_t kMaxLeft = 4000;
+const int32_t kMaxTop = 3000;
+const int32_t kLowestChannel = 13;
+const int32_t kHighestChannel = 62;
+
+// Room for "-2147483648" and the terminator.
+const int32_t kNumberTextSize = 12;
+
+// Every read goes through here: with no settings path (never built, or the
+// executable's directory too long for one) the defaults apply and no file is
+// touched.
+int32_t ReadInt(PluginState& s, const char* section, const char* key, int32_t defaultValue) {
+    if (s.settingsPath[0] == '\0') return defaultValue;
+    return s.platform->ReadSettingInt(section, key, defaultValue, s.settingsPath);
+}
+
+void ReadString(PluginState& s, const char* section, const char* key, const char* defaultValue,
+                char* out, uint32_t size) {
+    if (size == 0) return;
+    if (s.settingsPath[0] == '\0') {
+        std::snprintf(out, size, "%s", defaultValue);
+    } else {
+        s.platform->ReadSettingString(section, key, defaultValue, out, size, s.settingsPath);
+    }
+    out[size - 1] = '\0';
+}
+
+void WriteInt(PluginState& s, const char* section, const char* key, int32_t value) {
+    if (s.settingsPath[0] == '\0') return;
+    char text[kNumberTextSize];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+    s.platform->WriteSettingString(section, key, text, s.settingsPath);
+}
+
+// The settings file sits beside the host executable: its directory up to and
+// including the last backslash, then "Kestrin.ini". Without a backslash the
+// name is appended to the whole path. The path is left empty (no settings
+// are read or written) when the executable's path may have been cut short by
+// the 260-byte buffer, or when the settings path would not fit in one.
+void BuildSettingsPath(PluginState& s) {
+    s.settingsPath[0] = '\0';
+
+    // Zero-filled, so the backward scan below never meets a stale byte past
+    // the terminator.
+    char exe[kPathSize];
+    std::memset(exe, 0, sizeof exe);
+    const uint32_t length = s.platform->GetHostExecutablePath(exe, kPathSize);
+    exe[kPathSize - 1] = '\0';
+    // A full buffer means GetModuleFileNameA may have truncated the path: a
+    // cut at its last backslash would name some other directory.
+    if (length >= static_cast<uint32_t>(kPathSize - 1) || exe[0] == '\0') return;
+
+    // Index 0 is not examined: a lone leading backslash keeps the path whole.
+    // exe[kPathSize - 1] is always the terminator, so the cut stays inside.
+    for (int32_t i = kPathSize - 1; i >= 1; --i) {
+        if (exe[i] == '\\') {
+            exe[i + 1] = '\0';
+            break;
+        }
+    }
+
+    char path[kPathSize];
+    const int written = std::snprintf(path, sizeof path, "%sKestrin.ini", exe);
+    if (written < 0 || written >= kPathSize) return;
+    std::memcpy(s.settingsPath, path, static_cast<size_t>(written) + 1);
+}
+
+}  // namespace
+
+int32_t TemplateForChoice(int32_t choice) {
+    if (choice == 1) return IDD_VIEWER_HGP;
+    if (choice == 2) return IDD_VIEWER_DF;
+    return IDD_VIEWER_MS;
+}
+
+int32_t LoadSettingsBeforeWindow(PluginState& s) {
+    BuildSettingsPath(s);
+
+    int32_t left = ReadInt(s, kPositionSection, "Left", 0);
+    int32_t top = ReadInt(s, kPositionSection, "Top", 0);
+    // Only the upper bounds are corrected: a position far off a screen of the
+    // time is reset; negative positions (monitors left of the primary) stay.
+    if (left > kMaxLeft) left = 0;
+    if (top > kMaxTop) top = 0;
+    s.windowLeft = left;
+    s.windowTop = top;
+
+    s.templateChoice = ReadInt(s, kPositionSection, "Font", 0);
+    return TemplateForChoice(s.templateChoice);
+}
+
+void LoadChannelTable(PluginState& s) {
+    char key[8];
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        std::snprintf(key, sizeof key, "CH%d", static_cast<int>(i + 1));
+        s.channelTable[i] = ReadInt(s, kServiceSection, key, 0);
+    }
+    // A button that cannot tune shows a blank label; its number stays in the
+    // table (the host may still report that channel).
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        const int32_t channel = s.channelTable[i];
+        if (channel < kLowestChannel || channel > kHighestChannel) {
+            s.platform->SetControlText(kChannelButtonIds[i], " ");
+        }
+    }
+}
+
+void SaveWindowPosition(PluginState& s) {
+    int32_t left = 0;
+    int32_t top = 0;
+    if (!s.platform->GetWindowPosition(&left, &top)) return;
+    s.windowLeft = left;
+    s.windowTop = top;
+    WriteInt(s, kPositionSection, "Left", left);
+    WriteInt(s, kPositionSection, "Top", top);
+}
+
+void SaveTemplateChoice(PluginState& s) {
+    WriteInt(s, kPositionSection, "Font", s.templateChoice);
+}
+
+void ReadRecordingSettings(PluginState& s, char* directory, uint32_t directorySize, char* fileName,
+                           uint32_t fileNameSize) {
+    ReadString(s, kRecordingSection, "Directory", kDefaultDirectory, directory, directorySize);
+    ReadString(s, kRecordingSection, "Filename", "", fileName, fileNameSize);
+}
