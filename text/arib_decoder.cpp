@@ -85,8 +85,8 @@ void Designate(AribDecoderState& state, int32_t g, uint8_t finalByte) {
     if (IsAcceptedFinalByte(finalByte)) state.designation[g] = finalByte;
 }
 
-// One graphic byte b of `set`, as it arrived: through GL (0x21-0x7E, or any
-// byte after a single shift) or through GR (0xA1-0xFE).
+// One graphic byte b of `set`, as it arrived: through GL (0x21-0x7E) or
+// through GR (0xA1-0xFE).
 void DecodeGraphic(AribDecoderState& state, uint8_t set, uint8_t b, bool throughGr, Output& out) {
     uint8_t bytes[2] = {0, 0};
     if (IsTwoByteSet(set)) {
@@ -112,15 +112,14 @@ void DecodeGraphic(AribDecoderState& state, uint8_t set, uint8_t b, bool through
     Append(out, bytes, MapOneByteCharacter(set, code, state.characterSize, bytes));
 }
 
-// The byte after SS2 or SS3, taken through GL whatever its value. A byte
-// outside 0x21-0x7E is no character of a one-byte set: it is consumed and
-// yields nothing (in middle size the mapping would pass it on raw, which
-// could be a NUL, a control code or a lone Shift_JIS lead byte). For a
-// two-byte set it becomes the pending first byte as received, and the pair
-// it ends up in yields one whole character: the zero pair or the substitute
-// unless the completion through GR brings it back into 0x21-0x7E.
+// The byte after SS2 or SS3, taken through GL. Only 0x21-0x7E is a graphic
+// character there; any other byte is consumed as the shifted character but
+// yields nothing and changes nothing, the pending byte included. Passing it
+// on could put a NUL, a control code or a lone Shift_JIS lead byte into the
+// text (the alphanumeric set in middle size is plain pass-through), and
+// starting a kanji pair with it could only end in the zero pair.
 void DecodeSingleShift(AribDecoderState& state, uint8_t set, uint8_t b, Output& out) {
-    if (!IsTwoByteSet(set) && (b < 0x21 || b > 0x7E)) return;
+    if (b < 0x21 || b > 0x7E) return;
     DecodeGraphic(state, set, b, false, out);
 }
 
