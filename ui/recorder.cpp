@@ -107,13 +107,24 @@ void StartStopRecording(PluginState& s) {
 }
 
 void ApplyRecordLabel(PluginState& s) {
-    bool pending;
     bool recording;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        pending = s.recordLabelPending;
-        recording = s.recordingFlag == 1;
+        if (!s.recordLabelPending) return;
         s.recordLabelPending = false;
+        recording = s.recordingFlag == 1;
     }
-    if (pending) s.platform->SetControlText(IDC_ONESEG_RECORD, recording ? kRecordingLabel : kIdleLabel);
+    // The window thread (button) and the packet path (failed write) may both
+    // apply the label, each outside the lock. The label is a function of the
+    // flag alone, so after each change of the text the flag is read again: if
+    // it moved meanwhile, this text may have overtaken the other thread's
+    // newer one, and the label is set once more. The loop ends as soon as
+    // the flag holds still.
+    for (;;) {
+        s.platform->SetControlText(IDC_ONESEG_RECORD, recording ? kRecordingLabel : kIdleLabel);
+        std::lock_guard<std::mutex> guard(s.lock);
+        const bool now = s.recordingFlag == 1;
+        if (now == recording) return;
+        recording = now;
+    }
 }

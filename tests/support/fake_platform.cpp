@@ -96,8 +96,9 @@ static std::string SettingKey(const char* section, const char* key) {
 }
 
 int32_t FakePlatform::ReadSettingInt(const char* section, const char* key, int32_t defaultValue,
-                                     const char*) {
+                                     const char* path) {
     std::lock_guard<std::mutex> g(mutex);
+    settingsPathsUsed.push_back(path);
     auto it = settings.find(SettingKey(section, key));
     if (it == settings.end()) return defaultValue;
     // Like GetPrivateProfileIntA: leading decimal digits, optional sign.
@@ -106,8 +107,9 @@ int32_t FakePlatform::ReadSettingInt(const char* section, const char* key, int32
 
 uint32_t FakePlatform::ReadSettingString(const char* section, const char* key,
                                          const char* defaultValue, char* out, uint32_t size,
-                                         const char*) {
+                                         const char* path) {
     std::lock_guard<std::mutex> g(mutex);
+    settingsPathsUsed.push_back(path);
     if (size == 0) return 0;
     auto it = settings.find(SettingKey(section, key));
     const std::string value = it == settings.end() ? std::string(defaultValue) : it->second;
@@ -119,8 +121,9 @@ uint32_t FakePlatform::ReadSettingString(const char* section, const char* key,
 }
 
 void FakePlatform::WriteSettingString(const char* section, const char* key, const char* value,
-                                      const char*) {
+                                      const char* path) {
     std::lock_guard<std::mutex> g(mutex);
+    settingsPathsUsed.push_back(path);
     settings[SettingKey(section, key)] = value;
     settingWrites.emplace_back(SettingKey(section, key), value);
 }

@@ -79,6 +79,7 @@ public:
     int writesToClosedFile = 0;   // a write through a handle that is not open
     int closeOfClosedFile = 0;
     std::vector<std::pair<std::string, std::string>> settingWrites;  // "SECTION/Key", value
+    std::vector<std::string> settingsPathsUsed;  // path argument of every settings read and write
 
     // Text of a control, "" when never set.
     std::string Text(int32_t controlId);
