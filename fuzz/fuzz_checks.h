@@ -1,0 +1,204 @@
+// Invariants the fuzz targets check after every step, and the few helpers
+// they share. A broken invariant prints what broke and aborts, so that
+// libFuzzer keeps the input as a crash.
+#ifndef KESTRIN_FUZZ_FUZZ_CHECKS_H
+#define KESTRIN_FUZZ_FUZZ_CHECKS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "plugin/plugin_state.h"
+#include "tests/support/fake_platform.h"
+#include "ts/packet.h"
+#include "ts/programme_map.h"
+
+// Marks bytes that the code under test must not read (AddressSanitizer
+// reports any access); a no-op without AddressSanitizer.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRIN_FUZZ_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTRIN_FUZZ_ASAN 1
+#endif
+#ifdef KESTRIN_FUZZ_ASAN
+#include <sanitizer/asan_interface.h>
+#define POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define POISON(p, n) ((void)(p), (void)(n))
+#define UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+#define FUZZ_CHECK(cond, ...)                                                   \
+    do {                                                                        \
+        if (!(cond)) {                                                          \
+            std::fprintf(stderr, "invariant broken: %s (%s:%d): ", #cond,       \
+                         __FILE__, __LINE__);                                   \
+            std::fprintf(stderr, __VA_ARGS__);                                  \
+            std::fprintf(stderr, "\n");                                         \
+            std::abort();                                                       \
+        }                                                                       \
+    } while (0)
+
+// Shift_JIS (code page 932) as the Win32 controls read it: a lead byte
+// 0x81-0x9F or 0xE0-0xFC takes a trail byte. By default a text is bad only
+// when it ends in a lead byte whose trail byte is missing: the half of a
+// character that a cut at the buffer's end leaves behind, which the control
+// pairs with whatever follows. With KESTRIN_FUZZ_STRICT_SJIS set in the
+// environment every byte must also form a character of code page 932 (trail
+// 0x40-0x7E or 0x80-0xFC; no single 0x80, 0xA0 or 0xFD-0xFF), which shows
+// raw stream bytes that reached a text. Returns the offset of the first bad
+// byte, or -1.
+inline bool StrictShiftJis() {
+    static const bool strict = std::getenv("KESTRIN_FUZZ_STRICT_SJIS") != nullptr;
+    return strict;
+}
+
+inline int32_t FindBadShiftJis(const char* text, size_t length) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
+    const bool strict = StrictShiftJis();
+    size_t i = 0;
+    while (i < length) {
+        const uint8_t b = p[i];
+        if ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) {
+            if (i + 1 >= length) return static_cast<int32_t>(i);
+            const uint8_t t = p[i + 1];
+            if (strict && (t < 0x40 || t == 0x7F || t > 0xFC)) return static_cast<int32_t>(i);
+            i += 2;
+        } else if (strict && (b == 0x80 || b == 0xA0 || b >= 0xFD)) {
+            return static_cast<int32_t>(i);
+        } else {
+            i += 1;
+        }
+    }
+    return -1;
+}
+
+// Prints the bytes around a bad one, for the report of a broken invariant.
+inline void DumpAround(const char* text, size_t length, int32_t bad) {
+    const size_t from = bad > 16 ? static_cast<size_t>(bad) - 16 : 0;
+    const size_t to = static_cast<size_t>(bad) + 16 < length ? static_cast<size_t>(bad) + 16 : length;
+    std::fprintf(stderr, "bytes %zu..%zu:", from, to);
+    for (size_t i = from; i < to; ++i) {
+        std::fprintf(stderr, " %02X", static_cast<unsigned>(static_cast<uint8_t>(text[i])));
+    }
+    std::fprintf(stderr, "\n");
+}
+
+inline void CheckShiftJis(const char* text, size_t length, const char* what) {
+    const int32_t bad = FindBadShiftJis(text, length);
+    if (bad >= 0) DumpAround(text, length, bad);
+    FUZZ_CHECK(bad < 0, "%s: byte %d of %zu is not valid Shift_JIS", what, bad, length);
+}
+
+inline void CheckShiftJis(const std::string& text, const char* what) {
+    CheckShiftJis(text.c_str(), text.size(), what);
+}
+
+// A text field of the state must hold its terminator within the field, and
+// its text must be valid Shift_JIS.
+inline size_t CheckTerminated(const char* field, size_t size, const char* what) {
+    const void* nul = std::memchr(field, 0, size);
+    FUZZ_CHECK(nul != nullptr, "%s has no terminator within its %zu bytes", what, size);
+    return static_cast<size_t>(static_cast<const char*>(nul) - field);
+}
+
+inline void CheckTextField(const char* field, size_t size, const char* what) {
+    CheckShiftJis(field, CheckTerminated(field, size, what), what);
+}
+
+// Watches a FakePlatform and a PluginState between steps. Keeps how far it
+// has already looked into the histories and files so that a long run stays
+// linear.
+class InvariantChecker {
+public:
+    void Check(FakePlatform& platform, PluginState& state) {
+        // The lock is free again whenever a call into the core has returned.
+        FUZZ_CHECK(state.lock.try_lock(), "PluginState::lock still held after a call returned");
+        state.lock.unlock();
+
+        CheckTextField(state.presentText, sizeof state.presentText, "presentText");
+        CheckTextField(state.followingText, sizeof state.followingText, "followingText");
+        CheckTextField(state.serviceName, sizeof state.serviceName, "serviceName");
+        // A path is in the system's ANSI code page, whatever bytes it holds.
+        CheckTerminated(state.settingsPath, sizeof state.settingsPath, "settingsPath");
+        FUZZ_CHECK(state.esPidTable.count >= 0 && state.esPidTable.count <= kEsPidCapacity,
+                   "EsPidTable count %d", state.esPidTable.count);
+        FUZZ_CHECK(state.viewSelector == 0 || state.viewSelector == 1, "view selector %d",
+                   state.viewSelector);
+        FUZZ_CHECK(state.recordingFlag == 0 || state.recordingFlag == 1, "recording flag %d",
+                   state.recordingFlag);
+        const SectionMailbox* boxes[] = {&state.presentMailbox, &state.followingMailbox,
+                                         &state.sdtMailbox};
+        for (const SectionMailbox* box : boxes) {
+            FUZZ_CHECK(box->length >= 0 && box->length <= kMaxSectionSize, "mailbox length %d",
+                       box->length);
+        }
+
+        std::lock_guard<std::mutex> guard(platform.mutex);
+        FUZZ_CHECK(platform.writesToClosedFile == 0, "%d writes to a closed file",
+                   platform.writesToClosedFile);
+        FUZZ_CHECK(platform.closeOfClosedFile == 0, "%d closes of a closed file",
+                   platform.closeOfClosedFile);
+        // The recorder owns at most one file, and it is the one the state names.
+        if (state.recordingFile == kInvalidFileHandle) {
+            FUZZ_CHECK(platform.openFiles.empty(), "%zu files open while none is recorded",
+                       platform.openFiles.size());
+        } else {
+            FUZZ_CHECK(platform.openFiles.size() == 1 &&
+                           platform.openFiles.count(state.recordingFile) == 1,
+                       "recording file handle %ld is not the one open file",
+                       static_cast<long>(state.recordingFile));
+        }
+
+        for (; controlsSeen_ < platform.controlHistory.size(); ++controlsSeen_) {
+            const std::pair<int32_t, std::string>& c = platform.controlHistory[controlsSeen_];
+            FUZZ_CHECK(c.second.size() < static_cast<size_t>(kEventTextSize),
+                       "control %d text of %zu bytes", c.first, c.second.size());
+            CheckShiftJis(c.second, "control text");
+        }
+        for (; titlesSeen_ < platform.titleHistory.size(); ++titlesSeen_) {
+            CheckShiftJis(platform.titleHistory[titlesSeen_], "window title");
+        }
+        for (std::map<std::string, std::vector<uint8_t>>::iterator it = platform.files.begin();
+             it != platform.files.end(); ++it) {
+            CheckRecording(it->first, it->second);
+        }
+    }
+
+private:
+    // A recording holds whole packets only, never an EIT packet, and PAT
+    // packets only in their rewritten single-programme form.
+    void CheckRecording(const std::string& path, const std::vector<uint8_t>& file) {
+        FUZZ_CHECK(file.size() % kPacketSize == 0, "%s holds %zu bytes, not whole packets",
+                   path.c_str(), file.size());
+        size_t& seen = filesSeen_[path];
+        if (seen > file.size()) seen = 0;  // created afresh: truncated
+        for (; seen + kPacketSize <= file.size(); seen += kPacketSize) {
+            const uint8_t* p = &file[seen];
+            const uint16_t pid = PacketPid(p);
+            FUZZ_CHECK(pid != 0x0012, "EIT packet recorded at %zu", seen);
+            if (pid != 0x0000) continue;
+            FUZZ_CHECK(PacketHasPusi(p), "PAT packet without PUSI recorded at %zu", seen);
+            const int32_t s = PacketSectionStart(p);
+            FUZZ_CHECK(s >= 0 && s + 20 <= kPacketSize, "recorded PAT section starts at %d", s);
+            FUZZ_CHECK(p[s] == 0x00 && SectionLength(p + s) == 17,
+                       "recorded PAT not rewritten (table_id 0x%02X, section_length %d)", p[s],
+                       SectionLength(p + s));
+            FUZZ_CHECK(Crc32Mpeg2(p + s, 20) == 0, "recorded PAT has a wrong CRC_32");
+        }
+    }
+
+    size_t controlsSeen_ = 0;
+    size_t titlesSeen_ = 0;
+    std::map<std::string, size_t> filesSeen_;
+};
+
+#endif
