@@ -268,6 +268,9 @@ void StreamBuilder::SetCounter(uint16_t pid, uint8_t counter) { counters_[pid] =
 
 Bytes StreamBuilder::Packet(uint16_t pid, bool pusi, const Bytes& payload, int adaptationLength) {
     const uint8_t counter = Counter(pid);
+    // A packet without payload repeats the previous counter and does not
+    // advance it (ISO/IEC 13818-1).
+    if (adaptationLength == 183) return MakePacket(pid, pusi, static_cast<uint8_t>((counter + 15) & 0x0F), payload, 183);
     counters_[pid] = static_cast<uint8_t>((counter + 1) & 0x0F);
     return MakePacket(pid, pusi, counter, payload, adaptationLength);
 }

@@ -185,7 +185,8 @@ public:
     uint8_t Counter(uint16_t pid) const;
     void SetCounter(uint16_t pid, uint8_t counter);
 
-    // One packet with the PID's next counter.
+    // One packet with the PID's next counter (a packet with an adaptation
+    // field of 183 bytes, which has no payload, repeats the previous one).
     Bytes Packet(uint16_t pid, bool pusi, const Bytes& payload, int adaptationLength = kNoAdaptationField);
 
     // The sections as packets: PUSI and pointer_field on every packet in
