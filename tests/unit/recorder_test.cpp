@@ -250,14 +250,25 @@ TEST(Recorder, ButtonAndPacketPathOnTwoThreads) {
         buffer.insert(buffer.end(), p.begin(), p.end());
     }
     std::atomic<bool> done(false);
+    std::atomic<int> buffersRouted(0);
     std::thread packetPath([&] {
-        while (!done.load()) RoutePackets(t.s(), buffer.data(), static_cast<uint32_t>(buffer.size()));
+        while (!done.load()) {
+            RoutePackets(t.s(), buffer.data(), static_cast<uint32_t>(buffer.size()));
+            ++buffersRouted;
+        }
     });
-    for (int i = 0; i < 301; ++i) Press(t);
+    // Each press waits for the packet path to have routed a buffer, so the
+    // two threads really take turns.
+    for (int i = 0; i < 301; ++i) {
+        const int seen = buffersRouted.load();
+        while (buffersRouted.load() == seen) std::this_thread::yield();
+        Press(t);
+    }
     done.store(true);
     packetPath.join();
 
     std::lock_guard<std::mutex> g(t.platform.mutex);
+    EXPECT_GT(t.platform.writeCalls, t.platform.failWriteAt);  // the failure was met
     EXPECT_EQ(t.platform.writesToClosedFile, 0);
     EXPECT_EQ(t.platform.closeOfClosedFile, 0);
     for (const auto& f : t.platform.files) EXPECT_EQ(f.second.size() % 188, 0u);
