@@ -1,29 +1,59 @@
 #!/usr/bin/env bash
-# Runs the libFuzzer targets of build/fuzz.
-#   scripts/fuzz.sh --replay            every corpus once, as a regression test
-#   scripts/fuzz.sh [SECONDS [TARGET]]  fuzz each target (or one) for SECONDS
+# Runs the libFuzzer targets of build/fuzz (cmake --preset fuzz && cmake --build --preset fuzz).
+#   scripts/fuzz.sh --replay            every committed corpus once, as a regression test
+#   scripts/fuzz.sh [SECONDS [TARGET]]  fuzz each target (or only fuzz_TARGET) for SECONDS
+#   scripts/fuzz.sh --make-seeds        rewrite the generated seeds of fuzz/corpus/
+#
+# Fuzzing reads the committed corpus fuzz/corpus/<target>/ and writes what it
+# finds to build/fuzz/new-fuzz_<target>/, so the committed seeds stay small;
+# a crash is written to build/fuzz/crash-fuzz_<target>-*. Copy an input that
+# once crashed into fuzz/corpus/<target>/ as regression-<what> so that
+# --replay keeps checking it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/fuzz/fuzz
 shopt -s nullglob
+
+if [ "${1:-}" = "--make-seeds" ]; then
+  # Built against the sanitized libraries of the fuzz build.
+  lib=build/fuzz
+  [ -f $lib/libkestrin_core.a ] || { echo "build the fuzz preset first"; exit 1; }
+  clang++ -std=c++17 -O1 -g -fsanitize=address,undefined -I. fuzz/make_seeds.cpp \
+    $lib/tests/support/libkestrin_test_support.a $lib/libkestrin_core.a -o $lib/make_seeds
+  for t in packet_path event_handlers pmt_pat settings; do mkdir -p fuzz/corpus/$t; done
+  $lib/make_seeds fuzz/corpus ../shared/realdata
+  exit 0
+fi
+
 targets=("$bin"/fuzz_*)
 if [ ${#targets[@]} -eq 0 ]; then echo "no fuzz targets built"; exit 0; fi
+
 if [ "${1:-}" = "--replay" ]; then
+  status=0
   for t in "${targets[@]}"; do
     name=$(basename "$t")
     corpus=fuzz/corpus/${name#fuzz_}
     [ -d "$corpus" ] || continue
     echo "replay $name ($(ls "$corpus" | wc -l) inputs)"
-    "$t" -runs=0 "$corpus" >/dev/null 2>"build/fuzz/$name.log" || { cat "build/fuzz/$name.log"; exit 1; }
+    if ! "$t" -runs=0 -timeout=20 -rss_limit_mb=2048 "$corpus" >/dev/null 2>"build/fuzz/$name.log"; then
+      cat "build/fuzz/$name.log"
+      status=1
+    fi
   done
-  exit 0
+  exit $status
 fi
+
 seconds=${1:-60}
 for t in "${targets[@]}"; do
   name=$(basename "$t")
   [ -n "${2:-}" ] && [ "$name" != "fuzz_$2" ] && continue
   corpus=fuzz/corpus/${name#fuzz_}
-  mkdir -p "$corpus" build/fuzz/new-$name
+  mkdir -p "$corpus" "build/fuzz/new-$name"
   echo "fuzz $name for ${seconds}s"
-  "$t" -max_total_time="$seconds" -print_final_stats=1 build/fuzz/new-$name "$corpus"
+  # The packet path takes whole stream excerpts; the others small records.
+  max_len=4096
+  [ "$name" = fuzz_packet_path ] && max_len=20000
+  "$t" -max_total_time="$seconds" -max_len=$max_len -timeout=20 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="build/fuzz/crash-$name-" \
+    "build/fuzz/new-$name" "$corpus"
 done

@@ -1,0 +1,350 @@
+// Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/:
+// excerpts of the generated multiplex, single sections from the stream
+// builder, the real PSI packets of ../shared/realdata, and settings values.
+// Run by `scripts/fuzz.sh --make-seeds`; the seeds are committed, so this
+// is needed only when the input layouts of the targets change.
+//
+// Usage: make_seeds CORPUS_DIR [REALDATA_DIR]
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/arib_encoder.h"
+#include "tests/support/stream_builder.h"
+#include "tests/support/test_multiplex.h"
+
+using build::Bytes;
+
+namespace {
+
+std::string gCorpus;
+
+void Write(const char* target, const std::string& name, const Bytes& bytes) {
+    const std::string path = gCorpus + "/" + target + "/" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        return;
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+Bytes ReadFile(const std::string& path) {
+    Bytes b;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return b;
+    uint8_t buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
+    std::fclose(f);
+    return b;
+}
+
+Bytes Arib(const char* utf8) { return EncodeAribFromUtf8(utf8); }
+
+// --- Packet path --------------------------------------------------------------
+// Script bytes of fuzz_packet_path (see its header comment).
+namespace op {
+// One feed carries at most 4095 bytes; longer ones become several.
+Bytes Feed(size_t n, bool lag = false) {
+    Bytes b;
+    do {
+        const size_t part = n > 4095 ? 4095 : n;
+        b.push_back(static_cast<uint8_t>(((part >> 8) << 4) | (lag ? 4 : 0)));
+        b.push_back(static_cast<uint8_t>(part & 0xFF));
+        n -= part;
+    } while (n > 0);
+    return b;
+}
+// Index into the target's service table: 2 is 0x0408, 3 is 0x5DB8.
+Bytes Service(uint8_t channel, uint8_t pick) { return {0x08, channel, pick}; }
+const Bytes kView = {0x09};
+const Bytes kRecord = {0x0A};
+const Bytes kRequest = {0x0B};
+Bytes FailWrite(uint8_t b) { return {0x0C, b}; }
+Bytes Button(uint8_t i) { return {0x0D, i}; }
+const Bytes kPump = {0x0E};
+const Bytes kClose = {0x0F, 0x01};
+const Bytes kMoved = {0x0F, 0x00};
+}  // namespace op
+
+Bytes PacketPathInput(const Bytes& script, const Bytes& stream) {
+    if (script.size() > 255) std::fprintf(stderr, "script of %zu bytes cut\n", script.size());
+    Bytes in;
+    in.push_back(static_cast<uint8_t>(script.size()));
+    in.insert(in.end(), script.begin(), script.end());
+    in.insert(in.end(), stream.begin(), stream.end());
+    return in;
+}
+
+Bytes SmallMultiplex(int cycles, bool change) {
+    build::MultiplexOptions o;
+    o.cycles = cycles;
+    o.packetsPerCycle = 0;
+    o.oneSegVideoPackets = 2;
+    o.oneSegAudioPackets = 1;
+    o.sectionsChange = change;
+    return build::BuildTestMultiplex(o);
+}
+
+void PacketPathSeeds(const std::string& realdata) {
+    const char* t = "packet_path";
+    const Bytes mux = SmallMultiplex(2, true);
+    const size_t packet = 188;
+
+    // Recording the one-segment service, fed packet-aligned.
+    Write(t, "record_aligned",
+          PacketPathInput(build::Cat({op::Service(27, 2), op::kRecord, op::Feed(packet * 10),
+                                      op::Feed(packet * 10), op::kView, op::Feed(packet * 10),
+                                      op::kRequest, op::Feed(packet * 20), op::kRecord}),
+                          mux));
+    // The same stream in odd buffer sizes: partial packets at every end.
+    Write(t, "record_ragged",
+          PacketPathInput(build::Cat({op::Service(27, 2), op::kRecord, op::Feed(7), op::Feed(1000),
+                                      op::Feed(188 * 3 + 100), op::Feed(1), op::Feed(3000, true),
+                                      op::kView, op::Feed(377), op::kPump, op::Feed(2500)}),
+                          mux));
+    // A write fails on the fourth packet; then the user starts again.
+    Write(t, "write_fails",
+          PacketPathInput(build::Cat({op::Service(27, 2), op::kRecord, op::FailWrite(3),
+                                      op::Feed(packet * 20), op::kRecord, op::Feed(packet * 20)}),
+                          mux));
+    // A service change in the middle of a recording, then the close command.
+    Write(t, "service_change_close",
+          PacketPathInput(build::Cat({op::Service(27, 2), op::kRecord, op::Feed(packet * 15),
+                                      op::Service(28, 1), op::Feed(packet * 10), op::kView,
+                                      op::Service(28, 2), op::Feed(packet * 10), op::kClose,
+                                      op::Feed(packet * 5), op::kRecord, op::Button(0), op::kMoved}),
+                          mux));
+    // Following view from the start, messages left waiting.
+    Write(t, "following_lagging",
+          PacketPathInput(build::Cat({op::Service(13, 2), op::kView, op::Feed(packet * 30, true),
+                                      op::kRequest, op::kView, op::Feed(packet * 30, true)}),
+                          mux));
+    // Repeated sections: the change keys stop the work.
+    Write(t, "repeated_sections",
+          PacketPathInput(build::Cat({op::Service(27, 2), op::kRecord}), SmallMultiplex(2, false)));
+
+    // Sections behind adaptation fields and packed several to a packet.
+    build::StreamBuilder sb;
+    build::PacketOptions packed;
+    packed.adaptationLengths = {7, 0, 20, 100};
+    const Bytes title = Arib("天気予報");
+    const Bytes eitP = build::EitPfSection(
+        build::kMuxOneSegService, 0,
+        {build::Event(61384, 12, 0, 0, 0, 30, 0,
+                      build::ShortEventDescriptor(title, Arib("全国の天気")))});
+    build::EitEvent following = build::Event(61384, 12, 30, 0, 0, 0, 0);
+    following.duration[0] = following.duration[1] = following.duration[2] = 0xFF;
+    const Bytes eitF = build::EitPfSection(build::kMuxOneSegService, 1, {following});
+    const Bytes eitOther = build::EitPfSection(0x0400, 1, {build::Event(61384, 12, 0, 0, 1, 0, 0)});
+    Bytes stream = build::Cat({sb.Stream(0x0012, {eitOther, eitP, eitF}, packed),
+                               sb.Stream(0x0014, {build::TotSection(61384, 0x23, 0x59, 0x59)}),
+                               sb.Stream(0x0014, {build::TdtSection(61384, 0x12, 0x00, 0x00)})});
+    Write(t, "packed_adaptation",
+          PacketPathInput(build::Cat({op::Service(27, 2), op::kView, op::Feed(packet * 2),
+                                      op::kView}),
+                          stream));
+
+    // Real PSI packets of a Tokyo multiplex, one-segment service 0x5DB8.
+    const Bytes real = ReadFile(realdata + "/tokyo-mx-psi.ts");
+    if (!real.empty()) {
+        Write(t, "real_tokyo_mx",
+              PacketPathInput(build::Cat({op::Service(20, 3), op::kRecord, op::Feed(packet),
+                                          op::Feed(packet * 2 + 50), op::kView}),
+                              real));
+    }
+}
+
+// --- Event handlers -------------------------------------------------------------
+
+Bytes Record(uint8_t kind, const Bytes& section) {
+    Bytes r = {kind, static_cast<uint8_t>(section.size() >> 8), static_cast<uint8_t>(section.size())};
+    r.insert(r.end(), section.begin(), section.end());
+    return r;
+}
+const Bytes kHandlerView = {0x03};
+const Bytes kHandlerRequest = {0x07};
+Bytes HandlerService(uint16_t service) {
+    return {0x0B, static_cast<uint8_t>(service >> 8), static_cast<uint8_t>(service)};
+}
+Bytes HandlerClock(uint8_t h, uint8_t m, uint8_t s, uint8_t ticks) { return {0x0F, h, m, s, ticks}; }
+const Bytes kHandlerAgain = {0x13};
+
+void EventHandlerSeeds() {
+    const char* t = "event_handlers";
+    build::AudioComponent stereo;
+    build::AudioComponent dual;
+    dual.componentType = 0x02;
+    dual.flags = 0xBF;
+    dual.language2 = "eng";
+    const Bytes worked = build::EitPfSection(
+        0x0400, 0,
+        {build::Event(54922, 21, 54, 0, 2, 10, 30,
+                      build::Cat({build::ShortEventDescriptor(Arib("TITLE"), Arib("TEXT")),
+                                  build::ComponentDescriptor(1, 0xB3, 0),
+                                  build::AudioComponentDescriptor(stereo),
+                                  build::AudioComponentDescriptor(dual)}))});
+    Write(t, "present_worked_example",
+          build::Cat({HandlerClock(0x21, 0x00, 0x00, 0), Record(0, worked), kHandlerRequest}));
+
+    // A long title and description: the decoder output is cut at the fields.
+    std::string longTitle;
+    for (int i = 0; i < 60; ++i) longTitle += "漢";
+    std::string longText;
+    for (int i = 0; i < 120; ++i) longText += "説明";
+    const Bytes longEvent = build::EitPfSection(
+        0x0400, 1,
+        {build::Event(61384, 23, 30, 0, 1, 0, 0,
+                      build::ShortEventDescriptor(Arib(longTitle.c_str()),
+                                                  Arib(longText.c_str())))});
+    Write(t, "following_long_texts",
+          build::Cat({kHandlerView, Record(1, longEvent), kHandlerRequest, kHandlerView}));
+
+    // Undetermined times, a section without an event, many audio entries.
+    build::EitEvent undetermined = build::Event(61384, 0, 0, 0, 0, 0, 0);
+    undetermined.start[0] = undetermined.start[1] = undetermined.start[2] = 0xFF;
+    undetermined.duration[0] = undetermined.duration[1] = undetermined.duration[2] = 0xFF;
+    std::vector<Bytes> audios;
+    for (int i = 0; i < 6; ++i) audios.push_back(build::AudioComponentDescriptor(dual));
+    undetermined.descriptors = build::Cat(audios);
+    const Bytes shortSection = build::LongSection(0x4E, 0xF0, 0x0400, 0, 0, 1, Bytes(5, 0));
+    Write(t, "undetermined_and_empty",
+          build::Cat({Record(0, build::EitPfSection(0x0400, 0, {undetermined})), kHandlerView,
+                      Record(1, build::EitPfSection(0x0400, 1, {undetermined})),
+                      Record(0, shortSection), kHandlerRequest, kHandlerAgain}));
+
+    // SDT: the current service after others, a long name, then a service change.
+    std::string longName;
+    for (int i = 0; i < 30; ++i) longName += "局";
+    const Bytes sdt = build::SdtSection(
+        0x7FE0, 0x7FE0,
+        {build::NamedService(0x0401, Arib("ケストリン２")),
+         build::NamedService(0x0400, Arib("ケストリン総合"), Arib("ケストリン")),
+         build::NamedService(0x0402, Arib(longName.c_str()))});
+    Write(t, "sdt_services",
+          build::Cat({Record(2, sdt), kHandlerView, HandlerService(0x0402), Record(2, sdt),
+                      kHandlerView}));
+
+    // A clock that ran for long without a TOT, then a present event.
+    Write(t, "clock_overrun",
+          build::Cat({HandlerClock(0x23, 0x59, 0x59, 200), Record(0, worked), kHandlerAgain}));
+}
+
+// --- PMT and PAT ---------------------------------------------------------------------
+
+void PmtPatSeeds(const std::string& realdata) {
+    const char* t = "pmt_pat";
+    auto withControl = [](uint8_t control, const Bytes& b) {
+        Bytes in = {control};
+        in.insert(in.end(), b.begin(), b.end());
+        return in;
+    };
+    const Bytes pmt = build::PmtSection(0x0408, 0x01FF, Bytes(6, 0xAA),
+                                        {{0x1B, 0x0181, Bytes(3, 0x52)}, {0x0F, 0x0183, Bytes()}});
+    Write(t, "pmt_two_streams", withControl(0x5D, pmt));
+    std::vector<build::PmtStream> many;
+    for (int i = 0; i < 20; ++i) many.push_back({0x06, static_cast<uint16_t>(0x0300 + i), Bytes()});
+    Write(t, "pmt_twenty_streams", withControl(0x04, build::PmtSection(0x0408, 0x01FF, Bytes(), many)));
+
+    build::StreamBuilder sb;
+    const Bytes pat3 = build::PatSection(0x7FE0, {{0, 0x0010}, {0x0400, 0x0101}, {0x0408, 0x1FC8}});
+    Write(t, "pat_three_programs", withControl(0x5D, sb.Stream(0x0000, {pat3})));
+    const Bytes pat1 = build::PatSection(0x7FE0, {{0x0408, 0x1FC8}});
+    build::PacketOptions adapted;
+    adapted.adaptationLength = 30;
+    Write(t, "pat_one_program_adaptation", withControl(0x01, sb.Stream(0x0000, {pat1}, adapted)));
+    build::PacketOptions late;
+    late.leading = Bytes(160, 0xFF);  // pointer_field 160: no room for 20 bytes
+    Write(t, "pat_late_start", withControl(0x01, sb.Stream(0x0000, {pat1}, late)));
+
+    const Bytes real = ReadFile(realdata + "/tokyo-mx-psi.ts");
+    if (real.size() >= 2 * 188) {
+        Write(t, "real_pat", withControl(0x5D, Bytes(real.begin(), real.begin() + 188)));
+        // The PMT packet's section, from its table_id on.
+        for (size_t o = 0; o + 188 <= real.size(); o += 188) {
+            const uint16_t pid = static_cast<uint16_t>(((real[o + 1] & 0x1F) << 8) | real[o + 2]);
+            if (pid == 0x0101) {
+                const size_t s = o + 5 + real[o + 4];
+                Write(t, "real_pmt", withControl(0x01, Bytes(real.begin() + static_cast<std::ptrdiff_t>(s),
+                                                             real.begin() + static_cast<std::ptrdiff_t>(o + 188))));
+            }
+        }
+    }
+}
+
+// --- Settings ----------------------------------------------------------------------
+
+Bytes Str(const char* s) {
+    Bytes b = {static_cast<uint8_t>(std::strlen(s))};
+    b.insert(b.end(), s, s + std::strlen(s));
+    return b;
+}
+const Bytes kMissing = {0xFF};
+
+Bytes SettingsInput(const Bytes& exePath, const std::vector<Bytes>& values, uint32_t channel) {
+    Bytes in = exePath;
+    for (const Bytes& v : values) in.insert(in.end(), v.begin(), v.end());
+    for (size_t i = values.size(); i < 17; ++i) in.push_back(0xFF);
+    for (int shift = 24; shift >= 0; shift -= 8) in.push_back(static_cast<uint8_t>(channel >> shift));
+    const uint8_t time[7] = {0x01, 0x9D, 11, 7, 22, 15, 0};  // 2026-12-08 22:15:00
+    in.insert(in.end(), time, time + 7);
+    return in;
+}
+
+Bytes ExePath(const std::string& path) {
+    // The target reads the length byte in steps of two.
+    std::string p = path;
+    if (p.size() % 2) p += "e";
+    Bytes b = {static_cast<uint8_t>(p.size() / 2)};
+    b.insert(b.end(), p.begin(), p.end());
+    return b;
+}
+
+void SettingsSeeds() {
+    const char* t = "settings";
+    Write(t, "defaults", SettingsInput(ExePath("C:\\Host\\host.exe"), {}, 27));
+    Write(t, "all_keys",
+          SettingsInput(ExePath("C:\\Program Files\\Host\\host.exe"),
+                        {Str("4001"), Str("3000"), Str("2"), Str("13"), Str("62"), Str("12"),
+                         Str("63"), Str("27"), Str("-1"), Str("0"), Str("  20"), Str("21x"),
+                         Str("99999999999"), Str("28"), Str("29"), Str("D:\\rec"), Str("")},
+                        27));
+    Write(t, "fixed_name", SettingsInput(ExePath("C:\\h.exe"),
+                                         {Str("10"), Str("10"), Str("1"), kMissing, kMissing,
+                                          kMissing, kMissing, kMissing, kMissing, kMissing, kMissing,
+                                          kMissing, kMissing, kMissing, kMissing, Str("D:\\rec\\"),
+                                          Str("one.ts")},
+                                         5));
+    std::string deep = "C:\\";
+    while (deep.size() < 250) deep += "verylongdirectory\\";
+    std::string longDir(250, 'd');
+    longDir = "E:\\" + longDir;
+    std::string longName(99, 'n');
+    Write(t, "long_paths",
+          SettingsInput(ExePath(deep + "host.exe"),
+                        {Str("0"), Str("0"), Str("3"), kMissing, kMissing, kMissing, kMissing,
+                         kMissing, kMissing, kMissing, kMissing, kMissing, kMissing, kMissing,
+                         kMissing, Str(longDir.c_str()), Str(longName.c_str())},
+                        0xFFFFFFFF));
+    Write(t, "no_backslash", SettingsInput(ExePath("hostexe"), {Str("-5"), Str("-7")}, 0x80000000));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: make_seeds CORPUS_DIR [REALDATA_DIR]\n");
+        return 2;
+    }
+    gCorpus = argv[1];
+    const std::string realdata = argc > 2 ? argv[2] : "../shared/realdata";
+    PacketPathSeeds(realdata);
+    EventHandlerSeeds();
+    PmtPatSeeds(realdata);
+    SettingsSeeds();
+    return 0;
+}
