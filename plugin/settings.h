@@ -8,6 +8,9 @@ struct PluginState;
 
 // Steps before the window is created: settings path, "Left"/"Top" with their
 // clamps, "Font". Returns the dialog template id to create (101, 102, 103).
+// When the executable's path fills its 260-byte buffer (it may be truncated)
+// or the settings path would not fit 260 bytes, the settings path stays
+// empty: every read then gives its default and nothing is written.
 int32_t LoadSettingsBeforeWindow(PluginState& state);
 
 // Step after the window is created: "CH1".."CH12" into the channel table,
