@@ -17,10 +17,10 @@
 #include <malloc.h>
 #endif
 
-#include "plugin/platform.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "plugin/settings.h"
+#include "tests/support/quiet_platform.h"
 #include "tests/support/test_multiplex.h"
 #include "ts/router.h"
 #include "ui/messages.h"
@@ -77,96 +77,6 @@ public:
         tCounting = false;
         return tAllocations;
     }
-};
-
-// A platform that allocates nothing: it keeps counts and a fixed queue of
-// posted messages, and writes nowhere.
-class QuietPlatform : public Platform {
-public:
-    static const int kQueueSize = 256;
-
-    bool HasWindow() override { return true; }
-    void SetControlText(int32_t, const char* text) override {
-        ++controlTexts;
-        textBytes += std::strlen(text);
-    }
-    void SetWindowTitle(const char* text) override {
-        ++titles;
-        textBytes += std::strlen(text);
-    }
-    void PostToWindow(uint32_t message) override {
-        if (queued < kQueueSize) {
-            queue[queued++] = message;
-        } else {
-            ++dropped;
-        }
-    }
-    void PostToOwner(uint32_t, uint32_t) override { ++ownerPosts; }
-    bool GetWindowPosition(int32_t* left, int32_t* top) override {
-        *left = 100;
-        *top = 200;
-        return true;
-    }
-    void ShowError(const char*, const char*) override {}
-    void TuneChannel(int32_t) override { ++tunes; }
-    void PluginClosed() override {}
-    FileHandle CreateRecordingFile(const char*) override {
-        ++creates;
-        open = true;
-        return 7;
-    }
-    bool WriteFile(FileHandle, const uint8_t*, uint32_t size) override {
-        bytesWritten += size;
-        return open;
-    }
-    void CloseFile(FileHandle) override { open = false; }
-    int32_t ReadSettingInt(const char*, const char* key, int32_t defaultValue, const char*) override {
-        // Buttons 1 and 2 on channel 27, the rest unconfigured.
-        if (std::strcmp(key, "CH1") == 0 || std::strcmp(key, "CH2") == 0) return 27;
-        return defaultValue;
-    }
-    uint32_t ReadSettingString(const char*, const char*, const char* defaultValue, char* out,
-                               uint32_t size, const char*) override {
-        if (size == 0) return 0;
-        uint32_t n = static_cast<uint32_t>(std::strlen(defaultValue));
-        if (n > size - 1) n = size - 1;
-        std::memcpy(out, defaultValue, n);
-        out[n] = '\0';
-        return n;
-    }
-    void WriteSettingString(const char*, const char*, const char*, const char*) override {
-        ++settingWrites;
-    }
-    uint32_t GetHostExecutablePath(char* out, uint32_t size) override {
-        const char path[] = "C:\\Host\\host.exe";
-        if (size < sizeof path) return 0;
-        std::memcpy(out, path, sizeof path);
-        return sizeof path - 1;
-    }
-    LocalTime GetLocalTime() override { return {2026, 12, 10, 21, 30, 0}; }
-
-    // Handles the posted messages as the dialog procedure would.
-    void Pump(PluginState& state) {
-        for (int i = 0; i < queued; ++i) {
-            switch (queue[i]) {
-                case WM_EIT_PRESENT_READY: ++presentHandled; break;
-                case WM_EIT_FOLLOWING_READY: ++followingHandled; break;
-                case WM_SDT_READY: ++sdtHandled; break;
-                default: break;
-            }
-            ViewerPrivateMessage(state, queue[i]);
-        }
-        queued = 0;
-    }
-
-    uint32_t queue[kQueueSize];
-    int queued = 0;
-    int dropped = 0;
-    int presentHandled = 0, followingHandled = 0, sdtHandled = 0;
-    int controlTexts = 0, titles = 0, ownerPosts = 0, tunes = 0, creates = 0, settingWrites = 0;
-    size_t textBytes = 0;
-    uint64_t bytesWritten = 0;
-    bool open = false;
 };
 
 // Feeds the buffer in host-sized pieces and handles the messages after each.

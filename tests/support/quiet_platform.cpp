@@ -1,0 +1,84 @@
+#include "tests/support/quiet_platform.h"
+
+#include <cstring>
+
+#include "ui/messages.h"
+#include "ui/viewer.h"
+
+void QuietPlatform::SetControlText(int32_t, const char* text) {
+    ++controlTexts;
+    textBytes += std::strlen(text);
+}
+
+void QuietPlatform::SetWindowTitle(const char* text) {
+    ++titles;
+    textBytes += std::strlen(text);
+}
+
+void QuietPlatform::PostToWindow(uint32_t message) {
+    if (queued < kQueueSize) {
+        queue[queued++] = message;
+    } else {
+        ++dropped;
+    }
+}
+
+bool QuietPlatform::GetWindowPosition(int32_t* left, int32_t* top) {
+    *left = 100;
+    *top = 200;
+    return true;
+}
+
+FileHandle QuietPlatform::CreateRecordingFile(const char*) {
+    ++creates;
+    open = true;
+    return 7;
+}
+
+bool QuietPlatform::WriteFile(FileHandle, const uint8_t*, uint32_t size) {
+    bytesWritten += size;
+    return open;
+}
+
+void QuietPlatform::CloseFile(FileHandle) { open = false; }
+
+int32_t QuietPlatform::ReadSettingInt(const char*, const char* key, int32_t defaultValue,
+                                      const char*) {
+    if (std::strcmp(key, "CH1") == 0 || std::strcmp(key, "CH2") == 0) return 27;
+    return defaultValue;
+}
+
+uint32_t QuietPlatform::ReadSettingString(const char*, const char*, const char* defaultValue,
+                                          char* out, uint32_t size, const char*) {
+    if (size == 0) return 0;
+    uint32_t n = static_cast<uint32_t>(std::strlen(defaultValue));
+    if (n > size - 1) n = size - 1;
+    std::memcpy(out, defaultValue, n);
+    out[n] = '\0';
+    return n;
+}
+
+uint32_t QuietPlatform::GetHostExecutablePath(char* out, uint32_t size) {
+    const char path[] = "C:\\Host\\host.exe";
+    if (size < sizeof path) return 0;
+    std::memcpy(out, path, sizeof path);
+    return sizeof path - 1;
+}
+
+LocalTime QuietPlatform::GetLocalTime() {
+    LocalTime t = {2026, 12, 10, 21, 30, 0};
+    return t;
+}
+
+void QuietPlatform::Pump(PluginState& state) {
+    for (int i = 0; i < queued; ++i) {
+        switch (queue[i]) {
+            case WM_EIT_PRESENT_READY: ++presentHandled; break;
+            case WM_EIT_FOLLOWING_READY: ++followingHandled; break;
+            case WM_SDT_READY: ++sdtHandled; break;
+            default: break;
+        }
+        ViewerPrivateMessage(state, queue[i]);
+    }
+    queued = 0;
+}
