@@ -1,0 +1,381 @@
+#include "tools/gen/multiplexer.h"
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "tests/support/arib_encoder.h"
+#include "tests/support/stream_builder.h"
+#include "tools/gen/elementary_streams.h"
+#include "tools/gen/network_sections.h"
+
+namespace gen {
+
+namespace {
+
+const int64_t kClock = 27000000;      // system clock, Hz
+const int64_t kTicksPerMs = kClock / 1000;
+const int64_t kPacketBits = 188 * 8;
+const int kPayloadSize = 184;
+
+const int64_t kPatInterval = 100 * kTicksPerMs;
+const int64_t kPmtInterval = 100 * kTicksPerMs;
+const int64_t kNitInterval = 1000 * kTicksPerMs;
+const int64_t kSdtInterval = 1000 * kTicksPerMs;
+const int64_t kEitInterval = 1000 * kTicksPerMs;
+const int64_t kTotOffset = 500 * kTicksPerMs;
+const int64_t kPcrInterval = 40 * kTicksPerMs;
+
+const int64_t kPcrOrigin = 10 * kClock;    // PCR of the first packet
+const int64_t kPtsDelay = 700 * kTicksPerMs;  // decoding delay after arrival
+
+const uint16_t kPatPid = 0x0000;
+const uint16_t kNitPid = 0x0010;
+const uint16_t kSdtPid = 0x0011;
+const uint16_t kEitPid = 0x0012;
+const uint16_t kTotPid = 0x0014;
+const uint16_t kNullPid = 0x1FFF;
+const uint16_t kOneSegmentPmtPid = 0x1FC8;
+
+typedef std::vector<uint8_t> Packet;
+
+// Time of the first byte of packet i.
+int64_t PacketTime(uint64_t i, uint64_t bitrate) {
+    return static_cast<int64_t>(i * static_cast<uint64_t>(kPacketBits * kClock) / bitrate);
+}
+
+// PCR of packet i: the time of its byte 10, which ends program_clock_reference_base.
+int64_t PacketPcr(uint64_t i, uint64_t bitrate) {
+    return kPcrOrigin + static_cast<int64_t>((i * 188 + 10) * 8 * static_cast<uint64_t>(kClock) / bitrate);
+}
+
+void WritePcr(uint8_t* at, int64_t pcr) {
+    const uint64_t base = static_cast<uint64_t>(pcr / 300) & 0x1FFFFFFFFull;
+    const uint32_t extension = static_cast<uint32_t>(pcr % 300);
+    at[0] = static_cast<uint8_t>(base >> 25);
+    at[1] = static_cast<uint8_t>(base >> 17);
+    at[2] = static_cast<uint8_t>(base >> 9);
+    at[3] = static_cast<uint8_t>(base >> 1);
+    at[4] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (extension >> 8));
+    at[5] = static_cast<uint8_t>(extension);
+}
+
+void WriteHeader(uint8_t* p, uint16_t pid, bool pusi, uint8_t adaptationFieldControl, uint8_t counter) {
+    p[0] = 0x47;
+    p[1] = static_cast<uint8_t>((pusi ? 0x40 : 0x00) | ((pid >> 8) & 0x1F));
+    p[2] = static_cast<uint8_t>(pid);
+    p[3] = static_cast<uint8_t>((adaptationFieldControl << 4) | (counter & 0x0F));
+}
+
+build::Bytes Arib(const std::string& sjis) { return EncodeAribFromShiftJis(sjis); }
+
+void SplitTime(int64_t seconds, uint16_t& mjd, int& h, int& m, int& s) {
+    mjd = static_cast<uint16_t>(seconds / 86400);
+    const int64_t inDay = seconds % 86400;
+    h = static_cast<int>(inDay / 3600);
+    m = static_cast<int>(inDay / 60 % 60);
+    s = static_cast<int>(inDay % 60);
+}
+
+// --- Service information ---------------------------------------------------------
+
+struct PsiJob {
+    uint16_t pid;
+    int64_t interval;
+    int64_t nextDue;
+    std::function<std::vector<build::Bytes>(int64_t due)> build;
+};
+
+build::EitEvent EventEntry(const Event& e, uint8_t runningStatus) {
+    build::Bytes descriptors = build::ShortEventDescriptor(Arib(e.title), Arib(e.text));
+    if (e.videoType >= 0) {
+        descriptors = build::Cat({descriptors, build::ComponentDescriptor(0x01, static_cast<uint8_t>(e.videoType),
+                                                                          e.videoTag, "jpn")});
+    }
+    uint8_t tag = 0x10;
+    for (const AudioComponent& a : e.audio) {
+        build::AudioComponent c;
+        c.componentType = a.componentType;
+        c.componentTag = tag++;
+        const bool dual = !a.language2.empty();
+        // ES_multi_lingual_flag for two languages, main_component_flag,
+        // quality_indicator, sampling_rate 48 kHz (7) and the reserved bit.
+        c.flags = static_cast<uint8_t>((dual ? 0x80 : 0x00) | (a.main ? 0x40 : 0x00) | ((a.quality & 3) << 4) | 0x0F);
+        c.language = a.language.c_str();
+        c.language2 = dual ? a.language2.c_str() : nullptr;
+        descriptors = build::Cat({descriptors, build::AudioComponentDescriptor(c)});
+    }
+    uint16_t mjd;
+    int h, m, s;
+    SplitTime(e.start, mjd, h, m, s);
+    const int64_t d = e.duration < 0 ? 0 : e.duration;
+    build::EitEvent entry = build::Event(mjd, h, m, s, static_cast<int>(d / 3600 % 100),
+                                         static_cast<int>(d / 60 % 60), static_cast<int>(d % 60), descriptors);
+    if (e.duration < 0) entry.duration[0] = entry.duration[1] = entry.duration[2] = 0xFF;
+    entry.eventId = e.eventId;
+    entry.runningStatus = runningStatus;
+    return entry;
+}
+
+// The present and following sections of one service at broadcast time `now`.
+std::vector<build::Bytes> EitPresentFollowing(const Scenario& sc, const Service& service, int64_t now) {
+    std::vector<const Event*> events;
+    for (const Event& e : sc.events) {
+        if (e.serviceId == service.id) events.push_back(&e);
+    }
+    int present = -1;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const Event& e = *events[i];
+        if (e.start <= now && (e.duration < 0 || now < e.start + e.duration)) present = static_cast<int>(i);
+    }
+    int following = -1;
+    if (present >= 0) {
+        if (present + 1 < static_cast<int>(events.size())) following = present + 1;
+    } else {
+        for (size_t i = 0; i < events.size() && following < 0; ++i) {
+            if (events[i]->start > now) following = static_cast<int>(i);
+        }
+    }
+    std::vector<build::EitEvent> p, f;
+    if (present >= 0) p.push_back(EventEntry(*events[present], 4));      // running
+    if (following >= 0) f.push_back(EventEntry(*events[following], 1));  // not yet running
+    // A new event in a section is a new version of it.
+    const uint8_t pVersion = static_cast<uint8_t>((present + 1) & 0x1F);
+    const uint8_t fVersion = static_cast<uint8_t>((following + 1) & 0x1F);
+    return {build::EitPfSection(service.id, 0, p, pVersion, sc.transportStreamId, sc.originalNetworkId),
+            build::EitPfSection(service.id, 1, f, fVersion, sc.transportStreamId, sc.originalNetworkId)};
+}
+
+std::vector<PsiJob> ServiceInformationJobs(const Scenario& sc) {
+    std::vector<PsiJob> jobs;
+    const Scenario* s = &sc;
+
+    std::vector<build::PatProgram> programs = {{0, kNitPid}};
+    for (const Service& service : sc.services) programs.push_back({service.id, service.pmtPid});
+    const build::Bytes pat = build::PatSection(sc.transportStreamId, programs);
+    jobs.push_back({kPatPid, kPatInterval, 0, [pat](int64_t) { return std::vector<build::Bytes>{pat}; }});
+
+    for (const Service& service : sc.services) {
+        std::vector<build::PmtStream> streams;
+        for (const ElementaryStream& es : service.streams) {
+            // stream_identifier_descriptor: the component_tag the EIT refers to.
+            streams.push_back({es.streamType, es.pid, build::Descriptor(0x52, build::Bytes{es.componentTag})});
+        }
+        const build::Bytes pmt = build::PmtSection(service.id, service.pcrPid, build::Bytes(), streams);
+        jobs.push_back({service.pmtPid, kPmtInterval, 0, [pmt](int64_t) { return std::vector<build::Bytes>{pmt}; }});
+    }
+
+    std::vector<NitService> nitServices;
+    std::vector<build::SdtService> sdtServices;
+    for (const Service& service : sc.services) {
+        const bool oneSegment = service.pmtPid == kOneSegmentPmtPid || service.type == 0xC0;
+        nitServices.push_back({service.id, service.type, oneSegment});
+        sdtServices.push_back(build::NamedService(service.id, Arib(service.name), Arib(service.provider), service.type));
+    }
+    const build::Bytes nit = NitSection(sc.originalNetworkId, Arib(sc.networkName), sc.transportStreamId,
+                                        sc.originalNetworkId, nitServices, Arib(sc.networkName));
+    jobs.push_back({kNitPid, kNitInterval, 0, [nit](int64_t) { return std::vector<build::Bytes>{nit}; }});
+    const build::Bytes sdt = build::SdtSection(sc.transportStreamId, sc.originalNetworkId, sdtServices);
+    jobs.push_back({kSdtPid, kSdtInterval, 0, [sdt](int64_t) { return std::vector<build::Bytes>{sdt}; }});
+
+    for (const Service& service : sc.services) {
+        const Service* sv = &service;
+        jobs.push_back({kEitPid, kEitInterval, 0, [s, sv](int64_t due) {
+                            return EitPresentFollowing(*s, *sv, s->start + due / kClock);
+                        }});
+    }
+
+    jobs.push_back({kTotPid, sc.totIntervalMs * kTicksPerMs, kTotOffset, [s](int64_t due) {
+                        uint16_t mjd;
+                        int h, m, sec;
+                        SplitTime(s->start + due / kClock, mjd, h, m, sec);
+                        return std::vector<build::Bytes>{
+                            build::TotSection(mjd, build::Bcd(h), build::Bcd(m), build::Bcd(sec))};
+                    }});
+    return jobs;
+}
+
+// --- Elementary streams -------------------------------------------------------------
+
+struct EsSource {
+    ElementaryStream es;
+    bool carriesPcr = false;
+    uint8_t streamId = 0;
+    int64_t framePeriod = 0;
+    uint32_t framesPerKey = 1;
+    uint32_t frameBytes = 0;
+    int64_t nextFrameDue = 0;
+    uint32_t frameNumber = 0;
+    int64_t packetInterval = 0;
+    int64_t nextPacketDue = 0;
+    std::deque<Packet> pes;       // PES packets not yet fully sent
+    std::deque<bool> pesIsKey;
+    size_t offset = 0;            // bytes of pes.front() already sent
+    uint8_t counter = 0;
+    int64_t lastPcr = -kClock;
+
+    void AddFrame() {
+        const bool key = frameNumber % framesPerKey == 0;
+        const uint64_t pts = static_cast<uint64_t>((kPcrOrigin + nextFrameDue + kPtsDelay) / 300) & 0x1FFFFFFFFull;
+        Bytes payload;
+        switch (es.codec) {
+            case Codec::kMpeg2Video:
+                payload = Mpeg2VideoFrame(frameNumber, key, es.kbps * 1000, frameBytes);
+                break;
+            case Codec::kH264:
+                payload = H264AccessUnit(frameNumber % framesPerKey, frameNumber / framesPerKey, frameBytes);
+                break;
+            case Codec::kAac:
+                payload = AacFrame(frameBytes);
+                break;
+        }
+        pes.push_back(PesPacket(streamId, pts, payload, !es.isVideo()));
+        pesIsKey.push_back(key && es.isVideo());
+        ++frameNumber;
+        nextFrameDue += framePeriod;
+    }
+
+    // One packet of the PES being sent, with a PCR when one is due.
+    void Emit(uint8_t* p, int64_t now, uint64_t index, uint64_t bitrate) {
+        const Packet& current = pes.front();
+        const bool start = offset == 0;
+        const bool pcr = carriesPcr && (start || now - lastPcr >= kPcrInterval);
+        const bool randomAccess = start && pesIsKey.front();
+        const size_t remaining = current.size() - offset;
+        const size_t minimumField = pcr ? 8 : (randomAccess ? 2 : 0);
+        const size_t payload = std::min(remaining, static_cast<size_t>(kPayloadSize) - minimumField);
+        const size_t field = kPayloadSize - payload;  // adaptation field incl. its length byte
+
+        WriteHeader(p, es.pid, start, field > 0 ? 3 : 1, counter);
+        if (field > 0) {
+            p[4] = static_cast<uint8_t>(field - 1);
+            if (field > 1) {
+                p[5] = static_cast<uint8_t>((randomAccess ? 0x40 : 0x00) | (pcr ? 0x10 : 0x00));
+                std::fill(p + 6, p + 4 + field, 0xFF);  // stuffing
+                if (pcr) {
+                    WritePcr(p + 6, PacketPcr(index, bitrate));
+                    lastPcr = now;
+                }
+            }
+        }
+        std::copy(current.begin() + static_cast<long>(offset), current.begin() + static_cast<long>(offset + payload),
+                  p + 4 + field);
+        counter = static_cast<uint8_t>((counter + 1) & 0x0F);
+        offset += payload;
+        if (offset == current.size()) {
+            pes.pop_front();
+            pesIsKey.pop_front();
+            offset = 0;
+        }
+    }
+};
+
+// A PCR PID of its own: adaptation-field-only packets, whose continuity
+// counter does not advance.
+struct PcrSource {
+    uint16_t pid;
+    int64_t nextDue;
+
+    void Emit(uint8_t* p, uint64_t index, uint64_t bitrate) {
+        WriteHeader(p, pid, false, 2, 0);
+        p[4] = 183;
+        p[5] = 0x10;
+        WritePcr(p + 6, PacketPcr(index, bitrate));
+        std::fill(p + 12, p + 188, 0xFF);
+        nextDue += kPcrInterval;
+    }
+};
+
+}  // namespace
+
+uint64_t PacketCount(const Scenario& sc) {
+    return (static_cast<uint64_t>(sc.durationMs) * sc.bitrate / 1000 + kPacketBits / 2) / kPacketBits;
+}
+
+bool GenerateStream(const Scenario& sc, const PacketWriter& write) {
+    std::vector<PsiJob> jobs = ServiceInformationJobs(sc);
+    build::StreamBuilder sections;
+    std::deque<Packet> psiQueue;
+
+    std::vector<std::unique_ptr<EsSource>> sources;
+    std::vector<PcrSource> pcrSources;
+    for (const Service& service : sc.services) {
+        bool pcrInStream = false;
+        for (const ElementaryStream& es : service.streams) {
+            std::unique_ptr<EsSource> src(new EsSource);
+            src->es = es;
+            src->carriesPcr = es.pid == service.pcrPid;
+            pcrInStream = pcrInStream || src->carriesPcr;
+            switch (es.codec) {
+                case Codec::kMpeg2Video:  // 29.97 Hz, a GOP of 15
+                    src->streamId = 0xE0;
+                    src->framePeriod = kClock * 1001 / 30000;
+                    src->framesPerKey = 15;
+                    break;
+                case Codec::kH264:  // 15 Hz, a key frame every second
+                    src->streamId = 0xE0;
+                    src->framePeriod = kClock / 15;
+                    src->framesPerKey = 15;
+                    break;
+                case Codec::kAac:  // 1024 samples at 48 kHz
+                    src->streamId = 0xC0;
+                    src->framePeriod = kClock * 1024 / 48000;
+                    break;
+            }
+            src->frameBytes = static_cast<uint32_t>(static_cast<int64_t>(es.kbps) * 1000 / 8 * src->framePeriod / kClock);
+            // 5% above the payload rate, so that PES headers and adaptation
+            // fields never let the queue grow.
+            src->packetInterval = kPayloadSize * 8 * kClock * 100 / (static_cast<int64_t>(es.kbps) * 1000 * 105);
+            sources.push_back(std::move(src));
+        }
+        if (!pcrInStream) pcrSources.push_back({service.pcrPid, 0});
+    }
+
+    const uint64_t count = PacketCount(sc);
+    uint8_t p[188];
+    for (uint64_t i = 0; i < count; ++i) {
+        const int64_t now = PacketTime(i, sc.bitrate);
+        for (PsiJob& job : jobs) {
+            while (job.nextDue <= now) {
+                for (build::Bytes& packet : sections.Packets(job.pid, job.build(job.nextDue))) {
+                    psiQueue.push_back(std::move(packet));
+                }
+                job.nextDue += job.interval;
+            }
+        }
+        for (auto& src : sources) {
+            while (src->nextFrameDue <= now) src->AddFrame();
+        }
+
+        PcrSource* pcrDue = nullptr;
+        for (PcrSource& pcr : pcrSources) {
+            if (pcr.nextDue <= now && (pcrDue == nullptr || pcr.nextDue < pcrDue->nextDue)) pcrDue = &pcr;
+        }
+        EsSource* esDue = nullptr;
+        for (auto& src : sources) {
+            if (!src->pes.empty() && src->nextPacketDue <= now &&
+                (esDue == nullptr || src->nextPacketDue < esDue->nextPacketDue)) {
+                esDue = src.get();
+            }
+        }
+
+        if (!psiQueue.empty()) {
+            std::copy(psiQueue.front().begin(), psiQueue.front().end(), p);
+            psiQueue.pop_front();
+        } else if (pcrDue != nullptr) {
+            pcrDue->Emit(p, i, sc.bitrate);
+        } else if (esDue != nullptr) {
+            esDue->Emit(p, now, i, sc.bitrate);
+            // An idle stream does not save up packets for a burst.
+            esDue->nextPacketDue = std::max(esDue->nextPacketDue + esDue->packetInterval, now - esDue->packetInterval);
+        } else {
+            WriteHeader(p, kNullPid, false, 1, 0);
+            std::fill(p + 4, p + 188, 0xFF);
+        }
+        if (!write(p)) return false;
+    }
+    return true;
+}
+
+}  // namespace gen

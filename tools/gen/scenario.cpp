@@ -1,0 +1,439 @@
+#include "tools/gen/scenario.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "tests/support/arib_encoder.h"
+#include "text/arib_charset.h"
+
+namespace gen {
+
+namespace {
+
+// ARIB additional symbols by the character they enclose (row 0x7A), so that
+// a scenario can write \{字} for the boxed "subtitles" mark.
+struct NamedSymbol {
+    const char* name;  // UTF-8
+    uint16_t code;     // row << 8 | cell
+};
+const NamedSymbol kNamedSymbols[] = {
+    {"HV", 0x7A50}, {"SD", 0x7A51}, {"手", 0x7A55}, {"字", 0x7A56}, {"双", 0x7A57}, {"デ", 0x7A58},
+    {"二", 0x7A5A}, {"多", 0x7A5B}, {"解", 0x7A5C}, {"SS", 0x7A5D}, {"天", 0x7A62}, {"交", 0x7A63},
+    {"映", 0x7A64}, {"無", 0x7A65}, {"料", 0x7A66}, {"前", 0x7A68}, {"後", 0x7A69}, {"再", 0x7A6A},
+    {"新", 0x7A6B}, {"初", 0x7A6C}, {"終", 0x7A6D}, {"生", 0x7A6E}, {"販", 0x7A6F}, {"声", 0x7A70},
+    {"吹", 0x7A71}, {"PPV", 0x7A72},
+};
+
+// Longest texts of one short event descriptor: 3 bytes of language, two
+// length bytes, and the two texts within descriptor_length 255.
+const size_t kMaxEventTextBytes = 250;
+// Service descriptor: service_type and two length bytes within 255.
+const size_t kMaxServiceNameBytes = 252;
+
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    return s.substr(b, e - b);
+}
+
+std::vector<std::string> Words(const std::string& s) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+        size_t j = i;
+        while (j < s.size() && s[j] != ' ' && s[j] != '\t') ++j;
+        if (j > i) words.push_back(s.substr(i, j - i));
+        i = j;
+    }
+    return words;
+}
+
+bool ParseInt(const std::string& text, int64_t minimum, int64_t maximum, int64_t& value) {
+    if (text.empty()) return false;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    char* end = nullptr;
+    const long long v = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
+    if (*end != '\0' || v < minimum || v > maximum) return false;
+    value = v;
+    return true;
+}
+
+// "2.5" seconds -> 2500 ms.
+bool ParseSecondsMs(const std::string& text, int64_t& ms) {
+    const size_t dot = text.find('.');
+    int64_t whole = 0;
+    if (!ParseInt(text.substr(0, dot), 0, 86400, whole)) return false;
+    int64_t fraction = 0;
+    if (dot != std::string::npos) {
+        std::string digits = text.substr(dot + 1);
+        if (digits.empty() || digits.size() > 3) return false;
+        while (digits.size() < 3) digits += '0';
+        if (!ParseInt(digits, 0, 999, fraction)) return false;
+    }
+    ms = whole * 1000 + fraction;
+    return true;
+}
+
+// hh:mm:ss
+bool ParseClock(const std::string& text, int& h, int& m, int& s) {
+    if (text.size() != 8 || text[2] != ':' || text[5] != ':') return false;
+    int64_t a, b, c;
+    if (!ParseInt(text.substr(0, 2), 0, 99, a) || !ParseInt(text.substr(3, 2), 0, 59, b) ||
+        !ParseInt(text.substr(6, 2), 0, 59, c)) {
+        return false;
+    }
+    h = static_cast<int>(a);
+    m = static_cast<int>(b);
+    s = static_cast<int>(c);
+    return true;
+}
+
+// yyyy-mm-dd hh:mm:ss
+bool ParseDateTime(const std::string& text, int64_t& seconds) {
+    const std::vector<std::string> w = Words(text);
+    if (w.size() != 2 || w[0].size() != 10 || w[0][4] != '-' || w[0][7] != '-') return false;
+    int64_t y, mo, d;
+    if (!ParseInt(w[0].substr(0, 4), 1900, 2099, y) || !ParseInt(w[0].substr(5, 2), 1, 12, mo) ||
+        !ParseInt(w[0].substr(8, 2), 1, 31, d)) {
+        return false;
+    }
+    int h, m, s;
+    if (!ParseClock(w[1], h, m, s) || h > 23) return false;
+    seconds = SecondsOf(static_cast<int>(y), static_cast<int>(mo), static_cast<int>(d), h, m, s);
+    return true;
+}
+
+// The Shift_JIS bytes of one additional symbol, from the plug-in's own
+// character mapping, so that the decoder gives back exactly this character.
+bool SymbolToShiftJis(uint16_t code, std::string& out) {
+    uint8_t bytes[2];
+    const int32_t n = MapTwoByteCharacter(kSetAdditionalSymbols, static_cast<uint8_t>(code >> 8),
+                                          static_cast<uint8_t>(code), kNormalSize, bytes);
+    if (n != 2 || (bytes[0] == 0x81 && bytes[1] == 0xA0)) return false;  // the substitute: no symbol
+    out.append(reinterpret_cast<const char*>(bytes), 2);
+    return true;
+}
+
+// A text value: UTF-8 with the escapes \n, \\ and \{symbol}, to Shift_JIS.
+bool ParseText(const std::string& value, std::string& sjis, std::string& error) {
+    sjis.clear();
+    std::string run;
+    auto flush = [&]() -> bool {
+        if (run.empty()) return true;
+        bool ok = true;
+        sjis += Utf8ToShiftJis(run, &ok);
+        if (!ok) {
+            error = "the text has characters that code page 932 lacks: " + run;
+            return false;
+        }
+        run.clear();
+        return true;
+    };
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\') {
+            run += value[i];
+            continue;
+        }
+        if (i + 1 >= value.size()) {
+            error = "a backslash ends the text (write \\\\ for a backslash)";
+            return false;
+        }
+        const char next = value[++i];
+        if (next == 'n') {
+            run += '\n';
+        } else if (next == '\\') {
+            run += '\\';
+        } else if (next == '{') {
+            const size_t close = value.find('}', i);
+            if (close == std::string::npos) {
+                error = "\\{ without its }";
+                return false;
+            }
+            const std::string name = value.substr(i + 1, close - i - 1);
+            i = close;
+            int64_t code = -1;
+            for (const NamedSymbol& s : kNamedSymbols) {
+                if (name == s.name) code = s.code;
+            }
+            if (code < 0 && !(name.size() == 4 && ParseInt("0x" + name, 0x2121, 0x7E7E, code))) {
+                error = "unknown additional symbol \\{" + name + "}";
+                return false;
+            }
+            if (!flush()) return false;
+            if (!SymbolToShiftJis(static_cast<uint16_t>(code), sjis)) {
+                error = "\\{" + name + "} is not an ARIB additional symbol";
+                return false;
+            }
+        } else {
+            error = std::string("unknown escape \\") + next;
+            return false;
+        }
+    }
+    return flush();
+}
+
+size_t AribSize(const std::string& sjis) { return EncodeAribFromShiftJis(sjis).size(); }
+
+bool ParseStream(const std::string& value, bool video, ElementaryStream& es) {
+    const std::vector<std::string> w = Words(value);
+    if (w.size() < 3 || w.size() > 4) return false;
+    int64_t pid, kbps, tag = video ? 0x00 : 0x10;
+    if (!ParseInt(w[0], 0x0020, 0x1FFE, pid) || !ParseInt(w[2], 1, 100000, kbps)) return false;
+    if (w.size() == 4 && !ParseInt(w[3], 0, 0xFF, tag)) return false;
+    if (video && w[1] == "mpeg2") {
+        es.codec = Codec::kMpeg2Video;
+        es.streamType = 0x02;
+    } else if (video && w[1] == "h264") {
+        es.codec = Codec::kH264;
+        es.streamType = 0x1B;
+    } else if (!video && w[1] == "aac") {
+        es.codec = Codec::kAac;
+        es.streamType = 0x0F;
+    } else {
+        return false;
+    }
+    es.pid = static_cast<uint16_t>(pid);
+    es.kbps = static_cast<uint32_t>(kbps);
+    es.componentTag = static_cast<uint8_t>(tag);
+    return true;
+}
+
+bool IsLanguage(const std::string& w) {
+    return w.size() == 3 && std::all_of(w.begin(), w.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+}
+
+bool ParseAudioComponent(const std::string& value, AudioComponent& a) {
+    const std::vector<std::string> w = Words(value);
+    if (w.size() < 2) return false;
+    static const struct {
+        const char* name;
+        uint8_t type;
+    } kModes[] = {{"mono", 0x01}, {"dual", 0x02}, {"stereo", 0x03}, {"3/1", 0x07}, {"3/2", 0x08}, {"5.1", 0x09}};
+    int64_t type = -1;
+    for (const auto& m : kModes) {
+        if (w[0] == m.name) type = m.type;
+    }
+    if (type < 0 && !ParseInt(w[0], 0, 0xFF, type)) return false;
+    a.componentType = static_cast<uint8_t>(type);
+    if (!IsLanguage(w[1])) return false;
+    a.language = w[1];
+    for (size_t i = 2; i < w.size(); ++i) {
+        int64_t q;
+        if (w[i] == "sub") {
+            a.main = false;
+        } else if (w[i] == "quality" && i + 1 < w.size() && ParseInt(w[i + 1], 0, 3, q)) {
+            a.quality = static_cast<uint8_t>(q);
+            ++i;
+        } else if (IsLanguage(w[i]) && a.language2.empty()) {
+            a.language2 = w[i];
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Validate(Scenario& sc, std::string& error) {
+    if (sc.start == 0) return (error = "[stream] needs a start", false);
+    if (sc.durationMs <= 0) return (error = "[stream] needs a duration above 0", false);
+    if (sc.services.empty()) return (error = "no [service] section", false);
+    std::set<uint16_t> ids;
+    std::set<uint16_t> pids;
+    uint64_t bits = 0;
+    for (const Service& s : sc.services) {
+        if (!ids.insert(s.id).second) return (error = "service " + std::to_string(s.id) + " twice", false);
+        if (s.pmtPid == 0) return (error = "service " + std::to_string(s.id) + " needs a pmt", false);
+        if (!pids.insert(s.pmtPid).second) return (error = "PID " + std::to_string(s.pmtPid) + " used twice", false);
+        bool pcrIsStream = false;
+        for (const ElementaryStream& es : s.streams) {
+            if (!pids.insert(es.pid).second) return (error = "PID " + std::to_string(es.pid) + " used twice", false);
+            if (es.pid == s.pcrPid) pcrIsStream = true;
+            bits += static_cast<uint64_t>(es.kbps) * 1000;
+        }
+        if (!pcrIsStream && !pids.insert(s.pcrPid).second) {
+            return (error = "PCR PID " + std::to_string(s.pcrPid) + " used twice", false);
+        }
+        if (AribSize(s.name) + AribSize(s.provider) > kMaxServiceNameBytes) {
+            return (error = "service " + std::to_string(s.id) + ": name and provider too long", false);
+        }
+    }
+    // Headers, adaptation fields and service information need room too.
+    if (bits + bits / 10 + 500000 > sc.bitrate) {
+        return (error = "the elementary streams need more than the bitrate allows", false);
+    }
+    for (const Event& e : sc.events) {
+        if (e.start == 0) return (error = "event " + std::to_string(e.eventId) + " needs a start", false);
+        if (!ids.count(e.serviceId)) {
+            return (error = "an event of service " + std::to_string(e.serviceId) + ", which is not described", false);
+        }
+        if (AribSize(e.title) + AribSize(e.text) > kMaxEventTextBytes) {
+            return (error = "event " + std::to_string(e.eventId) + ": title and text too long for one short event "
+                            "descriptor", false);
+        }
+    }
+    std::stable_sort(sc.events.begin(), sc.events.end(), [](const Event& a, const Event& b) {
+        return a.serviceId != b.serviceId ? a.serviceId < b.serviceId : a.start < b.start;
+    });
+    return true;
+}
+
+}  // namespace
+
+int64_t SecondsOf(int year, int month, int day, int hour, int minute, int second) {
+    // Days from 1970-01-01 of a proleptic Gregorian date; MJD 40587 is that day.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t days = static_cast<int64_t>(era) * 146097 + doe - 719468;
+    return (days + 40587) * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
+    sc = Scenario();
+    enum class Part { kNone, kStream, kService, kEvent } part = Part::kNone;
+    size_t lineStart = 0;
+    int lineNumber = 0;
+    auto fail = [&](const std::string& why) {
+        error = "line " + std::to_string(lineNumber) + ": " + why;
+        return false;
+    };
+    while (lineStart <= text.size()) {
+        size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string::npos) lineEnd = text.size();
+        const std::string line = Trim(text.substr(lineStart, lineEnd - lineStart));
+        lineStart = lineEnd + 1;
+        ++lineNumber;
+        if (line.empty() || line[0] == '#') continue;
+
+        if (line[0] == '[') {
+            if (line.back() != ']') return fail("a section header ends with ]");
+            const std::vector<std::string> w = Words(line.substr(1, line.size() - 2));
+            int64_t id = 0;
+            if (w.size() == 1 && w[0] == "stream") {
+                part = Part::kStream;
+            } else if (w.size() == 2 && w[0] == "service" && ParseInt(w[1], 1, 0xFFFF, id)) {
+                part = Part::kService;
+                sc.services.emplace_back();
+                sc.services.back().id = static_cast<uint16_t>(id);
+            } else if (w.size() == 2 && w[0] == "event" && ParseInt(w[1], 1, 0xFFFF, id)) {
+                part = Part::kEvent;
+                sc.events.emplace_back();
+                sc.events.back().serviceId = static_cast<uint16_t>(id);
+            } else {
+                return fail("unknown section " + line + " (expected [stream], [service ID] or [event SERVICE])");
+            }
+            continue;
+        }
+
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) return fail("expected key = value");
+        const std::string key = Trim(line.substr(0, eq));
+        const std::string value = Trim(line.substr(eq + 1));
+        int64_t n = 0;
+        std::string why;
+        switch (part) {
+            case Part::kNone:
+                return fail("a key before the first section");
+            case Part::kStream:
+                if (key == "start") {
+                    if (!ParseDateTime(value, sc.start)) return fail("start wants yyyy-mm-dd hh:mm:ss");
+                } else if (key == "duration") {
+                    if (!ParseSecondsMs(value, sc.durationMs)) return fail("duration wants seconds, such as 3 or 2.5");
+                } else if (key == "bitrate") {
+                    if (!ParseInt(value, 1000000, 100000000, n)) return fail("bitrate wants 1000000..100000000 bit/s");
+                    sc.bitrate = static_cast<uint64_t>(n);
+                } else if (key == "tot-interval") {
+                    if (!ParseSecondsMs(value, sc.totIntervalMs) || sc.totIntervalMs < 100) {
+                        return fail("tot-interval wants seconds, at least 0.1");
+                    }
+                } else if (key == "transport-stream-id") {
+                    if (!ParseInt(value, 0, 0xFFFF, n)) return fail("transport-stream-id wants 0..0xFFFF");
+                    sc.transportStreamId = static_cast<uint16_t>(n);
+                } else if (key == "original-network-id") {
+                    if (!ParseInt(value, 0, 0xFFFF, n)) return fail("original-network-id wants 0..0xFFFF");
+                    sc.originalNetworkId = static_cast<uint16_t>(n);
+                } else if (key == "network-name") {
+                    if (!ParseText(value, sc.networkName, why)) return fail(why);
+                } else {
+                    return fail("unknown key " + key + " in [stream]");
+                }
+                break;
+            case Part::kService: {
+                Service& s = sc.services.back();
+                ElementaryStream es;
+                if (key == "type") {
+                    if (!ParseInt(value, 0, 0xFF, n)) return fail("type wants a service_type 0..0xFF");
+                    s.type = static_cast<uint8_t>(n);
+                } else if (key == "pmt") {
+                    if (!ParseInt(value, 0x0020, 0x1FFE, n)) return fail("pmt wants a PID 0x0020..0x1FFE");
+                    s.pmtPid = static_cast<uint16_t>(n);
+                } else if (key == "pcr") {
+                    if (!ParseInt(value, 0x0020, 0x1FFE, n)) return fail("pcr wants a PID 0x0020..0x1FFE");
+                    s.pcrPid = static_cast<uint16_t>(n);
+                } else if (key == "name") {
+                    if (!ParseText(value, s.name, why)) return fail(why);
+                } else if (key == "provider") {
+                    if (!ParseText(value, s.provider, why)) return fail(why);
+                } else if (key == "video" || key == "audio") {
+                    if (!ParseStream(value, key == "video", es)) {
+                        return fail(key == "video" ? "video wants: PID mpeg2|h264 kbit/s [component_tag]"
+                                                   : "audio wants: PID aac kbit/s [component_tag]");
+                    }
+                    s.streams.push_back(es);
+                } else {
+                    return fail("unknown key " + key + " in [service]");
+                }
+                break;
+            }
+            case Part::kEvent: {
+                Event& e = sc.events.back();
+                int h, m, sec;
+                if (key == "id") {
+                    if (!ParseInt(value, 0, 0xFFFF, n)) return fail("id wants an event_id 0..0xFFFF");
+                    e.eventId = static_cast<uint16_t>(n);
+                } else if (key == "start") {
+                    if (!ParseDateTime(value, e.start)) return fail("start wants yyyy-mm-dd hh:mm:ss");
+                } else if (key == "duration") {
+                    if (value == "undetermined") {
+                        e.duration = -1;
+                    } else if (ParseClock(value, h, m, sec)) {
+                        e.duration = h * 3600 + m * 60 + sec;
+                    } else {
+                        return fail("duration wants hh:mm:ss or undetermined");
+                    }
+                } else if (key == "title") {
+                    if (!ParseText(value, e.title, why)) return fail(why);
+                } else if (key == "text") {
+                    if (!ParseText(value, e.text, why)) return fail(why);
+                } else if (key == "video") {
+                    const std::vector<std::string> w = Words(value);
+                    int64_t tag = 0;
+                    if (w.empty() || w.size() > 2 || !ParseInt(w[0], 0, 0xFF, n) ||
+                        (w.size() == 2 && !ParseInt(w[1], 0, 0xFF, tag))) {
+                        return fail("video wants: component_type [component_tag]");
+                    }
+                    e.videoType = static_cast<int>(n);
+                    e.videoTag = static_cast<uint8_t>(tag);
+                } else if (key == "audio") {
+                    AudioComponent a;
+                    if (!ParseAudioComponent(value, a)) {
+                        return fail("audio wants: mono|dual|stereo|3/1|3/2|5.1 language [language2] [sub] [quality N]");
+                    }
+                    e.audio.push_back(a);
+                } else {
+                    return fail("unknown key " + key + " in [event]");
+                }
+                break;
+            }
+        }
+    }
+    return Validate(sc, error);
+}
+
+}  // namespace gen

@@ -1,0 +1,105 @@
+// The scenario of a sample stream: the multiplex's services and their
+// elementary streams, and the events each service broadcasts.
+//
+// Text format (UTF-8), documented for users in tools/sample/README.md:
+//
+//   # a comment line
+//   [stream]
+//   start = 2026-12-08 21:59:59     broadcast time (JST) of the first packet
+//   duration = 3                    seconds of stream (decimals allowed)
+//   bitrate = 16000000              nominal bit/s: fixes the pace of TOT and PCR
+//   tot-interval = 2                seconds between TOTs (default 5)
+//   transport-stream-id = 0x7FE0
+//   original-network-id = 0x7FE0
+//   network-name = ...
+//
+//   [service 0x0400]
+//   type = 0x01                     service_type (0x01 TV, 0xC0 one-segment)
+//   pmt = 0x0101                    PMT PID (0x1FC8 for the one-segment service)
+//   pcr = 0x0111                    PCR PID: an elementary PID or a PID of its own
+//   name = ...
+//   provider = ...
+//   video = 0x0111 mpeg2 9000 0x00  PID, codec (mpeg2 | h264), kbit/s, component_tag
+//   audio = 0x0112 aac 192 0x10     PID, codec (aac), kbit/s, component_tag
+//
+//   [event 0x0400]                  an event of service 0x0400
+//   id = 0x1001
+//   start = 2026-12-08 21:00:00
+//   duration = 01:00:00             or "undetermined"
+//   title = ...                     \n: line break; \{字} or \{7A56}: an ARIB
+//   text = ...                      additional symbol; \\: a backslash
+//   video = 0xB3 0x00               component descriptor: component_type [, tag]
+//   audio = stereo jpn              audio component: mode language [language2]
+//                                   [sub] [quality N]; may repeat
+#ifndef KESTRIN_TOOLS_GEN_SCENARIO_H
+#define KESTRIN_TOOLS_GEN_SCENARIO_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace gen {
+
+enum class Codec { kMpeg2Video, kH264, kAac };
+
+struct ElementaryStream {
+    uint16_t pid = 0;
+    Codec codec = Codec::kAac;
+    uint8_t streamType = 0;  // PMT stream_type of the codec
+    uint32_t kbps = 0;
+    uint8_t componentTag = 0;
+    bool isVideo() const { return codec != Codec::kAac; }
+};
+
+struct Service {
+    uint16_t id = 0;
+    uint8_t type = 0x01;
+    uint16_t pmtPid = 0;
+    uint16_t pcrPid = 0x1FFF;
+    std::string name;      // Shift_JIS
+    std::string provider;  // Shift_JIS
+    std::vector<ElementaryStream> streams;
+};
+
+struct AudioComponent {
+    uint8_t componentType = 0x03;
+    std::string language = "jpn";
+    std::string language2;  // dual mono only
+    bool main = true;
+    uint8_t quality = 1;
+};
+
+struct Event {
+    uint16_t serviceId = 0;
+    uint16_t eventId = 0;
+    int64_t start = 0;         // seconds since MJD 0, 00:00:00
+    int64_t duration = -1;     // seconds; -1 undetermined
+    std::string title;         // Shift_JIS (additional symbols included)
+    std::string text;          // Shift_JIS
+    int videoType = -1;        // component_type; -1: no component descriptor
+    uint8_t videoTag = 0x00;
+    std::vector<AudioComponent> audio;
+};
+
+struct Scenario {
+    int64_t start = 0;  // seconds since MJD 0
+    int64_t durationMs = 0;
+    uint64_t bitrate = 16000000;
+    int64_t totIntervalMs = 5000;
+    uint16_t transportStreamId = 0x7FE0;
+    uint16_t originalNetworkId = 0x7FE0;
+    std::string networkName;  // Shift_JIS
+    std::vector<Service> services;
+    std::vector<Event> events;  // sorted by service, then start
+};
+
+// Parses the scenario text. On failure returns false and sets `error` to a
+// message naming the line.
+bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error);
+
+// Seconds since MJD 0 of a civil date and time.
+int64_t SecondsOf(int year, int month, int day, int hour, int minute, int second);
+
+}  // namespace gen
+
+#endif

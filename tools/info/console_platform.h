@@ -1,0 +1,77 @@
+// The Platform of kestrin-info: a window that exists only as the texts the
+// core sets into it, a message queue that the tool pumps after each buffer,
+// and a real recording file.
+//
+// The recorder builds the recording path from the settings "Directory" and
+// "Filename" exactly as in the DLL. This platform answers those two keys
+// with a fixed virtual path and, when the recorder asks to create exactly
+// that path, creates the file the user named instead. So the file is written
+// by the recorder's own start, router selection and PAT rewriting, whatever
+// the host operating system's path syntax.
+#ifndef KESTRIN_TOOLS_INFO_CONSOLE_PLATFORM_H
+#define KESTRIN_TOOLS_INFO_CONSOLE_PLATFORM_H
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "plugin/platform.h"
+
+// Pseudo control id of the window's caption in ConsolePlatform::changes.
+const int32_t kCaptionControl = -1;
+
+class ConsolePlatform : public Platform {
+public:
+    // Settings answers that make the recorder build kRecordingVirtualPath.
+    static const char kRecordingDirectory[];
+    static const char kRecordingFileName[];
+    static const char kRecordingVirtualPath[];
+
+    ConsolePlatform();
+    virtual ~ConsolePlatform();
+
+    // The file the recorder's virtual path stands for; empty: no recording.
+    void SetRecordingTarget(const std::string& path) { recordingTarget_ = path; }
+
+    // --- Platform ----------------------------------------------------------
+    bool HasWindow() override { return true; }
+    void SetControlText(int32_t controlId, const char* text) override;
+    void SetWindowTitle(const char* text) override;
+    void PostToWindow(uint32_t message) override { posted.push_back(message); }
+    void PostToOwner(uint32_t, uint32_t) override {}
+    bool GetWindowPosition(int32_t* left, int32_t* top) override;
+    void ShowError(const char* text, const char* caption) override;
+    void TuneChannel(int32_t) override {}
+    void PluginClosed() override {}
+    FileHandle CreateRecordingFile(const char* path) override;
+    bool WriteFile(FileHandle file, const uint8_t* data, uint32_t size) override;
+    void CloseFile(FileHandle file) override;
+    int32_t ReadSettingInt(const char* section, const char* key, int32_t defaultValue,
+                           const char* path) override;
+    uint32_t ReadSettingString(const char* section, const char* key, const char* defaultValue, char* out,
+                               uint32_t size, const char* path) override;
+    void WriteSettingString(const char*, const char*, const char*, const char*) override {}
+    uint32_t GetHostExecutablePath(char* out, uint32_t size) override;
+    LocalTime GetLocalTime() override;
+
+    // --- What the window went through ----------------------------------------
+    struct Change {
+        int32_t control;  // a control id, or kCaptionControl
+        std::string text; // Shift_JIS, as set
+    };
+    std::vector<Change> changes;   // every text set, in order; the tool empties it
+    std::deque<uint32_t> posted;   // private messages not yet handled
+
+    // --- Recording outcome ---------------------------------------------------
+    std::string recordingError;    // why the file could not be created or written
+    bool recordingCreated = false;
+    bool recordingWriteFailed = false;
+
+private:
+    std::string recordingTarget_;
+    std::FILE* file_ = nullptr;
+};
+
+#endif
