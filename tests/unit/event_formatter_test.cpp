@@ -12,7 +12,9 @@
 #include "tests/support/stream_builder.h"
 #include "tests/support/test_plugin.h"
 #include "text/event_formatter.h"
+#include "ts/router.h"
 #include "ui/resource.h"
+#include "ui/viewer.h"
 
 namespace {
 
@@ -782,6 +784,54 @@ TEST(EventText, RandomSectionsNeverEscapeTheirBuffers) {
         ASSERT_LT(std::strlen(t.s().presentText), static_cast<size_t>(kEventTextSize));
         ASSERT_LT(std::strlen(t.s().followingText), static_cast<size_t>(kEventTextSize));
     }
+}
+
+// --- The whole road: packets in, text and caption on screen -----------------------------
+
+TEST(EventText, PacketsToTextCaptionAndClock) {
+    TestPlugin t;
+    t.s().currentService = kService;
+    build::StreamBuilder sb;
+    auto route = [&t](const Bytes& stream) {
+        ASSERT_EQ(RoutePackets(t.s(), stream.data(), static_cast<uint32_t>(stream.size())), 1);
+        t.platform.Pump(t.s());
+    };
+    route(sb.Stream(0x0014, {build::TotSection(kMjd20090401, 0x12, 0x34, 0x56)}));
+    route(sb.Stream(0x0011, {build::SdtSection(build::kDefaultTransportStreamId, build::kDefaultNetworkId,
+                                                {build::NamedService(kService, Alnum("NAME"))})}));
+    EXPECT_EQ(t.platform.windowTitle, Sjis("番組情報（現在）- NAME"));
+
+    const uint8_t start[3] = {0x21, 0x54, 0x00};
+    const uint8_t duration[3] = {0x02, 0x10, 0x30};
+    route(sb.Stream(0x0012, {PresentSection(RawEvent(start, duration, WorkedExampleDescriptors()))}));
+    EXPECT_EQ(t.platform.Text(IDC_INFO_TEXT),
+              "21:54:00 - 00:04:30 ('09/04/01) 1080i(16:9) S(jpn)B D(jpn eng)-\r\n" + Sjis("【TITLE】") +
+                  "\r\nTEXT");
+    EXPECT_EQ(t.platform.Text(IDC_CLOCK), "12:34:57");
+
+    // Following view: the caption and label change at once, and the next
+    // following section is shown.
+    ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
+    EXPECT_EQ(t.platform.windowTitle, Sjis("番組情報（次番組）- NAME"));
+    EXPECT_EQ(t.platform.Text(IDC_PRESENT_FOLLOWING), Sjis("次"));
+    const uint8_t next[3] = {0x00, 0x04, 0x30};
+    const uint8_t undetermined[3] = {0xFF, 0xFF, 0xFF};
+    // A description of 200 bytes makes this section span two packets.
+    route(sb.Stream(0x0012, {FollowingSection(RawEvent(
+                                next, undetermined,
+                                build::ShortEventDescriptor(Alnum("NEXT"), Alnum(std::string(200, 'd')))))}));
+    EXPECT_EQ(t.platform.Text(IDC_INFO_TEXT),
+              Sjis("00:04:30 - 未定 ('09/04/01)   \r\n【NEXT】\r\n") + std::string(200, 'd'));
+    // A present section now is stored but not shown; the clock still ticks.
+    const uint8_t later[3] = {0x00, 0x04, 0x30};
+    route(sb.Stream(0x0012, {PresentSection(RawEvent(later, duration))}));
+    EXPECT_EQ(t.platform.Text(IDC_INFO_TEXT).substr(0, 8), "00:04:30");
+    EXPECT_EQ(std::string(t.s().presentText).substr(0, 19), "00:04:30 - 02:15:00");
+    EXPECT_EQ(t.platform.Text(IDC_CLOCK), "12:34:58");
+
+    ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
+    EXPECT_EQ(t.platform.Text(IDC_INFO_TEXT).substr(0, 19), "00:04:30 - 02:15:00");
+    EXPECT_EQ(t.platform.windowTitle, Sjis("番組情報（現在）- NAME"));
 }
 
 }  // namespace
