@@ -7,10 +7,20 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win32
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-kestrin}
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-if [ ! -d "$WINEPREFIX" ]; then
+# Several tests may start Wine at once: one of them prepares the prefix.
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 9>"$WINEPREFIX.lock"
+flock 9
+if [ ! -f "$WINEPREFIX/.kestrin-ready" ]; then
   wineboot --init >/dev/null 2>&1 || true
+  # Windows not managed by an X window manager: there is none on the
+  # virtual display, and Wine would wait two seconds for it at every hide.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   wineserver -w || true
+  touch "$WINEPREFIX/.kestrin-ready"
 fi
+flock -u 9
+exec 9>&-
 if [ -n "${DISPLAY:-}" ]; then
   exec wine "$@"
 fi

@@ -1,0 +1,253 @@
+#include "tests/wine/plugin_driver.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+int32_t __thiscall HostUnused(FakeHost* self) {
+    ++self->unusedCalls;
+    return 0;
+}
+
+int32_t __thiscall HostTuneChannel(FakeHost* self, int32_t channel) {
+    self->tuned.push_back(channel);
+    return 1;
+}
+
+int32_t __thiscall HostPluginClosed(FakeHost* self) {
+    ++self->closedCalls;
+    return 1;
+}
+
+const FakeHostTable kFakeHostTable = {HostUnused, HostTuneChannel,  HostUnused, HostUnused,
+                                      HostUnused, HostUnused,       HostPluginClosed};
+
+// Messages at or above WM_USER that reached the host window.
+std::vector<std::pair<UINT, WPARAM>> g_hostMessages;
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message >= WM_USER && message < 0xC000) g_hostMessages.emplace_back(message, wParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+const char kHostWindowClass[] = "KestrinTestHost";
+
+struct OwnedDialogSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM param) {
+    OwnedDialogSearch* search = reinterpret_cast<OwnedDialogSearch*>(param);
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (std::strcmp(className, "#32770") == 0 && GetWindow(window, GW_OWNER) == search->owner) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Casts a slot's address to the function pointer type the host would use.
+template <typename Function>
+Function SlotAs(void* slot) {
+    return reinterpret_cast<Function>(slot);
+}
+
+}  // namespace
+
+FakeHost::FakeHost() : table(&kFakeHostTable), closedCalls(0), unusedCalls(0) {}
+
+HMODULE KestrinLibrary() {
+    static HMODULE library = LoadLibraryA("Kestrin.dll");
+    return library;
+}
+
+GetIface2Function KestrinGetIface2() {
+    HMODULE library = KestrinLibrary();
+    if (library == nullptr) return nullptr;
+    FARPROC proc = GetProcAddress(library, "GetIface2");
+    return reinterpret_cast<GetIface2Function>(reinterpret_cast<void (*)()>(proc));
+}
+
+PluginObject::PluginObject() : object_(nullptr), dialog_(nullptr) {
+    GetIface2Function getIface2 = KestrinGetIface2();
+    if (getIface2 != nullptr) getIface2(nullptr, &object_);
+}
+
+PluginObject::~PluginObject() {
+    if (dialog_ != nullptr) {
+        DestroyWindow(dialog_);
+        PumpMessages();
+    }
+    if (object_ != nullptr) SlotAs<DeletingDestructorSlot>(Slot(kSlotDeletingDestructor))(object_, 1);
+}
+
+void* PluginObject::Slot(int index) const {
+    void* const* table = *static_cast<void* const* const*>(object_);
+    return table[index];
+}
+
+int32_t PluginObject::SetHost(FakeHost* host, uint32_t sdkVersion) {
+    return SlotAs<SetHostSlot>(Slot(kSlotSetHost))(object_, host, sdkVersion);
+}
+
+int32_t PluginObject::CreatePluginWindow(HWND parent) {
+    int32_t result = SlotAs<CreatePluginWindowSlot>(Slot(kSlotCreatePluginWindow))(object_, parent);
+    dialog_ = FindViewerDialog(parent);
+    PumpMessages();
+    return result;
+}
+
+int32_t PluginObject::OnStreamData(const uint8_t* packets, uint32_t count) {
+    return SlotAs<OnStreamDataSlot>(Slot(kSlotOnStreamData))(object_, packets, count);
+}
+
+int32_t PluginObject::OnChannelChange(int32_t channel, int32_t serviceId) {
+    return SlotAs<OnChannelChangeSlot>(Slot(kSlotOnChannelChange))(object_, channel, serviceId);
+}
+
+int32_t PluginObject::OnHostEvent(int32_t a, int32_t b) {
+    return SlotAs<OnHostEventSlot>(Slot(kSlotOnHostEvent))(object_, a, b);
+}
+
+HostWindow::HostWindow() : window_(nullptr) {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = HostWindowProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = kHostWindowClass;
+        registered = RegisterClassA(&wc) != 0;
+    }
+    g_hostMessages.clear();
+    window_ = CreateWindowExA(0, kHostWindowClass, "Host", WS_OVERLAPPEDWINDOW, 600, 500, 320, 240,
+                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+HostWindow::~HostWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
+    PumpMessages();
+}
+
+std::vector<std::pair<UINT, WPARAM>> HostWindow::Received() const { return g_hostMessages; }
+
+HWND FindViewerDialog(HWND owner) {
+    if (owner == nullptr) return nullptr;
+    OwnedDialogSearch search = {owner, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), FindOwnedDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+std::string ProgramDirectory() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    char* cut = std::strrchr(path, '\\');
+    if (cut != nullptr) cut[1] = '\0';
+    return path;
+}
+
+std::string SettingsPath() { return ProgramDirectory() + "Kestrin.ini"; }
+
+void WriteSettingsFile(const std::string& content) {
+    const std::string path = SettingsPath();
+    // Flushes and forgets the profile functions' cached copy of the file.
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+    DeleteFileA(path.c_str());
+    if (!content.empty()) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+}
+
+int ReadSettingsInt(const char* section, const char* key, int defaultValue) {
+    return static_cast<int>(GetPrivateProfileIntA(section, key, defaultValue, SettingsPath().c_str()));
+}
+
+std::string ReadSettingsString(const char* section, const char* key) {
+    char value[260] = {};
+    GetPrivateProfileStringA(section, key, "<missing>", value, sizeof value, SettingsPath().c_str());
+    return value;
+}
+
+std::string ControlText(HWND dialog, int id) {
+    char text[1024] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+std::string WindowText(HWND window) {
+    char text[1024] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// The stack pointer is kept in ESI (callee-saved, so it survives the call)
+// and put back afterwards whatever the callee did, so that a wrong
+// convention is reported instead of corrupting this frame.
+uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDelta) {
+    uint32_t result;
+    uint32_t before;
+    uint32_t after;
+    __asm__ volatile(
+        "movl %%esp, %%esi\n\t"
+        "pushl %[a]\n\t"
+        "call *%[fn]\n\t"
+        "movl %%esp, %%edi\n\t"
+        "movl %%esi, %%esp\n\t"
+        : "=a"(result), "=&S"(before), "=&D"(after), "+c"(self)
+        : [fn] "b"(function), [a] "0"(a)
+        : "edx", "memory", "cc");
+    *stackDelta = static_cast<int32_t>(after - before);
+    return result;
+}
+
+uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32_t* stackDelta) {
+    uint32_t result;
+    uint32_t before;
+    uint32_t after;
+    uint32_t edx = b;
+    __asm__ volatile(
+        "movl %%esp, %%esi\n\t"
+        "pushl %%edx\n\t"
+        "pushl %[a]\n\t"
+        "call *%[fn]\n\t"
+        "movl %%esp, %%edi\n\t"
+        "movl %%esi, %%esp\n\t"
+        : "=a"(result), "=&S"(before), "=&D"(after), "+c"(self), "+d"(edx)
+        : [fn] "b"(function), [a] "0"(a)
+        : "memory", "cc");
+    *stackDelta = static_cast<int32_t>(after - before);
+    return result;
+}
+
+std::vector<uint8_t> ReadRealData(const char* name) {
+    // The data lives on the Linux side; Wine's drive Z: is the root.
+    std::string path = std::string("Z:") + KESTRIN_REALDATA_DIR + "/" + name;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    std::vector<uint8_t> bytes;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return bytes;
+    uint8_t chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    std::fclose(file);
+    return bytes;
+}

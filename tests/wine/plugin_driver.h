@@ -1,0 +1,135 @@
+// Drives Kestrin.dll the way the host does: LoadLibraryA, GetIface2, and every
+// operation through the object's table of functions at its slot index with
+// an explicit __thiscall pointer. Nothing here includes the DLL's own
+// interface declarations, so a wrong slot order or calling convention in the
+// DLL shows up as a failed test rather than agreeing with itself.
+#ifndef KESTRIN_TESTS_WINE_PLUGIN_DRIVER_H
+#define KESTRIN_TESTS_WINE_PLUGIN_DRIVER_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// IDTVPlugin slots as the host calls them.
+enum PluginSlot {
+    kSlotDeletingDestructor = 0,
+    kSlotSetHost = 1,
+    kSlotCreatePluginWindow = 2,
+    kSlotOnStreamData = 3,
+    kSlotOnChannelChange = 4,
+    kSlotOnHostEvent = 5,
+};
+
+typedef void*(__thiscall* DeletingDestructorSlot)(void* self, unsigned int flags);
+typedef int32_t(__thiscall* SetHostSlot)(void* self, void* host, uint32_t sdkVersion);
+typedef int32_t(__thiscall* CreatePluginWindowSlot)(void* self, HWND parent);
+typedef int32_t(__thiscall* OnStreamDataSlot)(void* self, const uint8_t* packets, uint32_t count);
+typedef int32_t(__thiscall* OnChannelChangeSlot)(void* self, int32_t channel, int32_t serviceId);
+typedef int32_t(__thiscall* OnHostEventSlot)(void* self, int32_t a, int32_t b);
+typedef int32_t(__cdecl* GetIface2Function)(void* reserved, void** out);
+
+// The host's callback object with seven __thiscall slots, built by hand: the
+// table pointer first, as an MSVC object has it. Slot 1 records TuneChannel,
+// slot 6 PluginClosed, the others count calls that must never come.
+struct FakeHost;
+typedef int32_t(__thiscall* HostUnusedSlot)(FakeHost* self);
+typedef int32_t(__thiscall* HostTuneChannelSlot)(FakeHost* self, int32_t channel);
+typedef int32_t(__thiscall* HostPluginClosedSlot)(FakeHost* self);
+struct FakeHostTable {
+    HostUnusedSlot slot0;
+    HostTuneChannelSlot tuneChannel;
+    HostUnusedSlot slot2;
+    HostUnusedSlot slot3;
+    HostUnusedSlot slot4;
+    HostUnusedSlot slot5;
+    HostPluginClosedSlot pluginClosed;
+};
+struct FakeHost {
+    const FakeHostTable* table;
+    std::vector<int32_t> tuned;
+    int closedCalls;
+    int unusedCalls;
+    FakeHost();
+};
+
+// The loaded library, shared by every test of the process (the host loads it
+// once too).
+HMODULE KestrinLibrary();
+GetIface2Function KestrinGetIface2();
+
+// One plug-in object, released through slot 0 with flags 1 (`delete p` in an
+// MSVC host). The dialog, if any, is destroyed first, as the host would.
+class PluginObject {
+public:
+    PluginObject();
+    ~PluginObject();
+
+    void* Raw() const { return object_; }
+    void* Slot(int index) const;
+
+    int32_t SetHost(FakeHost* host, uint32_t sdkVersion);
+    int32_t CreatePluginWindow(HWND parent);
+    int32_t OnStreamData(const uint8_t* packets, uint32_t count);
+    int32_t OnChannelChange(int32_t channel, int32_t serviceId);
+    int32_t OnHostEvent(int32_t a, int32_t b);
+
+    // The viewer dialog owned by `parent`, found after CreatePluginWindow.
+    HWND Dialog() const { return dialog_; }
+
+private:
+    PluginObject(const PluginObject&) = delete;
+    PluginObject& operator=(const PluginObject&) = delete;
+
+    void* object_;
+    HWND dialog_;
+};
+
+// A top-level window standing in for the host's window: it owns the viewer
+// and records the messages posted to it.
+class HostWindow {
+public:
+    HostWindow();
+    ~HostWindow();
+    HWND Handle() const { return window_; }
+    // (message, wParam) of every private message (WM_USER..0xBFFF) that
+    // reached the window since it was created.
+    std::vector<std::pair<UINT, WPARAM>> Received() const;
+
+private:
+    HWND window_;
+};
+
+// The dialog of this thread owned by `owner`, or NULL.
+HWND FindViewerDialog(HWND owner);
+
+// Dispatches every message waiting for this thread's windows.
+void PumpMessages();
+
+// "Kestrin.ini" beside the test program: GetModuleFileNameA(NULL) names the
+// test program, which stands in for the host executable.
+std::string SettingsPath();
+// Directory of the test program, with its trailing backslash.
+std::string ProgramDirectory();
+// Replaces the settings file with exactly these bytes ("" removes it) and
+// drops any cached copy of the profile functions.
+void WriteSettingsFile(const std::string& content);
+int ReadSettingsInt(const char* section, const char* key, int defaultValue);
+std::string ReadSettingsString(const char* section, const char* key);
+
+// Text of a dialog control or window as the A functions return it, that is,
+// as bytes of the ANSI code page (932 under the Japanese locale).
+std::string ControlText(HWND dialog, int id);
+std::string WindowText(HWND window);
+
+// Calls a __thiscall slot and reports how far the stack pointer moved over
+// the call: 0 when the callee popped its own arguments, as __thiscall
+// requires; a cdecl or stdcall-with-object-on-stack callee leaves it off.
+uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDelta);
+uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32_t* stackDelta);
+
+// Reads a whole file of the real-data directory beside the work tree.
+std::vector<uint8_t> ReadRealData(const char* name);
+
+#endif

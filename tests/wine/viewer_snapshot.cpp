@@ -1,0 +1,113 @@
+// Takes a picture of each viewer template from the real window under Wine:
+// the DLL is fed a generated multiplex so that the event text, the clock,
+// the caption and a circled channel button show what a viewer would see.
+// Writes viewer-101.bmp, viewer-102.bmp and viewer-103.bmp (24-bit) into the
+// directory given as the first argument, or the program's own.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_multiplex.h"
+#include "tests/wine/plugin_driver.h"
+
+namespace {
+
+bool WriteBmp(const std::string& path, HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files keep it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) return false;
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    // The window as it is on the (virtual) screen, frame and caption included.
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    SelectObject(memory, old);
+
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD imageSize = stride * static_cast<DWORD>(height);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + imageSize;
+    info.bmiHeader.biSizeImage = imageSize;
+    bool ok = false;
+    if (FILE* out = std::fopen(path.c_str(), "wb")) {
+        ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+             std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+             std::fwrite(bits, imageSize, 1, out) == 1;
+        std::fclose(out);
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string directory = argc > 1 ? std::string(argv[1]) : ProgramDirectory();
+    if (!directory.empty() && directory.back() != '\\' && directory.back() != '/') directory += '\\';
+
+    build::MultiplexOptions options;
+    options.cycles = 3;
+    options.packetsPerCycle = 0;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+
+    const struct {
+        int font;
+        int templateId;
+    } templates[] = {{1, 101}, {0, 102}, {2, 103}};
+    int failures = 0;
+    for (const auto& t : templates) {
+        WriteSettingsFile("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=" + std::to_string(t.font) +
+                          "\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\nCH3=25\r\nCH4=24\r\nCH5=22\r\nCH6=21\r\n"
+                          "CH7=16\r\nCH8=23\r\nCH9=28\r\nCH10=20\r\nCH11=18\r\nCH12=0\r\n");
+        HostWindow host;
+        FakeHost callbacks;
+        PluginObject plugin;
+        plugin.SetHost(&callbacks, 0x10400);
+        plugin.CreatePluginWindow(host.Handle());
+        HWND dialog = plugin.Dialog();
+        if (dialog == nullptr) {
+            std::printf("template %d: no window\n", t.templateId);
+            ++failures;
+            continue;
+        }
+        plugin.OnChannelChange(27, build::kMuxOneSegService);
+        const uint32_t chunk = 188 * 32;
+        for (size_t at = 0; at < mux.size(); at += chunk) {
+            const uint32_t n = static_cast<uint32_t>(mux.size() - at < chunk ? mux.size() - at : chunk);
+            plugin.OnStreamData(mux.data() + at, n);
+            PumpMessages();
+        }
+        SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        PumpMessages();
+        Sleep(300);
+        PumpMessages();
+        const std::string path = directory + "viewer-" + std::to_string(t.templateId) + ".bmp";
+        if (WriteBmp(path, dialog)) {
+            std::printf("wrote %s\n", path.c_str());
+        } else {
+            std::printf("template %d: could not write %s\n", t.templateId, path.c_str());
+            ++failures;
+        }
+    }
+    WriteSettingsFile("");
+    return failures == 0 ? 0 : 1;
+}
