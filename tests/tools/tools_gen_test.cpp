@@ -1,0 +1,388 @@
+// kestrin-gen: the scenario parser, the stream's transport-level structure,
+// the sample read back by the plug-in core, and ffprobe's view of it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "plugin/plugin_core.h"
+#include "plugin/plugin_state.h"
+#include "tests/support/test_plugin.h"
+#include "tests/tools/tools_test_support.h"
+#include "tools/gen/multiplexer.h"
+#include "tools/gen/scenario.h"
+#include "ts/programme_map.h"
+#include "ts/router.h"
+#include "ui/resource.h"
+#include "ui/viewer.h"
+
+namespace {
+
+using tools_test::Bytes;
+
+const uint64_t kClock = 27000000;
+
+// --- Scenario parser ------------------------------------------------------------------
+
+const char kMinimalScenario[] =
+    "[stream]\n"
+    "start = 2026-12-08 21:59:59\n"
+    "duration = 1\n"
+    "[service 0x0400]\n"
+    "pmt = 0x0101\n"
+    "pcr = 0x0111\n"
+    "video = 0x0111 mpeg2 4000 0x00 720x480\n";
+
+TEST(Scenario, SampleParsesWithItsServicesAndEvents) {
+    const gen::Scenario s = tools_test::SampleScenario();
+    ASSERT_EQ(s.services.size(), 3u);
+    EXPECT_EQ(s.services[2].id, 0x0588);
+    EXPECT_EQ(s.services[2].pmtPid, 0x1FC8);
+    EXPECT_EQ(s.services[2].pcrPid, 0x01FF);
+    EXPECT_EQ(s.services[2].streams[0].streamType, 0x1B);
+    EXPECT_EQ(s.services[0].streams[0].streamType, 0x02);
+    EXPECT_EQ(s.services[0].streams[1].streamType, 0x0F);
+    EXPECT_EQ(s.bitrate, 16000000u);
+    EXPECT_EQ(s.events.size(), 8u);
+    // \{字} is the additional symbol 0x7A56, Shift_JIS 0xF1 0x83.
+    EXPECT_NE(s.events[0].title.find("\xF1\x83"), std::string::npos);
+    // \n in a text is a line break.
+    EXPECT_NE(s.events[1].text.find('\n'), std::string::npos);
+}
+
+TEST(Scenario, DatesBecomeSecondsSinceMjdZero) {
+    // MJD 54922 is 2009-04-01 (the example of ARIB STD-B10).
+    EXPECT_EQ(gen::SecondsOf(2009, 4, 1, 0, 0, 0), 54922LL * 86400);
+    EXPECT_EQ(gen::SecondsOf(1982, 9, 6, 1, 2, 3), 45218LL * 86400 + 3723);
+}
+
+TEST(Scenario, MistakesAreReportedWithTheirLine) {
+    struct Case {
+        const char* append;  // added to the minimal scenario
+        const char* message;
+    };
+    const Case cases[] = {
+        {"colour = red\n", "line 8: unknown key colour"},
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\ntitle = \\{猫}\n", "line 10: unknown additional symbol"},
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\ntitle = \\{7A21}\n", ""},  // a real symbol: fine
+        {"[event 0x0400]\nstart = 2026-13-08 22:00:00\n", "line 9: start wants"},
+        {"[event 0x0400]\nduration = 1:00\n", "line 9: duration wants"},
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\naudio = quad jpn\n", "line 10: audio wants"},
+        {"[event 0x0999]\nstart = 2026-12-08 22:00:00\n", "service 2457, which is not described"},
+        {"audio = 0x0111 aac 64\n", "PID 273 used twice"},
+        {"audio = 0x0010 aac 64\n", "line 8: audio wants"},
+        {"video = 0x0112 mpeg2 20000\n", "need more than the bitrate"},
+        {"video = 0x0112 mpeg2 2000\n", "PID 274: too few kbit/s for 1440x1080 pictures"},
+        {"video = 0x0112 h264 300 0x81 640x480\n", "line 8: video wants"},
+        {"[channel 5]\n", "line 8: unknown section"},
+        {"name = \\\n", "line 8: a backslash ends the text"},
+        {"name = ☃\n", "line 8: the text has characters that code page 932 lacks"},
+    };
+    for (const Case& c : cases) {
+        gen::Scenario s;
+        std::string error;
+        const bool ok = gen::ParseScenario(std::string(kMinimalScenario) + c.append, s, error);
+        if (c.message[0] == '\0') {
+            EXPECT_TRUE(ok) << c.append << ": " << error;
+        } else {
+            EXPECT_FALSE(ok) << c.append;
+            EXPECT_NE(error.find(c.message), std::string::npos) << c.append << " gave: " << error;
+        }
+    }
+}
+
+TEST(Scenario, StreamNeedsStartDurationAndAService) {
+    gen::Scenario s;
+    std::string error;
+    EXPECT_FALSE(gen::ParseScenario("[stream]\nduration = 1\n", s, error));
+    EXPECT_NE(error.find("start"), std::string::npos);
+    EXPECT_FALSE(gen::ParseScenario("[stream]\nstart = 2026-12-08 21:59:59\nduration = 1\n", s, error));
+    EXPECT_NE(error.find("no [service]"), std::string::npos);
+    EXPECT_FALSE(gen::ParseScenario("title = x\n", s, error));
+    EXPECT_NE(error.find("line 1"), std::string::npos);
+}
+
+// --- Transport-level structure of the sample stream -------------------------------------
+
+class SampleStream : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        scenario_ = new gen::Scenario(tools_test::SampleScenario());
+        stream_ = new Bytes(tools_test::Generate(*scenario_));
+    }
+    static void TearDownTestSuite() {
+        delete stream_;
+        delete scenario_;
+    }
+    static size_t Packets() { return stream_->size() / 188; }
+    static const uint8_t* PacketAt(size_t i) { return stream_->data() + i * 188; }
+    // 27 MHz time of packet i's first byte at the nominal bitrate.
+    static uint64_t TimeOf(size_t i) { return i * 188 * 8 * kClock / scenario_->bitrate; }
+
+    static gen::Scenario* scenario_;
+    static Bytes* stream_;
+};
+gen::Scenario* SampleStream::scenario_ = nullptr;
+Bytes* SampleStream::stream_ = nullptr;
+
+TEST_F(SampleStream, HasTheNominalSizeAndSyncBytes) {
+    EXPECT_EQ(Packets(), gen::PacketCount(*scenario_));
+    EXPECT_EQ(Packets(), 31915u);  // 3 s at 16 Mbit/s
+    for (size_t i = 0; i < Packets(); ++i) ASSERT_EQ(PacketAt(i)[0], 0x47) << "packet " << i;
+    // The file the build wrote is this same stream.
+    EXPECT_EQ(tools_test::ReadBytes(KESTRIN_SAMPLE_TS), *stream_);
+}
+
+TEST_F(SampleStream, ContinuityCountersRunOnEveryPid) {
+    std::map<uint16_t, int> last;
+    for (size_t i = 0; i < Packets(); ++i) {
+        const uint8_t* p = PacketAt(i);
+        const uint16_t pid = tools_test::Pid(p);
+        const bool payload = (p[3] & 0x10) != 0;
+        const int cc = p[3] & 0x0F;
+        if (pid == 0x1FFF) continue;
+        auto it = last.find(pid);
+        if (it != last.end()) {
+            // The counter advances with each payload and stays without one.
+            const int expected = payload ? (it->second + 1) & 0x0F : it->second;
+            ASSERT_EQ(cc, expected) << "PID " << pid << " packet " << i;
+        }
+        last[pid] = cc;
+    }
+    for (uint16_t pid : {0x0000, 0x0010, 0x0011, 0x0012, 0x0014, 0x0101, 0x0102, 0x1FC8, 0x0111, 0x0112,
+                         0x0121, 0x0122, 0x0181, 0x0183, 0x01FF}) {
+        EXPECT_TRUE(last.count(pid)) << "no packet on PID " << pid;
+    }
+}
+
+TEST_F(SampleStream, PcrsKeepToTheBitrateAndComeEvery100MsAtMost) {
+    std::map<uint16_t, uint64_t> lastPcr;
+    std::map<uint16_t, int> pcrCount;
+    for (size_t i = 0; i < Packets(); ++i) {
+        const uint8_t* p = PacketAt(i);
+        if (!(p[3] & 0x20) || p[4] < 7 || !(p[5] & 0x10)) continue;
+        const uint16_t pid = tools_test::Pid(p);
+        const uint64_t base = (uint64_t(p[6]) << 25) | (uint64_t(p[7]) << 17) | (uint64_t(p[8]) << 9) |
+                              (uint64_t(p[9]) << 1) | (p[10] >> 7);
+        const uint64_t pcr = base * 300 + (((p[10] & 1) << 8) | p[11]);
+        // The PCR is the time of the packet's byte 10 at the nominal rate.
+        const uint64_t expected = 10 * kClock + (i * 188 + 10) * 8 * kClock / scenario_->bitrate;
+        ASSERT_EQ(pcr, expected) << "PID " << pid << " packet " << i;
+        if (lastPcr.count(pid)) {
+            EXPECT_LE(pcr - lastPcr[pid], kClock / 10) << "PID " << pid << " packet " << i;
+        }
+        lastPcr[pid] = pcr;
+        ++pcrCount[pid];
+    }
+    // The PCR PIDs of the three services.
+    EXPECT_EQ(pcrCount.size(), 3u);
+    EXPECT_GT(pcrCount[0x01FF], 60);   // the one-segment PCR PID, every 40 ms
+    EXPECT_GT(pcrCount[0x0111], 80);   // in the video of service 0x0400
+}
+
+TEST_F(SampleStream, TheOneSegmentServiceIsAFewPercentOfThePackets) {
+    size_t oneSeg = 0, nulls = 0;
+    for (size_t i = 0; i < Packets(); ++i) {
+        const uint16_t pid = tools_test::Pid(PacketAt(i));
+        if (pid == 0x1FC8 || pid == 0x0181 || pid == 0x0183 || pid == 0x01FF) ++oneSeg;
+        if (pid == 0x1FFF) ++nulls;
+    }
+    const double share = 100.0 * oneSeg / Packets();
+    EXPECT_GT(share, 1.5);
+    EXPECT_LT(share, 5.0);
+    EXPECT_GT(nulls, Packets() / 20);  // room left over, as in a real multiplex
+}
+
+TEST_F(SampleStream, EverySectionHasItsCrcAndTheTablesTheirIds) {
+    const auto sections = tools_test::Sections(*stream_, {0x0000, 0x0010, 0x0011, 0x0012, 0x0014, 0x0101, 0x0102,
+                                                          0x1FC8});
+    std::map<std::pair<uint16_t, uint8_t>, int> tables;  // (PID, table_id) -> count
+    for (const auto& s : sections) {
+        ASSERT_EQ(Crc32Mpeg2(s.bytes.data(), s.bytes.size()), 0u) << "PID " << s.pid << " table " << int(s.bytes[0]);
+        ++tables[{s.pid, s.bytes[0]}];
+    }
+    // 3 s: PAT and PMTs every 100 ms, NIT and SDT every second, EIT p/f of
+    // three services every second, TOT every 2 s from 0.5 s.
+    EXPECT_EQ((tables[{0x0000, 0x00}]), 30);
+    EXPECT_EQ((tables[{0x1FC8, 0x02}]), 30);
+    EXPECT_EQ((tables[{0x0101, 0x02}]), 30);
+    EXPECT_EQ((tables[{0x0010, 0x40}]), 3);
+    EXPECT_EQ((tables[{0x0011, 0x42}]), 3);
+    EXPECT_EQ((tables[{0x0012, 0x4E}]), 18);
+    EXPECT_EQ((tables[{0x0014, 0x73}]), 2);
+    EXPECT_EQ(tables.size(), 8u);
+}
+
+TEST_F(SampleStream, TotCarriesTheBroadcastTimeOfItsPacket) {
+    const auto sections = tools_test::Sections(*stream_, {0x0014});
+    ASSERT_EQ(sections.size(), 2u);
+    for (const auto& s : sections) {
+        const Bytes& b = s.bytes;
+        const int64_t mjd = (b[3] << 8) | b[4];
+        auto bcd = [](uint8_t v) { return (v >> 4) * 10 + (v & 0x0F); };
+        const int64_t seconds = mjd * 86400 + bcd(b[5]) * 3600 + bcd(b[6]) * 60 + bcd(b[7]);
+        EXPECT_EQ(seconds, scenario_->start + static_cast<int64_t>(TimeOf(s.packetIndex) / kClock));
+        // Descriptors: the local time offset descriptor, country JPN.
+        ASSERT_GE(b.size(), 18u);
+        EXPECT_EQ(b[10], 0x58);
+        EXPECT_EQ(std::string(b.begin() + 12, b.begin() + 15), "JPN");
+    }
+}
+
+// --- The plug-in core reads the sample back ----------------------------------------------
+
+struct Shown {
+    std::vector<std::string> texts;  // IDC_INFO_TEXT, each change
+    std::string caption;
+    std::string clock;
+};
+
+// Feeds the stream as the host would, in buffers of 256 packets, handling
+// the posted messages after each buffer.
+Shown ShowService(const Bytes& stream, uint16_t service, bool following) {
+    TestPlugin t;
+    PluginOnChannelChange(t.s(), -1, service);
+    if (following) ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
+    const size_t buffer = 256 * 188;
+    for (size_t o = 0; o < stream.size(); o += buffer) {
+        const size_t n = std::min(buffer, stream.size() - o);
+        RoutePackets(t.s(), stream.data() + o, static_cast<uint32_t>(n));
+        t.platform.Pump(t.s());
+    }
+    Shown shown;
+    for (const auto& change : t.platform.controlHistory) {
+        if (change.first == IDC_INFO_TEXT && (shown.texts.empty() || shown.texts.back() != change.second)) {
+            shown.texts.push_back(change.second);
+        }
+    }
+    shown.caption = t.platform.windowTitle;
+    shown.clock = t.platform.Text(IDC_CLOCK);
+    return shown;
+}
+
+std::string TimeLine(const gen::Event& e) {
+    auto hms = [](int64_t s, char* out) {
+        std::snprintf(out, 16, "%02d:%02d:%02d", int(s % 86400 / 3600), int(s % 3600 / 60), int(s % 60));
+    };
+    char start[16], end[16];
+    hms(e.start, start);
+    hms(e.start + e.duration, end);
+    return std::string(start) + " - " + (e.duration < 0 ? std::string("\x96\xA2\x92\xE8") : std::string(end));
+}
+
+TEST_F(SampleStream, TheCoreShowsEachServicesNameAndEvents) {
+    const std::string kPresentCaption = "\x94\xD4\x91\x67\x8F\xEE\x95\xF1\x81\x69\x8C\xBB\x8D\xDD\x81\x6A- ";
+    for (const gen::Service& service : scenario_->services) {
+        SCOPED_TRACE(service.id);
+        // The present event at each second of the stream, without repeats.
+        std::vector<const gen::Event*> events;
+        for (int64_t now = scenario_->start; now < scenario_->start + 3; ++now) {
+            for (const gen::Event& e : scenario_->events) {
+                if (e.serviceId != service.id || e.start > now || (e.duration >= 0 && now >= e.start + e.duration)) {
+                    continue;
+                }
+                if (events.empty() || events.back() != &e) events.push_back(&e);
+            }
+        }
+        const Shown shown = ShowService(*stream_, service.id, false);
+        EXPECT_EQ(shown.caption, kPresentCaption + service.name);
+        ASSERT_EQ(shown.texts.size(), events.size());
+        for (size_t k = 0; k < events.size(); ++k) {
+            EXPECT_EQ(shown.texts[k].find(TimeLine(*events[k])), 0u) << shown.texts[k];
+            EXPECT_NE(shown.texts[k].find("\x81\x79" + events[k]->title + "\x81\x7A"), std::string::npos);
+            std::string text = events[k]->text;  // a line break is shown as CR LF
+            for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+                text.replace(at, 1, "\r\n");
+            }
+            EXPECT_NE(shown.texts[k].find(text), std::string::npos);
+        }
+        // TOT 21:59:59 at 0.5 s, then a present section at 1 s and at 2 s.
+        EXPECT_EQ(shown.clock, "22:00:01");
+    }
+}
+
+TEST_F(SampleStream, TheFollowingViewShowsTheNextEvent) {
+    const Shown shown = ShowService(*stream_, 0x0588, true);
+    ASSERT_EQ(shown.texts.size(), 3u);  // emptied by the switch, then two events
+    EXPECT_EQ(shown.texts[0], "");
+    EXPECT_EQ(shown.texts[1].find("22:00:00 - 22:45:00"), 0u);
+    EXPECT_EQ(shown.texts[2].find("22:45:00 - 23:00:00"), 0u);
+    EXPECT_EQ(shown.caption.find("\x94\xD4\x91\x67\x8F\xEE\x95\xF1\x81\x69\x8E\x9F\x94\xD4\x91\x67\x81\x6A- "), 0u);
+}
+
+TEST_F(SampleStream, AnUndeterminedDurationIsShownAsSuch) {
+    const Shown shown = ShowService(*stream_, 0x0401, true);
+    ASSERT_FALSE(shown.texts.empty());
+    // The following event of service 0x0401 starts at 22:30 with no known end.
+    EXPECT_EQ(shown.texts.back().find("22:30:00 - \x96\xA2\x92\xE8 ('26/12/08)"), 0u) << shown.texts.back();
+}
+
+// --- ffprobe ----------------------------------------------------------------------
+
+// ffprobe's flat output as key=value pairs.
+std::map<std::string, std::string> Ffprobe(const std::string& path, int* exitCode) {
+    const auto r = tools_test::Run("ffprobe -v error -show_entries "
+                                   "program=program_id,pmt_pid,pcr_pid:stream=codec_name,id -of flat " +
+                                   tools_test::Quote(path));
+    *exitCode = r.exitCode;
+    std::map<std::string, std::string> values;
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+        values[line.substr(0, eq)] = value;
+    }
+    return values;
+}
+
+// Programs that have a PMT (ffprobe also lists services that only the SDT
+// names, with PMT PID 0): program_id -> (PMT PID, codec names).
+std::map<int, std::pair<int, std::multiset<std::string>>> ProgramsWithPmt(
+    const std::map<std::string, std::string>& v) {
+    std::map<int, std::pair<int, std::multiset<std::string>>> programs;
+    for (int i = 0; v.count("programs.program." + std::to_string(i) + ".program_id"); ++i) {
+        const std::string prefix = "programs.program." + std::to_string(i) + ".";
+        const int pmt = std::stoi(v.at(prefix + "pmt_pid"));
+        if (pmt == 0) continue;
+        auto& entry = programs[std::stoi(v.at(prefix + "program_id"))];
+        entry.first = pmt;
+        for (int k = 0; v.count(prefix + "streams.stream." + std::to_string(k) + ".codec_name"); ++k) {
+            entry.second.insert(v.at(prefix + "streams.stream." + std::to_string(k) + ".codec_name"));
+        }
+    }
+    return programs;
+}
+
+TEST(SampleStreamFfprobe, ListsEveryProgramWithItsStreams) {
+    if (!tools_test::HaveFfprobe()) GTEST_SKIP() << "ffprobe is not installed";
+    int exitCode = -1;
+    const auto programs = ProgramsWithPmt(Ffprobe(KESTRIN_SAMPLE_TS, &exitCode));
+    EXPECT_EQ(exitCode, 0);
+    ASSERT_EQ(programs.size(), 3u);
+    EXPECT_EQ(programs.at(0x0400).first, 0x0101);
+    EXPECT_EQ(programs.at(0x0400).second, (std::multiset<std::string>{"mpeg2video", "aac"}));
+    EXPECT_EQ(programs.at(0x0401).first, 0x0102);
+    EXPECT_EQ(programs.at(0x0588).first, 0x1FC8);
+    EXPECT_EQ(programs.at(0x0588).second, (std::multiset<std::string>{"h264", "aac"}));
+}
+
+TEST(SampleStreamFfprobe, DecodesThePicturesAndSoundOfTheOneSegmentService) {
+    if (!tools_test::HaveFfprobe()) GTEST_SKIP() << "ffprobe is not installed";
+    const auto r = tools_test::Run("ffprobe -v error -count_frames -select_streams p:1416 -show_entries "
+                                   "stream=codec_name,width,height,sample_rate,channels,nb_read_frames -of flat " +
+                                   tools_test::Quote(KESTRIN_SAMPLE_TS));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");  // no decoding error
+    EXPECT_NE(r.out.find("width=320"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("height=240"), std::string::npos);
+    EXPECT_NE(r.out.find("nb_read_frames=\"45\""), std::string::npos);  // 15 pictures a second
+    EXPECT_NE(r.out.find("sample_rate=\"48000\""), std::string::npos);
+    EXPECT_NE(r.out.find("nb_read_frames=\"137\""), std::string::npos);  // 3 s of AAC frames
+}
+
+}  // namespace

@@ -174,25 +174,33 @@ Bytes PesPacket(uint8_t streamId, uint64_t pts, const Bytes& payload, bool bound
     return pes;
 }
 
-Bytes Mpeg2VideoFrame(uint32_t frameNumber, bool keyFrame, uint32_t bitrate, uint32_t size) {
+uint32_t Mpeg2IntraPictureBytes(uint32_t width, uint32_t height) {
+    // Per macroblock 30 bits (see Mpeg2VideoFrame), per slice 4 + 1 bytes.
+    const uint32_t columns = (width + 15) / 16;
+    const uint32_t rows = (height + 15) / 16;
+    return rows * (5 + (columns * 30 + 7) / 8) + 128;  // and the headers
+}
+
+Bytes Mpeg2VideoFrame(uint32_t frameNumber, bool sequenceStart, const Mpeg2Picture& picture, uint32_t bitrate,
+                      uint32_t size) {
     Bytes out;
-    if (keyFrame) {
+    if (sequenceStart) {
         AppendStartCode(out, 0xB3);  // sequence_header
         BitWriter s;
-        s.Put(1440, 12);
-        s.Put(1080, 12);
+        s.Put(picture.width, 12);
+        s.Put(picture.height, 12);
         s.Put(3, 4);  // aspect_ratio_information 16:9
         s.Put(4, 4);  // frame_rate_code 29.97
         s.Put((bitrate + 399) / 400 & 0x3FFFF, 18);
-        s.PutBit(1);   // marker
+        s.PutBit(1);     // marker
         s.Put(597, 10);  // vbv_buffer_size_value
-        s.Put(0, 3);   // constrained, no quantiser matrices
+        s.Put(0, 3);     // constrained, no quantiser matrices
         Append(out, s.bytes());
 
         AppendStartCode(out, 0xB5);  // sequence_extension
         BitWriter e;
         e.Put(1, 4);
-        e.Put(0x44, 8);  // Main profile at High level
+        e.Put(picture.width > 720 ? 0x44 : 0x48, 8);  // Main profile, High or Main level
         e.PutBit(0);     // progressive_sequence
         e.Put(1, 2);     // chroma_format 4:2:0
         e.Put(0, 4);     // size extensions
@@ -220,9 +228,8 @@ Bytes Mpeg2VideoFrame(uint32_t frameNumber, bool keyFrame, uint32_t bitrate, uin
     AppendStartCode(out, 0x00);  // picture_header
     BitWriter p;
     p.Put(frameNumber % 1024, 10);  // temporal_reference
-    p.Put(keyFrame ? 1 : 2, 3);     // I or P
+    p.Put(1, 3);                    // I picture
     p.Put(0xFFFF, 16);              // vbv_delay
-    if (!keyFrame) p.Put(0x7, 4);   // full_pel_forward_vector 0, forward_f_code 7
     p.PutBit(0);                    // extra_bit_picture
     p.AlignWithZeros();
     Append(out, p.bytes());
@@ -230,17 +237,42 @@ Bytes Mpeg2VideoFrame(uint32_t frameNumber, bool keyFrame, uint32_t bitrate, uin
     AppendStartCode(out, 0xB5);  // picture_coding_extension
     BitWriter c;
     c.Put(8, 4);
-    c.Put(keyFrame ? 0xFFFF : 0x11FF, 16);  // f_codes
-    c.Put(0, 2);   // intra_dc_precision
-    c.Put(3, 2);   // frame picture
-    c.PutBit(1);   // top_field_first
-    c.PutBit(1);   // frame_pred_frame_dct
-    c.Put(0, 6);   // concealment, q_scale_type, intra_vlc, alternate_scan, repeat_first_field...
-    c.PutBit(1);   // chroma_420_type
-    c.PutBit(0);   // progressive_frame
-    c.PutBit(0);   // composite_display_flag
+    c.Put(0xFFFF, 16);  // f_codes: none in an I picture
+    c.Put(0, 2);        // intra_dc_precision: 8 bits
+    c.Put(3, 2);        // frame picture
+    c.PutBit(1);        // top_field_first
+    c.PutBit(1);        // frame_pred_frame_dct
+    c.Put(0, 6);        // concealment, q_scale_type, intra_vlc_format 0, alternate_scan, repeat_first_field
+    c.PutBit(1);        // chroma_420_type
+    c.PutBit(0);        // progressive_frame
+    c.PutBit(0);        // composite_display_flag
     c.AlignWithZeros();
     Append(out, c.bytes());
+
+    // One slice per macroblock row; every macroblock intra with only a zero
+    // DC difference in each block: a flat grey picture.
+    const uint32_t columns = (picture.width + 15) / 16;
+    const uint32_t rows = (picture.height + 15) / 16;
+    for (uint32_t row = 0; row < rows; ++row) {
+        AppendStartCode(out, static_cast<uint8_t>(row + 1));  // slice_vertical_position
+        BitWriter m;
+        m.Put(8, 5);   // quantiser_scale_code
+        m.PutBit(0);   // extra_bit_slice
+        for (uint32_t column = 0; column < columns; ++column) {
+            m.PutBit(1);  // macroblock_address_increment 1
+            m.PutBit(1);  // macroblock_type: intra
+            for (int block = 0; block < 4; ++block) {
+                m.Put(0x4, 3);  // dct_dc_size_luminance 0
+                m.Put(0x2, 2);  // end of block
+            }
+            for (int block = 0; block < 2; ++block) {
+                m.Put(0x0, 2);  // dct_dc_size_chrominance 0
+                m.Put(0x2, 2);  // end of block
+            }
+        }
+        m.AlignWithZeros();
+        Append(out, m.bytes());
+    }
 
     // Zero stuffing up to the frame's size: allowed before any start code.
     if (out.size() < size) out.resize(size, 0x00);

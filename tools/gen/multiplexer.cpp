@@ -221,7 +221,8 @@ struct EsSource {
         Bytes payload;
         switch (es.codec) {
             case Codec::kMpeg2Video:
-                payload = Mpeg2VideoFrame(frameNumber, key, es.kbps * 1000, frameBytes);
+                payload = Mpeg2VideoFrame(frameNumber, key, Mpeg2Picture{es.width, es.height}, es.kbps * 1000,
+                                          frameBytes);
                 break;
             case Codec::kH264:
                 payload = H264AccessUnit(frameNumber % framesPerKey, frameNumber / framesPerKey, frameBytes);

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "tests/support/arib_encoder.h"
+#include "tools/gen/elementary_streams.h"
 #include "text/arib_charset.h"
 
 namespace gen {
@@ -180,16 +181,29 @@ size_t AribSize(const std::string& sjis) { return EncodeAribFromShiftJis(sjis).s
 
 bool ParseStream(const std::string& value, bool video, ElementaryStream& es) {
     const std::vector<std::string> w = Words(value);
-    if (w.size() < 3 || w.size() > 4) return false;
+    if (w.size() < 3 || w.size() > (video ? 5u : 4u)) return false;
     int64_t pid, kbps, tag = video ? 0x00 : 0x10;
     if (!ParseInt(w[0], 0x0020, 0x1FFE, pid) || !ParseInt(w[2], 1, 100000, kbps)) return false;
-    if (w.size() == 4 && !ParseInt(w[3], 0, 0xFF, tag)) return false;
+    if (w.size() >= 4 && !ParseInt(w[3], 0, 0xFF, tag)) return false;
+    int64_t width = 0, height = 0;
+    if (w.size() == 5) {
+        const size_t x = w[4].find('x');
+        if (x == std::string::npos || !ParseInt(w[4].substr(0, x), 16, 1920, width) ||
+            !ParseInt(w[4].substr(x + 1), 16, 1088, height)) {
+            return false;
+        }
+    }
     if (video && w[1] == "mpeg2") {
         es.codec = Codec::kMpeg2Video;
         es.streamType = 0x02;
+        es.width = width != 0 ? static_cast<uint32_t>(width) : 1440;
+        es.height = height != 0 ? static_cast<uint32_t>(height) : 1080;
     } else if (video && w[1] == "h264") {
+        if (width != 0 && (width != 320 || height != 240)) return false;  // one-segment size only
         es.codec = Codec::kH264;
         es.streamType = 0x1B;
+        es.width = 320;
+        es.height = 240;
     } else if (!video && w[1] == "aac") {
         es.codec = Codec::kAac;
         es.streamType = 0x0F;
@@ -253,6 +267,15 @@ bool Validate(Scenario& sc, std::string& error) {
             if (!pids.insert(es.pid).second) return (error = "PID " + std::to_string(es.pid) + " used twice", false);
             if (es.pid == s.pcrPid) pcrIsStream = true;
             bits += static_cast<uint64_t>(es.kbps) * 1000;
+            // Every MPEG-2 picture is a whole I picture; it must fit the
+            // bytes a frame period gives at this rate (29.97 Hz).
+            if (es.codec == Codec::kMpeg2Video &&
+                static_cast<uint64_t>(Mpeg2IntraPictureBytes(es.width, es.height)) * 8 * 30000 / 1001 >
+                    static_cast<uint64_t>(es.kbps) * 1000) {
+                return (error = "PID " + std::to_string(es.pid) + ": too few kbit/s for " +
+                                std::to_string(es.width) + "x" + std::to_string(es.height) + " pictures",
+                        false);
+            }
         }
         if (!pcrIsStream && !pids.insert(s.pcrPid).second) {
             return (error = "PCR PID " + std::to_string(s.pcrPid) + " used twice", false);
@@ -382,7 +405,7 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                     if (!ParseText(value, s.provider, why)) return fail(why);
                 } else if (key == "video" || key == "audio") {
                     if (!ParseStream(value, key == "video", es)) {
-                        return fail(key == "video" ? "video wants: PID mpeg2|h264 kbit/s [component_tag]"
+                        return fail(key == "video" ? "video wants: PID mpeg2|h264 kbit/s [component_tag [WxH]]"
                                                    : "audio wants: PID aac kbit/s [component_tag]");
                     }
                     s.streams.push_back(es);

@@ -19,7 +19,9 @@
 //   pcr = 0x0111                    PCR PID: an elementary PID or a PID of its own
 //   name = ...
 //   provider = ...
-//   video = 0x0111 mpeg2 9000 0x00  PID, codec (mpeg2 | h264), kbit/s, component_tag
+//   video = 0x0111 mpeg2 9000 0x00 1440x1080
+//                                   PID, codec (mpeg2 | h264), kbit/s,
+//                                   [component_tag [picture size]]
 //   audio = 0x0112 aac 192 0x10     PID, codec (aac), kbit/s, component_tag
 //
 //   [event 0x0400]                  an event of service 0x0400
@@ -48,6 +50,8 @@ struct ElementaryStream {
     uint8_t streamType = 0;  // PMT stream_type of the codec
     uint32_t kbps = 0;
     uint8_t componentTag = 0;
+    uint32_t width = 0;   // video picture size
+    uint32_t height = 0;
     bool isVideo() const { return codec != Codec::kAac; }
 };
 
