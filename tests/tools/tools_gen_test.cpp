@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
@@ -321,47 +320,10 @@ TEST_F(SampleStream, AnUndeterminedDurationIsShownAsSuch) {
 
 // --- ffprobe ----------------------------------------------------------------------
 
-// ffprobe's flat output as key=value pairs.
-std::map<std::string, std::string> Ffprobe(const std::string& path, int* exitCode) {
-    const auto r = tools_test::Run("ffprobe -v error -show_entries "
-                                   "program=program_id,pmt_pid,pcr_pid:stream=codec_name,id -of flat " +
-                                   tools_test::Quote(path));
-    *exitCode = r.exitCode;
-    std::map<std::string, std::string> values;
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string value = line.substr(eq + 1);
-        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
-        values[line.substr(0, eq)] = value;
-    }
-    return values;
-}
-
-// Programs that have a PMT (ffprobe also lists services that only the SDT
-// names, with PMT PID 0): program_id -> (PMT PID, codec names).
-std::map<int, std::pair<int, std::multiset<std::string>>> ProgramsWithPmt(
-    const std::map<std::string, std::string>& v) {
-    std::map<int, std::pair<int, std::multiset<std::string>>> programs;
-    for (int i = 0; v.count("programs.program." + std::to_string(i) + ".program_id"); ++i) {
-        const std::string prefix = "programs.program." + std::to_string(i) + ".";
-        const int pmt = std::stoi(v.at(prefix + "pmt_pid"));
-        if (pmt == 0) continue;
-        auto& entry = programs[std::stoi(v.at(prefix + "program_id"))];
-        entry.first = pmt;
-        for (int k = 0; v.count(prefix + "streams.stream." + std::to_string(k) + ".codec_name"); ++k) {
-            entry.second.insert(v.at(prefix + "streams.stream." + std::to_string(k) + ".codec_name"));
-        }
-    }
-    return programs;
-}
-
 TEST(SampleStreamFfprobe, ListsEveryProgramWithItsStreams) {
     if (!tools_test::HaveFfprobe()) GTEST_SKIP() << "ffprobe is not installed";
     int exitCode = -1;
-    const auto programs = ProgramsWithPmt(Ffprobe(KESTRIN_SAMPLE_TS, &exitCode));
+    const auto programs = tools_test::ProgramsWithPmt(tools_test::Ffprobe(KESTRIN_SAMPLE_TS, &exitCode));
     EXPECT_EQ(exitCode, 0);
     ASSERT_EQ(programs.size(), 3u);
     EXPECT_EQ(programs.at(0x0400).first, 0x0101);
@@ -373,7 +335,7 @@ TEST(SampleStreamFfprobe, ListsEveryProgramWithItsStreams) {
 
 TEST(SampleStreamFfprobe, DecodesThePicturesAndSoundOfTheOneSegmentService) {
     if (!tools_test::HaveFfprobe()) GTEST_SKIP() << "ffprobe is not installed";
-    const auto r = tools_test::Run("ffprobe -v error -count_frames -select_streams p:1416 -show_entries "
+    const auto r = tools_test::RunCommand("ffprobe -v error -count_frames -select_streams p:1416 -show_entries "
                                    "stream=codec_name,width,height,sample_rate,channels,nb_read_frames -of flat " +
                                    tools_test::Quote(KESTRIN_SAMPLE_TS));
     EXPECT_EQ(r.exitCode, 0) << r.err;

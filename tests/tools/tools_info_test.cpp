@@ -1,0 +1,265 @@
+// kestrin-info: what it prints for the sample stream, its extraction against
+// the plug-in's own recorder, and its errors and exit codes.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "plugin/plugin_core.h"
+#include "plugin/plugin_state.h"
+#include "plugin/settings.h"
+#include "tests/support/test_plugin.h"
+#include "tests/tools/tools_test_support.h"
+#include "ts/programme_map.h"
+#include "ts/router.h"
+#include "ui/resource.h"
+#include "ui/viewer.h"
+
+namespace {
+
+using tools_test::Bytes;
+using tools_test::Quote;
+using tools_test::RunCommand;
+using tools_test::WorkPath;
+
+const uint16_t kOneSegService = 0x0588;
+
+std::string Info(const std::string& arguments) { return std::string(KESTRIN_INFO_EXE) + " " + arguments; }
+
+std::string Golden(const std::string& name) {
+    return tools_test::ReadText(std::string(KESTRIN_SOURCE_DIR) + "/tests/golden/" + name);
+}
+
+// The file the plug-in's recorder writes from the stream, driven through the
+// core as the window drives it: the record button, the stream in host
+// buffers with the posted messages handled after each, the button again.
+Bytes RecordWithThePlugin(const Bytes& stream, size_t bufferPackets) {
+    TestPlugin t;
+    t.platform.settings["1Seg/Directory"] = "D:\\rec";
+    t.platform.settings["1Seg/Filename"] = "one.ts";
+    LoadSettingsBeforeWindow(t.s());
+    PluginOnChannelChange(t.s(), -1, kOneSegService);
+    ViewerCommand(t.s(), IDC_ONESEG_RECORD);
+    const size_t buffer = bufferPackets * 188;
+    for (size_t o = 0; o < stream.size(); o += buffer) {
+        RoutePackets(t.s(), stream.data() + o, static_cast<uint32_t>(std::min(buffer, stream.size() - o)));
+        t.platform.Pump(t.s());
+    }
+    ViewerCommand(t.s(), IDC_ONESEG_RECORD);
+    EXPECT_TRUE(t.platform.openFiles.empty());
+    return t.platform.files["D:\\rec\\one.ts"];
+}
+
+// --- What the window shows ---------------------------------------------------------
+
+TEST(KestrinInfo, PrintsWhatTheWindowShowsForTheSample) {
+    struct Case {
+        const char* options;
+        const char* golden;
+    };
+    const Case cases[] = {
+        {"", "sample-info.txt"},
+        {"--following --symbols", "sample-info-following.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const auto r = RunCommand(Info(std::string(c.options) + " " + Quote(KESTRIN_SAMPLE_TS)));
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, "");  // no progress line when standard error is not a terminal
+        EXPECT_EQ(r.out, Golden(c.golden));
+    }
+}
+
+TEST(KestrinInfo, ReadsStandardInputLikeAFile) {
+    const auto r = RunCommand("cat " + Quote(KESTRIN_SAMPLE_TS) + " | " + Info("-"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, Golden("sample-info.txt"));
+}
+
+TEST(KestrinInfo, ChoosesAServiceById) {
+    const auto r = RunCommand(Info("--service 1025 " + Quote(KESTRIN_SAMPLE_TS)));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("caption  番組情報（現在）- ケストリン総合２\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("text     21:30:00 - 22:30:00 ('26/12/08) 480i(16:9) 5.1(jpn)B S(jpn)B\n"),
+              std::string::npos);
+}
+
+TEST(KestrinInfo, IgnoresAPartialPacketAtTheEndWithAWarning) {
+    Bytes stream = tools_test::ReadBytes(KESTRIN_SAMPLE_TS);
+    stream.resize(stream.size() + 100, 0x47);
+    const std::string path = WorkPath("tail.ts");
+    tools_test::WriteBytes(path, stream);
+    const auto r = RunCommand(Info(Quote(path)));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, Golden("sample-info.txt"));
+    EXPECT_NE(r.err.find("the last 100 bytes are not a whole packet"), std::string::npos) << r.err;
+}
+
+// --- Extraction ----------------------------------------------------------------------
+
+class Extraction : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sample_ = new Bytes(tools_test::ReadBytes(KESTRIN_SAMPLE_TS));
+        recorded_ = new Bytes(RecordWithThePlugin(*sample_, 256));
+    }
+    static void TearDownTestSuite() {
+        delete sample_;
+        delete recorded_;
+    }
+    static Bytes* sample_;
+    static Bytes* recorded_;
+};
+Bytes* Extraction::sample_ = nullptr;
+Bytes* Extraction::recorded_ = nullptr;
+
+TEST_F(Extraction, EqualsWhatThePluginsRecorderWritesWhateverTheBufferSize) {
+    ASSERT_GT(recorded_->size(), 100u * 188);
+    for (const char* packets : {"256", "1", "7", "1000"}) {
+        SCOPED_TRACE(packets);
+        const std::string out = WorkPath(std::string("extract-") + packets + ".ts");
+        const auto r = RunCommand(Info(std::string("--quiet --buffer-packets ") + packets + " --extract " + Quote(out) + " " +
+                                Quote(KESTRIN_SAMPLE_TS)));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(tools_test::ReadBytes(out) == *recorded_) << "differs from the recorder's file";
+    }
+}
+
+TEST_F(Extraction, HoldsTheOneSegmentServiceWithItsPatRewritten) {
+    std::set<uint16_t> pids;
+    for (size_t o = 0; o + 188 <= recorded_->size(); o += 188) pids.insert(tools_test::Pid(&(*recorded_)[o]));
+    EXPECT_EQ(pids, (std::set<uint16_t>{0x0000, 0x0010, 0x0011, 0x0014, 0x1FC8, 0x0181, 0x0183, 0x01FF}));
+    const auto pats = tools_test::Sections(*recorded_, {0x0000});
+    ASSERT_FALSE(pats.empty());
+    for (const auto& pat : pats) {
+        // The network PID and the one-segment programme, nothing else.
+        ASSERT_EQ(pat.bytes.size(), 20u);
+        EXPECT_EQ(Crc32Mpeg2(pat.bytes.data(), pat.bytes.size()), 0u);
+        EXPECT_EQ(Bytes(pat.bytes.begin() + 8, pat.bytes.begin() + 16),
+                  (Bytes{0x00, 0x00, 0xE0, 0x10, 0x05, 0x88, 0xFF, 0xC8}));
+    }
+    // Every one-segment packet of the stream after the first PMT is there.
+    size_t video = 0;
+    for (size_t o = 0; o + 188 <= sample_->size(); o += 188) video += tools_test::Pid(&(*sample_)[o]) == 0x0181;
+    size_t recordedVideo = 0;
+    for (size_t o = 0; o + 188 <= recorded_->size(); o += 188) {
+        recordedVideo += tools_test::Pid(&(*recorded_)[o]) == 0x0181;
+    }
+    EXPECT_GT(recordedVideo, video * 9 / 10);
+    EXPECT_LE(recordedVideo, video);
+}
+
+TEST_F(Extraction, FfprobeListsOneProgramWithThePmtOn0x1FC8) {
+    if (!tools_test::HaveFfprobe()) GTEST_SKIP() << "ffprobe is not installed";
+    const std::string out = WorkPath("extract-ffprobe.ts");
+    tools_test::WriteBytes(out, *recorded_);
+    // The SDT is recorded unchanged, so ffprobe also names the other
+    // services, but only the one-segment service has a PMT and streams.
+    int exitCode = -1;
+    std::string errors;
+    const auto programs = tools_test::ProgramsWithPmt(tools_test::Ffprobe(out, &exitCode, &errors));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(errors, "");
+    ASSERT_EQ(programs.size(), 1u);
+    EXPECT_EQ(programs.begin()->first, kOneSegService);
+    EXPECT_EQ(programs.begin()->second.first, 0x1FC8);
+    EXPECT_EQ(programs.begin()->second.second, (std::multiset<std::string>{"h264", "aac"}));
+}
+
+// --- Errors and exit codes ----------------------------------------------------------------
+
+TEST(KestrinInfo, BadInputsGiveTheirErrorsAndExitCodes) {
+    // Prepared inputs.
+    const std::string empty = WorkPath("empty.ts");
+    tools_test::WriteBytes(empty, Bytes());
+    const std::string text = WorkPath("text.ts");
+    tools_test::WriteBytes(text, Bytes(1000, 'a'));
+    const Bytes sample = tools_test::ReadBytes(KESTRIN_SAMPLE_TS);
+    const std::string shifted = WorkPath("shifted.ts");  // starts inside a packet
+    tools_test::WriteBytes(shifted, Bytes(sample.begin() + 100, sample.end()));
+    const std::string noPmt = WorkPath("no-pmt.ts");  // the PAT names 0x1FC8, no PMT is sent
+    Bytes withoutPmt;
+    for (size_t o = 0; o + 188 <= sample.size(); o += 188) {
+        if (tools_test::Pid(&sample[o]) != 0x1FC8) withoutPmt.insert(withoutPmt.end(), &sample[o], &sample[o] + 188);
+    }
+    tools_test::WriteBytes(noPmt, withoutPmt);
+    const std::string noOneSeg = WorkPath("no-oneseg.ts");  // no one-segment service at all
+    {
+        gen::Scenario s;
+        std::string error;
+        ASSERT_TRUE(gen::ParseScenario("[stream]\nstart = 2026-12-08 21:59:59\nduration = 0.5\n"
+                                       "[service 0x0400]\npmt = 0x0101\npcr = 0x0111\n"
+                                       "video = 0x0111 mpeg2 4000 0x00 720x480\n",
+                                       s, error))
+            << error;
+        tools_test::WriteBytes(noOneSeg, tools_test::Generate(s));
+    }
+    const std::string removed = WorkPath("removed.ts");
+    const std::string sampleArg = Quote(KESTRIN_SAMPLE_TS);
+
+    struct Case {
+        std::string arguments;
+        int exitCode;
+        const char* message;  // in standard error
+    };
+    const Case cases[] = {
+        {"", 1, "no input given"},
+        {"--colour " + sampleArg, 1, "unknown option '--colour'"},
+        {"--service abc " + sampleArg, 1, "--service wants a service_id"},
+        {"--service", 1, "--service needs a value"},
+        {"--buffer-packets 0 " + sampleArg, 1, "--buffer-packets wants 1..65536"},
+        {sampleArg + " " + sampleArg, 1, "only one input"},
+        {Quote(WorkPath("missing.ts")), 2, "cannot open"},
+        {Quote(KESTRIN_TOOLS_WORK_DIR), 2, "is a directory"},
+        {Quote(empty), 3, "is empty: not a transport stream"},
+        {Quote(text), 3, "is not a transport stream: no sync byte 0x47 at 188-byte steps"},
+        {Quote(shifted), 3, "is not a transport stream"},
+        {Quote(noOneSeg), 4, "has no one-segment service: its PAT lists no PMT on PID 0x1FC8"},
+        {"--extract " + Quote(removed) + " " + Quote(noPmt), 4, "no PMT on PID 0x1FC8 was read"},
+        {"--extract " + Quote(WorkPath("no/such/dir/x.ts")) + " " + sampleArg, 5, "cannot create"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const auto r = RunCommand(Info(c.arguments));
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    // A failed extraction leaves no file behind.
+    EXPECT_FALSE(tools_test::FileExists(removed));
+    // A service chosen by hand needs no one-segment service in the PAT.
+    EXPECT_EQ(RunCommand(Info("--service 0x0400 " + Quote(noOneSeg))).exitCode, 0);
+    // The PAT of the stream without the PMT still names the service.
+    EXPECT_EQ(RunCommand(Info(Quote(noPmt))).exitCode, 0);
+}
+
+TEST(KestrinInfo, HelpDocumentsTheExitCodes) {
+    const auto r = RunCommand(Info("--help"));
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* text : {"--service ID", "--following", "--extract OUT.ts", "Exit codes:", "  4  no one-segment"}) {
+        EXPECT_NE(r.out.find(text), std::string::npos) << text;
+    }
+}
+
+TEST(KestrinGen, WritesTheSampleAndReportsScenarioErrors) {
+    const std::string out = WorkPath("gen-sample.ts");
+    auto r = RunCommand(std::string(KESTRIN_GEN_EXE) + " -o " + Quote(out));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(tools_test::ReadBytes(out) == tools_test::ReadBytes(KESTRIN_SAMPLE_TS));
+
+    // The built-in scenario is the sample file.
+    r = RunCommand(std::string(KESTRIN_GEN_EXE) + " --print-sample");
+    EXPECT_EQ(r.out, tools_test::SampleScenarioText());
+
+    const std::string bad = WorkPath("bad.scenario");
+    const std::string badText = "[stream]\nstart = yesterday\n";
+    tools_test::WriteBytes(bad, Bytes(badText.begin(), badText.end()));
+    r = RunCommand(std::string(KESTRIN_GEN_EXE) + " " + Quote(bad) + " -o " + Quote(WorkPath("bad.ts")));
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("line 2: start wants yyyy-mm-dd hh:mm:ss"), std::string::npos) << r.err;
+
+    EXPECT_EQ(RunCommand(std::string(KESTRIN_GEN_EXE) + " " + Quote(WorkPath("none.scenario")) + " -o x.ts").exitCode, 2);
+    EXPECT_EQ(RunCommand(std::string(KESTRIN_GEN_EXE)).exitCode, 1);
+    EXPECT_EQ(RunCommand(std::string(KESTRIN_GEN_EXE) + " -o " + Quote(WorkPath("no/dir/x.ts"))).exitCode, 5);
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "tools/gen/multiplexer.h"
 
@@ -30,7 +31,7 @@ std::string WorkPath(const std::string& name) {
     return std::string(KESTRIN_TOOLS_WORK_DIR) + "/" + name;
 }
 
-CommandResult Run(const std::string& commandLine) {
+CommandResult RunCommand(const std::string& commandLine) {
     static int serial = 0;
     const std::string tag = std::to_string(::getpid()) + "-" + std::to_string(++serial);
     const std::string out = WorkPath("run-" + tag + ".out");
@@ -84,6 +85,41 @@ Bytes Generate(const gen::Scenario& scenario) {
 }
 
 bool HaveFfprobe() { return std::system("ffprobe -version >/dev/null 2>&1") == 0; }
+
+// ffprobe's flat output as key=value pairs.
+std::map<std::string, std::string> Ffprobe(const std::string& path, int* exitCode, std::string* errors) {
+    const auto r = RunCommand("ffprobe -v error -show_entries "
+                                   "program=program_id,pmt_pid,pcr_pid:stream=codec_name,id -of flat " +
+                                   Quote(path));
+    *exitCode = r.exitCode;
+    if (errors != nullptr) *errors = r.err;
+    std::map<std::string, std::string> values;
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+        values[line.substr(0, eq)] = value;
+    }
+    return values;
+}
+
+FfprobePrograms ProgramsWithPmt(const std::map<std::string, std::string>& v) {
+    FfprobePrograms programs;
+    for (int i = 0; v.count("programs.program." + std::to_string(i) + ".program_id"); ++i) {
+        const std::string prefix = "programs.program." + std::to_string(i) + ".";
+        const int pmt = std::stoi(v.at(prefix + "pmt_pid"));
+        if (pmt == 0) continue;
+        auto& entry = programs[std::stoi(v.at(prefix + "program_id"))];
+        entry.first = pmt;
+        for (int k = 0; v.count(prefix + "streams.stream." + std::to_string(k) + ".codec_name"); ++k) {
+            entry.second.insert(v.at(prefix + "streams.stream." + std::to_string(k) + ".codec_name"));
+        }
+    }
+    return programs;
+}
 
 std::vector<FoundSection> Sections(const Bytes& stream, const std::vector<uint16_t>& pids) {
     struct Collector {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ struct CommandResult {
 };
 
 // Runs a shell command line, capturing both outputs.
-CommandResult Run(const std::string& commandLine);
+CommandResult RunCommand(const std::string& commandLine);
 // Shell-quoted argument.
 std::string Quote(const std::string& s);
 
@@ -36,6 +37,14 @@ std::string SampleScenarioText();
 Bytes Generate(const gen::Scenario& scenario);
 
 bool HaveFfprobe();
+
+// ffprobe's view of a file's programs: program_id -> PMT PID and the codec
+// names of its streams. Only programs with a PMT: ffprobe also lists the
+// services that only the SDT names, with PMT PID 0 and no streams.
+typedef std::map<int, std::pair<int, std::multiset<std::string>>> FfprobePrograms;
+FfprobePrograms ProgramsWithPmt(const std::map<std::string, std::string>& flat);
+// `ffprobe -of flat` of the programs and streams as key -> value.
+std::map<std::string, std::string> Ffprobe(const std::string& path, int* exitCode, std::string* errors = nullptr);
 
 // A complete section found in a stream: its PID and the index of the packet
 // in which it began.

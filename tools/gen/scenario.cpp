@@ -6,26 +6,13 @@
 #include <set>
 
 #include "tests/support/arib_encoder.h"
+#include "tools/common/arib_symbols.h"
 #include "tools/gen/elementary_streams.h"
 #include "text/arib_charset.h"
 
 namespace gen {
 
 namespace {
-
-// ARIB additional symbols by the character they enclose (row 0x7A), so that
-// a scenario can write \{字} for the boxed "subtitles" mark.
-struct NamedSymbol {
-    const char* name;  // UTF-8
-    uint16_t code;     // row << 8 | cell
-};
-const NamedSymbol kNamedSymbols[] = {
-    {"HV", 0x7A50}, {"SD", 0x7A51}, {"手", 0x7A55}, {"字", 0x7A56}, {"双", 0x7A57}, {"デ", 0x7A58},
-    {"二", 0x7A5A}, {"多", 0x7A5B}, {"解", 0x7A5C}, {"SS", 0x7A5D}, {"天", 0x7A62}, {"交", 0x7A63},
-    {"映", 0x7A64}, {"無", 0x7A65}, {"料", 0x7A66}, {"前", 0x7A68}, {"後", 0x7A69}, {"再", 0x7A6A},
-    {"新", 0x7A6B}, {"初", 0x7A6C}, {"終", 0x7A6D}, {"生", 0x7A6E}, {"販", 0x7A6F}, {"声", 0x7A70},
-    {"吹", 0x7A71}, {"PPV", 0x7A72},
-};
 
 // Longest texts of one short event descriptor: 3 bytes of language, two
 // length bytes, and the two texts within descriptor_length 255.
@@ -157,7 +144,7 @@ bool ParseText(const std::string& value, std::string& sjis, std::string& error) 
             const std::string name = value.substr(i + 1, close - i - 1);
             i = close;
             int64_t code = -1;
-            for (const NamedSymbol& s : kNamedSymbols) {
+            for (const AribSymbol& s : kAribSymbols) {
                 if (name == s.name) code = s.code;
             }
             if (code < 0 && !(name.size() == 4 && ParseInt("0x" + name, 0x2121, 0x7E7E, code))) {

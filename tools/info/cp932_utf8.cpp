@@ -1,5 +1,10 @@
 #include "tools/info/cp932_utf8.h"
 
+#include <cstdint>
+
+#include "text/arib_charset.h"
+#include "tools/common/arib_symbols.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -51,3 +56,63 @@ std::string Cp932ToUtf8(const std::string& text) {
 }
 
 #endif
+
+namespace {
+
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+bool IsLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// The Unicode form of a double-byte code that is one of the known symbols,
+// found through the plug-in's own mapping of the additional symbols; 0 if none.
+uint32_t SymbolFor(uint8_t lead, uint8_t trail) {
+    for (const AribSymbol& s : kAribSymbols) {
+        uint8_t bytes[2];
+        if (MapTwoByteCharacter(kSetAdditionalSymbols, static_cast<uint8_t>(s.code >> 8),
+                                static_cast<uint8_t>(s.code), kNormalSize, bytes) == 2 &&
+            bytes[0] == lead && bytes[1] == trail) {
+            return s.unicode;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string Cp932ToUtf8WithSymbols(const std::string& text) {
+    std::string out;
+    std::string run;  // code page 932 text still to convert
+    for (size_t i = 0; i < text.size(); ++i) {
+        const uint8_t c = static_cast<uint8_t>(text[i]);
+        if (IsLeadByte(c) && i + 1 < text.size()) {
+            const uint32_t symbol = SymbolFor(c, static_cast<uint8_t>(text[i + 1]));
+            if (symbol != 0) {
+                out += Cp932ToUtf8(run);
+                run.clear();
+                AppendUtf8(out, symbol);
+            } else {
+                run.append(text, i, 2);
+            }
+            ++i;
+        } else {
+            run += static_cast<char>(c);
+        }
+    }
+    return out + Cp932ToUtf8(run);
+}

@@ -64,6 +64,7 @@ struct Options {
     std::string extract;
     int32_t service = -1;  // -1: the one-segment service of the PAT
     bool following = false;
+    bool symbols = false;
     bool quiet = false;
     bool progress = true;
     int bufferPackets = kDefaultBufferPackets;
@@ -86,6 +87,9 @@ void PrintUsage(std::FILE* to) {
         "                       0x1FC8 in the PAT\n"
         "  --following          switch the window to the following event first\n"
         "                       (the view button IDC_PRESENT_FOLLOWING)\n"
+        "  --symbols            print ARIB additional symbols (the boxed marks such as\n"
+        "                       [字]) as Unicode enclosed ideographs, not as the Private\n"
+        "                       Use Area characters of code page 932\n"
         "  --extract OUT.ts     record the one-segment service to OUT.ts with the\n"
         "                       plug-in's recorder (the record button, from the first\n"
         "                       packet to the last): its packet selection and its\n"
@@ -152,6 +156,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
                 return -1;
             }
             o.bufferPackets = static_cast<int>(value);
+        } else if (arg == "--symbols") {
+            o.symbols = true;
         } else if (arg == "--quiet") {
             o.quiet = true;
         } else if (arg == "--no-progress") {
@@ -337,7 +343,7 @@ const char* ControlName(int32_t id) {
 // header. A text set again unchanged is not a change.
 class WindowPrinter {
 public:
-    explicit WindowPrinter(bool quiet) : quiet_(quiet) {}
+    WindowPrinter(bool quiet, bool symbols) : quiet_(quiet), symbols_(symbols) {}
 
     void Print(ConsolePlatform& platform, uint64_t packets) {
         std::string block;
@@ -345,7 +351,7 @@ public:
             auto it = shown_.find(c.control);
             if (it != shown_.end() && it->second == c.text) continue;
             shown_[c.control] = c.text;
-            AppendChange(block, c);
+            AppendChange(block, c, symbols_);
         }
         platform.changes.clear();
         if (block.empty() || quiet_) return;
@@ -354,25 +360,24 @@ public:
     }
 
 private:
-    static void AppendChange(std::string& block, const ConsolePlatform::Change& c) {
-        const int kLabelWidth = 8;
+    static void AppendChange(std::string& block, const ConsolePlatform::Change& c, bool symbols) {
+        const size_t kColumn = 9;  // where the texts start
         std::string label = ControlName(c.control);
         if (label == "control") label += " " + std::to_string(c.control);
-        const std::string text = Cp932ToUtf8(c.text);
+        label += std::string(label.size() < kColumn ? kColumn - label.size() : 1, ' ');
+        const std::string text = symbols ? Cp932ToUtf8WithSymbols(c.text) : Cp932ToUtf8(c.text);
         if (text.empty()) {
-            block += label + " (empty)\n";
+            block += label + "(empty)\n";
             return;
         }
         // The edit control breaks lines at CR LF; continuation lines are
         // indented under the first.
-        const std::string indent(kLabelWidth + 1, ' ');
+        const std::string indent(kColumn, ' ');
         std::string line;
         bool first = true;
         auto flush = [&]() {
             if (first) {
-                const size_t width = static_cast<size_t>(kLabelWidth) + 1;
-                block += label + std::string(label.size() < width ? width - label.size() : 1, ' ');
-                block += line;
+                block += label + line;
             } else if (!line.empty()) {
                 block += indent + line;
             }
@@ -393,6 +398,7 @@ private:
     }
 
     bool quiet_;
+    bool symbols_;
     std::map<int32_t, std::string> shown_;
 };
 
@@ -505,7 +511,7 @@ int Run(const Options& o) {
     LoadSettingsBeforeWindow(*state);
     state->hasWindow = true;
     ViewerInitialised(*state);
-    WindowPrinter printer(o.quiet);
+    WindowPrinter printer(o.quiet, o.symbols);
 
     // The host reports the service; channel -1 is the plug-in's "no channel
     // yet", so no channel button changes.

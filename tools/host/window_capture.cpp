@@ -1,0 +1,172 @@
+#include "tools/host/window_capture.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "tools/host/host_log.h"
+#include "tools/host/plugin_host.h"
+
+namespace {
+
+// The viewer's controls, in the order of the report.
+struct ControlName {
+    int id;
+    const char* name;
+};
+const ControlName kControls[] = {
+    {1003, "IDC_INFO_TEXT"},        {1011, "IDC_CLOCK"},
+    {1021, "IDC_PRESENT_FOLLOWING"}, {1022, "IDC_RECORD_REQUEST"},
+    {1023, "IDC_ONESEG_RECORD"},
+};
+const int kChannelButtons[12] = {1008, 1009, 1010, 1012, 1013, 1014,
+                                 1015, 1016, 1017, 1018, 1019, 1020};
+
+// Enough for the longest event text the plug-in can show.
+const int kTextCapacity = 4096;
+
+std::string ControlText(HWND dialog, int id) {
+    char text[kTextCapacity] = {};
+    GetDlgItemTextA(dialog, id, text, kTextCapacity);
+    return text;
+}
+
+std::string WindowText(HWND window) {
+    char text[kTextCapacity] = {};
+    GetWindowTextA(window, text, kTextCapacity);
+    return text;
+}
+
+bool IsLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsTrailByte(uint8_t c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+bool IsSingleByte(uint8_t c) { return c <= 0x7F || (c >= 0xA1 && c <= 0xDF); }
+
+}  // namespace
+
+bool IsWellFormedShiftJis(const std::string& text, size_t* badOffset) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const uint8_t c = static_cast<uint8_t>(text[i]);
+        if (IsLeadByte(c)) {
+            if (i + 1 >= text.size() || !IsTrailByte(static_cast<uint8_t>(text[i + 1]))) {
+                *badOffset = i;
+                return false;
+            }
+            i += 2;
+        } else if (IsSingleByte(c)) {
+            i += 1;
+        } else {
+            *badOffset = i;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Cp932ToUtf8(const std::string& text) {
+    if (text.empty()) return std::string();
+    const int wide = MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wide <= 0) return std::string();
+    std::vector<wchar_t> utf16(static_cast<size_t>(wide));
+    MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), utf16.data(), wide);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return std::string();
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, &utf8[0], bytes, nullptr, nullptr);
+    return utf8;
+}
+
+std::string DescribeViewer(HWND dialog, const char* title) {
+    std::string out = std::string("== ") + title + " ==\n";
+    if (dialog == nullptr) return out + "(no viewer window)\n";
+    out += "caption: " + Cp932ToUtf8(WindowText(dialog)) + "\n";
+    for (const ControlName& control : kControls) {
+        const std::string text = Cp932ToUtf8(ControlText(dialog, control.id));
+        out += std::string(control.name) + " (" + std::to_string(control.id) + "):";
+        if (control.id != 1003) {
+            out += " " + text + "\n";
+            continue;
+        }
+        // The edit control's lines end in CR LF.
+        out += "\n    ";
+        for (char c : text) {
+            if (c == '\r') continue;
+            out += c;
+            if (c == '\n') out += "    ";
+        }
+        out += "\n";
+    }
+    out += "channel buttons:";
+    for (int id : kChannelButtons) out += " [" + Cp932ToUtf8(ControlText(dialog, id)) + "]";
+    out += "\n";
+    return out;
+}
+
+int CheckViewerTexts(HWND dialog) {
+    if (dialog == nullptr) return 0;
+    int failures = 0;
+    auto check = [&failures](const std::string& text, const char* what, int id) {
+        size_t bad = 0;
+        if (!IsWellFormedShiftJis(text, &bad)) {
+            ++failures;
+            HostLog("window text %s (%d) is not Shift_JIS at byte %u (0x%02X)", what, id,
+                    static_cast<unsigned>(bad), static_cast<unsigned>(static_cast<uint8_t>(text[bad])));
+        }
+    };
+    check(WindowText(dialog), "caption", 0);
+    for (const ControlName& control : kControls) check(ControlText(dialog, control.id), control.name, control.id);
+    for (int id : kChannelButtons) check(ControlText(dialog, id), "channel button", id);
+    return failures;
+}
+
+bool WriteWindowPicture(HWND window, const char* path) {
+    if (window == nullptr) return false;
+    // On top and freshly painted, so that the screen holds the real window.
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    PumpMessages();
+    Sleep(250);
+    PumpMessages();
+
+    RECT r;
+    if (!GetWindowRect(window, &r)) return false;
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) return false;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files keep it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+        GdiFlush();
+        SelectObject(memory, old);
+
+        const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+        const DWORD imageSize = stride * static_cast<DWORD>(height);
+        BITMAPFILEHEADER file = {};
+        file.bfType = 0x4D42;  // "BM"
+        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+        file.bfSize = file.bfOffBits + imageSize;
+        info.bmiHeader.biSizeImage = imageSize;
+        if (std::FILE* out = std::fopen(path, "wb")) {
+            ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                 std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+                 std::fwrite(bits, imageSize, 1, out) == 1;
+            ok = std::fclose(out) == 0 && ok;
+        }
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return ok;
+}
