@@ -97,9 +97,10 @@ std::vector<uint8_t> BuildTestMultiplex(const MultiplexOptions& options) {
         for (uint16_t service : services) {
             PacketOptions separate;
             separate.packSections = false;
-            add(sb.Packets(0x0012, {EventSection(service, 0, version, label),
-                                    EventSection(service, 1, version, label + 1)},
-                           separate));
+            Bytes present = EventSection(service, 0, version, label);
+            Bytes following = EventSection(service, 1, version, label + 1);
+            if (options.followingFirst) present.swap(following);
+            add(sb.Packets(0x0012, {present, following}, separate));
         }
         add(sb.Packets(0x0011, {ServiceSection(version)}, oneSection));
         const int second = (cycle / 10) % 60;

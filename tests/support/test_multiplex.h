@@ -41,6 +41,10 @@ struct MultiplexOptions {
     // One-segment video and audio packets per cycle.
     int oneSegVideoPackets = 24;
     int oneSegAudioPackets = 6;
+    // true: each service's following section (section_number 1) is sent
+    // before its present section. libdvbpsi 1.3 completes an EIT p/f table
+    // only in that order, so its benchmark uses it.
+    bool followingFirst = false;
 };
 
 // The multiplex as one buffer of whole packets.
