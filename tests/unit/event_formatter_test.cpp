@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <random>
+#include <atomic>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -832,6 +834,46 @@ TEST(EventText, PacketsToTextCaptionAndClock) {
     ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
     EXPECT_EQ(t.platform.Text(IDC_INFO_TEXT).substr(0, 19), "00:04:30 - 02:15:00");
     EXPECT_EQ(t.platform.windowTitle, Sjis("番組情報（現在）- NAME"));
+}
+
+TEST(EventText, HandlersRunBesideThePacketPath) {
+    // The packet path fills the mailboxes on its own thread while the window
+    // thread formats, switches views and updates the caption. Run under the
+    // thread sanitizer this catches a shared field touched without the lock;
+    // in every build the texts must stay whole.
+    TestPlugin t;
+    t.s().currentService = kService;
+    build::StreamBuilder sb;
+    std::vector<Bytes> streams;
+    const uint8_t duration[3] = {0x00, 0x30, 0x00};
+    for (int i = 0; i < 120; ++i) {
+        const uint8_t start[3] = {0x20, static_cast<uint8_t>(build::Bcd(i % 60)), 0x00};
+        streams.push_back(sb.Stream(0x0012, {PresentSection(RawEvent(start, duration, WorkedExampleDescriptors())),
+                                             FollowingSection(RawEvent(start, duration))}));
+        streams.push_back(sb.Stream(
+            0x0011, {build::SdtSection(build::kDefaultTransportStreamId, build::kDefaultNetworkId,
+                                       {build::NamedService(kService, Alnum("N" + std::to_string(i)))},
+                                       static_cast<uint8_t>(i % 32))}));
+    }
+    std::atomic<bool> done(false);
+    std::thread packetPath([&] {
+        for (const Bytes& stream : streams) {
+            RoutePackets(t.s(), stream.data(), static_cast<uint32_t>(stream.size()));
+        }
+        done = true;
+    });
+    int round = 0;
+    while (!done) {
+        t.platform.Pump(t.s());
+        if (++round % 5 == 0) ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
+        std::this_thread::yield();
+    }
+    packetPath.join();
+    t.platform.Pump(t.s());
+    std::lock_guard<std::mutex> guard(t.s().lock);
+    EXPECT_EQ(std::string(t.s().presentText).substr(0, 11), "20:59:00 - ");
+    EXPECT_LT(std::strlen(t.s().followingText), static_cast<size_t>(kEventTextSize));
+    EXPECT_EQ(std::string(t.s().serviceName), "N119");
 }
 
 }  // namespace
