@@ -51,7 +51,7 @@ build::EitEvent RawEvent(const uint8_t start[3], const uint8_t duration[3], cons
 Bytes PresentSection(const build::EitEvent& e) { return build::EitPfSection(kService, 0, {e}); }
 Bytes FollowingSection(const build::EitEvent& e) { return build::EitPfSection(kService, 1, {e}); }
 
-Bytes WorkedExampleDescriptors() {
+Bytes FullEventDescriptors() {
     build::AudioComponent stereo;  // stream_content 2, type 0x03, flags 0x5F, jpn
     build::AudioComponent dual;
     dual.componentType = 0x02;
@@ -96,13 +96,13 @@ int CountControl(TestPlugin& t, int32_t id) {
     return n;
 }
 
-// --- The worked example -----------------------------------------------------
+// --- A full event: text, video, two audio components ----------------------------
 
-TEST(EventText, WorkedExampleGivesThreeLinesAndEndTime) {
+TEST(EventText, FullEventGivesThreeLinesAndEndTime) {
     TestPlugin t;
     const uint8_t start[3] = {0x21, 0x54, 0x00};
     const uint8_t duration[3] = {0x02, 0x10, 0x30};
-    Bytes section = PresentSection(RawEvent(start, duration, WorkedExampleDescriptors()));
+    Bytes section = PresentSection(RawEvent(start, duration, FullEventDescriptors()));
     ASSERT_EQ(section[16], 0xD6);
     ASSERT_EQ(section[17], 0x8A);
 
@@ -314,7 +314,7 @@ TEST(EventText, SameChangeKeyChangesNothingButThePresentStillTicks) {
     t.s().clockSecond = 56;
     const uint8_t start[3] = {0x21, 0x54, 0x00};
     const uint8_t duration[3] = {0x02, 0x10, 0x30};
-    Bytes section = PresentSection(RawEvent(start, duration, WorkedExampleDescriptors()));
+    Bytes section = PresentSection(RawEvent(start, duration, FullEventDescriptors()));
     Present(t, section);
     EXPECT_EQ(CountControl(t, IDC_INFO_TEXT), 1);
     EXPECT_EQ(t.s().tickCount, 1);
@@ -805,7 +805,7 @@ TEST(EventText, PacketsToTextCaptionAndClock) {
 
     const uint8_t start[3] = {0x21, 0x54, 0x00};
     const uint8_t duration[3] = {0x02, 0x10, 0x30};
-    route(sb.Stream(0x0012, {PresentSection(RawEvent(start, duration, WorkedExampleDescriptors()))}));
+    route(sb.Stream(0x0012, {PresentSection(RawEvent(start, duration, FullEventDescriptors()))}));
     EXPECT_EQ(t.platform.Text(IDC_INFO_TEXT),
               "21:54:00 - 00:04:30 ('09/04/01) 1080i(16:9) S(jpn)B D(jpn eng)-\r\n" + Sjis("【TITLE】") +
                   "\r\nTEXT");
@@ -848,7 +848,7 @@ TEST(EventText, HandlersRunBesideThePacketPath) {
     const uint8_t duration[3] = {0x00, 0x30, 0x00};
     for (int i = 0; i < 120; ++i) {
         const uint8_t start[3] = {0x20, static_cast<uint8_t>(build::Bcd(i % 60)), 0x00};
-        streams.push_back(sb.Stream(0x0012, {PresentSection(RawEvent(start, duration, WorkedExampleDescriptors())),
+        streams.push_back(sb.Stream(0x0012, {PresentSection(RawEvent(start, duration, FullEventDescriptors())),
                                              FollowingSection(RawEvent(start, duration))}));
         streams.push_back(sb.Stream(
             0x0011, {build::SdtSection(build::kDefaultTransportStreamId, build::kDefaultNetworkId,

@@ -54,9 +54,9 @@ TestPlugin* NewPlugin() {
     return t;
 }
 
-// --- The worked example ---------------------------------------------------------
+// --- Two services, the second one current ----------------------------------------
 
-TEST(ServiceName, WorkedExampleFindsTheSecondEntry) {
+TEST(ServiceName, FindsTheServiceBehindAnotherEntry) {
     std::unique_ptr<TestPlugin> t(NewPlugin());
     build::SdtService first;
     first.serviceId = 0x0400;
