@@ -150,7 +150,7 @@ TEST_F(SampleStream, ContinuityCountersRunOnEveryPid) {
         }
         last[pid] = cc;
     }
-    for (uint16_t pid : {0x0000, 0x0010, 0x0011, 0x0012, 0x0014, 0x0101, 0x0102, 0x1FC8, 0x0111, 0x0112,
+    for (uint16_t pid : {0x0000, 0x0010, 0x0011, 0x0012, 0x0014, 0x0027, 0x0101, 0x0102, 0x1FC8, 0x0111, 0x0112,
                          0x0121, 0x0122, 0x0181, 0x0183, 0x01FF}) {
         EXPECT_TRUE(last.count(pid)) << "no packet on PID " << pid;
     }
@@ -195,23 +195,25 @@ TEST_F(SampleStream, TheOneSegmentServiceIsAFewPercentOfThePackets) {
 }
 
 TEST_F(SampleStream, EverySectionHasItsCrcAndTheTablesTheirIds) {
-    const auto sections = tools_test::Sections(*stream_, {0x0000, 0x0010, 0x0011, 0x0012, 0x0014, 0x0101, 0x0102,
-                                                          0x1FC8});
+    const auto sections = tools_test::Sections(*stream_, {0x0000, 0x0010, 0x0011, 0x0012, 0x0014, 0x0027, 0x0101,
+                                                          0x0102, 0x1FC8});
     std::map<std::pair<uint16_t, uint8_t>, int> tables;  // (PID, table_id) -> count
     for (const auto& s : sections) {
         ASSERT_EQ(Crc32Mpeg2(s.bytes.data(), s.bytes.size()), 0u) << "PID " << s.pid << " table " << int(s.bytes[0]);
         ++tables[{s.pid, s.bytes[0]}];
     }
     // 3 s: PAT and PMTs every 100 ms, NIT and SDT every second, EIT p/f of
-    // three services every second, TOT every 2 s from 0.5 s.
+    // three services every second, L-EIT p/f of the one-segment service
+    // every second from 0.5 s, TOT every 2 s from 0.5 s.
     EXPECT_EQ((tables[{0x0000, 0x00}]), 30);
     EXPECT_EQ((tables[{0x1FC8, 0x02}]), 30);
     EXPECT_EQ((tables[{0x0101, 0x02}]), 30);
     EXPECT_EQ((tables[{0x0010, 0x40}]), 3);
     EXPECT_EQ((tables[{0x0011, 0x42}]), 3);
     EXPECT_EQ((tables[{0x0012, 0x4E}]), 18);
+    EXPECT_EQ((tables[{0x0027, 0x4E}]), 6);
     EXPECT_EQ((tables[{0x0014, 0x73}]), 2);
-    EXPECT_EQ(tables.size(), 8u);
+    EXPECT_EQ(tables.size(), 9u);
 }
 
 TEST_F(SampleStream, TotCarriesTheBroadcastTimeOfItsPacket) {

@@ -128,7 +128,7 @@ TEST_F(Extraction, EqualsWhatThePluginsRecorderWritesWhateverTheBufferSize) {
 TEST_F(Extraction, HoldsTheOneSegmentServiceWithItsPatRewritten) {
     std::set<uint16_t> pids;
     for (size_t o = 0; o + 188 <= recorded_->size(); o += 188) pids.insert(tools_test::Pid(&(*recorded_)[o]));
-    EXPECT_EQ(pids, (std::set<uint16_t>{0x0000, 0x0010, 0x0011, 0x0014, 0x1FC8, 0x0181, 0x0183, 0x01FF}));
+    EXPECT_EQ(pids, (std::set<uint16_t>{0x0000, 0x0010, 0x0011, 0x0014, 0x0027, 0x1FC8, 0x0181, 0x0183, 0x01FF}));
     const auto pats = tools_test::Sections(*recorded_, {0x0000});
     ASSERT_FALSE(pats.empty());
     for (const auto& pat : pats) {

@@ -35,6 +35,7 @@ const uint16_t kNitPid = 0x0010;
 const uint16_t kSdtPid = 0x0011;
 const uint16_t kEitPid = 0x0012;
 const uint16_t kTotPid = 0x0014;
+const uint16_t kLowEitPid = 0x0027;  // L-EIT: the one-segment services' EIT
 const uint16_t kNullPid = 0x1FFF;
 const uint16_t kOneSegmentPmtPid = 0x1FC8;
 
@@ -182,6 +183,17 @@ std::vector<PsiJob> ServiceInformationJobs(const Scenario& sc) {
     for (const Service& service : sc.services) {
         const Service* sv = &service;
         jobs.push_back({kEitPid, kEitInterval, 0, [s, sv](int64_t due) {
+                            return EitPresentFollowing(*s, *sv, s->start + due / kClock);
+                        }});
+    }
+
+    // The one-segment services' present/following again on the L-EIT PID,
+    // half a second after the EIT, as receivers of the one-segment layer
+    // alone read it there.
+    for (const Service& service : sc.services) {
+        if (service.pmtPid != kOneSegmentPmtPid && service.type != 0xC0) continue;
+        const Service* sv = &service;
+        jobs.push_back({kLowEitPid, kEitInterval, kEitInterval / 2, [s, sv](int64_t due) {
                             return EitPresentFollowing(*s, *sv, s->start + due / kClock);
                         }});
     }

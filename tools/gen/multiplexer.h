@@ -10,7 +10,9 @@
 //
 // Service information schedule: PAT and PMTs every 100 ms, NIT and SDT
 // every second, EIT present/following of every service at the start of each
-// second (present and following of one service packed together), the TOT
+// second (present and following of one service packed together), the same
+// for the one-segment services on the L-EIT PID 0x0027 half a second later,
+// the TOT
 // half a second after every tot-interval. The EIT at second k describes the
 // events at start + k seconds; a TOT sent at k + 0.5 carries start + k, so
 // the viewer's clock, advanced by one second per present-event section,
