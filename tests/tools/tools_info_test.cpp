@@ -2,6 +2,7 @@
 // the plug-in's own recorder, and its errors and exit codes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "plugin/plugin_core.h"
@@ -217,6 +218,8 @@ TEST(KestrinInfo, BadInputsGiveTheirErrorsAndExitCodes) {
         {Quote(noOneSeg), 4, "has no one-segment service: its PAT lists no PMT on PID 0x1FC8"},
         {"--extract " + Quote(removed) + " " + Quote(noPmt), 4, "no PMT on PID 0x1FC8 was read"},
         {"--extract " + Quote(WorkPath("no/such/dir/x.ts")) + " " + sampleArg, 5, "cannot create"},
+        // A full disk: the recorder stops at the failed write.
+        {"--quiet --extract /dev/full " + sampleArg, 5, "cannot write /dev/full"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -230,6 +233,16 @@ TEST(KestrinInfo, BadInputsGiveTheirErrorsAndExitCodes) {
     EXPECT_EQ(RunCommand(Info("--service 0x0400 " + Quote(noOneSeg))).exitCode, 0);
     // The PAT of the stream without the PMT still names the service.
     EXPECT_EQ(RunCommand(Info(Quote(noPmt))).exitCode, 0);
+}
+
+TEST(KestrinInfo, ShowsProgressOnlyOnATerminal) {
+    if (std::system("script --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+    // script(1) gives the program a terminal; its output is that terminal's.
+    const auto r = RunCommand("script -qec " + Quote(Info("--quiet " + Quote(KESTRIN_SAMPLE_TS))) + " /dev/null");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("\rkestrin-info:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("of 6.0 MB)"), std::string::npos) << r.out;
+    // Without a terminal, nothing (see PrintsWhatTheWindowShowsForTheSample).
 }
 
 TEST(KestrinInfo, HelpDocumentsTheExitCodes) {
