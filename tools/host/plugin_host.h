@@ -37,9 +37,6 @@ public:
     long ClosedCalls() const { return closedCalls_; }
     long UnexpectedCalls() const { return unexpectedCalls_; }
 
-protected:
-    ~ViewerHostCallbacks() {}
-
 private:
     int32_t Unexpected(int slot);
 

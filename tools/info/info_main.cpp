@@ -339,13 +339,15 @@ const char* ControlName(int32_t id) {
     return "control";
 }
 
-// Prints the window's changes since the last call, under one "@ packet N"
-// header. A text set again unchanged is not a change.
+// Collects the window's changes for printing. A text set again unchanged is
+// not a change.
 class WindowPrinter {
 public:
     WindowPrinter(bool quiet, bool symbols) : quiet_(quiet), symbols_(symbols) {}
 
-    void Print(ConsolePlatform& platform, uint64_t packets) {
+    // The text to print for the changes since the last call, under one
+    // "@ packet N" header; empty when nothing changed (or --quiet).
+    std::string Take(ConsolePlatform& platform, uint64_t packets) {
         std::string block;
         for (const ConsolePlatform::Change& c : platform.changes) {
             auto it = shown_.find(c.control);
@@ -354,9 +356,8 @@ public:
             AppendChange(block, c, symbols_);
         }
         platform.changes.clear();
-        if (block.empty() || quiet_) return;
-        std::fprintf(stdout, "@ packet %llu\n%s", static_cast<unsigned long long>(packets), block.c_str());
-        std::fflush(stdout);
+        if (block.empty() || quiet_) return std::string();
+        return "@ packet " + std::to_string(packets) + "\n" + block;
     }
 
 private:
@@ -443,6 +444,14 @@ private:
     std::chrono::steady_clock::time_point last_;
 };
 
+void Print(const std::string& block, Progress& progress) {
+    if (block.empty()) return;
+    progress.Clear();
+    std::fputs(block.c_str(), stdout);
+    std::fflush(stdout);
+    progress.Update(true);
+}
+
 void PumpMessages(ConsolePlatform& platform, PluginState& state) {
     while (!platform.posted.empty()) {
         const uint32_t message = platform.posted.front();
@@ -526,7 +535,7 @@ int Run(const Options& o) {
             return Fail(kExitCannotWrite, platform.recordingError);
         }
     }
-    printer.Print(platform, 0);
+    Print(printer.Take(platform, 0), progress);
 
     uint64_t packets = 0;
     uint64_t bytes = 0;
@@ -539,8 +548,7 @@ int Run(const Options& o) {
         packets += chunk.size() / kTsPacketSize;
         bytes += chunk.size();
         PumpMessages(platform, *state);
-        progress.Clear();
-        printer.Print(platform, packets);
+        Print(printer.Take(platform, packets), progress);
         progress.Update();
     };
     for (const std::vector<uint8_t>& chunk : held) route(chunk);
@@ -577,7 +585,8 @@ int Run(const Options& o) {
         }
         // The second press of the record button closes the file.
         if (stillRecording) ViewerCommand(*state, IDC_ONESEG_RECORD);
-        printer.Print(platform, packets);
+        Print(printer.Take(platform, packets), progress);
+        progress.Clear();
         if (platform.recordingWriteFailed) return Fail(kExitCannotWrite, platform.recordingError);
         if (!pmtRead && code == kExitOk) {
             std::error_code ec;
