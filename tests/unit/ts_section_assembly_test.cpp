@@ -327,6 +327,11 @@ TEST_F(SectionAssemblyTest, SectionStartingInTheLastBytesOfAPacket) {
         SCOPED_TRACE(c.start);
         TestPlugin fresh;
         PluginOnChannelChange(fresh.s(), 27, kService);
+        // What the buffers held before: a header of section_length 0 and
+        // service 0, which a check run too early would read.
+        for (SectionAssembler* a : {&fresh.s().presentAssembler, &fresh.s().sdtAssembler, &fresh.s().pmtAssembler}) {
+            std::memset(a->buffer, 0, sizeof a->buffer);
+        }
         const Bytes section = c.pid == kEitPid ? EventSection(c.service, c.number, 200)
                                                : RawSection(c.pid == kSdtPid ? 0x42 : 0x02, 200);
         build::PacketOptions o;
