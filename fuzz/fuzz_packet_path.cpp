@@ -25,9 +25,10 @@
 
 namespace {
 
-// Service ids the script can pick with one byte: none yet, the generated
-// streams' services and the real one-segment services of the sample data.
-const int32_t kServices[] = {0, 0x0400, 0x0408, 0x5DB8, 0x5DB9, 0x5C38, 0xFFFF, -1};
+// Service ids the script can pick with one byte: none yet, the test
+// multiplex's services, the real one-segment services of the Tokyo packets,
+// the one-segment service of kestrin-gen's sample, and two odd values.
+const int32_t kServices[] = {0, 0x0400, 0x0408, 0x5DB8, 0x5DB9, 0x0588, 0xFFFF, -1};
 const int32_t kServiceCount = sizeof kServices / sizeof kServices[0];
 
 class Script {

@@ -4,7 +4,8 @@
 // Run by `scripts/fuzz.sh --make-seeds`; the seeds are committed, so this
 // is needed only when the input layouts of the targets change.
 //
-// Usage: make_seeds CORPUS_DIR [REALDATA_DIR]
+// Usage: make_seeds CORPUS_DIR [REALDATA_DIR [SAMPLE_TS]]
+// SAMPLE_TS is kestrin-gen's sample stream; excerpts of it become seeds.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -90,7 +91,27 @@ Bytes SmallMultiplex(int cycles, bool change) {
     return build::BuildTestMultiplex(o);
 }
 
-void PacketPathSeeds(const std::string& realdata) {
+// The first `count` packets of the sample that the plug-in looks at or
+// records (service information and the one-segment service 0x0588), with
+// every 50th of the others, in their original order and counters.
+Bytes SampleExcerpt(const Bytes& sample, size_t skip, size_t count) {
+    Bytes out;
+    size_t taken = 0;
+    size_t others = 0;
+    for (size_t o = skip * 188; o + 188 <= sample.size() && taken < count; o += 188) {
+        const uint16_t pid = static_cast<uint16_t>(((sample[o + 1] & 0x1F) << 8) | sample[o + 2]);
+        const bool wanted = pid <= 0x0014 || pid == 0x0024 || pid == 0x0027 || pid == 0x0028 ||
+                            pid == 0x1FC8 || pid == 0x0181 || pid == 0x0183 || pid == 0x01FF;
+        if (wanted || ++others % 50 == 0) {
+            out.insert(out.end(), sample.begin() + static_cast<std::ptrdiff_t>(o),
+                       sample.begin() + static_cast<std::ptrdiff_t>(o + 188));
+            ++taken;
+        }
+    }
+    return out;
+}
+
+void PacketPathSeeds(const std::string& realdata, const std::string& samplePath) {
     const char* t = "packet_path";
     const Bytes mux = SmallMultiplex(2, true);
     const size_t packet = 188;
@@ -148,6 +169,20 @@ void PacketPathSeeds(const std::string& realdata) {
           PacketPathInput(build::Cat({op::Service(27, 2), op::kView, op::Feed(packet * 2),
                                       op::kView}),
                           stream));
+
+    // kestrin-gen's sample: its one-segment service 0x0588 (pick 5).
+    const Bytes sample = samplePath.empty() ? Bytes() : ReadFile(samplePath);
+    if (!sample.empty()) {
+        Write(t, "gen_sample_start",
+              PacketPathInput(build::Cat({op::Service(27, 5), op::kRecord, op::Feed(packet * 20),
+                                          op::kView, op::Feed(packet * 20), op::kRequest}),
+                              SampleExcerpt(sample, 0, 60)));
+        // A second later: the L-EIT and the next TOT.
+        Write(t, "gen_sample_later",
+              PacketPathInput(build::Cat({op::Service(27, 5), op::kView, op::kRecord,
+                                          op::Feed(1000), op::Feed(188 * 7 + 3)}),
+                              SampleExcerpt(sample, 16000000 / 8 / 188 / 2, 60)));
+    }
 
     // Real PSI packets of a Tokyo multiplex, one-segment service 0x5DB8.
     const Bytes real = ReadFile(realdata + "/tokyo-mx-psi.ts");
@@ -342,7 +377,8 @@ int main(int argc, char** argv) {
     }
     gCorpus = argv[1];
     const std::string realdata = argc > 2 ? argv[2] : "../shared/realdata";
-    PacketPathSeeds(realdata);
+    const std::string sample = argc > 3 ? argv[3] : "";
+    PacketPathSeeds(realdata, sample);
     EventHandlerSeeds();
     PmtPatSeeds(realdata);
     SettingsSeeds();

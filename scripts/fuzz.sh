@@ -21,7 +21,8 @@ if [ "${1:-}" = "--make-seeds" ]; then
   clang++ -std=c++17 -O1 -g -fsanitize=address,undefined -I. fuzz/make_seeds.cpp \
     $lib/tests/support/libkestrin_test_support.a $lib/libkestrin_core.a -o $lib/make_seeds
   for t in packet_path event_handlers pmt_pat settings; do mkdir -p fuzz/corpus/$t; done
-  $lib/make_seeds fuzz/corpus ../shared/realdata
+  # kestrin-gen's sample stream, when the fuzz build made it, gives excerpts.
+  $lib/make_seeds fuzz/corpus ../shared/realdata "$( [ -f $lib/sample.ts ] && echo $lib/sample.ts )"
   exit 0
 fi
 
