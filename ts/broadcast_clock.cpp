@@ -1,6 +1,6 @@
 #include "ts/broadcast_clock.h"
 
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "plugin/plugin_state.h"
