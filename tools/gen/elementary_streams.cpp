@@ -1,5 +1,6 @@
 #include "tools/gen/elementary_streams.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace gen {
@@ -157,20 +158,20 @@ void AppendStartCode(Bytes& out, uint8_t code) {
 }  // namespace
 
 Bytes PesPacket(uint8_t streamId, uint64_t pts, const Bytes& payload, bool bounded) {
-    Bytes pes = {0x00, 0x00, 0x01, streamId, 0x00, 0x00,
-                 0x84,  // '10', data_alignment_indicator
-                 0x80,  // PTS only
-                 0x05,  // PES_header_data_length
-                 static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E)), static_cast<uint8_t>(pts >> 22),
-                 static_cast<uint8_t>(((pts >> 14) & 0xFE) | 1), static_cast<uint8_t>(pts >> 7),
-                 static_cast<uint8_t>(((pts << 1) & 0xFE) | 1)};
-    if (bounded) {
-        const size_t length = pes.size() - 6 + payload.size();
-        const uint16_t l = static_cast<uint16_t>(length > 0xFFFF ? 0 : length);
-        pes[4] = static_cast<uint8_t>(l >> 8);
-        pes[5] = static_cast<uint8_t>(l);
-    }
-    Append(pes, payload);
+    const size_t kHeaderSize = 14;
+    size_t length = kHeaderSize - 6 + payload.size();  // PES_packet_length counts from byte 6
+    if (!bounded || length > 0xFFFF) length = 0;
+    const uint8_t header[kHeaderSize] = {
+        0x00, 0x00, 0x01, streamId, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
+        0x84,  // '10', data_alignment_indicator
+        0x80,  // PTS only
+        0x05,  // PES_header_data_length
+        static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E)), static_cast<uint8_t>(pts >> 22),
+        static_cast<uint8_t>(((pts >> 14) & 0xFE) | 1), static_cast<uint8_t>(pts >> 7),
+        static_cast<uint8_t>(((pts << 1) & 0xFE) | 1)};
+    Bytes pes(kHeaderSize + payload.size());
+    std::copy(header, header + kHeaderSize, pes.begin());
+    std::copy(payload.begin(), payload.end(), pes.begin() + kHeaderSize);
     return pes;
 }
 

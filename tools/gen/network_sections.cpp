@@ -1,5 +1,7 @@
 #include "tools/gen/network_sections.h"
 
+#include <algorithm>
+
 namespace gen {
 
 namespace {
@@ -35,9 +37,12 @@ build::Bytes NitSection(uint16_t networkId, const build::Bytes& networkName, uin
     PutUint16(delivery, static_cast<uint16_t>((0x0CD << 4) | (2 << 2) | 2));
     PutUint16(delivery, 3900);
     // TS information: remote control key 1, the name, no transmission types.
-    build::Bytes tsInformation = {0x01, static_cast<uint8_t>((transportStreamName.size() & 0x3F) << 2)};
-    tsInformation.insert(tsInformation.end(), transportStreamName.begin(),
-                         transportStreamName.begin() + static_cast<long>(transportStreamName.size() & 0x3F));
+    const size_t nameLength = transportStreamName.size() & 0x3F;
+    build::Bytes tsInformation(2 + nameLength);
+    tsInformation[0] = 0x01;
+    tsInformation[1] = static_cast<uint8_t>(nameLength << 2);
+    std::copy(transportStreamName.begin(), transportStreamName.begin() + static_cast<long>(nameLength),
+              tsInformation.begin() + 2);
 
     build::Bytes transportDescriptors =
         build::Cat({build::Descriptor(0x41, serviceList), build::Descriptor(0xFA, delivery),
