@@ -2,6 +2,7 @@
 // the plug-in's own recorder, and its errors and exit codes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 
@@ -93,6 +94,7 @@ TEST(KestrinInfo, IgnoresAPartialPacketAtTheEndWithAWarning) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, Golden("sample-info.txt"));
     EXPECT_NE(r.err.find("the last 100 bytes are not a whole packet"), std::string::npos) << r.err;
+    std::remove(path.c_str());
 }
 
 // --- Extraction ----------------------------------------------------------------------
@@ -233,6 +235,7 @@ TEST(KestrinInfo, BadInputsGiveTheirErrorsAndExitCodes) {
     EXPECT_EQ(RunCommand(Info("--service 0x0400 " + Quote(noOneSeg))).exitCode, 0);
     // The PAT of the stream without the PMT still names the service.
     EXPECT_EQ(RunCommand(Info(Quote(noPmt))).exitCode, 0);
+    for (const std::string& path : {shifted, noPmt}) std::remove(path.c_str());
 }
 
 TEST(KestrinInfo, ShowsProgressOnlyOnATerminal) {
@@ -258,6 +261,7 @@ TEST(KestrinGen, WritesTheSampleAndReportsScenarioErrors) {
     auto r = RunCommand(std::string(KESTRIN_GEN_EXE) + " -o " + Quote(out));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(tools_test::ReadBytes(out) == tools_test::ReadBytes(KESTRIN_SAMPLE_TS));
+    std::remove(out.c_str());
 
     // The built-in scenario is the sample file.
     r = RunCommand(std::string(KESTRIN_GEN_EXE) + " --print-sample");
