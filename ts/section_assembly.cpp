@@ -104,14 +104,16 @@ void Announce(PluginState& state, SectionKind kind, const SectionAssembler& a, i
     state.platform->PostToWindow(message);
 }
 
+enum CheckResult { kCollecting, kAnnounced, kRejected };
+
 // Runs after every Start and Continue: once the header is in, checks the
 // section against its filter and minimum length, and announces it when all
 // section_length + 3 bytes are collected.
-void CheckSection(PluginState& state, SectionKind kind) {
+CheckResult CheckSection(PluginState& state, SectionKind kind) {
     SectionAssembler& a = AssemblerOf(state, kind);
-    if (!a.inProgress) return;
+    if (!a.inProgress) return kRejected;
     const bool isEvent = kind == kPresentEvent || kind == kFollowingEvent;
-    if (a.bytesCollected < (isEvent ? kEitHeaderSize : kLengthHeaderSize)) return;
+    if (a.bytesCollected < (isEvent ? kEitHeaderSize : kLengthHeaderSize)) return kCollecting;
     int32_t minimum = kEitMinimumLength;
     if (kind == kServiceDescription) minimum = kSdtMinimumLength;
     if (kind == kProgrammeMap) minimum = kPmtMinimumLength;
@@ -122,11 +124,12 @@ void CheckSection(PluginState& state, SectionKind kind) {
                                      SectionNumber(a.buffer) == (kind == kPresentEvent ? 0 : 1));
     if (!wanted || length < minimum) {
         a.inProgress = 0;
-        return;
+        return kRejected;
     }
-    if (a.bytesCollected < length + 3) return;
+    if (a.bytesCollected < length + 3) return kCollecting;
     Announce(state, kind, a, length + 3);
     a.inProgress = 0;
+    return kAnnounced;
 }
 
 // Where the present (wanted 0) or following (wanted 1) assembler starts in a
@@ -160,11 +163,14 @@ bool EventPusiPacket(PluginState& state, SectionKind kind, const uint8_t* packet
         // collected; the section that begins at s is not started.
         if (!ContinuityHolds(a, packet)) return false;
         Continue(a, packet, continuation);
-    } else {
-        const int32_t at = EventSectionStart(state, packet, s, kind == kPresentEvent ? 0 : 1);
-        if (at < 0) return true;
-        Start(a, packet, at);
+        if (CheckSection(state, kind) != kRejected) return true;
+        // Only a section that began too near the last packet's end to be
+        // tested there is rejected here; the one that begins at s may be
+        // the wanted one.
     }
+    const int32_t at = EventSectionStart(state, packet, s, kind == kPresentEvent ? 0 : 1);
+    if (at < 0) return true;
+    Start(a, packet, at);
     CheckSection(state, kind);
     return true;
 }

@@ -350,6 +350,22 @@ TEST_F(SectionAssemblyTest, SectionStartingInTheLastBytesOfAPacket) {
     }
 }
 
+// A section of another service that begins too near the packet's end to be
+// tested there is dropped when its header arrives, and the wanted section
+// that begins in that same PUSI packet is still taken.
+TEST_F(SectionAssemblyTest, UnwantedLateSectionDoesNotHideTheNextOne) {
+    const Bytes foreign = EventSection(0x0401, 0, 40);
+    const Bytes wanted = EventSection(kService, 0, 60);
+    build::PacketOptions o;
+    o.leading = Bytes(179, 0x77);  // the foreign section begins at 184
+    const std::vector<Bytes> packets = sb.Packets(kEitPid, {foreign, wanted}, o);
+    ASSERT_EQ(packets.size(), 2u);
+    ASSERT_TRUE(packets[1][1] & 0x40);
+    Route(packets);
+    EXPECT_EQ(Posted(), std::vector<uint32_t>{WM_EIT_PRESENT_READY});
+    EXPECT_EQ(Mailbox(t.s().presentMailbox), wanted);
+}
+
 // pointer_field and adaptation_field_length that put the section or the
 // payload at or past the packet's end: the packet is ignored.
 TEST_F(SectionAssemblyTest, OffsetsOutsideThePacketAreIgnored) {
