@@ -3,6 +3,7 @@
 #   scripts/fuzz.sh --replay            every committed corpus once, as a regression test
 #   scripts/fuzz.sh [SECONDS [TARGET]]  fuzz each target (or only fuzz_TARGET) for SECONDS
 #   scripts/fuzz.sh --make-seeds        rewrite the generated seeds of fuzz/corpus/
+# KESTRIN_FUZZ_BUILD names another build directory of the same kind.
 #
 # Fuzzing reads the committed corpus fuzz/corpus/<target>/ and writes what it
 # finds to build/fuzz/new-fuzz_<target>/, so the committed seeds stay small;
@@ -11,12 +12,13 @@
 # --replay keeps checking it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=build/fuzz/fuzz
+build=${KESTRIN_FUZZ_BUILD:-build/fuzz}
+bin=$build/fuzz
 shopt -s nullglob
 
 if [ "${1:-}" = "--make-seeds" ]; then
   # Built against the sanitized libraries of the fuzz build.
-  lib=build/fuzz
+  lib=$build
   [ -f $lib/libkestrin_core.a ] || { echo "build the fuzz preset first"; exit 1; }
   clang++ -std=c++17 -O1 -g -fsanitize=address,undefined -I. fuzz/make_seeds.cpp \
     $lib/tests/support/libkestrin_test_support.a $lib/libkestrin_core.a -o $lib/make_seeds
@@ -36,8 +38,8 @@ if [ "${1:-}" = "--replay" ]; then
     corpus=fuzz/corpus/${name#fuzz_}
     [ -d "$corpus" ] || continue
     echo "replay $name ($(ls "$corpus" | wc -l) inputs)"
-    if ! "$t" -runs=0 -timeout=20 -rss_limit_mb=2048 "$corpus" >/dev/null 2>"build/fuzz/$name.log"; then
-      cat "build/fuzz/$name.log"
+    if ! "$t" -runs=0 -timeout=20 -rss_limit_mb=2048 "$corpus" >/dev/null 2>"$build/$name.log"; then
+      cat "$build/$name.log"
       status=1
     fi
   done
@@ -49,12 +51,12 @@ for t in "${targets[@]}"; do
   name=$(basename "$t")
   [ -n "${2:-}" ] && [ "$name" != "fuzz_$2" ] && continue
   corpus=fuzz/corpus/${name#fuzz_}
-  mkdir -p "$corpus" "build/fuzz/new-$name"
+  mkdir -p "$corpus" "$build/new-$name"
   echo "fuzz $name for ${seconds}s"
   # The packet path takes whole stream excerpts; the others small records.
   max_len=4096
   [ "$name" = fuzz_packet_path ] && max_len=20000
   "$t" -max_total_time="$seconds" -max_len=$max_len -timeout=20 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="build/fuzz/crash-$name-" \
-    "build/fuzz/new-$name" "$corpus"
+    -print_final_stats=1 -artifact_prefix="$build/crash-$name-" \
+    "$build/new-$name" "$corpus"
 done
