@@ -16,6 +16,7 @@
 #include "tests/support/fake_platform.h"
 #include "ts/packet.h"
 #include "ts/programme_map.h"
+#include "ui/resource.h"
 
 // Marks bytes that the code under test must not read (AddressSanitizer
 // reports any access); a no-op without AddressSanitizer.
@@ -142,7 +143,21 @@ public:
                        box->length);
         }
 
+        // An open file is a wanted recording; the flag may stay 1 without a
+        // file only after the close command.
+        FUZZ_CHECK(state.recordingFile == kInvalidFileHandle || state.recordingFlag == 1,
+                   "recording file open with the recording flag 0");
+
         std::lock_guard<std::mutex> guard(platform.mutex);
+        // Once the recorder has set its label, the label names the flag's
+        // state, also after a failed write stopped the recording.
+        std::map<int32_t, std::string>::const_iterator label =
+            platform.controlTexts.find(IDC_ONESEG_RECORD);
+        if (label != platform.controlTexts.end()) {
+            const char* expected = state.recordingFlag == 1 ? "1\x81\xA1" : "1\x81\x9B";
+            FUZZ_CHECK(label->second == expected, "recorder label does not match flag %d",
+                       state.recordingFlag);
+        }
         FUZZ_CHECK(platform.writesToClosedFile == 0, "%d writes to a closed file",
                    platform.writesToClosedFile);
         FUZZ_CHECK(platform.closeOfClosedFile == 0, "%d closes of a closed file",
