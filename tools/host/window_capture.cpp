@@ -108,8 +108,15 @@ int CheckViewerTexts(HWND dialog) {
         size_t bad = 0;
         if (!IsWellFormedShiftJis(text, &bad)) {
             ++failures;
-            HostLog("window text %s (%d) is not Shift_JIS at byte %u (0x%02X)", what, id,
-                    static_cast<unsigned>(bad), static_cast<unsigned>(static_cast<uint8_t>(text[bad])));
+            // The bytes around the fault, for the report.
+            char around[3 * 24 + 1] = {};
+            const size_t from = bad >= 12 ? bad - 12 : 0;
+            for (size_t i = from, n = 0; i < text.size() && n < 24; ++i, ++n) {
+                std::snprintf(around + 3 * n, 4, "%02X ", static_cast<unsigned>(static_cast<uint8_t>(text[i])));
+            }
+            HostLog("window text %s (%d) is not Shift_JIS at byte %u (0x%02X); bytes from %u: %s", what, id,
+                    static_cast<unsigned>(bad), static_cast<unsigned>(static_cast<uint8_t>(text[bad])),
+                    static_cast<unsigned>(from), around);
         }
     };
     check(WindowText(dialog), "caption", 0);
