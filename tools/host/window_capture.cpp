@@ -62,7 +62,9 @@ bool IsWellFormedShiftJis(const std::string& text, size_t* badOffset) {
     return true;
 }
 
-std::string Cp932ToUtf8(const std::string& text) {
+namespace {
+
+std::string ConvertCp932(const std::string& text) {
     if (text.empty()) return std::string();
     const int wide = MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (wide <= 0) return std::string();
@@ -73,6 +75,35 @@ std::string Cp932ToUtf8(const std::string& text) {
     std::string utf8(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, &utf8[0], bytes, nullptr, nullptr);
     return utf8;
+}
+
+}  // namespace
+
+// Characters of the user-defined area (lead bytes 0xF0-0xF9), where the
+// plug-in puts the ARIB additional symbols such as the boxed 字, have no
+// glyph outside a broadcast font and convert to the Private Use Area; they
+// are written as "[外字 F0A1]" (user-defined character and its code) so that
+// the report shows where they are.
+std::string Cp932ToUtf8(const std::string& text) {
+    std::string out;
+    size_t run = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        const uint8_t c = static_cast<uint8_t>(text[i]);
+        if (c >= 0xF0 && c <= 0xF9 && i + 1 < text.size()) {
+            out += ConvertCp932(text.substr(run, i - run));
+            char code[32];
+            std::snprintf(code, sizeof code, "[\xE5\xA4\x96\xE5\xAD\x97 %02X%02X]", c,
+                          static_cast<unsigned>(static_cast<uint8_t>(text[i + 1])));
+            out += code;
+            i += 2;
+            run = i;
+        } else {
+            i += IsLeadByte(c) && i + 1 < text.size() ? 2 : 1;
+        }
+    }
+    out += ConvertCp932(text.substr(run));
+    return out;
 }
 
 std::string DescribeViewer(HWND dialog, const char* title) {
