@@ -583,6 +583,12 @@ int HostSession::Finish(const FeedResult& result, bool loaded) {
     } while (static_cast<int32_t>(until - GetTickCount()) > 0);
 
     const uint64_t packets = result.bytes / 188;
+    // Actions timed beyond the stream's length run now, in their order.
+    for (; nextAction_ < timed_.size(); ++nextAction_) {
+        HostLog("packet %llu is beyond the stream (%llu packets): running its action now",
+                static_cast<unsigned long long>(timed_[nextAction_].at), static_cast<unsigned long long>(packets));
+        RunAction(timed_[nextAction_], packets);
+    }
     for (const ScriptAction& action : atEnd_) RunAction(action, packets);
     WriteTexts("at the end");
     if (!options_.picturePath.empty()) {
