@@ -249,7 +249,7 @@ void Soak(const FeedOptions& options, const std::vector<uint8_t>& stream, Loaded
         packets = result->bytes / kPacket;
         if (packets >= nextEvent) {
             SoakEvent(options, events, plugin, window, result);
-            nextEvent = packets + 5000 + events.Below(40000);
+            nextEvent = packets + 2000 + events.Below(8000);
         }
         if (packets >= nextSample) {
             window.Sample(packets);
