@@ -126,6 +126,8 @@ for f in "${recordings[@]}"; do
       -of compact "$f" | sed 's/|stream|/\nstream|/g' | awk '
         /^program/ { show = ($0 !~ /pmt_pid=0(\||$)/); if (show) print "    " $0; next }
         /^stream/ && show { print "      " $0 }' | sed 's/|$//'
+    echo "    (programme 1416 = 0x0588 with its PMT on PID 8136 = 0x1FC8: the plug-in rewrote the"
+    echo "    PAT to the one-segment programme alone; the full-segment programmes' packets are not recorded)"
   fi
   [ $((size % 188)) -eq 0 ] || exit 1
 done
