@@ -128,7 +128,11 @@ void ReadComponent(const uint8_t* d, int32_t at, int32_t end, EventTexts& t) {
 // early at a zero byte or at the end of the descriptor.
 int32_t AppendLanguage(char* entry, int32_t used, const uint8_t* d, int32_t at, int32_t end) {
     for (int32_t i = 0; i < 3 && at + i < end && d[at + i] != 0; ++i) {
-        entry[used++] = static_cast<char>(d[at + i]);
+        // An ISO 639 code is three ASCII letters. A damaged byte outside
+        // printable ASCII becomes '?': copied as it is, a Shift_JIS lead
+        // byte would swallow the ')' behind it and leave invalid text.
+        const uint8_t c = d[at + i];
+        entry[used++] = (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : '?';
     }
     return used;
 }
