@@ -11,13 +11,17 @@ export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9
-if [ ! -f "$WINEPREFIX/.kestrin-ready" ]; then
+# The marker names the version of this setup: a new step gets a new name.
+if [ ! -f "$WINEPREFIX/.kestrin-ready-3" ]; then
   wineboot --init >/dev/null 2>&1 || true
   # Windows not managed by an X window manager: there is none on the
   # virtual display, and Wine would wait two seconds for it at every hide.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+  # A crashing program gets its backtrace written to the console and ends,
+  # instead of waiting for someone to close the crash dialog.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
   wineserver -w || true
-  touch "$WINEPREFIX/.kestrin-ready"
+  touch "$WINEPREFIX/.kestrin-ready-3"
 fi
 flock -u 9
 exec 9>&-

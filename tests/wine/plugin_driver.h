@@ -77,6 +77,11 @@ public:
 
     // The viewer dialog owned by `parent`, found after CreatePluginWindow.
     HWND Dialog() const { return dialog_; }
+    // For a test that released the object itself: nothing left to release.
+    void Forget() {
+        object_ = nullptr;
+        dialog_ = nullptr;
+    }
 
 private:
     PluginObject(const PluginObject&) = delete;

@@ -540,4 +540,99 @@ TEST_F(ViewerRecording, GeneratedMultiplexFromPacketsToScreenAndFile) {
     EXPECT_EQ(data.nFileSizeLow % 188, 0u);
 }
 
+// The host feeds packets from a thread of its own while the user works the
+// window: the private messages and the labels set from the packet thread
+// cross to the window's thread, which keeps handling its messages. Nothing
+// may deadlock, and the recording stays whole packets.
+struct Feeder {
+    PluginObject* plugin;
+    const std::vector<uint8_t>* mux;
+    int refused;
+};
+
+DWORD WINAPI FeedFromHostThread(LPVOID param) {
+    Feeder* f = static_cast<Feeder*>(param);
+    // Paced like a tuner's buffers, so the window's work interleaves.
+    const size_t chunk = 188 * 32;
+    for (size_t at = 0; at < f->mux->size(); at += chunk) {
+        const size_t left = f->mux->size() - at;
+        const uint32_t n = static_cast<uint32_t>(left < chunk ? left : chunk);
+        if (f->plugin->OnStreamData(f->mux->data() + at, n) != 1) ++f->refused;
+        Sleep(1);
+    }
+    return 0;
+}
+
+TEST_F(ViewerRecording, PacketsFromAHostThreadWhileTheWindowIsUsed) {
+    build::MultiplexOptions options;
+    options.cycles = 60;
+    options.packetsPerCycle = 500;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+    Open(AllChannelsConfigured() + Settings());
+    plugin_.OnChannelChange(27, build::kMuxOneSegService);
+    Press(IDC_ONESEG_RECORD);
+
+    Feeder feeder = {&plugin_, &mux, 0};
+    HANDLE thread = CreateThread(nullptr, 0, FeedFromHostThread, &feeder, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const DWORD deadline = GetTickCount() + 60000;
+    int presses = 0;
+    for (;;) {
+        const DWORD wait = MsgWaitForMultipleObjects(1, &thread, FALSE, 5, QS_ALLINPUT);
+        PumpMessages();
+        if (wait == WAIT_OBJECT_0) break;
+        ASSERT_LT(GetTickCount(), deadline) << "the packet thread did not finish";
+        Press(IDC_PRESENT_FOLLOWING);
+        ++presses;
+    }
+    CloseHandle(thread);
+    PumpMessages();
+    if (presses % 2 == 1) Press(IDC_PRESENT_FOLLOWING);
+    Press(IDC_ONESEG_RECORD);
+
+    EXPECT_EQ(feeder.refused, 0);
+    EXPECT_GT(presses, 10);
+    EXPECT_EQ(ControlText(dialog_, IDC_PRESENT_FOLLOWING), kPresentLabel);
+    EXPECT_FALSE(ControlText(dialog_, IDC_INFO_TEXT).empty());
+    EXPECT_FALSE(ControlText(dialog_, IDC_CLOCK).empty());
+    EXPECT_EQ(ControlText(dialog_, IDC_ONESEG_RECORD), kIdleRecordLabel);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_GT(data.nFileSizeLow, 0u);
+    EXPECT_EQ(data.nFileSizeLow % 188, 0u);
+}
+
+// The host may delete the object and leave the window to close later: the
+// window's messages then reach no plug-in, and nothing breaks.
+TEST(ViewerAfterDelete, WindowOutlivesThePluginObject) {
+    WriteSettingsFile("[SERVICE]\r\nCH1=27\r\n");
+    HostWindow hostWindow;
+    FakeHost host;
+    HWND dialog = nullptr;
+    {
+        PluginObject plugin;
+        ASSERT_NE(plugin.Raw(), nullptr);
+        plugin.SetHost(&host, kSdkVersion);
+        plugin.CreatePluginWindow(hostWindow.Handle());
+        dialog = plugin.Dialog();
+        ASSERT_NE(dialog, nullptr);
+        // Deleted through slot 0 with the window left standing.
+        reinterpret_cast<DeletingDestructorSlot>(plugin.Slot(kSlotDeletingDestructor))(plugin.Raw(), 1);
+        plugin.Forget();
+    }
+    ASSERT_TRUE(IsWindow(dialog));
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_CH1, BN_CLICKED), 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ONESEG_RECORD, BN_CLICKED), 0);
+    PostMessageA(dialog, WM_EIT_PRESENT_READY, 0, 0);
+    PostMessageA(dialog, WM_SDT_READY, 0, 0);
+    SetWindowPos(dialog, nullptr, 77, 66, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageA(dialog, WM_CLOSE, 0, 0);
+    PumpMessages();
+    EXPECT_TRUE(host.tuned.empty());
+    EXPECT_EQ(host.closedCalls, 0);
+    EXPECT_EQ(ReadSettingsString("POSITION", "Left"), "<missing>");
+    DestroyWindow(dialog);
+    PumpMessages();
+}
+
 }  // namespace
