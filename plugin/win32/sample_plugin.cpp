@@ -20,10 +20,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD, LPVOID) {
 
 // The one export. The first argument is reserved by the host and ignored.
 // The result is 1 even when the object cannot be allocated (*out is then
-// null).
+// null). Without a place to put the object none is made.
 extern "C" __declspec(dllexport) int32_t __cdecl GetIface2(void* /*reserved*/, IDTVPlugin** out) {
-    CSamplePlugin* plugin = new (std::nothrow) CSamplePlugin;
-    if (out != nullptr) *out = plugin;
+    if (out == nullptr) return 1;
+    *out = new (std::nothrow) CSamplePlugin;
     return 1;
 }
 

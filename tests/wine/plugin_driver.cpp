@@ -200,6 +200,7 @@ std::string WindowText(HWND window) {
 // The stack pointer is kept in ESI (callee-saved, so it survives the call)
 // and put back afterwards whatever the callee did, so that a wrong
 // convention is reported instead of corrupting this frame.
+#if defined(__GNUC__)
 uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDelta) {
     uint32_t result;
     uint32_t before;
@@ -235,6 +236,48 @@ uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32
     *stackDelta = static_cast<int32_t>(after - before);
     return result;
 }
+#elif defined(_MSC_VER) && defined(_M_IX86)
+uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDelta) {
+    uint32_t result;
+    uint32_t before;
+    uint32_t after;
+    __asm {
+        mov esi, esp
+        push a
+        mov ecx, self
+        call function
+        mov edi, esp
+        mov esp, esi
+        mov result, eax
+        mov before, esi
+        mov after, edi
+    }
+    *stackDelta = static_cast<int32_t>(after - before);
+    return result;
+}
+
+uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32_t* stackDelta) {
+    uint32_t result;
+    uint32_t before;
+    uint32_t after;
+    __asm {
+        mov esi, esp
+        push b
+        push a
+        mov ecx, self
+        call function
+        mov edi, esp
+        mov esp, esi
+        mov result, eax
+        mov before, esi
+        mov after, edi
+    }
+    *stackDelta = static_cast<int32_t>(after - before);
+    return result;
+}
+#else
+#error "The slot tests call 32-bit x86 __thiscall code"
+#endif
 
 std::vector<uint8_t> ReadRealData(const char* name) {
     // The data lives on the Linux side; Wine's drive Z: is the root.

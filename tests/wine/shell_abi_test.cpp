@@ -76,6 +76,8 @@ TEST(KestrinDll, GetIface2IgnoresReservedAndReturnsOneWithAnObject) {
     // Deleted through slot 0 as `delete plugin` in an MSVC host does it.
     void* const* table = *static_cast<void* const* const*>(object);
     reinterpret_cast<DeletingDestructorSlot>(table[kSlotDeletingDestructor])(object, 1);
+    // No place for the object: still 1, and nothing breaks.
+    EXPECT_EQ(getIface2(nullptr, nullptr), 1);
 }
 
 // Every slot takes the object in ECX and pops its own stack arguments: a
