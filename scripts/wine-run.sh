@@ -5,7 +5,7 @@
 set -euo pipefail
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win32
-export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-kestrin}
+export WINEPREFIX=${WINEPREFIX:-${HOME:-/tmp}/.wine-kestrin}
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 # Several tests may start Wine at once: one of them prepares the prefix.
 mkdir -p "$(dirname "$WINEPREFIX")"
