@@ -7,9 +7,9 @@
 #include "ts/router.h"
 #include "ui/win32/dialog_proc.h"
 
+// The library's module handle, recorded by the entry function; the dialog
+// templates are loaded from it.
 static HINSTANCE g_module = nullptr;
-
-HINSTANCE KestrinModule() { return g_module; }
 
 // Records the module handle on every call and does nothing else: no work
 // under the loader lock.

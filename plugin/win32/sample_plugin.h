@@ -35,8 +35,4 @@ private:
     Win32Platform platform_;
 };
 
-// The library's module handle, recorded by the entry function; the dialog
-// templates are loaded from it.
-HINSTANCE KestrinModule();
-
 #endif
