@@ -79,6 +79,7 @@ bool FakePlatform::WriteFile(FileHandle file, const uint8_t* data, uint32_t size
     }
     if ((failWriteAt != 0 && writeCalls == failWriteAt) ||
         (failWritesFrom && failWriteAt != 0 && writeCalls >= failWriteAt)) {
+        ++failedWrites;
         return false;
     }
     std::vector<uint8_t>& f = files[it->second];

@@ -77,6 +77,7 @@ public:
     std::map<FileHandle, std::string> openFiles;
     int writeCalls = 0;
     int writesToClosedFile = 0;   // a write through a handle that is not open
+    int failedWrites = 0;         // writes made to fail by failWriteAt
     int closeOfClosedFile = 0;
     std::vector<std::pair<std::string, std::string>> settingWrites;  // "SECTION/Key", value
     std::vector<std::string> settingsPathsUsed;  // path argument of every settings read and write
