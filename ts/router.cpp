@@ -32,11 +32,10 @@ void RecordPacket(PluginState& s, const uint8_t* packet) {
 
 static void RouteOnePacket(PluginState& s, const uint8_t* p) {
     const uint16_t pid = PacketPid(p);
-    // The recording condition: file open and a programme map known.
-    const bool fileOpen = s.recordingFile != kInvalidFileHandle;
     switch (pid) {
         case 0x0000:
-            if (fileOpen && s.esPidTable.count > 0) WriteRewrittenPat(s, p);
+            // Only the rewritten copy, and only while recording.
+            if (s.recordingFile != kInvalidFileHandle && s.esPidTable.count > 0) WriteRewrittenPat(s, p);
             return;
         case 0x0011:
             AssembleSdt(s, p);
@@ -49,14 +48,15 @@ static void RouteOnePacket(PluginState& s, const uint8_t* p) {
             break;
         case 0x1FC8:
             AssemblePmt(s, p);
-            // The PMT is written whenever the file is open; the handler may
-            // have just filled EsPidTable, or stopped nothing: re-read the file.
+            // The PMT is written whenever the file is open, whatever the
+            // table holds; the handler ran first, so the packet that completes
+            // the first programme map may already have filled EsPidTable.
             if (s.recordingFile != kInvalidFileHandle) RecordPacket(s, p);
             return;
         default:
             break;
     }
-    // A handler above may have changed nothing about the file; test afresh.
+    // The recording condition: file open and a programme map known.
     if (s.recordingFile == kInvalidFileHandle || s.esPidTable.count <= 0) return;
     if (IsRecordedSiPid(pid) || IsElementaryPid(s.esPidTable, pid)) RecordPacket(s, p);
 }
