@@ -38,7 +38,8 @@ if [ "${1:-}" = "--replay" ]; then
     corpus=fuzz/corpus/${name#fuzz_}
     [ -d "$corpus" ] || continue
     echo "replay $name ($(ls "$corpus" | wc -l) inputs)"
-    if ! "$t" -runs=0 -timeout=20 -rss_limit_mb=2048 "$corpus" >/dev/null 2>"$build/$name.log"; then
+    if ! "$t" -runs=0 -timeout=20 -rss_limit_mb=2048 -artifact_prefix="$build/replay-$name-" \
+        "$corpus" >/dev/null 2>"$build/$name.log"; then
       cat "$build/$name.log"
       status=1
     fi
