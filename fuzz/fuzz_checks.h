@@ -49,16 +49,16 @@
     } while (0)
 
 // Shift_JIS (code page 932) as the Win32 controls read it: a lead byte
-// 0x81-0x9F or 0xE0-0xFC takes a trail byte. By default a text is bad only
-// when it ends in a lead byte whose trail byte is missing: the half of a
-// character that a cut at the buffer's end leaves behind, which the control
-// pairs with whatever follows. With KESTRIN_FUZZ_STRICT_SJIS set in the
-// environment every byte must also form a character of code page 932 (trail
-// 0x40-0x7E or 0x80-0xFC; no single 0x80, 0xA0 or 0xFD-0xFF), which shows
-// raw stream bytes that reached a text. Returns the offset of the first bad
-// byte, or -1.
+// 0x81-0x9F or 0xE0-0xFC takes a trail byte 0x40-0x7E or 0x80-0xFC; single
+// bytes are ASCII and the half-width katakana 0xA1-0xDF; 0x80, 0xA0 and
+// 0xFD-0xFF stand for no character. A text is bad when it ends in a lead
+// byte whose trail is missing (the half character a cut at the buffer's end
+// leaves behind, which the control pairs with whatever follows) or when any
+// byte forms no character (raw stream bytes that reached a text). With
+// KESTRIN_FUZZ_LAX_SJIS set in the environment only the first is checked.
+// Returns the offset of the first bad byte, or -1.
 inline bool StrictShiftJis() {
-    static const bool strict = std::getenv("KESTRIN_FUZZ_STRICT_SJIS") != nullptr;
+    static const bool strict = std::getenv("KESTRIN_FUZZ_LAX_SJIS") == nullptr;
     return strict;
 }
 
