@@ -13,6 +13,7 @@
 #include "tests/support/arib_encoder.h"
 #include "tests/support/stream_builder.h"
 #include "tests/support/test_plugin.h"
+#include "tests/unit/text_test_helpers.h"
 #include "text/event_formatter.h"
 #include "ts/router.h"
 #include "ui/resource.h"
@@ -24,20 +25,6 @@ using build::Bytes;
 
 const uint16_t kService = 0x0408;
 const uint16_t kMjd20090401 = 54922;  // 0xD68A
-
-std::string Sjis(const char* utf8) {
-    bool ok = true;
-    std::string s = Utf8ToShiftJis(utf8, &ok);
-    EXPECT_TRUE(ok) << utf8;
-    return s;
-}
-
-// ASCII as ARIB alphanumerics in middle size: MSZ, LS1, the bytes.
-Bytes Alnum(const std::string& ascii) {
-    Bytes b = {0x89, 0x0E};
-    b.insert(b.end(), ascii.begin(), ascii.end());
-    return b;
-}
 
 build::EitEvent RawEvent(const uint8_t start[3], const uint8_t duration[3], const Bytes& descriptors = Bytes()) {
     build::EitEvent e;

@@ -11,6 +11,7 @@
 #include "tests/support/arib_encoder.h"
 #include "tests/support/stream_builder.h"
 #include "tests/support/test_plugin.h"
+#include "tests/unit/text_test_helpers.h"
 #include "text/service_name.h"
 #include "ui/resource.h"
 
@@ -19,20 +20,6 @@ namespace {
 using build::Bytes;
 
 const uint16_t kService = 0x0408;
-
-std::string Sjis(const char* utf8) {
-    bool ok = true;
-    std::string s = Utf8ToShiftJis(utf8, &ok);
-    EXPECT_TRUE(ok) << utf8;
-    return s;
-}
-
-// ASCII as ARIB alphanumerics in middle size: MSZ, LS1, the bytes.
-Bytes Alnum(const std::string& ascii) {
-    Bytes b = {0x89, 0x0E};
-    b.insert(b.end(), ascii.begin(), ascii.end());
-    return b;
-}
 
 std::string PresentCaption(const std::string& name) { return Sjis("番組情報（現在）- ") + name; }
 std::string FollowingCaption(const std::string& name) { return Sjis("番組情報（次番組）- ") + name; }
