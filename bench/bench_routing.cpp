@@ -33,9 +33,10 @@
 
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
+#include "plugin/router.h"
 #include "tests/support/quiet_platform.h"
-#include "tests/support/test_multiplex.h"
-#include "ts/router.h"
+#include "tools/streamkit/test_multiplex.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -117,7 +118,7 @@ struct Plugin {
 void RouteAll(Plugin& plugin, const std::vector<uint8_t>& mux, size_t chunk, bool handle) {
     for (size_t o = 0; o < mux.size(); o += chunk) {
         const size_t n = mux.size() - o < chunk ? mux.size() - o : chunk;
-        RoutePackets(*plugin.state, mux.data() + o, static_cast<uint32_t>(n));
+        ViewerStreamData(*plugin.state, mux.data() + o, static_cast<uint32_t>(n));
         if (handle) {
             plugin.platform->Pump(*plugin.state);
         } else {

@@ -13,9 +13,13 @@
 #include <vector>
 
 #include "plugin/plugin_state.h"
+#include "plugin/recorder.h"
+#include "plugin/section_handover.h"
 #include "tests/support/fake_platform.h"
+#include "ts/crc32.h"
 #include "ts/packet.h"
 #include "ts/programme_map.h"
+#include "ts/section.h"
 #include "ui/resource.h"
 
 // Marks bytes that the code under test must not read (AddressSanitizer
@@ -132,10 +136,8 @@ public:
         CheckTerminated(state.settingsPath, sizeof state.settingsPath, "settingsPath");
         FUZZ_CHECK(state.esPidTable.count >= 0 && state.esPidTable.count <= kEsPidCapacity,
                    "EsPidTable count %d", state.esPidTable.count);
-        FUZZ_CHECK(state.viewSelector == 0 || state.viewSelector == 1, "view selector %d",
-                   state.viewSelector);
-        FUZZ_CHECK(state.recordingFlag == 0 || state.recordingFlag == 1, "recording flag %d",
-                   state.recordingFlag);
+        FUZZ_CHECK(state.view == View::kPresent || state.view == View::kFollowing, "view %d",
+                   static_cast<int>(state.view));
         const SectionMailbox* boxes[] = {&state.presentMailbox, &state.followingMailbox,
                                          &state.sdtMailbox};
         for (const SectionMailbox* box : boxes) {
@@ -145,7 +147,7 @@ public:
 
         // An open file is a wanted recording; the flag may stay 1 without a
         // file only after the close command.
-        FUZZ_CHECK(state.recordingFile == kInvalidFileHandle || state.recordingFlag == 1,
+        FUZZ_CHECK(state.recordingFile == kInvalidFileHandle || state.recording,
                    "recording file open with the recording flag 0");
 
         std::lock_guard<std::mutex> guard(platform.mutex);
@@ -154,9 +156,9 @@ public:
         std::map<int32_t, std::string>::const_iterator label =
             platform.controlTexts.find(IDC_ONESEG_RECORD);
         if (label != platform.controlTexts.end()) {
-            const char* expected = state.recordingFlag == 1 ? "1\x81\xA1" : "1\x81\x9B";
+            const char* expected = state.recording ? "1\x81\xA1" : "1\x81\x9B";
             FUZZ_CHECK(label->second == expected, "recorder label does not match flag %d",
-                       state.recordingFlag);
+                       state.recording ? 1 : 0);
         }
         FUZZ_CHECK(platform.writesToClosedFile == 0, "%d writes to a closed file",
                    platform.writesToClosedFile);

@@ -25,11 +25,13 @@
 #include <cstring>
 
 #include "fuzz/fuzz_checks.h"
+#include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "tests/support/test_plugin.h"
 #include "ts/packet.h"
-#include "ui/messages.h"
+#include "ts/section.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 

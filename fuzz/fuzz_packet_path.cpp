@@ -17,9 +17,10 @@
 #include "fuzz/fuzz_checks.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
+#include "plugin/router.h"
 #include "plugin/settings.h"
 #include "tests/support/test_plugin.h"
-#include "ts/router.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -66,7 +67,7 @@ struct Harness {
     void Feed(const uint8_t* bytes, size_t size) {
         std::unique_ptr<uint8_t[]> buffer(new uint8_t[size == 0 ? 1 : size]);
         if (size != 0) std::memcpy(buffer.get(), bytes, size);
-        RoutePackets(t.s(), size == 0 ? nullptr : buffer.get(), static_cast<uint32_t>(size));
+        ViewerStreamData(t.s(), size == 0 ? nullptr : buffer.get(), static_cast<uint32_t>(size));
     }
 };
 

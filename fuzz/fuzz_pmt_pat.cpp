@@ -13,9 +13,13 @@
 
 #include "fuzz/fuzz_checks.h"
 #include "plugin/plugin_state.h"
+#include "plugin/recorder.h"
+#include "plugin/section_handover.h"
 #include "tests/support/test_plugin.h"
+#include "ts/crc32.h"
 #include "ts/packet.h"
 #include "ts/programme_map.h"
+#include "ts/section.h"
 
 namespace {
 
@@ -105,7 +109,7 @@ void CheckPat(const uint8_t* packet, uint16_t programNumber, bool recording) {
     if (recording) {
         h = t.platform.CreateRecordingFile("C:\\rec.ts");
         st.recordingFile = h;
-        st.recordingFlag = 1;
+        st.recording = true;
     }
     st.programNumber = programNumber;
     st.esPidTable.entries[0].pid = 0x01FF;

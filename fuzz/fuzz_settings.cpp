@@ -20,6 +20,7 @@
 #include "plugin/plugin_state.h"
 #include "plugin/settings.h"
 #include "tests/support/test_plugin.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/arib_encoder.h"
-#include "tests/support/stream_builder.h"
-#include "tests/support/test_multiplex.h"
+#include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/stream_builder.h"
+#include "tools/streamkit/test_multiplex.h"
 
 using build::Bytes;
 

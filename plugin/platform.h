@@ -3,7 +3,7 @@
 // Everything the plug-in does to the outside world goes through this one
 // interface: the viewer window's texts, the private messages, the host's
 // callbacks, the recording file, the settings file and the local clock.
-// The DLL implements it with Win32 calls (plugin/win32/win32_platform.cpp);
+// The DLL implements it with Win32 calls (win32/win32_platform.cpp);
 // the native tests, fuzzers and command-line tools use in-memory versions.
 //
 // Threading rule: SetControlText and SetWindowTitle may block on the window's
@@ -30,9 +30,7 @@ struct LocalTime {
 class Platform {
 public:
     // --- Viewer window -----------------------------------------------------
-    // True once the dialog exists; every window call below is a no-op while
-    // it does not.
-    virtual bool HasWindow() = 0;
+    // Every window call is a no-op while the dialog does not exist.
     // SetDlgItemTextA on the dialog.
     virtual void SetControlText(int32_t controlId, const char* text) = 0;
     // SetWindowTextA on the dialog.

@@ -1,20 +1,24 @@
-// The plug-in object's operations, independent of the platform. The Win32
-// class CSamplePlugin (plugin/win32) forwards its IDTVPlugin slots here.
+// The plug-in object's state operations, independent of the platform and
+// of the window.
 #ifndef KESTRIN_PLUGIN_PLUGIN_CORE_H
 #define KESTRIN_PLUGIN_PLUGIN_CORE_H
 
 #include <cstdint>
 
 struct PluginState;
+class Platform;
 
-// Control ids of channel buttons 1..12 (not contiguous: 1011 is the clock).
-extern const int32_t kChannelButtonIds[12];
+// Puts every field to its value after construction.
+void InitPluginState(PluginState& state, Platform* platform);
 
-// Stores the host when sdkVersion is at least 0x10400, else shows the
-// "Wrong SDK Version" box and returns 0.
-int32_t PluginSetHost(PluginState& state, void* host, uint32_t sdkVersion);
+// True when the host's SDK version is at least 0x10400; otherwise shows the
+// "Wrong SDK Version" box and returns false. The caller keeps the host.
+bool PluginSetHost(PluginState& state, uint32_t sdkVersion);
 
-// Channel-button labels and the per-service resets. Returns 1.
-int32_t PluginOnChannelChange(PluginState& state, int32_t channel, int32_t serviceId);
+// Records the channel and service the host reports. A new service resets
+// everything that belongs to the old one: the section assemblers, the
+// programme map, the view and the event texts and keys. Returns the
+// channel reported before.
+int32_t ChangeChannel(PluginState& state, int32_t channel, int32_t serviceId);
 
 #endif

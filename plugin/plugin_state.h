@@ -11,45 +11,21 @@
 #include <mutex>
 
 #include "plugin/platform.h"
+#include "plugin/section_mailbox.h"
+#include "text/event_formatter.h"
+#include "text/service_name.h"
+#include "ts/programme_map.h"
+#include "ts/section_assembler.h"
 
-const int32_t kPacketSize = 188;
-const int32_t kSectionBufferSize = 5000;
-// section_length is 12 bits: a whole section is at most 4095 + 3 bytes.
-const int32_t kMaxSectionSize = 4098;
-const int32_t kEsPidCapacity = 17;
-const int32_t kEventTextSize = 704;
-const int32_t kServiceNameSize = 32;
 const int32_t kChannelButtonCount = 12;
+// Physical channels of UHF terrestrial broadcasting that a button can tune.
+const int32_t kLowestChannel = 13;
+const int32_t kHighestChannel = 62;
 const int32_t kPathSize = 260;
 const uint32_t kMinimumSdkVersion = 0x10400;
 
-// Reassembly state of one kind of section.
-struct SectionAssembler {
-    uint8_t buffer[kSectionBufferSize];
-    int32_t bytesCollected;
-    uint8_t inProgress;       // 1 while a section is being collected
-    uint8_t expectedCounter;  // continuity_counter of the last packet taken
-};
-
-// A complete section handed from the packet path to the window thread.
-// The packet path copies each completed section here (under the lock) before
-// it posts the message, so a handler always reads one whole section exactly
-// as it completed, even if the assembler has already started the next one.
-struct SectionMailbox {
-    uint8_t data[kMaxSectionSize];
-    int32_t length;  // section_length + 3, or 0 when nothing was handed over
-};
-
-struct EsPidEntry {
-    uint16_t pid;
-    int32_t streamType;  // stream_type from the PMT; 0 for the PCR entry
-};
-
-// PCR PID and elementary-stream PIDs of the one-segment PMT.
-struct EsPidTable {
-    EsPidEntry entries[kEsPidCapacity];
-    int32_t count;  // 0 = no programme map known
-};
+// Which event the window shows.
+enum class View { kPresent, kFollowing };
 
 struct PluginState {
     Platform* platform;
@@ -63,10 +39,9 @@ struct PluginState {
     // SetWindowTitle (see platform.h).
     std::mutex lock;
 
-    // --- Plug-in object and host --------------------------------------------
+    // --- Plug-in object -------------------------------------------------------
     bool hasWindow;         // the dialog exists
-    void* host;             // IDTVHost*, opaque to the core
-    int32_t active;         // 0 after the user closed the window
+    bool active;            // false after the user closed the window
     int32_t currentChannel; // -1 until the host reports one
     int32_t currentService; // service_id last reported
 
@@ -102,7 +77,7 @@ struct PluginState {
     int32_t tickCount;  // -100 until the first TOT
 
     // --- Event information ---------------------------------------------------
-    int32_t viewSelector;  // 0 present view, 1 following view
+    View view;
     char presentText[kEventTextSize];
     char followingText[kEventTextSize];
     uint32_t lastPresentKey;
@@ -124,7 +99,7 @@ struct PluginState {
     uint32_t lastSdtKey;
 
     // --- Recorder ------------------------------------------------------------
-    int32_t recordingFlag;
+    bool recording;
     FileHandle recordingFile;
     // Set on the packet path when a failed write stopped the recording; the
     // button label is changed after the lock is released.

@@ -3,9 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
-#include "ui/resource.h"
 
 namespace {
 
@@ -16,8 +14,6 @@ const char kDefaultDirectory[] = "C:\\";
 
 const int32_t kMaxLeft = 4000;
 const int32_t kMaxTop = 3000;
-const int32_t kLowestChannel = 13;
-const int32_t kHighestChannel = 62;
 
 // Room for "-2147483648" and the terminator.
 const int32_t kNumberTextSize = 12;
@@ -83,13 +79,7 @@ void BuildSettingsPath(PluginState& s) {
 
 }  // namespace
 
-int32_t TemplateForChoice(int32_t choice) {
-    if (choice == 1) return IDD_VIEWER_HGP;
-    if (choice == 2) return IDD_VIEWER_DF;
-    return IDD_VIEWER_MS;
-}
-
-int32_t LoadSettingsBeforeWindow(PluginState& s) {
+void LoadWindowSettings(PluginState& s) {
     BuildSettingsPath(s);
 
     int32_t left = ReadInt(s, kPositionSection, "Left", 0);
@@ -102,24 +92,17 @@ int32_t LoadSettingsBeforeWindow(PluginState& s) {
     s.windowTop = top;
 
     s.templateChoice = ReadInt(s, kPositionSection, "Font", 0);
-    return TemplateForChoice(s.templateChoice);
 }
 
-void LoadChannelTable(PluginState& s) {
+void ReadChannelTable(PluginState& s) {
     char key[8];
     for (int32_t i = 0; i < kChannelButtonCount; ++i) {
         std::snprintf(key, sizeof key, "CH%d", static_cast<int>(i + 1));
         s.channelTable[i] = ReadInt(s, kServiceSection, key, 0);
     }
-    // A button that cannot tune shows a blank label; its number stays in the
-    // table (the host may still report that channel).
-    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
-        const int32_t channel = s.channelTable[i];
-        if (channel < kLowestChannel || channel > kHighestChannel) {
-            s.platform->SetControlText(kChannelButtonIds[i], " ");
-        }
-    }
 }
+
+bool IsTunableChannel(int32_t channel) { return channel >= kLowestChannel && channel <= kHighestChannel; }
 
 void SaveWindowPosition(PluginState& s) {
     int32_t left = 0;

@@ -7,18 +7,17 @@
 struct PluginState;
 
 // Steps before the window is created: settings path, "Left"/"Top" with their
-// clamps, "Font". Returns the dialog template id to create (101, 102, 103).
-// When the executable's path fills its 260-byte buffer (it may be truncated)
-// or the settings path would not fit 260 bytes, the settings path stays
-// empty: every read then gives its default and nothing is written.
-int32_t LoadSettingsBeforeWindow(PluginState& state);
+// clamps, "Font" (kept as read in templateChoice). When the executable's
+// path fills its 260-byte buffer (it may be truncated) or the settings path
+// would not fit 260 bytes, the settings path stays empty: every read then
+// gives its default and nothing is written.
+void LoadWindowSettings(PluginState& state);
 
-// Step after the window is created: "CH1".."CH12" into the channel table,
-// then the buttons outside 13..62 get the blank label " ".
-void LoadChannelTable(PluginState& state);
+// "CH1".."CH12" into the channel table.
+void ReadChannelTable(PluginState& state);
 
-// Template id for a "Font" value: 1 -> 101, 2 -> 103, anything else -> 102.
-int32_t TemplateForChoice(int32_t choice);
+// True for a channel a button can tune (13..62).
+bool IsTunableChannel(int32_t channel);
 
 // Keeps the window's left/top and writes "Left" and "Top".
 void SaveWindowPosition(PluginState& state);

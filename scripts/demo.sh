@@ -48,7 +48,7 @@ echo "from 21:59:59 on 8 December 2026, when the programmes change at 22:00)"
 
 # The host program and the plug-in side by side, with the settings file the
 # plug-in reads from beside the host's executable.
-cp "$root/build/win32/tools/host/kestrin-host.exe" "$root/build/win32/plugin/win32/Kestrin.dll" "$demo/"
+cp "$root/build/win32/tools/host/kestrin-host.exe" "$root/build/win32/win32/Kestrin.dll" "$demo/"
 rm -f "$demo"/rec/*.ts "$demo"/*.bmp "$demo"/*.png "$demo/texts.txt" "$demo/host.log"
 recdir=$(winpath "$demo/rec")
 printf '%s\r\n' \

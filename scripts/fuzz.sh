@@ -19,9 +19,9 @@ shopt -s nullglob
 if [ "${1:-}" = "--make-seeds" ]; then
   # Built against the sanitized libraries of the fuzz build.
   lib=$build
-  [ -f $lib/libkestrin_core.a ] || { echo "build the fuzz preset first"; exit 1; }
+  [ -f $lib/libkestrin_ts.a ] || { echo "build the fuzz preset first"; exit 1; }
   clang++ -std=c++17 -O1 -g -fsanitize=address,undefined -I. fuzz/make_seeds.cpp \
-    $lib/tests/support/libkestrin_test_support.a $lib/libkestrin_core.a -o $lib/make_seeds
+    $lib/tools/streamkit/libkestrin_streamkit.a $lib/libkestrin_text.a $lib/libkestrin_ts.a -o $lib/make_seeds
   for t in packet_path event_handlers pmt_pat settings; do mkdir -p fuzz/corpus/$t; done
   # kestrin-gen's sample stream, when the fuzz build made it, gives excerpts.
   $lib/make_seeds fuzz/corpus ../shared/realdata "$( [ -f $lib/sample.ts ] && echo $lib/sample.ts )"

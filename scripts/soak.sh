@@ -33,7 +33,7 @@ cmake --build "$out/native" -j "$jobs" --target kestrin-gen
 
 mkdir -p "$out/rec"
 "$out/native/tools/kestrin-gen" -o "$out/sample.ts"
-cp "$root/build/win32/tools/host/kestrin-host.exe" "$root/build/win32/plugin/win32/Kestrin.dll" "$out/"
+cp "$root/build/win32/tools/host/kestrin-host.exe" "$root/build/win32/win32/Kestrin.dll" "$out/"
 rm -f "$out/soak.log" "$out/texts.txt"
 
 echo "=== soak: $packets packets, seed $seed ==="

@@ -4,14 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
-#include "plugin/plugin_state.h"
 #include "text/arib_decoder.h"
-#include "text/section_copy.h"
 #include "text/shift_jis_text.h"
-#include "ts/broadcast_clock.h"
-#include "ui/resource.h"
+#include "ts/psi_reader.h"
+#include "ts/section.h"
 
 namespace {
 
@@ -26,11 +23,9 @@ const int32_t kLayoutBufferSize = 1024;
 // One audio entry: the longest is "5.1(" + 3 + " " + 3 + ")" + "B".
 const int32_t kAudioEntrySize = 16;
 
-// EIT section offsets (from table_id) of the first event.
-const int32_t kStartDateOffset = 16;      // MJD, 16 bits
-const int32_t kStartTimeOffset = 18;      // hour, minute, second in BCD
-const int32_t kDurationOffset = 21;       // hours, minutes, seconds in BCD
-const int32_t kDescriptorsLoopOffset = 24;
+// EIT section offsets (from table_id) of the first event: event_id, then
+// start_time (MJD and BCD time), duration (BCD) and descriptors_loop_length.
+const int32_t kFirstEventOffset = 14;
 const int32_t kFirstDescriptorOffset = 26;
 
 const uint8_t kShortEventTag = 0x4D;
@@ -66,19 +61,6 @@ const AudioMode kAudioModes[] = {
     {0x01, "M("}, {0x02, "D("}, {0x03, "S("}, {0x07, "4("}, {0x08, "5("}, {0x09, "5.1("},
 };
 
-int32_t Bcd(uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
-
-// Everything one section yields; committed to PluginState under the lock.
-struct EventOutcome {
-    char text[kEventTextSize];
-    bool hasEvent;  // false: the section carries no (complete) event header
-    int32_t year, month, day;
-    int32_t startHour, startMinute, startSecond;
-    int32_t durationHours, durationMinutes;
-    bool durationDetermined;
-    int32_t endHour, endMinute, endSecond;
-};
-
 // The working texts the descriptors fill.
 struct EventTexts {
     char video[kVideoTextSize];
@@ -88,50 +70,50 @@ struct EventTexts {
     char description[kDescriptionSize];
 };
 
-// Short event descriptor: name and text, each decoded only from the bytes
-// inside the descriptor (a name or text length that runs past it is cut
-// there). A later short event descriptor replaces both, also when it is too
-// short to carry them.
-void ReadShortEvent(const uint8_t* d, int32_t at, int32_t end, EventTexts& t) {
+// Short event descriptor (after tag and length): name and text, each decoded
+// only from the bytes inside the descriptor (a name or text length that runs
+// past it is cut there). A later short event descriptor replaces both, also
+// when it is too short to carry them.
+void ReadShortEvent(PsiReader d, EventTexts& t) {
     t.title[0] = '\0';
     t.description[0] = '\0';
-    const int32_t nameLengthAt = at + 5;
-    if (nameLengthAt >= end) return;
-    const int32_t nameLength = d[nameLengthAt];
-    const int32_t nameAt = nameLengthAt + 1;
-    const int32_t nameCount = nameLength < end - nameAt ? nameLength : end - nameAt;
-    DecodeAribText(t.title, d + nameAt, nameCount, kTitleSize);
-    const int32_t textLengthAt = nameAt + nameLength;
-    if (textLengthAt >= end) return;
-    const int32_t textLength = d[textLengthAt];
-    const int32_t textAt = textLengthAt + 1;
-    const int32_t textCount = textLength < end - textAt ? textLength : end - textAt;
-    DecodeAribText(t.description, d + textAt, textCount, kDescriptionSize);
+    d.Skip(3);  // ISO_639_language_code
+    if (!d.CanRead(1)) return;
+    const uint8_t* name = nullptr;
+    const int32_t nameCount = d.TakeUpTo(d.U8(), &name);
+    DecodeAribText(t.title, name, nameCount, kTitleSize);
+    if (!d.CanRead(1)) return;
+    const uint8_t* text = nullptr;
+    const int32_t textCount = d.TakeUpTo(d.U8(), &text);
+    DecodeAribText(t.description, text, textCount, kDescriptionSize);
 }
 
 // Component descriptor: the video format of the Japanese main video
 // (component_tag 0). A descriptor too short for its language code is skipped.
-void ReadComponent(const uint8_t* d, int32_t at, int32_t end, EventTexts& t) {
-    if (at + 8 > end) return;
-    if ((d[at + 2] & 0x0F) != kVideoStreamContent) return;
-    if (d[at + 4] != 0) return;
-    if (d[at + 5] != 'j' || d[at + 6] != 'p' || d[at + 7] != 'n') return;
+void ReadComponent(PsiReader d, EventTexts& t) {
+    if (!d.CanRead(6)) return;
+    const uint8_t streamContent = d.U8() & 0x0F;
+    const uint8_t componentType = d.U8();
+    const uint8_t componentTag = d.U8();
+    const uint8_t* language = d.Bytes(3);
+    if (streamContent != kVideoStreamContent || componentTag != 0) return;
+    if (language[0] != 'j' || language[1] != 'p' || language[2] != 'n') return;
     for (const VideoFormat& f : kVideoFormats) {
-        if (f.componentType == d[at + 3]) {
+        if (f.componentType == componentType) {
             CopyShiftJisBounded(t.video, kVideoTextSize, f.text);
             return;
         }
     }
 }
 
-// Appends up to three bytes of an ISO 639 code that start at `at`, stopping
-// early at a zero byte or at the end of the descriptor.
-int32_t AppendLanguage(char* entry, int32_t used, const uint8_t* d, int32_t at, int32_t end) {
-    for (int32_t i = 0; i < 3 && at + i < end && d[at + i] != 0; ++i) {
+// Appends the ISO 639 code of `code` (up to three bytes, as far as the
+// descriptor holds them), stopping early at a zero byte.
+int32_t AppendLanguage(char* entry, int32_t used, PsiReader code) {
+    while (code.CanRead(1) && code.Peek() != 0) {
         // An ISO 639 code is three ASCII letters. A damaged byte outside
         // printable ASCII becomes '?': copied as it is, a Shift_JIS lead
         // byte would swallow the ')' behind it and leave invalid text.
-        const uint8_t c = d[at + i];
+        const uint8_t c = code.U8();
         entry[used++] = (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : '?';
     }
     return used;
@@ -141,26 +123,28 @@ int32_t AppendLanguage(char* entry, int32_t used, const uint8_t* d, int32_t at, 
 // fixed fields up to the flags byte must lie inside the descriptor; the
 // language codes are read as far as they do. An entry that no longer fits
 // its 32-byte text is left out whole (two dual-mono entries always fit).
-void ReadAudioComponent(const uint8_t* d, int32_t at, int32_t end, EventTexts& t) {
-    if (at + 8 > end) return;
-    if ((d[at + 2] & 0x0F) != kAudioStreamContent) return;
-    const uint8_t componentType = d[at + 3];
+void ReadAudioComponent(PsiReader d, EventTexts& t) {
+    if (!d.CanRead(6)) return;
+    const uint8_t streamContent = d.U8() & 0x0F;
+    const uint8_t componentType = d.U8();
+    d.Skip(3);  // component_tag, stream_type, simulcast_group_tag
+    const uint8_t flags = d.U8();
+    if (streamContent != kAudioStreamContent) return;
     const char* prefix = nullptr;
     for (const AudioMode& m : kAudioModes) {
         if (m.componentType == componentType) prefix = m.prefix;
     }
     if (prefix == nullptr) return;
-    const uint8_t flags = d[at + 7];
     const bool mainComponent = (flags & 0x40) != 0;
     const int32_t quality = (flags >> 4) & 0x03;
 
     char entry[kAudioEntrySize];
     int32_t used = static_cast<int32_t>(std::strlen(prefix));
     std::memcpy(entry, prefix, static_cast<size_t>(used));
-    used = AppendLanguage(entry, used, d, at + 8, end);
+    used = AppendLanguage(entry, used, d.Enter(3));
     if (componentType == kDualMonoComponentType) {
         entry[used++] = ' ';
-        used = AppendLanguage(entry, used, d, at + 11, end);
+        used = AppendLanguage(entry, used, d.Enter(3));
     }
     entry[used++] = ')';
     if (quality == 1) entry[used++] = 'B';
@@ -178,50 +162,48 @@ void ReadAudioComponent(const uint8_t* d, int32_t at, int32_t end, EventTexts& t
 // length that overruns the section reads only what lies inside it. Each
 // descriptor is cut to the same end and the walk resumes at its declared
 // end, so a wrong inner length cannot derail it.
-void WalkDescriptors(const SectionCopy& s, EventTexts& t) {
-    const uint8_t* d = s.data;
-    const int32_t loopLength = ((d[kDescriptorsLoopOffset] & 0x0F) << 8) | d[kDescriptorsLoopOffset + 1];
-    int32_t loopEnd = kFirstDescriptorOffset + loopLength;
-    if (loopEnd > SectionDataEnd(s)) loopEnd = SectionDataEnd(s);
-    int32_t at = kFirstDescriptorOffset;
-    while (at + 2 <= loopEnd) {
-        int32_t end = at + 2 + d[at + 1];
-        if (end > loopEnd) end = loopEnd;
-        switch (d[at]) {
-            case kShortEventTag: ReadShortEvent(d, at, end, t); break;
-            case kComponentTag: ReadComponent(d, at, end, t); break;
-            case kAudioComponentTag: ReadAudioComponent(d, at, end, t); break;
+void WalkDescriptors(PsiReader loop, EventTexts& t) {
+    while (loop.CanRead(2)) {
+        const uint8_t tag = loop.U8();
+        const PsiReader d = loop.Enter(loop.U8());
+        switch (tag) {
+            case kShortEventTag: ReadShortEvent(d, t); break;
+            case kComponentTag: ReadComponent(d, t); break;
+            case kAudioComponentTag: ReadAudioComponent(d, t); break;
             default: break;
         }
-        at += 2 + d[at + 1];
     }
 }
 
-// Formats the first event of an EIT present/following section.
-void FormatEvent(const SectionCopy& s, bool following, EventOutcome& out) {
+}  // namespace
+
+void FormatEvent(const uint8_t* section, int32_t size, bool following, EventOutcome& out) {
     out.text[0] = '\0';
     out.hasEvent = false;
-    // The event header (event_id through descriptors_loop_length, offsets
-    // 14..25) must lie before the CRC_32. section_length below 16 carries no
-    // event at all; 16..26 cannot hold a whole header either, and its fields
-    // would be read from the CRC_32 or from beyond the section: both are
-    // treated as a section without an event.
-    if (SectionDataEnd(s) < kFirstDescriptorOffset) return;
+    // Everything is read from the bytes before the CRC_32. The event header
+    // (event_id through descriptors_loop_length, offsets 14..25) must lie
+    // there: section_length below 16 carries no event at all; 16..26 cannot
+    // hold a whole header either, and its fields would be read from the
+    // CRC_32 or from beyond the section: both are treated as a section
+    // without an event.
+    PsiReader r(section, size - kCrcSize);
+    if (!r.CanRead(kFirstDescriptorOffset)) return;
     out.hasEvent = true;
+
+    r.Skip(kFirstEventOffset + 2);  // up to and including event_id
+    const uint16_t mjd = r.U16();
+    const int32_t h = FromBcd(r.U8());
+    const int32_t m = FromBcd(r.U8());
+    const int32_t sec = FromBcd(r.U8());
+    const int32_t dh = FromBcd(r.U8());
+    const int32_t dm = FromBcd(r.U8());
+    const int32_t ds = FromBcd(r.U8());
+    const int32_t loopLength = r.Length12();
 
     EventTexts t;
     t.video[0] = t.mainAudio[0] = t.subAudio[0] = t.title[0] = t.description[0] = '\0';
-    WalkDescriptors(s, t);
-
-    const uint8_t* d = s.data;
-    const uint16_t mjd = static_cast<uint16_t>((d[kStartDateOffset] << 8) | d[kStartDateOffset + 1]);
+    WalkDescriptors(r.Enter(loopLength), t);
     MjdToDate(mjd, out.year, out.month, out.day);
-    const int32_t h = Bcd(d[kStartTimeOffset]);
-    const int32_t m = Bcd(d[kStartTimeOffset + 1]);
-    const int32_t sec = Bcd(d[kStartTimeOffset + 2]);
-    const int32_t dh = Bcd(d[kDurationOffset]);
-    const int32_t dm = Bcd(d[kDurationOffset + 1]);
-    const int32_t ds = Bcd(d[kDurationOffset + 2]);
     out.startHour = h;
     out.startMinute = m;
     out.startSecond = sec;
@@ -270,66 +252,6 @@ void FormatEvent(const SectionCopy& s, bool following, EventOutcome& out) {
     CopyShiftJisBounded(out.text, kEventTextSize, layout);
 }
 
-enum class EventKind { kPresent, kFollowing };
-
-// The steps both handlers share: take the section, compare the change key,
-// format, store, and show the text when its view is selected. The window is
-// written only after the lock is released.
-void HandleEvent(PluginState& state, EventKind kind) {
-    const bool following = kind == EventKind::kFollowing;
-    SectionCopy section;
-    uint32_t lastKey = 0;
-    bool haveSection = false;
-    {
-        std::lock_guard<std::mutex> guard(state.lock);
-        haveSection = CopySectionFromMailbox(following ? state.followingMailbox : state.presentMailbox,
-                                             section);
-        lastKey = following ? state.lastFollowingKey : state.lastPresentKey;
-    }
-    // A mailbox without a whole section (nothing handed over, or a length
-    // that does not match what was copied) is ignored.
-    if (!haveSection) return;
-    const uint32_t key = SectionChangeKey(section);
-    if (key == lastKey) return;
-
-    EventOutcome out;
-    FormatEvent(section, following, out);
-
-    char shown[kEventTextSize];
-    bool show = false;
-    {
-        std::lock_guard<std::mutex> guard(state.lock);
-        if (out.hasEvent) {
-            state.eventYear = out.year;
-            state.eventMonth = out.month;
-            state.eventDay = out.day;
-            if (following) {
-                state.followingStartHour = out.startHour;
-                state.followingStartMinute = out.startMinute;
-                state.followingStartSecond = out.startSecond;
-                state.followingDurationHours = out.durationHours;
-                state.followingDurationMinutes = out.durationMinutes;
-            } else {
-                state.presentEndHour = out.endHour;
-                state.presentEndMinute = out.endMinute;
-                state.presentEndSecond = out.endSecond;
-            }
-        }
-        char* stored = following ? state.followingText : state.presentText;
-        std::memcpy(stored, out.text, sizeof out.text);
-        if (following) {
-            state.lastFollowingKey = key;
-        } else {
-            state.lastPresentKey = key;
-        }
-        show = state.viewSelector == (following ? 1 : 0);
-        if (show) std::memcpy(shown, out.text, sizeof shown);
-    }
-    if (show) state.platform->SetControlText(IDC_INFO_TEXT, shown);
-}
-
-}  // namespace
-
 void MjdToDate(uint16_t mjd, int32_t& year, int32_t& month, int32_t& day) {
     // ARIB STD-B10 / EN 300 468 Annex C in double precision; the casts
     // truncate toward zero, which the formula relies on below 1900-03-01.
@@ -343,11 +265,3 @@ void MjdToDate(uint16_t mjd, int32_t& year, int32_t& month, int32_t& day) {
     month = m - 1 - 12 * k;
 }
 
-void HandlePresentEvent(PluginState& state) {
-    HandleEvent(state, EventKind::kPresent);
-    // Every WM_EIT_PRESENT_READY moves the broadcast clock on, whether or not
-    // the event changed; the lock is not held here.
-    TickBroadcastClock(state);
-}
-
-void HandleFollowingEvent(PluginState& state) { HandleEvent(state, EventKind::kFollowing); }

@@ -1,19 +1,31 @@
-// EIT present/following: the event text of the viewer window.
+// EIT present/following: the first event of a section as the viewer's text
+// (times, date, video and audio; title; description) and the times the
+// recording request needs.
 #ifndef KESTRIN_TEXT_EVENT_FORMATTER_H
 #define KESTRIN_TEXT_EVENT_FORMATTER_H
 
 #include <cstdint>
 
-struct PluginState;
+// The event text of one view, terminator included.
+const int32_t kEventTextSize = 704;
+
+// Everything one section yields.
+struct EventOutcome {
+    char text[kEventTextSize];
+    bool hasEvent;  // false: the section carries no (complete) event header
+    int32_t year, month, day;
+    int32_t startHour, startMinute, startSecond;
+    int32_t durationHours, durationMinutes;
+    bool durationDetermined;
+    int32_t endHour, endMinute, endSecond;  // -1 when the duration is undetermined
+};
 
 // Modified Julian Date to year, month, day (ARIB STD-B10 / EN 300 468 Annex C).
 void MjdToDate(uint16_t mjd, int32_t& year, int32_t& month, int32_t& day);
 
-// Window-thread handlers of WM_EIT_PRESENT_READY and WM_EIT_FOLLOWING_READY.
-// They take PluginState::lock themselves and read the section from the
-// present or following mailbox. The present handler ends with
-// TickBroadcastClock.
-void HandlePresentEvent(PluginState& state);
-void HandleFollowingEvent(PluginState& state);
+// Formats the first event of the EIT p/f section of `size` bytes
+// (section_length + 3, all of them present). In the following layout an
+// undetermined start shows 未定.
+void FormatEvent(const uint8_t* section, int32_t size, bool following, EventOutcome& out);
 
 #endif

@@ -1,15 +1,17 @@
-// SDT: the service name and the viewer window's caption.
+// SDT: the name of a service, from its service descriptor.
 #ifndef KESTRIN_TEXT_SERVICE_NAME_H
 #define KESTRIN_TEXT_SERVICE_NAME_H
 
-struct PluginState;
+#include <cstdint>
 
-// Window-thread handler of WM_SDT_READY; takes the lock itself.
-void HandleServiceName(PluginState& state);
+// The service name, terminator included.
+const int32_t kServiceNameSize = 32;
 
-// Writes the caption and the view button's label for the current view; in
-// the following view also restarts the following-event collection. Takes
-// the lock itself.
-void UpdateCaption(PluginState& state);
+// Searches the service loop of the SDT section of `size` bytes
+// (section_length + 3, all present) for `serviceId` and decodes the name of
+// the last service descriptor of its entry into `name` (kServiceNameSize
+// bytes). `name` is left as it is when the service is not listed or has no
+// service descriptor.
+void FindServiceName(const uint8_t* section, int32_t size, int32_t serviceId, char* name);
 
 #endif

@@ -1,4 +1,5 @@
-// Reading the fields of one 188-byte transport-stream packet.
+// Reading the fields of one 188-byte transport-stream packet, and the PIDs
+// the plug-in knows by number.
 //
 // Every offset computed from adaptation_field_length or pointer_field is
 // checked against the packet's end here, once, so that callers never see an
@@ -9,6 +10,18 @@
 #include <cstdint>
 
 const int32_t kTsPacketSize = 188;
+
+// PIDs of ISDB-T terrestrial broadcasting.
+const uint16_t kPatPid = 0x0000;
+const uint16_t kNitPid = 0x0010;
+const uint16_t kSdtPid = 0x0011;  // SDT, BAT
+const uint16_t kEitPid = 0x0012;
+const uint16_t kTotPid = 0x0014;  // TDT, TOT
+// Further service-information PIDs of the broadcast, recorded without a
+// handler of their own.
+const uint16_t kFurtherSiPids[3] = {0x0024, 0x0027, 0x0028};
+// The PMT of the one-segment (partial reception) service.
+const uint16_t kOneSegPmtPid = 0x1FC8;
 
 inline uint16_t PacketPid(const uint8_t* p) {
     return static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
@@ -32,19 +45,6 @@ inline int32_t PacketSectionStart(const uint8_t* p) {
     if (pointerAt < 0) return -1;
     int32_t s = pointerAt + 1 + p[pointerAt];
     return s < kTsPacketSize ? s : -1;
-}
-
-// section_length of the section at s (12 low bits of bytes 1-2).
-inline int32_t SectionLength(const uint8_t* section) {
-    return ((section[1] & 0x0F) << 8) | section[2];
-}
-
-// A section's change key: its CRC_32 field as a big-endian number, read from
-// the four bytes at section_length - 1 .. section_length + 2.
-inline uint32_t SectionChangeKey(const uint8_t* section) {
-    int32_t l = SectionLength(section);
-    return (static_cast<uint32_t>(section[l - 1]) << 24) | (static_cast<uint32_t>(section[l]) << 16) |
-           (static_cast<uint32_t>(section[l + 1]) << 8) | section[l + 2];
 }
 
 #endif

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "plugin/plugin_state.h"
-#include "ui/messages.h"
+#include "plugin/messages.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ uint32_t Low16(int64_t value) { return static_cast<uint32_t>(static_cast<uint64_
 }  // namespace
 
 bool ComputeRecordingRequest(const PluginState& s, uint32_t& word) {
-    if (s.viewSelector != 1) {
+    if (s.view != View::kFollowing) {
         // Present event: minutes until it ends, rounded up.
         uint32_t minutes = kUnknownLengthMinutes;
         if (s.presentEndHour >= 0 && s.presentEndMinute >= 0 && s.presentEndSecond >= 0) {

@@ -1,24 +1,21 @@
 #include "ui/viewer.h"
 
-#include <cstring>
 #include <mutex>
 
-#include "plugin/plugin_core.h"
+#include "plugin/messages.h"
 #include "plugin/plugin_state.h"
+#include "plugin/router.h"
 #include "plugin/settings.h"
-#include "text/event_formatter.h"
-#include "text/service_name.h"
-#include "ui/messages.h"
+#include "ui/channel_buttons.h"
+#include "ui/programme_display.h"
+#include "ui/record_button.h"
 #include "ui/record_request.h"
-#include "ui/recorder.h"
 #include "ui/resource.h"
 
 namespace {
 
 // IDCANCEL: the caption's close box or the Esc key.
 const int32_t kCancelCommand = 2;
-const int32_t kLowestChannel = 13;
-const int32_t kHighestChannel = 62;
 
 // The user closed the window: the template choice is saved, an open
 // recording file is closed (flag and label keep showing the recording, as
@@ -32,47 +29,14 @@ void CloseViewer(PluginState& s) {
             s.platform->CloseFile(s.recordingFile);
             s.recordingFile = kInvalidFileHandle;
         }
-        s.active = 0;
+        s.active = false;
     }
     s.platform->PluginClosed();
 }
 
-// Index 0..11 of a channel button, or -1.
-int32_t ChannelButtonIndex(int32_t id) {
-    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
-        if (kChannelButtonIds[i] == id) return i;
-    }
-    return -1;
-}
-
 void TuneToButton(PluginState& s, int32_t index) {
     const int32_t channel = s.channelTable[index];
-    if (channel >= kLowestChannel && channel <= kHighestChannel) s.platform->TuneChannel(channel);
-}
-
-// Switches between the present and the following event. The text is copied
-// out under the lock and shown after it is released: SetControlText waits
-// for the window's thread.
-void ToggleView(PluginState& s) {
-    char text[kEventTextSize];
-    {
-        std::lock_guard<std::mutex> guard(s.lock);
-        s.viewSelector = 1 - s.viewSelector;
-        const char* shown = s.viewSelector == 1 ? s.followingText : s.presentText;
-        std::memcpy(text, shown, sizeof text);
-    }
-    text[kEventTextSize - 1] = '\0';
-    s.platform->SetControlText(IDC_INFO_TEXT, text);
-    UpdateCaption(s);
-}
-
-void ToggleRecording(PluginState& s) {
-    {
-        std::lock_guard<std::mutex> guard(s.lock);
-        s.recordingFlag = 1 - s.recordingFlag;
-        StartStopRecording(s);
-    }
-    ApplyRecordLabel(s);
+    if (IsTunableChannel(channel)) s.platform->TuneChannel(channel);
 }
 
 }  // namespace
@@ -92,7 +56,7 @@ void ViewerCommand(PluginState& s, int32_t id) {
             CloseViewer(s);
             return;
         case IDC_PRESENT_FOLLOWING:
-            ToggleView(s);
+            ShowOtherView(s);
             return;
         case IDC_RECORD_REQUEST:
             SendRecordingRequest(s);
@@ -121,4 +85,12 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
         default:
             return false;
     }
+}
+
+int32_t ViewerStreamData(PluginState& s, const uint8_t* packets, uint32_t byteCount) {
+    if (RoutePackets(s, packets, byteCount) == 0) return 0;
+    // A failed write stopped the recording on this thread; its label change
+    // waits until the lock is released (SetControlText may block).
+    ApplyRecordLabel(s);
+    return 1;
 }

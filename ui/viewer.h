@@ -1,5 +1,6 @@
 // The viewer dialog's behaviour, independent of Win32: the dialog procedure
-// in ui/win32 translates window messages into these calls.
+// and the plug-in object of the Win32 shell turn window messages and host
+// calls into these.
 #ifndef KESTRIN_UI_VIEWER_H
 #define KESTRIN_UI_VIEWER_H
 
@@ -19,5 +20,9 @@ void ViewerCommand(PluginState& state, int32_t id);
 
 // One of the three private messages; false for any other message.
 bool ViewerPrivateMessage(PluginState& state, uint32_t message);
+
+// IDTVPlugin::OnStreamData: routes the buffer, then applies a record label
+// that a failed write left pending. Returns 0 once the window was closed.
+int32_t ViewerStreamData(PluginState& state, const uint8_t* packets, uint32_t byteCount);
 
 #endif

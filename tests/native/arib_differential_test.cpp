@@ -44,7 +44,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "tests/support/arib_encoder.h"
+#include "tools/streamkit/arib_encoder.h"
 #include "text/arib_charset.h"
 #include "text/arib_decoder.h"
 

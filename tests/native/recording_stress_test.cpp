@@ -18,12 +18,17 @@
 
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
+#include "plugin/recorder.h"
+#include "plugin/router.h"
+#include "plugin/section_handover.h"
 #include "plugin/settings.h"
-#include "tests/support/test_multiplex.h"
 #include "tests/support/test_plugin.h"
+#include "tools/streamkit/test_multiplex.h"
+#include "ts/crc32.h"
 #include "ts/packet.h"
 #include "ts/programme_map.h"
-#include "ts/router.h"
+#include "ts/section.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -107,7 +112,7 @@ void StreamThread(PluginState& state, const std::vector<uint8_t>& mux, Shared& s
             // Buffers of 1 to 40 packets, sometimes with a partial tail.
             size_t n = 188 * (1 + rng() % 40) + (rng() % 4 == 0 ? rng() % 188 : 0);
             if (n > mux.size() - o) n = mux.size() - o;
-            const int32_t result = RoutePackets(state, mux.data() + o, static_cast<uint32_t>(n));
+            const int32_t result = ViewerStreamData(state, mux.data() + o, static_cast<uint32_t>(n));
             if (shared.closed && result == 0) ++shared.refusedAfterClose;
             o += n / 188 * 188 == 0 ? n : n / 188 * 188;
             if (rng() % 8 == 0) std::this_thread::yield();

@@ -7,8 +7,6 @@
 
 FakePlatform::FakePlatform() {}
 
-bool FakePlatform::HasWindow() { return window; }
-
 void FakePlatform::SetControlText(int32_t controlId, const char* text) {
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return;

@@ -24,7 +24,6 @@ public:
     virtual ~FakePlatform() {}
 
     // --- Platform ----------------------------------------------------------
-    bool HasWindow() override;
     void SetControlText(int32_t controlId, const char* text) override;
     void SetWindowTitle(const char* text) override;
     void PostToWindow(uint32_t message) override;
@@ -46,7 +45,7 @@ public:
     LocalTime GetLocalTime() override;
 
     // --- Test controls (call before the code under test runs) ---------------
-    bool window = true;                          // HasWindow()
+    bool window = true;                          // the dialog exists
     int32_t windowLeft = 0, windowTop = 0;       // GetWindowPosition()
     std::string executablePath = "C:\\Host\\host.exe";
     LocalTime localTime = {2026, 12, 8, 22, 15, 0};

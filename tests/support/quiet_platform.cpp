@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "ui/messages.h"
+#include "plugin/messages.h"
 #include "ui/viewer.h"
 
 void QuietPlatform::SetControlText(int32_t, const char* text) {

@@ -19,7 +19,6 @@ public:
     QuietPlatform() {}
     virtual ~QuietPlatform() {}
 
-    bool HasWindow() override { return true; }
     void SetControlText(int32_t controlId, const char* text) override;
     void SetWindowTitle(const char* text) override;
     void PostToWindow(uint32_t message) override;

@@ -8,11 +8,15 @@
 
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
+#include "plugin/recorder.h"
+#include "plugin/router.h"
+#include "plugin/section_handover.h"
 #include "plugin/settings.h"
 #include "tests/support/test_plugin.h"
 #include "tests/tools/tools_test_support.h"
+#include "ts/crc32.h"
 #include "ts/programme_map.h"
-#include "ts/router.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 

@@ -17,13 +17,14 @@
 #include <malloc.h>
 #endif
 
+#include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
+#include "plugin/router.h"
 #include "plugin/settings.h"
 #include "tests/support/quiet_platform.h"
-#include "tests/support/test_multiplex.h"
-#include "ts/router.h"
-#include "ui/messages.h"
+#include "tools/streamkit/test_multiplex.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -84,7 +85,7 @@ void RouteAndPump(PluginState& state, QuietPlatform& platform, const uint8_t* da
     const size_t piece = 188 * 64;
     for (size_t o = 0; o < size; o += piece) {
         const size_t n = size - o < piece ? size - o : piece;
-        RoutePackets(state, data + o, static_cast<uint32_t>(n));
+        ViewerStreamData(state, data + o, static_cast<uint32_t>(n));
         platform.Pump(state);
     }
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/arib_encoder.h"
+#include "tools/streamkit/arib_encoder.h"
 #include "text/arib_decoder.h"
 
 namespace {

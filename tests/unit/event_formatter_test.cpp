@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "plugin/plugin_state.h"
-#include "tests/support/arib_encoder.h"
-#include "tests/support/stream_builder.h"
+#include "plugin/router.h"
 #include "tests/support/test_plugin.h"
 #include "tests/unit/text_test_helpers.h"
 #include "text/event_formatter.h"
-#include "ts/router.h"
+#include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ui/programme_display.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -182,7 +183,7 @@ TEST(EventText, LayoutsAndStoredTimes) {
     for (const LayoutCase& c : kLayoutCases) {
         SCOPED_TRACE(c.name);
         TestPlugin t;
-        t.s().viewSelector = c.following ? 1 : 0;
+        t.s().view = c.following ? View::kFollowing : View::kPresent;
         Bytes section = c.following ? FollowingSection(RawEvent(c.start, c.duration))
                                     : PresentSection(RawEvent(c.start, c.duration));
         if (c.following) {
@@ -320,7 +321,7 @@ TEST(EventText, SameChangeKeyChangesNothingButThePresentStillTicks) {
 
 TEST(EventText, FollowingSameKeyIsIgnoredUntilTheKeyIsReset) {
     TestPlugin t;
-    t.s().viewSelector = 1;
+    t.s().view = View::kFollowing;
     const uint8_t start[3] = {0x22, 0x00, 0x00};
     const uint8_t duration[3] = {0x00, 0x30, 0x00};
     Bytes section = FollowingSection(RawEvent(start, duration));
@@ -360,7 +361,7 @@ TEST(EventText, SectionWithoutAWholeEventEmptiesItsTextAndKeepsTheTimes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "section_length " << c.sectionLength << (c.following ? " following" : ""));
         TestPlugin t;
-        t.s().viewSelector = c.following ? 1 : 0;
+        t.s().view = c.following ? View::kFollowing : View::kPresent;
         const uint8_t start[3] = {0x10, 0x00, 0x00};
         const uint8_t duration[3] = {0x00, 0x30, 0x00};
         if (c.following) {
@@ -406,7 +407,7 @@ TEST(EventText, EachTextIsShownOnlyInItsOwnView) {
     {
         SCOPED_TRACE("following view: a present section is stored, not shown");
         TestPlugin t;
-        t.s().viewSelector = 1;
+        t.s().view = View::kFollowing;
         Present(t, PresentSection(RawEvent(start, duration)));
         EXPECT_EQ(CountControl(t, IDC_INFO_TEXT), 0);
         EXPECT_EQ(std::string(t.s().presentText).substr(0, 8), "10:00:00");
@@ -431,7 +432,7 @@ TEST(EventText, ClockDoesNotTickForTheFollowingEventNorBeforeATot) {
     Present(t, PresentSection(RawEvent(start, duration)));
     EXPECT_EQ(t.s().tickCount, -100);
     t.s().tickCount = 0;
-    t.s().viewSelector = 1;
+    t.s().view = View::kFollowing;
     Following(t, FollowingSection(RawEvent(start, duration)));
     EXPECT_EQ(t.s().tickCount, 0);
 }
@@ -754,7 +755,7 @@ TEST(EventText, RandomSectionsNeverEscapeTheirBuffers) {
     std::mt19937 rng(20090401);
     for (int i = 0; i < 3000; ++i) {
         TestPlugin t;
-        t.s().viewSelector = i & 1;
+        t.s().view = (i & 1) ? View::kFollowing : View::kPresent;
         const int sectionLength = 1 + static_cast<int>(rng() % (i < 2000 ? 300 : 4095));
         Bytes s(static_cast<size_t>(sectionLength + 3));
         for (uint8_t& b : s) b = static_cast<uint8_t>(rng());

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin/messages.h"
 #include "tests/support/test_plugin.h"
-#include "ui/messages.h"
 #include "ui/record_request.h"
 
 namespace {
@@ -33,7 +33,7 @@ class PresentRequest : public ::testing::TestWithParam<PresentCase> {};
 TEST_P(PresentRequest, AsksForTheMinutesUntilTheEnd) {
     const PresentCase& c = GetParam();
     TestPlugin t;
-    t.s().viewSelector = 0;
+    t.s().view = View::kPresent;
     t.s().presentEndHour = c.endHour;
     t.s().presentEndMinute = c.endMinute;
     t.s().presentEndSecond = c.endSecond;
@@ -83,7 +83,7 @@ class FollowingRequest : public ::testing::TestWithParam<FollowingCase> {};
 TEST_P(FollowingRequest, AsksForTheDelayAndTheDuration) {
     const FollowingCase& c = GetParam();
     TestPlugin t;
-    t.s().viewSelector = 1;
+    t.s().view = View::kFollowing;
     t.s().followingStartHour = c.startHour;
     t.s().followingStartMinute = c.startMinute;
     t.s().followingStartSecond = c.startSecond;
@@ -126,7 +126,7 @@ TEST(RecordRequest, IsPostedToTheOwnerWindow) {
     SetClock(t.s(), {20, 30, 0, 30});
     SendRecordingRequest(t.s());
 
-    t.s().viewSelector = 1;
+    t.s().view = View::kFollowing;
     t.s().followingStartHour = 21;
     t.s().followingStartMinute = 0;
     t.s().followingStartSecond = 0;

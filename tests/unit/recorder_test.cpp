@@ -7,10 +7,12 @@
 #include <thread>
 #include <vector>
 
+#include "plugin/recorder.h"
+#include "plugin/router.h"
 #include "plugin/settings.h"
 #include "tests/support/test_plugin.h"
-#include "ts/router.h"
-#include "ui/recorder.h"
+#include "ui/channel_buttons.h"
+#include "ui/record_button.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -52,7 +54,7 @@ TEST_P(RecordingPath, IsDirectoryPlusConfiguredOrGeneratedName) {
     if (c.fileName) t.platform.settings["1Seg/Filename"] = c.fileName;
     Press(t);
     EXPECT_EQ(t.platform.createdPaths, std::vector<std::string>{c.expected});
-    EXPECT_EQ(t.s().recordingFlag, 1);
+    EXPECT_TRUE(t.s().recording);
     EXPECT_NE(t.s().recordingFile, kInvalidFileHandle);
 }
 
@@ -118,11 +120,11 @@ TEST(Recorder, PathsThatDoNotFit260BytesAreNeverCreated) {
         if (c.pathLength < 260) {
             ASSERT_EQ(t.platform.createdPaths.size(), 1u) << c.pathLength;
             EXPECT_EQ(t.platform.createdPaths[0].size(), c.pathLength);
-            EXPECT_EQ(t.s().recordingFlag, 1);
+            EXPECT_TRUE(t.s().recording);
             EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kRecordingLabel);
         } else {
             EXPECT_TRUE(t.platform.createdPaths.empty()) << c.pathLength;
-            EXPECT_EQ(t.s().recordingFlag, 0);
+            EXPECT_FALSE(t.s().recording);
             EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
             EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kIdleLabel);
         }
@@ -134,13 +136,13 @@ TEST(Recorder, ButtonStartsAndStops) {
     Open(t);
     t.s().currentChannel = 27;
     Press(t);
-    EXPECT_EQ(t.s().recordingFlag, 1);
+    EXPECT_TRUE(t.s().recording);
     ASSERT_NE(t.s().recordingFile, kInvalidFileHandle);
     EXPECT_EQ(t.platform.openFiles.size(), 1u);
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kRecordingLabel);
 
     Press(t);
-    EXPECT_EQ(t.s().recordingFlag, 0);
+    EXPECT_FALSE(t.s().recording);
     EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
     EXPECT_TRUE(t.platform.openFiles.empty());
     EXPECT_EQ(t.platform.closeOfClosedFile, 0);
@@ -157,7 +159,7 @@ TEST(Recorder, FailedCreateReturnsToIdleAndTheNextPressRetries) {
     t.platform.failAllCreates = true;
     Press(t);
     EXPECT_EQ(t.platform.createdPaths.size(), 1u);
-    EXPECT_EQ(t.s().recordingFlag, 0);
+    EXPECT_FALSE(t.s().recording);
     EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kIdleLabel);
 
@@ -166,7 +168,7 @@ TEST(Recorder, FailedCreateReturnsToIdleAndTheNextPressRetries) {
     t.platform.settings["1Seg/Directory"] = "D:\\rec";
     Press(t);
     EXPECT_EQ(t.platform.createdPaths.back(), "D:\\rec\\ch27_20261208_221500.ts");
-    EXPECT_EQ(t.s().recordingFlag, 1);
+    EXPECT_TRUE(t.s().recording);
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kRecordingLabel);
 }
 
@@ -175,13 +177,13 @@ TEST(Recorder, CloseCommandWhileRecordingThenButton) {
     Open(t);
     Press(t);
     ViewerCommand(t.s(), IDC_CLOSE);
-    EXPECT_EQ(t.s().recordingFlag, 1);
+    EXPECT_TRUE(t.s().recording);
     EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kRecordingLabel);
 
     // The button only changes the label: the file is not closed twice.
     Press(t);
-    EXPECT_EQ(t.s().recordingFlag, 0);
+    EXPECT_FALSE(t.s().recording);
     EXPECT_EQ(t.platform.closeOfClosedFile, 0);
     EXPECT_EQ(t.platform.createdPaths.size(), 1u);
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kIdleLabel);
@@ -201,7 +203,7 @@ TEST(Recorder, FailedWriteOnTheThirdPacketStopsTheRecording) {
         const std::vector<uint8_t> p = Packet(i == 4 ? 0x1FC8 : 0x0181, i);
         buffer.insert(buffer.end(), p.begin(), p.end());
     }
-    EXPECT_EQ(RoutePackets(t.s(), buffer.data(), static_cast<uint32_t>(buffer.size())), 1);
+    EXPECT_EQ(ViewerStreamData(t.s(), buffer.data(), static_cast<uint32_t>(buffer.size())), 1);
 
     // Packets four to six (including a PMT packet, written whenever a file is
     // open) are not written: the file was closed by the failed write.
@@ -211,14 +213,14 @@ TEST(Recorder, FailedWriteOnTheThirdPacketStopsTheRecording) {
     ASSERT_EQ(file.size(), 2u * 188);
     EXPECT_EQ(file[3 + 188], 0x10);
     EXPECT_EQ(file[4 + 188], 1);  // fill byte of the second packet
-    EXPECT_EQ(t.s().recordingFlag, 0);
+    EXPECT_FALSE(t.s().recording);
     EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
     EXPECT_TRUE(t.platform.openFiles.empty());
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kIdleLabel);
 
     // The next press starts a new recording.
     Press(t);
-    EXPECT_EQ(t.s().recordingFlag, 1);
+    EXPECT_TRUE(t.s().recording);
     EXPECT_EQ(t.platform.openFiles.size(), 1u);
 }
 
@@ -230,7 +232,7 @@ TEST(Recorder, RoutingWithoutAStateChangeLeavesTheLabelAlone) {
     t.s().esPidTable.entries[0].pid = 0x0181;
     t.s().esPidTable.count = 1;
     const std::vector<uint8_t> p = Packet(0x0181);
-    RoutePackets(t.s(), p.data(), 188);
+    ViewerStreamData(t.s(), p.data(), 188);
     EXPECT_EQ(t.platform.controlHistory.size(), labelsBefore);
 }
 
@@ -253,7 +255,7 @@ TEST(Recorder, ButtonAndPacketPathOnTwoThreads) {
     std::atomic<int> buffersRouted(0);
     std::thread packetPath([&] {
         while (!done.load()) {
-            RoutePackets(t.s(), buffer.data(), static_cast<uint32_t>(buffer.size()));
+            ViewerStreamData(t.s(), buffer.data(), static_cast<uint32_t>(buffer.size()));
             ++buffersRouted;
         }
     });
@@ -273,10 +275,10 @@ TEST(Recorder, ButtonAndPacketPathOnTwoThreads) {
     EXPECT_EQ(t.platform.closeOfClosedFile, 0);
     for (const auto& f : t.platform.files) EXPECT_EQ(f.second.size() % 188, 0u);
     const bool open = t.s().recordingFile != kInvalidFileHandle;
-    EXPECT_EQ(open, t.s().recordingFlag == 1);
+    EXPECT_EQ(open, t.s().recording);
     EXPECT_EQ(t.platform.openFiles.size(), open ? 1u : 0u);
     EXPECT_EQ(t.platform.controlTexts[IDC_ONESEG_RECORD],
-              t.s().recordingFlag == 1 ? kRecordingLabel : kIdleLabel);
+              t.s().recording ? kRecordingLabel : kIdleLabel);
 }
 
 }  // namespace

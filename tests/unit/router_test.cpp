@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "plugin/plugin_state.h"
+#include "plugin/router.h"
 #include "tests/support/test_plugin.h"
-#include "ts/router.h"
+#include "ui/viewer.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ std::vector<uint8_t> Concat(const std::vector<std::vector<uint8_t>>& packets) {
 FileHandle OpenRecording(TestPlugin& t) {
     FileHandle h = t.platform.CreateRecordingFile("C:\\rec.ts");
     t.s().recordingFile = h;
-    t.s().recordingFlag = 1;
+    t.s().recording = true;
     return h;
 }
 
@@ -55,7 +56,7 @@ TEST(Router, ReturnsZeroWhenClosedAndOneOtherwise) {
     OpenRecording(t);
     SetTable(t.s(), {0x0181});
     std::vector<uint8_t> buf = Packet(0x0181);
-    t.s().active = 0;
+    t.s().active = false;
     EXPECT_EQ(RoutePackets(t.s(), buf.data(), 188), 0);
     EXPECT_EQ(t.platform.writeCalls, 0);
 }

@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "plugin/plugin_state.h"
-#include "tests/support/arib_encoder.h"
-#include "tests/support/stream_builder.h"
 #include "tests/support/test_plugin.h"
 #include "tests/unit/text_test_helpers.h"
 #include "text/service_name.h"
+#include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ui/programme_display.h"
 #include "ui/resource.h"
 
 namespace {
@@ -153,7 +154,7 @@ TEST(ServiceName, RepeatedSectionChangesNothing) {
     Bytes section = SdtOf({Service(kService, build::ServiceDescriptor(0x01, {}, Alnum("NAME")))});
     Sdt(*t, section);
     std::strcpy(t->s().serviceName, "CHANGED");
-    t->s().viewSelector = 1;
+    t->s().view = View::kFollowing;
     Sdt(*t, section);
     EXPECT_EQ(t->platform.titleHistory.size(), 1u);
     EXPECT_EQ(std::string(t->s().serviceName), "CHANGED");
@@ -355,38 +356,38 @@ TEST(ServiceName, RealSdtOverTwoPacketsNamesTheOneSegmentServices) {
 TEST(Caption, FollowingViewRestartsTheFollowingEvent) {
     std::unique_ptr<TestPlugin> t(NewPlugin());
     std::strcpy(t->s().serviceName, "NAME");
-    t->s().followingAssembler.inProgress = 1;
+    t->s().followingAssembler.inProgress = true;
     t->s().lastFollowingKey = 0x11223344;
 
-    t->s().viewSelector = 1;
+    t->s().view = View::kFollowing;
     UpdateCaption(t->s());
     EXPECT_EQ(t->platform.windowTitle, FollowingCaption("NAME"));
     EXPECT_EQ(t->platform.windowTitle,
               "\x94\xD4\x91\x67\x8F\xEE\x95\xF1\x81\x69\x8E\x9F\x94\xD4\x91\x67\x81\x6A- NAME");
     EXPECT_EQ(t->platform.Text(IDC_PRESENT_FOLLOWING), "\x8E\x9F");
-    EXPECT_EQ(t->s().followingAssembler.inProgress, 0);
+    EXPECT_FALSE(t->s().followingAssembler.inProgress);
     EXPECT_EQ(t->s().lastFollowingKey, 0u);
 
     // Back to the present view: nothing is reset.
-    t->s().followingAssembler.inProgress = 1;
+    t->s().followingAssembler.inProgress = true;
     t->s().lastFollowingKey = 0x55667788;
-    t->s().viewSelector = 0;
+    t->s().view = View::kPresent;
     UpdateCaption(t->s());
     EXPECT_EQ(t->platform.windowTitle, PresentCaption("NAME"));
     EXPECT_EQ(t->platform.Text(IDC_PRESENT_FOLLOWING), "\x8C\xBB");
-    EXPECT_EQ(t->s().followingAssembler.inProgress, 1);
+    EXPECT_TRUE(t->s().followingAssembler.inProgress);
     EXPECT_EQ(t->s().lastFollowingKey, 0x55667788u);
 }
 
 TEST(Caption, NewSdtSectionInTheFollowingViewAlsoRestartsTheFollowingEvent) {
     std::unique_ptr<TestPlugin> t(NewPlugin());
-    t->s().viewSelector = 1;
-    t->s().followingAssembler.inProgress = 1;
+    t->s().view = View::kFollowing;
+    t->s().followingAssembler.inProgress = true;
     t->s().lastFollowingKey = 0x11223344;
     Sdt(*t, SdtOf({Service(kService, build::ServiceDescriptor(0x01, {}, Alnum("NAME")))}));
     EXPECT_EQ(t->platform.windowTitle, FollowingCaption("NAME"));
     EXPECT_EQ(t->platform.Text(IDC_PRESENT_FOLLOWING), Sjis("次"));
-    EXPECT_EQ(t->s().followingAssembler.inProgress, 0);
+    EXPECT_FALSE(t->s().followingAssembler.inProgress);
     EXPECT_EQ(t->s().lastFollowingKey, 0u);
 }
 
@@ -395,7 +396,7 @@ TEST(Caption, LongestNameFitsBothCaptions) {
     std::memset(t->s().serviceName, 'W', 31);
     t->s().serviceName[31] = '\0';
     for (int32_t view : {0, 1}) {
-        t->s().viewSelector = view;
+        t->s().view = view ? View::kFollowing : View::kPresent;
         UpdateCaption(t->s());
         EXPECT_EQ(t->platform.windowTitle,
                   (view ? FollowingCaption("") : PresentCaption("")) + std::string(31, 'W'));
@@ -434,7 +435,7 @@ TEST(Caption, WindowCallsAreMadeWithoutTheLock) {
     std::memcpy(s->sdtMailbox.data, section.data(), section.size());
     s->sdtMailbox.length = static_cast<int32_t>(section.size());
     HandleServiceName(*s);
-    s->viewSelector = 1;
+    s->view = View::kFollowing;
     UpdateCaption(*s);
     EXPECT_EQ(probe.titleHistory.size(), 2u);
     EXPECT_EQ(probe.heldDuringCall, 0);

@@ -9,6 +9,7 @@
 #include "plugin/plugin_core.h"
 #include "plugin/settings.h"
 #include "tests/support/test_plugin.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 
 namespace {

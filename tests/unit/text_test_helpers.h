@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "tests/support/arib_encoder.h"
-#include "tests/support/stream_builder.h"
+#include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/stream_builder.h"
 
 // UTF-8 literal to the Shift_JIS bytes the window is expected to show.
 inline std::string Sjis(const char* utf8) {

@@ -5,12 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "plugin/broadcast_clock.h"
 #include "plugin/plugin_state.h"
-#include "tests/support/stream_builder.h"
+#include "plugin/router.h"
 #include "tests/support/test_plugin.h"
-#include "ts/broadcast_clock.h"
-#include "ts/router.h"
+#include "text/clock_text.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ui/programme_display.h"
 #include "ui/resource.h"
+#include "ui/viewer.h"
 
 namespace {
 

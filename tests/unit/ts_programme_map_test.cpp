@@ -10,10 +10,15 @@
 
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
-#include "tests/support/stream_builder.h"
+#include "plugin/recorder.h"
+#include "plugin/router.h"
+#include "plugin/section_handover.h"
 #include "tests/support/test_plugin.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ts/crc32.h"
 #include "ts/programme_map.h"
-#include "ts/router.h"
+#include "ui/channel_buttons.h"
+#include "ui/viewer.h"
 
 namespace {
 
@@ -367,7 +372,7 @@ TEST(RewritePat, PacketsThatAreNotWritten) {
 
 TEST_F(ProgrammeMapTest, RecordingGetsThePatOfTheParsedProgramme) {
     t.s().recordingFile = t.platform.CreateRecordingFile("C:\\rec.ts");
-    t.s().recordingFlag = 1;
+    t.s().recording = true;
     RoutePmt(build::PmtSection(0x5DB8, 0x01FF, Bytes(), {{0x1B, 0x0181, Bytes()}}));
     const Bytes pat = PatPacket(build::PatSection(0x7FE8, kThreeProgrammes), build::kNoAdaptationField, 0);
     Route(build::Cat({pat, PatPacket(build::PatSection(0x7FE8, kThreeProgrammes), build::kNoAdaptationField, 0, false)}));

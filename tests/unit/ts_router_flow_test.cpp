@@ -4,11 +4,12 @@
 
 #include <vector>
 
+#include "plugin/messages.h"
 #include "plugin/plugin_state.h"
-#include "tests/support/stream_builder.h"
+#include "plugin/router.h"
 #include "tests/support/test_plugin.h"
-#include "ts/router.h"
-#include "ui/messages.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ui/viewer.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ protected:
 
     void OpenRecording() {
         t.s().recordingFile = t.platform.CreateRecordingFile("C:\\rec.ts");
-        t.s().recordingFlag = 1;
+        t.s().recording = true;
     }
     void Route(const Bytes& buffer) { RoutePackets(t.s(), buffer.data(), static_cast<uint32_t>(buffer.size())); }
     Bytes Es(uint16_t pid) { return sb.Packet(pid, false, Bytes(184, 0x00)); }
@@ -56,7 +57,7 @@ TEST_F(RouterFlowTest, HandlersKeepRunningAfterAFailedWrite) {
     Route(build::Cat({Es(0x0181), Es(0x0181), Es(0x0181), Es(0x0181), sb.Stream(0x0012, {eit}),
                       sb.Stream(0x0014, {build::TotSection(0xE4C1, 0x12, 0x00, 0x00)})}));
     EXPECT_EQ(t.platform.writeCalls, 3);
-    EXPECT_EQ(t.s().recordingFlag, 0);
+    EXPECT_FALSE(t.s().recording);
     EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
     EXPECT_EQ(t.platform.windowPosted, std::vector<uint32_t>{WM_EIT_PRESENT_READY});
     EXPECT_EQ(t.s().tickCount, 0);

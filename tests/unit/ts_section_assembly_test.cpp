@@ -8,12 +8,14 @@
 #include <memory>
 #include <vector>
 
+#include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
-#include "tests/support/stream_builder.h"
+#include "plugin/router.h"
 #include "tests/support/test_plugin.h"
-#include "ts/router.h"
-#include "ui/messages.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ui/channel_buttons.h"
+#include "ui/viewer.h"
 
 namespace {
 
@@ -94,7 +96,7 @@ TEST_F(SectionAssemblyTest, SectionOverManyPacketsUpToTheLargestSize) {
 // A PUSI packet whose first section is the other section_number, and the
 // wanted one right behind it at offset `secondAt`.
 struct SecondSectionCase {
-    int viewSelector;
+    View view;
     uint8_t firstNumber;
     size_t secondAt;
     uint32_t message;
@@ -103,17 +105,17 @@ struct SecondSectionCase {
 
 TEST_F(SectionAssemblyTest, SectionBehindTheOtherSectionNumber) {
     const SecondSectionCase cases[] = {
-        {0, 1, 100, WM_EIT_PRESENT_READY, true},
-        {0, 1, 177, WM_EIT_PRESENT_READY, true},
-        {0, 1, 178, WM_EIT_PRESENT_READY, false},
-        {1, 0, 100, WM_EIT_FOLLOWING_READY, true},
-        {1, 0, 178, WM_EIT_FOLLOWING_READY, false},
+        {View::kPresent, 1, 100, WM_EIT_PRESENT_READY, true},
+        {View::kPresent, 1, 177, WM_EIT_PRESENT_READY, true},
+        {View::kPresent, 1, 178, WM_EIT_PRESENT_READY, false},
+        {View::kFollowing, 0, 100, WM_EIT_FOLLOWING_READY, true},
+        {View::kFollowing, 0, 178, WM_EIT_FOLLOWING_READY, false},
     };
     for (const SecondSectionCase& c : cases) {
         SCOPED_TRACE(c.secondAt);
         TestPlugin fresh;
         PluginOnChannelChange(fresh.s(), 27, kService);
-        fresh.s().viewSelector = c.viewSelector;
+        fresh.s().view = c.view;
         // The first section belongs to another service: not examined.
         const Bytes first = EventSection(0x0401, c.firstNumber, c.secondAt - 5);
         const Bytes second = EventSection(kService, c.firstNumber ^ 1, 60);
@@ -127,7 +129,7 @@ TEST_F(SectionAssemblyTest, SectionBehindTheOtherSectionNumber) {
         const std::vector<uint32_t> expected =
             c.announced ? std::vector<uint32_t>{c.message} : std::vector<uint32_t>{};
         EXPECT_EQ(fresh.platform.windowPosted, expected);
-        const SectionMailbox& m = c.viewSelector ? fresh.s().followingMailbox : fresh.s().presentMailbox;
+        const SectionMailbox& m = c.view == View::kFollowing ? fresh.s().followingMailbox : fresh.s().presentMailbox;
         if (c.announced) {
             EXPECT_EQ(Mailbox(m), second);
         }
@@ -176,14 +178,14 @@ TEST_F(SectionAssemblyTest, FollowingSectionsOnlyInTheFollowingView) {
     const Bytes following = EventSection(kService, 1, 90);
     Route(sb.Packets(kEitPid, {following}));
     EXPECT_TRUE(Posted().empty());
-    t.s().viewSelector = 1;
+    t.s().view = View::kFollowing;
     Route(sb.Packets(kEitPid, {following}));
     EXPECT_EQ(Posted(), std::vector<uint32_t>{WM_EIT_FOLLOWING_READY});
     EXPECT_EQ(Mailbox(t.s().followingMailbox), following);
 }
 
 TEST_F(SectionAssemblyTest, PresentAndFollowingFromOnePacket) {
-    t.s().viewSelector = 1;
+    t.s().view = View::kFollowing;
     const Bytes present = EventSection(kService, 0, 80);
     const Bytes following = EventSection(kService, 1, 90);
     Route(sb.Packets(kEitPid, {present, following}));

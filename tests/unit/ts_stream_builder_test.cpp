@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tests/support/stream_builder.h"
+#include "tools/streamkit/stream_builder.h"
 
 namespace {
 

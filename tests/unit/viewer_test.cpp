@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "plugin/messages.h"
 #include "plugin/plugin_core.h"
+#include "plugin/router.h"
 #include "plugin/settings.h"
 #include "tests/support/test_plugin.h"
-#include "ts/router.h"
-#include "ui/messages.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -70,11 +71,11 @@ TEST(Viewer, ToggleTwiceShowsThePresentTextAgain) {
     std::strcpy(t.s().followingText, "following");
 
     ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
-    EXPECT_EQ(t.s().viewSelector, 1);
+    EXPECT_EQ(t.s().view, View::kFollowing);
     EXPECT_EQ(t.platform.Text(IDC_INFO_TEXT), "following");
 
     ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
-    EXPECT_EQ(t.s().viewSelector, 0);
+    EXPECT_EQ(t.s().view, View::kPresent);
     EXPECT_EQ(t.platform.Text(IDC_INFO_TEXT), "present");
 }
 
@@ -98,9 +99,9 @@ TEST_P(CloseCommand, ClosesTheFileButKeepsFlagAndLabel) {
     ViewerCommand(t.s(), GetParam());
     EXPECT_TRUE(t.platform.openFiles.empty());
     EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
-    EXPECT_EQ(t.s().recordingFlag, 1);
+    EXPECT_TRUE(t.s().recording);
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kRecordingLabel);
-    EXPECT_EQ(t.s().active, 0);
+    EXPECT_FALSE(t.s().active);
     EXPECT_EQ(t.platform.closedCalls, 1);
     ASSERT_FALSE(t.platform.settingWrites.empty());
     EXPECT_EQ(t.platform.settingWrites.back(),
@@ -128,7 +129,7 @@ TEST_P(CloseCommand, WithoutARecordingClosesNothing) {
     Open(t);
     ViewerCommand(t.s(), GetParam());
     EXPECT_EQ(t.platform.closeOfClosedFile, 0);
-    EXPECT_EQ(t.s().active, 0);
+    EXPECT_FALSE(t.s().active);
     EXPECT_EQ(t.platform.closedCalls, 1);
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), "");
 }
@@ -143,7 +144,7 @@ TEST(Viewer, OtherCommandsAreIgnored) {
     for (int32_t id : ids) ViewerCommand(t.s(), id);
     EXPECT_TRUE(t.platform.tuned.empty());
     EXPECT_EQ(t.platform.closedCalls, 0);
-    EXPECT_EQ(t.s().active, 1);
+    EXPECT_TRUE(t.s().active);
     EXPECT_TRUE(t.platform.controlHistory.empty());
     EXPECT_TRUE(t.platform.ownerPosted.empty());
     EXPECT_TRUE(t.platform.createdPaths.empty());

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/test_multiplex.h"
+#include "tools/streamkit/test_multiplex.h"
 #include "tests/wine/plugin_driver.h"
 
 namespace {

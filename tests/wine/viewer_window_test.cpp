@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/test_multiplex.h"
+#include "plugin/messages.h"
 #include "tests/wine/plugin_driver.h"
-#include "ui/messages.h"
+#include "tools/streamkit/test_multiplex.h"
 #include "ui/resource.h"
 
 namespace {

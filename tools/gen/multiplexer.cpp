@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "tests/support/arib_encoder.h"
-#include "tests/support/stream_builder.h"
+#include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/stream_builder.h"
 #include "tools/gen/elementary_streams.h"
 #include "tools/gen/network_sections.h"
 

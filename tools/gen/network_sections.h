@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/support/stream_builder.h"
+#include "tools/streamkit/stream_builder.h"
 
 namespace gen {
 

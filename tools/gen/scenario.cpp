@@ -5,7 +5,7 @@
 #include <cstring>
 #include <set>
 
-#include "tests/support/arib_encoder.h"
+#include "tools/streamkit/arib_encoder.h"
 #include "tools/common/arib_symbols.h"
 #include "tools/gen/elementary_streams.h"
 #include "text/arib_charset.h"

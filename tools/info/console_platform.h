@@ -36,7 +36,6 @@ public:
     void SetRecordingTarget(const std::string& path) { recordingTarget_ = path; }
 
     // --- Platform ----------------------------------------------------------
-    bool HasWindow() override { return true; }
     void SetControlText(int32_t controlId, const char* text) override;
     void SetWindowTitle(const char* text) override;
     void PostToWindow(uint32_t message) override { posted.push_back(message); }

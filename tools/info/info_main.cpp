@@ -30,11 +30,13 @@
 
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
+#include "plugin/router.h"
 #include "plugin/settings.h"
 #include "tools/info/console_platform.h"
 #include "tools/info/cp932_utf8.h"
 #include "ts/packet.h"
-#include "ts/router.h"
+#include "ts/section.h"
+#include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -544,7 +546,7 @@ int Run(const Options& o) {
         for (size_t i = 0; i + kTsPacketSize <= chunk.size(); i += kTsPacketSize) {
             if (chunk[i] != 0x47) ++withoutSync;
         }
-        RoutePackets(*state, chunk.data(), static_cast<uint32_t>(chunk.size()));
+        ViewerStreamData(*state, chunk.data(), static_cast<uint32_t>(chunk.size()));
         packets += chunk.size() / kTsPacketSize;
         bytes += chunk.size();
         PumpMessages(platform, *state);
@@ -581,7 +583,7 @@ int Run(const Options& o) {
         {
             std::lock_guard<std::mutex> guard(state->lock);
             pmtRead = state->esPidTable.count > 0;
-            stillRecording = state->recordingFlag == 1;
+            stillRecording = state->recording;
         }
         // The second press of the record button closes the file.
         if (stillRecording) ViewerCommand(*state, IDC_ONESEG_RECORD);

@@ -14,15 +14,22 @@
 #include <thread>
 #include <vector>
 
+#include "plugin/broadcast_clock.h"
+#include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
-#include "tests/support/stream_builder.h"
+#include "plugin/recorder.h"
+#include "plugin/router.h"
+#include "plugin/section_handover.h"
 #include "tests/support/test_plugin.h"
-#include "ts/broadcast_clock.h"
+#include "text/clock_text.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ts/crc32.h"
 #include "ts/packet.h"
 #include "ts/programme_map.h"
-#include "ts/router.h"
-#include "ui/messages.h"
+#include "ts/section.h"
+#include "ui/channel_buttons.h"
+#include "ui/programme_display.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -209,7 +216,7 @@ void HandleMessages(TestPlugin& t, const std::atomic<bool>& done, bool realHandl
                 ViewerCommand(state, IDC_PRESENT_FOLLOWING);
             } else {
                 std::lock_guard<std::mutex> guard(state.lock);
-                state.viewSelector = 1 - state.viewSelector;
+                state.view = state.view == View::kFollowing ? View::kPresent : View::kFollowing;
             }
         }
     }

@@ -1,0 +1,99 @@
+#include "plugin/event_handlers.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "plugin/section_mailbox.h"
+#include "text/event_formatter.h"
+#include "text/service_name.h"
+#include "ts/section.h"
+
+bool HandleEventSection(PluginState& state, View kind, char* shown) {
+    const bool following = kind == View::kFollowing;
+    SectionCopy section;
+    uint32_t lastKey = 0;
+    bool haveSection = false;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        haveSection = CopySectionFromMailbox(following ? state.followingMailbox : state.presentMailbox, section);
+        lastKey = following ? state.lastFollowingKey : state.lastPresentKey;
+    }
+    // A mailbox without a whole section (nothing handed over, or a length
+    // that does not match what was copied) is ignored, like a repeated one.
+    if (!haveSection) return false;
+    const uint32_t key = SectionChangeKey(section.data);
+    if (key == lastKey) return false;
+
+    EventOutcome out;
+    FormatEvent(section.data, section.length, following, out);
+
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (out.hasEvent) {
+        state.eventYear = out.year;
+        state.eventMonth = out.month;
+        state.eventDay = out.day;
+        if (following) {
+            state.followingStartHour = out.startHour;
+            state.followingStartMinute = out.startMinute;
+            state.followingStartSecond = out.startSecond;
+            state.followingDurationHours = out.durationHours;
+            state.followingDurationMinutes = out.durationMinutes;
+        } else {
+            state.presentEndHour = out.endHour;
+            state.presentEndMinute = out.endMinute;
+            state.presentEndSecond = out.endSecond;
+        }
+    }
+    char* stored = following ? state.followingText : state.presentText;
+    std::memcpy(stored, out.text, sizeof out.text);
+    if (following) {
+        state.lastFollowingKey = key;
+    } else {
+        state.lastPresentKey = key;
+    }
+    if (state.view != kind) return false;
+    std::memcpy(shown, out.text, sizeof out.text);
+    return true;
+}
+
+bool HandleServiceSection(PluginState& state) {
+    SectionCopy section;
+    uint32_t lastKey = 0;
+    int32_t serviceId = 0;
+    bool haveSection = false;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        haveSection = CopySectionFromMailbox(state.sdtMailbox, section);
+        lastKey = state.lastSdtKey;
+        serviceId = state.currentService;
+    }
+    if (!haveSection) return false;
+    const uint32_t key = SectionChangeKey(section.data);
+    if (key == lastKey) return false;
+
+    char name[kServiceNameSize];
+    std::memset(name, 0, sizeof name);
+    FindServiceName(section.data, section.length, serviceId, name);
+    std::lock_guard<std::mutex> guard(state.lock);
+    std::memcpy(state.serviceName, name, sizeof name);
+    state.lastSdtKey = key;
+    return true;
+}
+
+View PrepareCaption(PluginState& state, char* serviceName) {
+    std::lock_guard<std::mutex> guard(state.lock);
+    std::memcpy(serviceName, state.serviceName, kServiceNameSize);
+    if (state.view == View::kFollowing) {
+        state.followingAssembler.inProgress = false;
+        state.lastFollowingKey = 0;
+    }
+    return state.view;
+}
+
+void ToggleView(PluginState& state, char* shown) {
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.view = state.view == View::kFollowing ? View::kPresent : View::kFollowing;
+    const char* text = state.view == View::kFollowing ? state.followingText : state.presentText;
+    std::memcpy(shown, text, kEventTextSize);
+    shown[kEventTextSize - 1] = '\0';
+}

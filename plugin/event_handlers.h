@@ -1,0 +1,34 @@
+// The window thread's side of the hand-over: take a section out of its
+// mailbox, format it with text/, and commit the result to the state. The
+// handlers take PluginState::lock themselves, only to copy in and out; they
+// return what the window is to show, and the caller changes the controls
+// after the lock is released.
+#ifndef KESTRIN_PLUGIN_EVENT_HANDLERS_H
+#define KESTRIN_PLUGIN_EVENT_HANDLERS_H
+
+#include <cstdint>
+
+#include "plugin/plugin_state.h"
+
+// WM_EIT_PRESENT_READY (kind kPresent) or WM_EIT_FOLLOWING_READY
+// (kFollowing): formats and stores the event of the handed-over section
+// unless its change key is the one already shown. True when the text belongs
+// to the view on screen; `shown` then holds it.
+bool HandleEventSection(PluginState& state, View kind, char* shown);
+
+// WM_SDT_READY: stores the name of the current service from the handed-over
+// section unless its change key is the one already taken. True when the
+// caption is to be written again.
+bool HandleServiceSection(PluginState& state);
+
+// The caption's inputs for the view on screen: copies the service name
+// (kServiceNameSize bytes) and returns the view. In the following view the
+// following event is collected from its next start and shown even if it is
+// unchanged since the last time.
+View PrepareCaption(PluginState& state, char* serviceName);
+
+// Switches between the present and the following event; copies the text of
+// the new view into `shown` (kEventTextSize bytes).
+void ToggleView(PluginState& state, char* shown);
+
+#endif

@@ -1,0 +1,89 @@
+#include "plugin/section_handover.h"
+
+#include "plugin/messages.h"
+#include "plugin/plugin_state.h"
+#include "ts/section.h"
+
+namespace {
+
+const uint8_t kEitPfActualTableId = 0x4E;
+const uint8_t kSdtActualTableId = 0x42;
+const uint8_t kPmtTableId = 0x02;
+
+// Shortest section_length accepted. An EIT section needs at least one byte
+// so that its change key (the four bytes at section_length - 1) lies inside
+// it; the SDT and PMT minimums leave room for their fixed fields.
+const int32_t kEitMinimumLength = 1;
+const int32_t kSdtMinimumLength = 9;
+const int32_t kPmtMinimumLength = 14;
+
+SectionFilter EventFilter(const PluginState& state, uint8_t sectionNumber) {
+    SectionFilter f;
+    f.tableId = kEitPfActualTableId;
+    f.minimumLength = kEitMinimumLength;
+    f.matchEvent = true;
+    f.serviceId = static_cast<uint16_t>(state.currentService);
+    f.sectionNumber = sectionNumber;
+    return f;
+}
+
+SectionFilter TableFilter(uint8_t tableId, int32_t minimumLength) {
+    SectionFilter f;
+    f.tableId = tableId;
+    f.minimumLength = minimumLength;
+    f.matchEvent = false;
+    f.serviceId = 0;
+    f.sectionNumber = 0;
+    return f;
+}
+
+// Copies the complete section into the window's mailbox and posts the
+// message; the window reads a whole section even after the assembler has
+// started the next one.
+void HandOver(PluginState& state, const SectionAssembler& a, SectionMailbox& mailbox, uint32_t message) {
+    PutSectionInMailbox(mailbox, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
+    state.platform->PostToWindow(message);
+}
+
+}  // namespace
+
+void AssembleEit(PluginState& state, const uint8_t* packet) {
+    const AssemblyResult present =
+        AssembleEventSection(state.presentAssembler, EventFilter(state, 0), packet);
+    if (present == AssemblyResult::kComplete) {
+        HandOver(state, state.presentAssembler, state.presentMailbox, WM_EIT_PRESENT_READY);
+    }
+    // A break in the present section ends the packet for both.
+    if (present == AssemblyResult::kBreak || state.view != View::kFollowing) return;
+    if (AssembleEventSection(state.followingAssembler, EventFilter(state, 1), packet) ==
+        AssemblyResult::kComplete) {
+        HandOver(state, state.followingAssembler, state.followingMailbox, WM_EIT_FOLLOWING_READY);
+    }
+}
+
+void AssembleSdt(PluginState& state, const uint8_t* packet) {
+    if (AssembleTableSection(state.sdtAssembler, TableFilter(kSdtActualTableId, kSdtMinimumLength), packet) ==
+        AssemblyResult::kComplete) {
+        HandOver(state, state.sdtAssembler, state.sdtMailbox, WM_SDT_READY);
+    }
+}
+
+void AssemblePmt(PluginState& state, const uint8_t* packet) {
+    if (AssembleTableSection(state.pmtAssembler, TableFilter(kPmtTableId, kPmtMinimumLength), packet) ==
+        AssemblyResult::kComplete) {
+        UpdateProgrammeMap(state);
+    }
+}
+
+void UpdateProgrammeMap(PluginState& state) {
+    const SectionAssembler& a = state.pmtAssembler;
+    if (a.bytesCollected < kSectionHeaderSize) return;
+    const int32_t size = SectionLength(a.buffer) + kSectionHeaderSize;
+    // The PMT assembler calls this only for a whole section of at least the
+    // minimum length, so the key's four bytes were collected.
+    if (size < kCrcSize + kSectionHeaderSize || a.bytesCollected < size) return;
+    const uint32_t key = SectionChangeKey(a.buffer);
+    if (key == state.pmtKey) return;
+    state.esPidTable.count = ParsePmt(a.buffer, size, state.esPidTable, state.programNumber);
+    state.pmtKey = key;
+}

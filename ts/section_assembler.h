@@ -1,0 +1,60 @@
+// Reassembly of PSI/SI sections from transport-stream packets: packet in,
+// complete section out. The caller keeps one SectionAssembler per kind of
+// section and says, through a SectionFilter, which sections it wants.
+//
+// Rules common to every kind: a section continues only in the packet whose
+// continuity_counter is the next one (a repeated packet breaks it too); a
+// broken section is abandoned; a section is complete when section_length + 3
+// bytes are collected, and is tested against the filter as soon as the
+// header bytes the filter needs are in.
+#ifndef KESTRIN_TS_SECTION_ASSEMBLER_H
+#define KESTRIN_TS_SECTION_ASSEMBLER_H
+
+#include <cstdint>
+
+// Room for a whole section (4098 bytes) and the rest of the packet that
+// completes it.
+const int32_t kSectionBufferSize = 5000;
+
+struct SectionAssembler {
+    uint8_t buffer[kSectionBufferSize];
+    int32_t bytesCollected;
+    bool inProgress;          // a section is being collected
+    uint8_t expectedCounter;  // continuity_counter of the last packet taken
+};
+
+// Which sections an assembler collects.
+struct SectionFilter {
+    uint8_t tableId;
+    // Shortest section_length accepted.
+    int32_t minimumLength;
+    // EIT present/following only: the wanted service_id and section_number
+    // (0 present, 1 following), tested once the 7 header bytes are in.
+    bool matchEvent;
+    uint16_t serviceId;
+    uint8_t sectionNumber;
+};
+
+enum class AssemblyResult {
+    kNothing,   // nothing completed in this packet
+    kComplete,  // a whole section lies at buffer[0 .. SectionLength + 3)
+    kBreak,     // a continuity break ended the packet's handling
+};
+
+void ResetSectionAssembler(SectionAssembler& assembler);
+
+// Tables carried one section at a time (SDT, PMT): a section starts only in a
+// PUSI packet while the assembler is idle and continues only in packets
+// without PUSI.
+AssemblyResult AssembleTableSection(SectionAssembler& assembler, const SectionFilter& filter,
+                                    const uint8_t* packet);
+
+// EIT present/following: the bytes behind the pointer_field of a PUSI packet
+// finish the section being collected; a section that begins in a PUSI
+// packet is the wanted one, or the one right behind it when the first is the
+// other section_number of the pair. A PUSI packet whose first section is not
+// EIT p/f (filter.tableId) is ignored whole.
+AssemblyResult AssembleEventSection(SectionAssembler& assembler, const SectionFilter& filter,
+                                    const uint8_t* packet);
+
+#endif

@@ -1,0 +1,30 @@
+#include "ts/tot.h"
+
+#include "ts/packet.h"
+#include "ts/psi_reader.h"
+#include "ts/section.h"
+
+namespace {
+
+const uint8_t kTotTableId = 0x73;
+
+}  // namespace
+
+bool ReadTotTime(const uint8_t* packet, TotTime& time) {
+    if (!PacketHasPusi(packet)) return false;
+    const int32_t s = PacketSectionStart(packet);
+    if (s < 0) return false;
+    // Only the first section of the packet is read, and only as far as the
+    // packet holds it.
+    PsiReader r(packet + s, kTsPacketSize - s);
+    const uint8_t tableId = r.U8();
+    r.Skip(kSectionHeaderSize - 1 + 2);  // section_length, then JST_time's MJD
+    const uint8_t hour = r.U8();
+    const uint8_t minute = r.U8();
+    const uint8_t second = r.U8();
+    if (r.Error() || tableId != kTotTableId) return false;
+    time.hour = FromBcd(hour);
+    time.minute = FromBcd(minute);
+    time.second = FromBcd(second);
+    return true;
+}

@@ -1,0 +1,62 @@
+#include "ui/channel_buttons.h"
+
+#include <cstdio>
+
+#include "plugin/plugin_core.h"
+#include "plugin/plugin_state.h"
+#include "plugin/settings.h"
+#include "ui/resource.h"
+
+const int32_t kChannelButtonIds[12] = {IDC_CH1, IDC_CH2, IDC_CH3, IDC_CH4,  IDC_CH5,  IDC_CH6,
+                                       IDC_CH7, IDC_CH8, IDC_CH9, IDC_CH10, IDC_CH11, IDC_CH12};
+
+int32_t ChannelButtonIndex(int32_t controlId) {
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        if (kChannelButtonIds[i] == controlId) return i;
+    }
+    return -1;
+}
+
+int32_t TemplateForChoice(int32_t choice) {
+    if (choice == 1) return IDD_VIEWER_HGP;
+    if (choice == 2) return IDD_VIEWER_DF;
+    return IDD_VIEWER_MS;
+}
+
+int32_t LoadSettingsBeforeWindow(PluginState& s) {
+    LoadWindowSettings(s);
+    return TemplateForChoice(s.templateChoice);
+}
+
+void LoadChannelTable(PluginState& s) {
+    ReadChannelTable(s);
+    // A button that cannot tune shows a blank label; its number stays in the
+    // table (the host may still report that channel).
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        if (!IsTunableChannel(s.channelTable[i])) s.platform->SetControlText(kChannelButtonIds[i], " ");
+    }
+}
+
+int32_t PluginOnChannelChange(PluginState& s, int32_t channel, int32_t serviceId) {
+    const int32_t oldChannel = ChangeChannel(s, channel, serviceId);
+    if (channel == oldChannel) return 1;
+    // The channel table is written only before the window is shown, so it is
+    // read here without the lock.
+    char label[4];
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        if (s.channelTable[i] == oldChannel) {
+            std::snprintf(label, sizeof label, "%d", i + 1);
+            s.platform->SetControlText(kChannelButtonIds[i], label);
+        }
+    }
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        if (s.channelTable[i] == channel) {
+            // Circled digits one to twelve: Shift_JIS 0x87 0x40 + (i - 1).
+            label[0] = static_cast<char>(0x87);
+            label[1] = static_cast<char>(0x40 + i);
+            label[2] = '\0';
+            s.platform->SetControlText(kChannelButtonIds[i], label);
+        }
+    }
+    return 1;
+}

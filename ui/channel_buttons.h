@@ -1,0 +1,33 @@
+// The twelve channel buttons and the settings that shape the window: the
+// dialog template, the button labels, the circled label of the channel on
+// air.
+#ifndef KESTRIN_UI_CHANNEL_BUTTONS_H
+#define KESTRIN_UI_CHANNEL_BUTTONS_H
+
+#include <cstdint>
+
+struct PluginState;
+
+// Control ids of channel buttons 1..12 (not contiguous: 1011 is the clock).
+extern const int32_t kChannelButtonIds[12];
+
+// Index 0..11 of a channel button, or -1.
+int32_t ChannelButtonIndex(int32_t controlId);
+
+// Template id for a "Font" value: 1 -> 101, 2 -> 103, anything else -> 102.
+int32_t TemplateForChoice(int32_t choice);
+
+// Reads the settings the window is created from; returns the dialog
+// template id to create (101, 102, 103).
+int32_t LoadSettingsBeforeWindow(PluginState& state);
+
+// After the window is created: "CH1".."CH12" into the channel table, then
+// the buttons outside 13..62 get the blank label " ".
+void LoadChannelTable(PluginState& state);
+
+// IDTVPlugin::OnChannelChange: the per-service resets, then the labels: the
+// buttons of the channel left get their number back and those of the new
+// channel show it circled. Returns 1.
+int32_t PluginOnChannelChange(PluginState& state, int32_t channel, int32_t serviceId);
+
+#endif

@@ -1,0 +1,63 @@
+#include "ui/programme_display.h"
+
+#include <cstdio>
+
+#include "plugin/broadcast_clock.h"
+#include "plugin/event_handlers.h"
+#include "plugin/plugin_state.h"
+#include "text/clock_text.h"
+#include "ui/resource.h"
+
+namespace {
+
+// The caption: "番組情報（次番組）- " is 20 bytes and "番組情報（現在）- " 18,
+// so any name of up to 31 bytes fits.
+const int32_t kCaptionSize = 64;
+
+void HandleEvent(PluginState& state, View kind) {
+    char shown[kEventTextSize];
+    if (HandleEventSection(state, kind, shown)) state.platform->SetControlText(IDC_INFO_TEXT, shown);
+}
+
+}  // namespace
+
+void HandlePresentEvent(PluginState& state) {
+    HandleEvent(state, View::kPresent);
+    TickBroadcastClock(state);
+}
+
+void HandleFollowingEvent(PluginState& state) { HandleEvent(state, View::kFollowing); }
+
+void HandleServiceName(PluginState& state) {
+    if (HandleServiceSection(state)) UpdateCaption(state);
+}
+
+void UpdateCaption(PluginState& state) {
+    char name[kServiceNameSize];
+    const View view = PrepareCaption(state, name);
+    char caption[kCaptionSize];
+    // The stored name is NUL-terminated within its 32 bytes; %.31s keeps the
+    // print inside it whatever the field holds.
+    if (view == View::kFollowing) {
+        std::snprintf(caption, sizeof caption,
+                      "\x94\xD4\x91\x67\x8F\xEE\x95\xF1\x81\x69\x8E\x9F\x94\xD4\x91\x67\x81\x6A- %.31s", name);
+        state.platform->SetControlText(IDC_PRESENT_FOLLOWING, "\x8E\x9F");  // 次
+    } else {
+        std::snprintf(caption, sizeof caption,
+                      "\x94\xD4\x91\x67\x8F\xEE\x95\xF1\x81\x69\x8C\xBB\x8D\xDD\x81\x6A- %.31s", name);
+        state.platform->SetControlText(IDC_PRESENT_FOLLOWING, "\x8C\xBB");  // 現
+    }
+    state.platform->SetWindowTitle(caption);
+}
+
+void ShowOtherView(PluginState& state) {
+    char text[kEventTextSize];
+    ToggleView(state, text);
+    state.platform->SetControlText(IDC_INFO_TEXT, text);
+    UpdateCaption(state);
+}
+
+void TickBroadcastClock(PluginState& state) {
+    char text[kClockTextSize];
+    if (AdvanceBroadcastClock(state, text)) state.platform->SetControlText(IDC_CLOCK, text);
+}

@@ -1,0 +1,29 @@
+// What the viewer shows of the programme: the event text, the caption with
+// the service name, the view button's label and the broadcast clock. Each
+// operation takes PluginState::lock only inside the plug-in's handlers and
+// changes the controls after it is released.
+#ifndef KESTRIN_UI_PROGRAMME_DISPLAY_H
+#define KESTRIN_UI_PROGRAMME_DISPLAY_H
+
+struct PluginState;
+
+// WM_EIT_PRESENT_READY: the present event, then one tick of the clock
+// (every present message moves the clock on, whether or not the event
+// changed).
+void HandlePresentEvent(PluginState& state);
+// WM_EIT_FOLLOWING_READY.
+void HandleFollowingEvent(PluginState& state);
+// WM_SDT_READY: the service name, then the caption.
+void HandleServiceName(PluginState& state);
+
+// Writes the caption and the view button's label for the view on screen;
+// in the following view the following event is collected afresh.
+void UpdateCaption(PluginState& state);
+
+// IDC_PRESENT_FOLLOWING: the other view's text, then the caption.
+void ShowOtherView(PluginState& state);
+
+// Advances the clock and shows it on IDC_CLOCK.
+void TickBroadcastClock(PluginState& state);
+
+#endif

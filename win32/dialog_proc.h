@@ -1,0 +1,19 @@
+// The viewer dialog's window procedure: turns window messages into the
+// portable viewer operations (ui/viewer.h).
+#ifndef KESTRIN_WIN32_DIALOG_PROC_H
+#define KESTRIN_WIN32_DIALOG_PROC_H
+
+#include <windows.h>
+
+class CSamplePlugin;
+
+// Dialog procedure for CreateDialogParamA; the creation parameter is the
+// CSamplePlugin that owns the window. The window keeps that pointer itself
+// (DWLP_USER) from WM_INITDIALOG on.
+INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Called when the plug-in object is destroyed: its window, if it outlives
+// the object, stops handling messages for it.
+void ForgetViewerPlugin(HWND dialog, CSamplePlugin* plugin);
+
+#endif

@@ -1,0 +1,38 @@
+// CSamplePlugin: the one plug-in object the host creates through GetIface2.
+// Each IDTVPlugin slot forwards to the viewer (ui/); the object owns the
+// plug-in state and its Win32 platform.
+#ifndef KESTRIN_WIN32_SAMPLE_PLUGIN_H
+#define KESTRIN_WIN32_SAMPLE_PLUGIN_H
+
+#include <windows.h>
+
+#include "plugin/plugin_state.h"
+#include "win32/dtv_interfaces.h"
+#include "win32/win32_platform.h"
+
+class CSamplePlugin final : public IDTVPlugin {
+public:
+    CSamplePlugin();
+    ~CSamplePlugin();
+
+#ifndef _MSC_VER
+    void* __thiscall DeletingDestructor(unsigned int flags) override;
+#endif
+    int32_t __thiscall SetHost(IDTVHost* host, uint32_t sdkVersion) override;
+    int32_t __thiscall CreatePluginWindow(HWND parent) override;
+    int32_t __thiscall OnStreamData(const uint8_t* packets, uint32_t count) override;
+    int32_t __thiscall OnChannelChange(int32_t channel, int32_t serviceId) override;
+    int32_t __thiscall OnHostEvent(int32_t a, int32_t b) override;
+
+    PluginState& State() { return state_; }
+    Win32Platform& Win32() { return platform_; }
+
+private:
+    CSamplePlugin(const CSamplePlugin&) = delete;
+    CSamplePlugin& operator=(const CSamplePlugin&) = delete;
+
+    PluginState state_;
+    Win32Platform platform_;
+};
+
+#endif

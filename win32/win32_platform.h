@@ -1,0 +1,56 @@
+// The Platform seam implemented with Win32: the viewer dialog's texts and
+// messages, the host's callbacks, the recording file, the settings file
+// through the profile functions, and the local clock.
+#ifndef KESTRIN_WIN32_WIN32_PLATFORM_H
+#define KESTRIN_WIN32_WIN32_PLATFORM_H
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "plugin/platform.h"
+
+class IDTVHost;
+
+class Win32Platform final : public Platform {
+public:
+    Win32Platform() : host_(nullptr), dialog_(nullptr) {}
+    ~Win32Platform() {}
+
+    // The host's callback object, once SetHost accepted it.
+    void SetHost(IDTVHost* host) { host_ = host; }
+
+    // The viewer dialog, or NULL while there is none. Set on the window's
+    // thread; read by the packet path when it posts the private messages.
+    void SetDialog(HWND dialog);
+    HWND Dialog() const;
+
+    void SetControlText(int32_t controlId, const char* text) override;
+    void SetWindowTitle(const char* text) override;
+    void PostToWindow(uint32_t message) override;
+    void PostToOwner(uint32_t message, uint32_t wParam) override;
+    bool GetWindowPosition(int32_t* left, int32_t* top) override;
+    void ShowError(const char* text, const char* caption) override;
+    void TuneChannel(int32_t channel) override;
+    void PluginClosed() override;
+    FileHandle CreateRecordingFile(const char* path) override;
+    bool WriteFile(FileHandle file, const uint8_t* data, uint32_t size) override;
+    void CloseFile(FileHandle file) override;
+    int32_t ReadSettingInt(const char* section, const char* key, int32_t defaultValue,
+                           const char* path) override;
+    uint32_t ReadSettingString(const char* section, const char* key, const char* defaultValue,
+                               char* out, uint32_t size, const char* path) override;
+    void WriteSettingString(const char* section, const char* key, const char* value,
+                            const char* path) override;
+    uint32_t GetHostExecutablePath(char* out, uint32_t size) override;
+    LocalTime GetLocalTime() override;
+
+private:
+    Win32Platform(const Win32Platform&) = delete;
+    Win32Platform& operator=(const Win32Platform&) = delete;
+
+    IDTVHost* host_;
+    std::atomic<HWND> dialog_;
+};
+
+#endif
