@@ -2,13 +2,14 @@
 // descriptors, change keys, views, and sections whose lengths lie.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <random>
-#include <atomic>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "plugin/messages.h"
 #include "plugin/plugin_state.h"
 #include "plugin/router.h"
 #include "tests/support/test_plugin.h"
@@ -177,6 +178,13 @@ const LayoutCase kLayoutCases[] = {
      "23:30:00 - 未定 ('09/04/01)   ", {23, 30, 0}, {165, 165}},
     {"following determined past midnight", true, {0x23, 0x30, 0x00}, {0x01, 0x00, 0x00},
      "23:30:00 - 00:30:00 ('09/04/01)   ", {23, 30, 0}, {1, 0}},
+    // 60 passes the "undetermined" test: printed as it is, carried into the end.
+    {"following start minute 0x60 is shown", true, {0x20, 0x60, 0x00}, {0x01, 0x00, 0x00},
+     "20:60:00 - 22:00:00 ('09/04/01)   ", {20, 60, 0}, {1, 0}},
+    {"following start second 0x60 is shown", true, {0x20, 0x59, 0x60}, {0x01, 0x00, 0x00},
+     "20:59:60 - 22:00:00 ('09/04/01)   ", {20, 59, 60}, {1, 0}},
+    {"following duration minutes 0x60 are determined", true, {0x21, 0x00, 0x00}, {0x00, 0x60, 0x00},
+     "21:00:00 - 22:00:00 ('09/04/01)   ", {21, 0, 0}, {0, 60}},
 };
 
 TEST(EventText, LayoutsAndStoredTimes) {
@@ -210,6 +218,41 @@ TEST(EventText, LayoutsAndStoredTimes) {
             EXPECT_EQ(t.s().presentEndSecond, c.stored[2]);
             EXPECT_EQ(t.s().followingStartHour, -1);
         }
+    }
+}
+
+// A following event's BCD fields of 0x60 from the section to the text and to
+// the recording request: the text takes 60 as a determined value, the
+// request does not.
+TEST(EventText, FollowingFieldsOf60FromTextToRecordingRequest) {
+    struct Case {
+        const char* name;
+        uint8_t start[3];
+        uint8_t duration[3];
+        const char* firstLine;
+        std::vector<std::pair<uint32_t, uint32_t>> posted;
+    };
+    // Clock 20:00:00 just after a TOT.
+    const Case cases[] = {
+        {"start minute 0x60: shown, no request", {0x20, 0x60, 0x00}, {0x01, 0x00, 0x00},
+         "20:60:00 - 22:00:00 ('09/04/01)   ", {}},
+        {"start second 0x60: shown, counted as 60 seconds", {0x20, 0x59, 0x60}, {0x01, 0x00, 0x00},
+         "20:59:60 - 22:00:00 ('09/04/01)   ", {{WM_RECORD_REQUEST, (3589u << 16) | 61u}}},
+        {"duration minutes 0x60: an end time, but the unknown length is asked", {0x21, 0x00, 0x00},
+         {0x00, 0x60, 0x00}, "21:00:00 - 22:00:00 ('09/04/01)   ", {{WM_RECORD_REQUEST, (3589u << 16) | 180u}}},
+        {"start minute 0x59 for comparison", {0x20, 0x59, 0x00}, {0x01, 0x00, 0x00},
+         "20:59:00 - 21:59:00 ('09/04/01)   ", {{WM_RECORD_REQUEST, (3529u << 16) | 61u}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlugin t;
+        t.s().view = View::kFollowing;
+        t.s().clockHour = 20;
+        t.s().tickCount = 0;
+        Following(t, FollowingSection(RawEvent(c.start, c.duration)));
+        EXPECT_EQ(t.platform.Text(IDC_INFO_TEXT), Sjis(c.firstLine) + "\r\n" + Sjis("【】") + "\r\n");
+        ViewerCommand(t.s(), IDC_RECORD_REQUEST);
+        EXPECT_EQ(t.platform.ownerPosted, c.posted);
     }
 }
 
@@ -515,6 +558,21 @@ std::vector<DescriptorCase> DescriptorCases() {
          Cat({ShortEventDescriptor(Alnum("ONE"), Alnum("FIRST")), ShortEventDescriptor(Alnum("TWO"), Alnum("SECOND"))}),
          "  \r\n【TWO】\r\nSECOND"},
         {"short event with empty name and text", ShortEventDescriptor({}, {}), "  \r\n【】\r\n"},
+        // A later short event descriptor empties both texts before it reads
+        // its own, however little it carries.
+        {"later empty short event empties title and text",
+         Cat({ShortEventDescriptor(Alnum("ONE"), Alnum("FIRST")), ShortEventDescriptor({}, {})}),
+         "  \r\n【】\r\n"},
+        {"later short event without a body empties title and text",
+         Cat({ShortEventDescriptor(Alnum("ONE"), Alnum("FIRST")), build::Descriptor(0x4D, {})}),
+         "  \r\n【】\r\n"},
+        {"later short event ending before its name length empties title and text",
+         Cat({ShortEventDescriptor(Alnum("ONE"), Alnum("FIRST")), build::Descriptor(0x4D, {'j', 'p', 'n'})}),
+         "  \r\n【】\r\n"},
+        {"later short event ending before its text length keeps only its own name",
+         Cat({ShortEventDescriptor(Alnum("ONE"), Alnum("FIRST")),
+              build::Descriptor(0x4D, {'j', 'p', 'n', 0x03, 0x89, 0x0E, 'T'})}),
+         "  \r\n【T】\r\n"},
         {"empty descriptors of every kind are skipped",
          Cat({build::Descriptor(0x4D, {}), build::Descriptor(0x50, {}), build::Descriptor(0xC4, {})}),
          "  \r\n【】\r\n"},

@@ -113,6 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
         FollowingCase{"StartMinute60", 21, 60, 0, 0, 54, {20, 0, 0, 0}, false, 0, 0},
         FollowingCase{"NoFollowingEventYet", -1, -1, -1, -1, -1, {20, 0, 0, 0}, false, 0, 0},
         FollowingCase{"StartMinute59", 20, 59, 0, 0, 1, {20, 0, 0, 0}, true, 3529, 2},
+        // The start second is not tested: 60 counts as sixty seconds.
+        FollowingCase{"StartSecond60", 20, 59, 60, 1, 0, {20, 0, 0, 0}, true, 3589, 61},
+        FollowingCase{"DurationMinute59", 21, 0, 0, 0, 59, {20, 30, 0, 0}, true, 1789, 60},
+        FollowingCase{"DurationMinute60", 21, 0, 0, 0, 60, {20, 30, 0, 0}, true, 1789, 180},
         FollowingCase{"DurationMinuteFromFF", 21, 0, 0, 165, 165, {20, 30, 0, 0}, true, 1789, 180},
         // The duration's seconds do not count; an hour byte 0xFF is used as it is.
         FollowingCase{"DurationHourFromFF", 21, 0, 0, 165, 30, {20, 30, 0, 0}, true, 1789, 9931}),

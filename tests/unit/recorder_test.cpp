@@ -82,6 +82,17 @@ INSTANTIATE_TEST_SUITE_P(
         // directory does not end in a separator.
         NameCase{"ShiftJisTrailByteIsNotASeparator", 27, "D:\\\x95\x5C", "one.ts", kEvening,
                  "D:\\\x95\x5C\\one.ts"},
+        // Lead bytes at the edges of both ranges, 0x81..0x9F and 0xE0..0xFC.
+        NameCase{"TrailByte5CAfterLead81", 27, "D:\\\x81\x5C", "one.ts", kEvening, "D:\\\x81\x5C\\one.ts"},
+        NameCase{"TrailByte5CAfterLead9F", 27, "D:\\\x9F\x5C", "one.ts", kEvening, "D:\\\x9F\x5C\\one.ts"},
+        NameCase{"TrailByte5CAfterLeadE0", 27, "D:\\\xE0\x5C", "one.ts", kEvening, "D:\\\xE0\x5C\\one.ts"},
+        NameCase{"TrailByte5CAfterLeadFC", 27, "D:\\\xFC\x5C", "one.ts", kEvening, "D:\\\xFC\x5C\\one.ts"},
+        // The bytes just outside the ranges are single characters: the 0x5C
+        // behind them is a separator.
+        NameCase{"BackslashAfter80", 27, "D:\\\x80\x5C", "one.ts", kEvening, "D:\\\x80\x5Cone.ts"},
+        NameCase{"BackslashAfterA0", 27, "D:\\\xA0\x5C", "one.ts", kEvening, "D:\\\xA0\x5Cone.ts"},
+        NameCase{"BackslashAfterHalfWidthDF", 27, "D:\\\xDF\x5C", "one.ts", kEvening, "D:\\\xDF\x5Cone.ts"},
+        NameCase{"BackslashAfterFD", 27, "D:\\\xFD\x5C", "one.ts", kEvening, "D:\\\xFD\x5Cone.ts"},
         NameCase{"ShiftJisThenBackslash", 27, "D:\\\x95\x5C\\", "one.ts", kEvening,
                  "D:\\\x95\x5C\\one.ts"}),
     [](const ::testing::TestParamInfo<NameCase>& param) { return std::string(param.param.name); });

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,14 +114,27 @@ TEST_F(BroadcastClockTest, PacketsThatAreNotReadAsTot) {
     Bytes timeOutside(1, 179);  // s = 184: the seconds byte would be at 191
     timeOutside.resize(180, 0x00);
     timeOutside.insert(timeOutside.end(), tot.begin(), tot.begin() + 4);
+    // s = 181: hour and minute lie inside, the seconds byte would be at 188.
+    Bytes secondsOutside(1, 176);
+    secondsOutside.resize(177, 0x00);
+    secondsOutside.insert(secondsOutside.end(), tot.begin(), tot.begin() + 7);
     const Bytes cases[] = {
         sb.Stream(kTotPid, {build::TdtSection(0xE4C1, 0x12, 0x00, 0x00)}),
         noPusi,
         build::MakePacket(kTotPid, true, 0, timeOutside),
+        build::MakePacket(kTotPid, true, 0, secondsOutside),
     };
-    for (const Bytes& p : cases) Route(p);
+    for (const Bytes& p : cases) {
+        ASSERT_EQ(p.size() % 188, 0u);
+        // Each packet from its own exactly sized block, so that
+        // AddressSanitizer sees a read of byte 188.
+        std::unique_ptr<uint8_t[]> exact(new uint8_t[p.size()]);
+        std::memcpy(exact.get(), p.data(), p.size());
+        RoutePackets(t.s(), exact.get(), static_cast<uint32_t>(p.size()));
+    }
     EXPECT_EQ(t.s().tickCount, -100);
     EXPECT_EQ(t.s().clockHour, 0);
+    EXPECT_EQ(t.s().clockMinute, 0);
 }
 
 TEST_F(BroadcastClockTest, TotBehindAnAdaptationFieldAndAPointer) {

@@ -312,26 +312,43 @@ struct LateStartCase {
     uint16_t service;   // EIT only
     uint8_t number;     // EIT only
     bool announced;
+    View view;          // EIT only: the following view also runs the following assembler
 };
 
 TEST_F(SectionAssemblyTest, SectionStartingInTheLastBytesOfAPacket) {
     const LateStartCase cases[] = {
-        {kSdtPid, 187, 0, 0, true},
-        {kSdtPid, 186, 0, 0, true},
-        {kPmtPid, 187, 0, 0, true},
-        {kEitPid, 187, kService, 0, true},
-        {kEitPid, 183, kService, 0, true},
-        {kEitPid, 182, kService, 0, true},
-        {kEitPid, 184, 0x0401, 0, false},
-        {kEitPid, 184, kService, 1, false},
+        {kSdtPid, 187, 0, 0, true, View::kPresent},
+        {kSdtPid, 186, 0, 0, true, View::kPresent},
+        {kPmtPid, 187, 0, 0, true, View::kPresent},
+        {kEitPid, 187, kService, 0, true, View::kPresent},
+        {kEitPid, 185, kService, 0, true, View::kPresent},
+        {kEitPid, 184, kService, 0, true, View::kPresent},
+        {kEitPid, 183, kService, 0, true, View::kPresent},
+        {kEitPid, 182, kService, 0, true, View::kPresent},
+        {kEitPid, 185, 0x0401, 0, false, View::kPresent},
+        {kEitPid, 184, 0x0401, 0, false, View::kPresent},
+        // section_number 1 whose number byte is not yet in: the zero left in
+        // the buffer must not pass for section_number 0.
+        {kEitPid, 185, kService, 1, false, View::kPresent},
+        {kEitPid, 184, kService, 1, false, View::kPresent},
+        {kEitPid, 183, kService, 1, false, View::kPresent},
+        {kEitPid, 182, kService, 1, false, View::kPresent},
+        // In the following view the same section is the following event,
+        // and only that.
+        {kEitPid, 185, kService, 1, true, View::kFollowing},
+        {kEitPid, 184, kService, 1, true, View::kFollowing},
+        {kEitPid, 185, kService, 0, true, View::kFollowing},
     };
     for (const LateStartCase& c : cases) {
-        SCOPED_TRACE(c.start);
+        SCOPED_TRACE(testing::Message() << "start " << c.start << " number " << int(c.number) << " view "
+                                        << static_cast<int>(c.view));
         TestPlugin fresh;
         PluginOnChannelChange(fresh.s(), 27, kService);
+        fresh.s().view = c.view;
         // What the buffers held before: a header of section_length 0 and
         // service 0, which a check run too early would read.
-        for (SectionAssembler* a : {&fresh.s().presentAssembler, &fresh.s().sdtAssembler, &fresh.s().pmtAssembler}) {
+        for (SectionAssembler* a : {&fresh.s().presentAssembler, &fresh.s().followingAssembler,
+                                    &fresh.s().sdtAssembler, &fresh.s().pmtAssembler}) {
             std::memset(a->buffer, 0, sizeof a->buffer);
         }
         const Bytes section = c.pid == kEitPid ? EventSection(c.service, c.number, 200)
@@ -344,9 +361,17 @@ TEST_F(SectionAssemblyTest, SectionStartingInTheLastBytesOfAPacket) {
         if (c.pid == kPmtPid) {
             EXPECT_EQ(fresh.s().pmtKey != 0, c.announced);
         } else {
-            EXPECT_EQ(fresh.platform.windowPosted.size(), c.announced ? 1u : 0u);
+            const bool following = c.pid == kEitPid && c.number == 1;
+            const uint32_t message = c.pid == kSdtPid ? WM_SDT_READY
+                                     : following      ? WM_EIT_FOLLOWING_READY
+                                                      : WM_EIT_PRESENT_READY;
+            EXPECT_EQ(fresh.platform.windowPosted,
+                      c.announced ? std::vector<uint32_t>{message} : std::vector<uint32_t>{});
             if (c.announced) {
-                EXPECT_EQ(Mailbox(c.pid == kEitPid ? fresh.s().presentMailbox : fresh.s().sdtMailbox), section);
+                const SectionMailbox& m = c.pid == kSdtPid ? fresh.s().sdtMailbox
+                                          : following      ? fresh.s().followingMailbox
+                                                           : fresh.s().presentMailbox;
+                EXPECT_EQ(Mailbox(m), section);
             }
         }
     }

@@ -2,6 +2,9 @@
 // laid out as ISO/IEC 13818-1 and ARIB STD-B10 describe them.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "tools/streamkit/stream_builder.h"
@@ -49,7 +52,7 @@ TEST(StreamBuilder, OneShortSection) {
     const std::vector<Bytes> packets = sb.Packets(0x0000, {pat});
     ASSERT_EQ(packets.size(), 1u);
     const Bytes& p = packets[0];
-    EXPECT_EQ(Bytes(p.begin(), p.begin() + 5), (Bytes{0x47, 0x40, 0x00, 0x10, 0x00}));
+    EXPECT_EQ(Bytes(p.begin(), p.begin() + 5), (Bytes{0x47, 0x60, 0x00, 0x10, 0x00}));
     EXPECT_EQ(Bytes(p.begin() + 5, p.begin() + 5 + pat.size()), pat);
     EXPECT_EQ(Bytes(p.begin() + 5 + pat.size(), p.end()), Bytes(188 - 5 - pat.size(), 0xFF));
     EXPECT_TRUE(build::CrcIsCorrect(pat));
@@ -122,6 +125,33 @@ TEST(StreamBuilder, SectionsComeBackOutOfThePackets) {
                 EXPECT_EQ(packets[i][4], l) << i;
             }
         }
+    }
+}
+
+// The header bits of the real PSI packets (transport_error_indicator,
+// PUSI, transport_priority, the PID, scrambling and adaptation_field_control)
+// are what the builder writes for the same PID, so that a PID read with a
+// wrong mask fails on generated streams too.
+TEST(StreamBuilder, HeaderBitsAsInRealPackets) {
+    std::ifstream in(KESTRIN_REALDATA_DIR "/tokyo-mx-psi.ts", std::ios::binary);
+    const Bytes all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(all.size(), 6u * 188);
+    for (size_t at = 0; at < all.size(); at += 188) {
+        const Bytes real(all.begin() + static_cast<std::ptrdiff_t>(at), all.begin() + static_cast<std::ptrdiff_t>(at + 188));
+        const uint16_t pid = static_cast<uint16_t>(((real[1] & 0x1F) << 8) | real[2]);
+        const bool pusi = (real[1] & 0x40) != 0;
+        SCOPED_TRACE(testing::Message() << "PID " << pid << (pusi ? " PUSI" : ""));
+        build::StreamBuilder sb;
+        Bytes section(296, 0x33);
+        section[0] = 0x42;
+        section[1] = 0xF0;
+        const std::vector<Bytes> packets = sb.Packets(pid, {build::Seal(section)});
+        ASSERT_EQ(packets.size(), 2u);
+        const Bytes& p = packets[pusi ? 0 : 1];
+        EXPECT_EQ(p[0], real[0]);
+        EXPECT_EQ(p[1], real[1]);
+        EXPECT_EQ(p[2], real[2]);
+        EXPECT_EQ(p[3] & 0xF0, real[3] & 0xF0);
     }
 }
 

@@ -65,6 +65,38 @@ TEST(Viewer, EachChannelButtonUsesItsOwnTableEntry) {
     EXPECT_EQ(t.platform.tuned, expected);
 }
 
+// Channel changes reported by the host: the button of the new channel shows
+// its circled number (Shift_JIS 0x87 0x40 + n - 1), the one of the old
+// channel its plain number again.
+TEST(Viewer, ChannelChangeLabelsTheButtons) {
+    typedef std::vector<std::pair<int32_t, std::string>> Labels;
+    const struct {
+        const char* name;
+        int32_t from;  // -1: no channel reported yet
+        int32_t to;
+        Labels labels;
+    } cases[] = {
+        {"first report, CH1", -1, 20, {{IDC_CH1, "\x87\x40"}}},
+        {"first report, CH12", -1, 31, {{IDC_CH12, "\x87\x4B"}}},
+        {"CH1 to CH12", 20, 31, {{IDC_CH1, "1"}, {IDC_CH12, "\x87\x4B"}}},
+        {"CH12 to CH1", 31, 20, {{IDC_CH12, "12"}, {IDC_CH1, "\x87\x40"}}},
+        {"CH9 to CH10", 28, 29, {{IDC_CH9, "9"}, {IDC_CH10, "\x87\x49"}}},
+        {"CH10 to CH11", 29, 30, {{IDC_CH10, "10"}, {IDC_CH11, "\x87\x4A"}}},
+        {"CH4 to a channel on no button", 23, 50, {{IDC_CH4, "4"}}},
+        {"the same channel again", 25, 25, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlugin t;
+        for (int32_t i = 0; i < kChannelButtonCount; ++i) t.s().channelTable[i] = 20 + i;
+        if (c.from >= 0) PluginOnChannelChange(t.s(), c.from, 0x5DB8);
+        t.platform.controlHistory.clear();
+        PluginOnChannelChange(t.s(), c.to, 0x5DB8);
+        EXPECT_EQ(t.platform.controlHistory, c.labels);
+        EXPECT_EQ(t.s().currentChannel, c.to);
+    }
+}
+
 TEST(Viewer, ToggleTwiceShowsThePresentTextAgain) {
     TestPlugin t;
     std::strcpy(t.s().presentText, "present");

@@ -289,13 +289,20 @@ std::vector<Bytes> StreamBuilder::Packets(uint16_t pid, const std::vector<Bytes>
         if (index >= options.adaptationLengths.size() && l > 182) l = 182;
         return l;
     };
+    // Broadcasters set transport_priority on the packets that carry PSI/SI
+    // sections (as in the real packets under realdata); so do these.
+    auto sectionPacket = [&](bool pusi, const Bytes& payload, int l) {
+        Bytes p = Packet(pid, pusi, payload, l);
+        p[1] = static_cast<uint8_t>(p[1] | 0x20);
+        return p;
+    };
     auto carry = [&](const Bytes& data, const std::vector<size_t>& starts) {
         size_t pos = 0;
         while (pos < data.size()) {
             const int l = adaptationFor(packetIndex);
             const int space = 184 - (l >= 0 ? 1 + l : 0);
             if (space <= 0) {
-                packets.push_back(Packet(pid, false, Bytes(), l));
+                packets.push_back(sectionPacket(false, Bytes(), l));
                 ++packetIndex;
                 continue;
             }
@@ -325,7 +332,7 @@ std::vector<Bytes> StreamBuilder::Packets(uint16_t pid, const std::vector<Bytes>
             if (n > data.size() - pos) n = data.size() - pos;
             payload.insert(payload.end(), data.begin() + static_cast<std::ptrdiff_t>(pos),
                            data.begin() + static_cast<std::ptrdiff_t>(pos + n));
-            packets.push_back(Packet(pid, pusi, payload, l));
+            packets.push_back(sectionPacket(pusi, payload, l));
             ++packetIndex;
             pos += n;
         }

@@ -191,7 +191,9 @@ public:
 
     // The sections as packets: PUSI and pointer_field on every packet in
     // which a section begins, a section over as many packets as it needs,
-    // 0xFF stuffing behind the last section.
+    // 0xFF stuffing behind the last section. Every packet has
+    // transport_priority 1, as broadcasters send PSI/SI; Packet() and
+    // MakePacket() leave it 0.
     std::vector<Bytes> Packets(uint16_t pid, const std::vector<Bytes>& sections,
                                const PacketOptions& options = PacketOptions());
     // The same, joined into one buffer.
