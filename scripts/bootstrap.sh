@@ -13,7 +13,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   rm -f /var/lib/apt/periodic/kestrin-updated
 fi
 
-pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev
+pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld llvm
       mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
       wine wine32:i386 xvfb xauth fonts-ipafont-gothic fonts-ipafont-mincho
       googletest libgtest-dev libgmock-dev libbenchmark-dev
