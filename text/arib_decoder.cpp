@@ -1,6 +1,7 @@
 #include "text/arib_decoder.h"
 
 #include "text/arib_charset.h"
+#include "text/arib_symbol_text.h"
 
 namespace {
 
@@ -34,9 +35,10 @@ struct AribDecoderState {
     uint8_t characterSize;                  // kMiddleSize or kNormalSize
     bool hasPendingByte;                    // first byte of a pair is waiting
     uint8_t pendingByte;                    // that byte, as received (GL or GR form)
+    SymbolStyle symbolStyle;                // how additional symbols are written
 };
 
-void InitDecoderState(AribDecoderState& state) {
+void InitDecoderState(AribDecoderState& state, SymbolStyle symbolStyle) {
     // The broadcast defaults: kanji in G0, alphanumerics in G1, hiragana in
     // G2, katakana in G3; G0 in GL and G2 in GR.
     state.designation[0] = kSetKanji;
@@ -48,6 +50,7 @@ void InitDecoderState(AribDecoderState& state) {
     state.characterSize = kNormalSize;
     state.hasPendingByte = false;
     state.pendingByte = 0;
+    state.symbolStyle = symbolStyle;
 }
 
 // The destination with its capacity. Once a character does not fit together
@@ -104,6 +107,14 @@ void DecodeGraphic(AribDecoderState& state, uint8_t set, uint8_t b, bool through
             second = static_cast<uint8_t>(b - 0x80);
         }
         state.hasPendingByte = false;
+        if (set == kSetAdditionalSymbols && state.symbolStyle == SymbolStyle::kBracketed) {
+            const char* text = nullptr;
+            const int32_t n = BracketedSymbolText(first, second, &text);
+            if (n > 0) {
+                Append(out, reinterpret_cast<const uint8_t*>(text), n);
+                return;
+            }
+        }
         Append(out, bytes, MapTwoByteCharacter(set, first, second, state.characterSize, bytes));
         return;
     }
@@ -170,12 +181,17 @@ int32_t DecodeEscape(AribDecoderState& state, const uint8_t* source, int32_t res
 }  // namespace
 
 int32_t DecodeAribText(char* destination, const uint8_t* source, int32_t length, int32_t capacity) {
+    return DecodeAribText(destination, source, length, capacity, SymbolStyle::kUserDefined);
+}
+
+int32_t DecodeAribText(char* destination, const uint8_t* source, int32_t length, int32_t capacity,
+                       SymbolStyle style) {
     if (capacity <= 0 || destination == nullptr) return 0;
     Output out = {destination, capacity, 0, false};
     if (source == nullptr) length = 0;
 
     AribDecoderState state;
-    InitDecoderState(state);
+    InitDecoderState(state, style);
 
     int32_t pos = 0;
     while (pos < length && !out.full) {
