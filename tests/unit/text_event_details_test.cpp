@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/arib_encoder.h"
+#include "tools/streamkit/arib_encoder.h"
 #include "tests/unit/text_test_helpers.h"
 #include "text/event_details.h"
 
