@@ -13,8 +13,10 @@ bool HandleEventSection(PluginState& state, View kind, char* shown) {
     SectionCopy section;
     uint32_t lastKey = 0;
     bool haveSection = false;
+    SymbolStyle style = SymbolStyle::kUserDefined;
     {
         std::lock_guard<std::mutex> guard(state.lock);
+        style = state.symbolStyle;
         haveSection = CopySectionFromMailbox(following ? state.followingMailbox : state.presentMailbox, section);
         lastKey = following ? state.lastFollowingKey : state.lastPresentKey;
     }
@@ -24,8 +26,10 @@ bool HandleEventSection(PluginState& state, View kind, char* shown) {
     const uint32_t key = SectionChangeKey(section.data);
     if (key == lastKey) return false;
 
+    // Large (the details): one per handler call on the window thread's
+    // stack, never on the heap.
     EventOutcome out;
-    FormatEvent(section.data, section.length, following, out);
+    FormatEvent(section.data, section.length, following, style, out);
 
     std::lock_guard<std::mutex> guard(state.lock);
     if (out.hasEvent) {
@@ -46,6 +50,7 @@ bool HandleEventSection(PluginState& state, View kind, char* shown) {
     }
     char* stored = following ? state.followingText : state.presentText;
     std::memcpy(stored, out.text, sizeof out.text);
+    std::memcpy(following ? &state.followingDetails : &state.presentDetails, &out.details, sizeof out.details);
     if (following) {
         state.lastFollowingKey = key;
     } else {
@@ -61,8 +66,10 @@ bool HandleServiceSection(PluginState& state) {
     uint32_t lastKey = 0;
     int32_t serviceId = 0;
     bool haveSection = false;
+    SymbolStyle style = SymbolStyle::kUserDefined;
     {
         std::lock_guard<std::mutex> guard(state.lock);
+        style = state.symbolStyle;
         haveSection = CopySectionFromMailbox(state.sdtMailbox, section);
         lastKey = state.lastSdtKey;
         serviceId = state.currentService;
@@ -73,7 +80,7 @@ bool HandleServiceSection(PluginState& state) {
 
     char name[kServiceNameSize];
     std::memset(name, 0, sizeof name);
-    FindServiceName(section.data, section.length, serviceId, name);
+    FindServiceName(section.data, section.length, serviceId, style, name);
     std::lock_guard<std::mutex> guard(state.lock);
     std::memcpy(state.serviceName, name, sizeof name);
     state.lastSdtKey = key;

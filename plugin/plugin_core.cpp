@@ -5,6 +5,12 @@
 
 #include "plugin/plugin_state.h"
 
+namespace {
+
+void ClearEventDetails(EventDetails& details) { ReadEventDetails(nullptr, 0, SymbolStyle::kUserDefined, details); }
+
+}  // namespace
+
 void InitPluginState(PluginState& s, Platform* platform) {
     s.platform = platform;
     s.hasWindow = false;
@@ -14,6 +20,7 @@ void InitPluginState(PluginState& s, Platform* platform) {
 
     s.settingsPath[0] = '\0';
     s.templateChoice = 0;
+    s.symbolStyle = SymbolStyle::kUserDefined;
     for (int32_t i = 0; i < kChannelButtonCount; ++i) s.channelTable[i] = 0;
     s.windowLeft = 0;
     s.windowTop = 0;
@@ -40,6 +47,8 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.view = View::kPresent;
     s.presentText[0] = '\0';
     s.followingText[0] = '\0';
+    ClearEventDetails(s.presentDetails);
+    ClearEventDetails(s.followingDetails);
     s.lastPresentKey = 0;
     s.lastFollowingKey = 0;
     s.eventYear = 0;
@@ -81,6 +90,8 @@ int32_t ChangeChannel(PluginState& s, int32_t channel, int32_t serviceId) {
         s.view = View::kPresent;
         s.presentText[0] = '\0';
         s.followingText[0] = '\0';
+        ClearEventDetails(s.presentDetails);
+        ClearEventDetails(s.followingDetails);
         s.lastPresentKey = 0;
         s.lastFollowingKey = 0;
     }

@@ -48,6 +48,10 @@ struct PluginState {
     // --- Settings ------------------------------------------------------------
     char settingsPath[kPathSize];
     int32_t templateChoice;                    // "Font" as read
+    // "Symbols": ARIB additional symbols as the user-defined characters of
+    // code page 932 (0, the default) or as bracketed text (1). Read before
+    // the window is created and fixed from then on.
+    SymbolStyle symbolStyle;
     int32_t channelTable[kChannelButtonCount]; // "CH1".."CH12"
 
     // --- Viewer window (module-level in the host's view: one object per
@@ -80,6 +84,9 @@ struct PluginState {
     View view;
     char presentText[kEventTextSize];
     char followingText[kEventTextSize];
+    // Extended event items and genres of the stored events.
+    EventDetails presentDetails;
+    EventDetails followingDetails;
     uint32_t lastPresentKey;
     uint32_t lastFollowingKey;
     int32_t eventYear;

@@ -9,6 +9,7 @@ namespace {
 
 const char kPositionSection[] = "POSITION";
 const char kServiceSection[] = "SERVICE";
+const char kDisplaySection[] = "DISPLAY";
 const char kRecordingSection[] = "1Seg";
 const char kDefaultDirectory[] = "C:\\";
 
@@ -92,6 +93,8 @@ void LoadWindowSettings(PluginState& s) {
     s.windowTop = top;
 
     s.templateChoice = ReadInt(s, kPositionSection, "Font", 0);
+    s.symbolStyle = ReadInt(s, kDisplaySection, "Symbols", 0) == 1 ? SymbolStyle::kBracketed
+                                                                  : SymbolStyle::kUserDefined;
 }
 
 void ReadChannelTable(PluginState& s) {

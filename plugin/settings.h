@@ -7,7 +7,8 @@
 struct PluginState;
 
 // Steps before the window is created: settings path, "Left"/"Top" with their
-// clamps, "Font" (kept as read in templateChoice). When the executable's
+// clamps, "Font" (kept as read in templateChoice), "Symbols" (1: the ARIB
+// additional symbols as bracketed text). When the executable's
 // path fills its 260-byte buffer (it may be truncated) or the settings path
 // would not fit 260 bytes, the settings path stays empty: every read then
 // gives its default and nothing is written.

@@ -68,6 +68,7 @@ struct EventTexts {
     char subAudio[kAudioTextSize];
     char title[kTitleSize];
     char description[kDescriptionSize];
+    SymbolStyle style;
 };
 
 // Short event descriptor (after tag and length): name and text, each decoded
@@ -81,11 +82,11 @@ void ReadShortEvent(PsiReader d, EventTexts& t) {
     if (!d.CanRead(1)) return;
     const uint8_t* name = nullptr;
     const int32_t nameCount = d.TakeUpTo(d.U8(), &name);
-    DecodeAribText(t.title, name, nameCount, kTitleSize);
+    DecodeAribText(t.title, name, nameCount, kTitleSize, t.style);
     if (!d.CanRead(1)) return;
     const uint8_t* text = nullptr;
     const int32_t textCount = d.TakeUpTo(d.U8(), &text);
-    DecodeAribText(t.description, text, textCount, kDescriptionSize);
+    DecodeAribText(t.description, text, textCount, kDescriptionSize, t.style);
 }
 
 // Component descriptor: the video format of the Japanese main video
@@ -177,9 +178,10 @@ void WalkDescriptors(PsiReader loop, EventTexts& t) {
 
 }  // namespace
 
-void FormatEvent(const uint8_t* section, int32_t size, bool following, EventOutcome& out) {
+void FormatEvent(const uint8_t* section, int32_t size, bool following, SymbolStyle style, EventOutcome& out) {
     out.text[0] = '\0';
     out.hasEvent = false;
+    ReadEventDetails(nullptr, 0, style, out.details);
     // Everything is read from the bytes before the CRC_32. The event header
     // (event_id through descriptors_loop_length, offsets 14..25) must lie
     // there: section_length below 16 carries no event at all; 16..26 cannot
@@ -202,7 +204,10 @@ void FormatEvent(const uint8_t* section, int32_t size, bool following, EventOutc
 
     EventTexts t;
     t.video[0] = t.mainAudio[0] = t.subAudio[0] = t.title[0] = t.description[0] = '\0';
-    WalkDescriptors(r.Enter(loopLength), t);
+    t.style = style;
+    const PsiReader loop = r.Enter(loopLength);
+    WalkDescriptors(loop, t);
+    ReadEventDetails(loop.Current(), loop.Size(), style, out.details);
     MjdToDate(mjd, out.year, out.month, out.day);
     out.startHour = h;
     out.startMinute = m;

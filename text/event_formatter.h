@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+#include "text/arib_decoder.h"
+#include "text/event_details.h"
+
 // The event text of one view, terminator included.
 const int32_t kEventTextSize = 704;
 
@@ -18,14 +21,17 @@ struct EventOutcome {
     int32_t durationHours, durationMinutes;
     bool durationDetermined;
     int32_t endHour, endMinute, endSecond;  // -1 when the duration is undetermined
+    // The extended event items and genres of the event (empty without them).
+    EventDetails details;
 };
 
 // Modified Julian Date to year, month, day (ARIB STD-B10 / EN 300 468 Annex C).
 void MjdToDate(uint16_t mjd, int32_t& year, int32_t& month, int32_t& day);
 
 // Formats the first event of the EIT p/f section of `size` bytes
-// (section_length + 3, all of them present). In the following layout an
-// undetermined start shows 未定.
-void FormatEvent(const uint8_t* section, int32_t size, bool following, EventOutcome& out);
+// (section_length + 3, all of them present), its texts decoded with the
+// additional symbols in `style`. In the following layout an undetermined
+// start shows 未定.
+void FormatEvent(const uint8_t* section, int32_t size, bool following, SymbolStyle style, EventOutcome& out);
 
 #endif

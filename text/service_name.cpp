@@ -20,19 +20,19 @@ const uint8_t kServiceDescriptorTag = 0x48;
 // name, decoded only from the bytes inside the descriptor (a provider or
 // name length that runs past it cuts the name there). A descriptor too
 // short to hold the name length is skipped.
-void ReadServiceDescriptor(PsiReader d, char* name) {
+void ReadServiceDescriptor(PsiReader d, SymbolStyle style, char* name) {
     d.Skip(1);  // service_type
     if (!d.CanRead(1)) return;
     d.Skip(d.U8());  // service_provider_name
     if (!d.CanRead(1)) return;
     const uint8_t* bytes = nullptr;
     const int32_t count = d.TakeUpTo(d.U8(), &bytes);
-    DecodeAribText(name, bytes, count, kServiceNameSize);
+    DecodeAribText(name, bytes, count, kServiceNameSize, style);
 }
 
 }  // namespace
 
-void FindServiceName(const uint8_t* section, int32_t size, int32_t serviceId, char* name) {
+void FindServiceName(const uint8_t* section, int32_t size, int32_t serviceId, SymbolStyle style, char* name) {
     if (size - kSectionHeaderSize < kMinimumServiceSectionLength) return;
     // Entries and descriptors resume at their declared end; everything is
     // bounded by the CRC_32, so a loop length that overruns the section
@@ -49,7 +49,7 @@ void FindServiceName(const uint8_t* section, int32_t size, int32_t serviceId, ch
         while (loop.CanRead(2)) {
             const uint8_t tag = loop.U8();
             const PsiReader d = loop.Enter(loop.U8());
-            if (tag == kServiceDescriptorTag) ReadServiceDescriptor(d, name);
+            if (tag == kServiceDescriptorTag) ReadServiceDescriptor(d, style, name);
         }
         // Entries after the matching one are not looked at.
         return;
