@@ -1,21 +1,22 @@
 #include "win32/dialog_proc.h"
 
 #include "plugin/messages.h"
+#include "plugin/plugin_state.h"
 #include "ui/viewer.h"
-#include "win32/sample_plugin.h"
+#include "win32/win32_platform.h"
 
 namespace {
 
 // The plug-in a dialog belongs to, kept in the window itself, so that a
 // window that outlives its object can never reach another one.
-CSamplePlugin* PluginOf(HWND dialog) {
-    return reinterpret_cast<CSamplePlugin*>(GetWindowLongPtrA(dialog, DWLP_USER));
+ViewerBinding* BindingOf(HWND dialog) {
+    return reinterpret_cast<ViewerBinding*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
 }  // namespace
 
-void ForgetViewerPlugin(HWND dialog, CSamplePlugin* plugin) {
-    if (dialog != nullptr && PluginOf(dialog) == plugin) SetWindowLongPtrA(dialog, DWLP_USER, 0);
+void ForgetViewerBinding(HWND dialog, const ViewerBinding* binding) {
+    if (dialog != nullptr && BindingOf(dialog) == binding) SetWindowLongPtrA(dialog, DWLP_USER, 0);
 }
 
 // Returns TRUE only for WM_INITDIALOG (focus left to the dialog manager);
@@ -23,20 +24,20 @@ void ForgetViewerPlugin(HWND dialog, CSamplePlugin* plugin) {
 // which also keeps the close box and Esc working as IDCANCEL.
 INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        CSamplePlugin* plugin = reinterpret_cast<CSamplePlugin*>(lParam);
-        if (plugin == nullptr) return FALSE;
-        SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(plugin));
-        PluginState& state = plugin->State();
+        ViewerBinding* binding = reinterpret_cast<ViewerBinding*>(lParam);
+        if (binding == nullptr) return FALSE;
+        SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(binding));
+        PluginState& state = *binding->state;
         // CreateDialogParamA has not returned the handle yet; the platform
         // needs it already for anything the initialisation triggers.
-        plugin->Win32().SetDialog(dialog);
+        binding->platform->SetDialog(dialog);
         SetWindowPos(dialog, HWND_TOP, state.windowLeft, state.windowTop, 0, 0, SWP_NOSIZE);
         ViewerInitialised(state);
         return TRUE;
     }
-    CSamplePlugin* plugin = PluginOf(dialog);
-    if (plugin == nullptr) return FALSE;
-    PluginState& state = plugin->State();
+    ViewerBinding* binding = BindingOf(dialog);
+    if (binding == nullptr) return FALSE;
+    PluginState& state = *binding->state;
     switch (message) {
         case WM_MOVE:
             ViewerMoved(state);
@@ -52,7 +53,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_NCDESTROY:
             // The window is gone: nothing may post to or read from it again.
             SetWindowLongPtrA(dialog, DWLP_USER, 0);
-            plugin->Win32().SetDialog(nullptr);
+            binding->platform->SetDialog(nullptr);
             state.hasWindow = false;
             break;
         default:

@@ -5,15 +5,22 @@
 
 #include <windows.h>
 
-class CSamplePlugin;
+struct PluginState;
+class Win32Platform;
+
+// What a viewer window works on: the plug-in object's state and platform.
+struct ViewerBinding {
+    PluginState* state;
+    Win32Platform* platform;
+};
 
 // Dialog procedure for CreateDialogParamA; the creation parameter is the
-// CSamplePlugin that owns the window. The window keeps that pointer itself
-// (DWLP_USER) from WM_INITDIALOG on.
+// ViewerBinding of the plug-in object that owns the window. The window keeps
+// that pointer itself (DWLP_USER) from WM_INITDIALOG on.
 INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Called when the plug-in object is destroyed: its window, if it outlives
 // the object, stops handling messages for it.
-void ForgetViewerPlugin(HWND dialog, CSamplePlugin* plugin);
+void ForgetViewerBinding(HWND dialog, const ViewerBinding* binding);
 
 #endif

@@ -27,13 +27,17 @@ extern "C" __declspec(dllexport) int32_t __cdecl GetIface2(void* /*reserved*/, I
     return 1;
 }
 
-CSamplePlugin::CSamplePlugin() { InitPluginState(state_, &platform_); }
+CSamplePlugin::CSamplePlugin() {
+    InitPluginState(state_, &platform_);
+    binding_.state = &state_;
+    binding_.platform = &platform_;
+}
 
 // Releases the object only: the window and the recording file belong to the
 // close command. The dialog procedure forgets the object so that messages to
 // a window that outlives it are left unhandled instead of reaching freed
 // memory.
-CSamplePlugin::~CSamplePlugin() { ForgetViewerPlugin(platform_.Dialog(), this); }
+CSamplePlugin::~CSamplePlugin() { ForgetViewerBinding(platform_.Dialog(), &binding_); }
 
 #ifndef _MSC_VER
 void* __thiscall CSamplePlugin::DeletingDestructor(unsigned int flags) {
@@ -58,7 +62,7 @@ int32_t __thiscall CSamplePlugin::SetHost(IDTVHost* host, uint32_t sdkVersion) {
 int32_t __thiscall CSamplePlugin::CreatePluginWindow(HWND parent) {
     const int32_t templateId = LoadSettingsBeforeWindow(state_);
     HWND dialog = CreateDialogParamA(g_module, MAKEINTRESOURCEA(templateId), parent,
-                                     ViewerDialogProc, reinterpret_cast<LPARAM>(this));
+                                     ViewerDialogProc, reinterpret_cast<LPARAM>(&binding_));
     platform_.SetDialog(dialog);
     state_.hasWindow = dialog != nullptr;
     LoadChannelTable(state_);

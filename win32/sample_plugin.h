@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "plugin/plugin_state.h"
+#include "win32/dialog_proc.h"
 #include "win32/dtv_interfaces.h"
 #include "win32/win32_platform.h"
 
@@ -24,15 +25,13 @@ public:
     int32_t __thiscall OnChannelChange(int32_t channel, int32_t serviceId) override;
     int32_t __thiscall OnHostEvent(int32_t a, int32_t b) override;
 
-    PluginState& State() { return state_; }
-    Win32Platform& Win32() { return platform_; }
-
 private:
     CSamplePlugin(const CSamplePlugin&) = delete;
     CSamplePlugin& operator=(const CSamplePlugin&) = delete;
 
     PluginState state_;
     Win32Platform platform_;
+    ViewerBinding binding_;  // the window's way back to state_ and platform_
 };
 
 #endif
