@@ -52,11 +52,6 @@ BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM param) {
 }
 
 // Casts a slot's address to the function pointer type the host would use.
-template <typename Function>
-Function SlotAs(void* slot) {
-    return reinterpret_cast<Function>(slot);
-}
-
 }  // namespace
 
 FakeHost::FakeHost() : table(&kFakeHostTable), closedCalls(0), unusedCalls(0) {}
@@ -86,10 +81,7 @@ PluginObject::~PluginObject() {
     if (object_ != nullptr) SlotAs<DeletingDestructorSlot>(Slot(kSlotDeletingDestructor))(object_, 1);
 }
 
-void* PluginObject::Slot(int index) const {
-    void* const* table = *static_cast<void* const* const*>(object_);
-    return table[index];
-}
+void* PluginObject::Slot(int index) const { return PluginTableSlot(object_, index); }
 
 int32_t PluginObject::SetHost(FakeHost* host, uint32_t sdkVersion) {
     return SlotAs<SetHostSlot>(Slot(kSlotSetHost))(object_, host, sdkVersion);

@@ -1,34 +1,20 @@
 // Drives Kestrin.dll the way the host does: LoadLibraryA, GetIface2, and every
 // operation through the object's table of functions at its slot index with
-// an explicit __thiscall pointer. Nothing here includes the DLL's own
-// interface declarations, so a wrong slot order or calling convention in the
-// DLL shows up as a failed test rather than agreeing with itself.
+// an explicit __thiscall pointer. The slots come from the hosts' own
+// declaration (tools/common/dtv_raw_abi.h), never from the DLL's, so a wrong
+// slot order or calling convention in the DLL shows up as a failed test
+// rather than agreeing with itself.
 #ifndef KESTRIN_TESTS_WINE_PLUGIN_DRIVER_H
 #define KESTRIN_TESTS_WINE_PLUGIN_DRIVER_H
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// IDTVPlugin slots as the host calls them.
-enum PluginSlot {
-    kSlotDeletingDestructor = 0,
-    kSlotSetHost = 1,
-    kSlotCreatePluginWindow = 2,
-    kSlotOnStreamData = 3,
-    kSlotOnChannelChange = 4,
-    kSlotOnHostEvent = 5,
-};
-
-typedef void*(__thiscall* DeletingDestructorSlot)(void* self, unsigned int flags);
-typedef int32_t(__thiscall* SetHostSlot)(void* self, void* host, uint32_t sdkVersion);
-typedef int32_t(__thiscall* CreatePluginWindowSlot)(void* self, HWND parent);
-typedef int32_t(__thiscall* OnStreamDataSlot)(void* self, const uint8_t* packets, uint32_t count);
-typedef int32_t(__thiscall* OnChannelChangeSlot)(void* self, int32_t channel, int32_t serviceId);
-typedef int32_t(__thiscall* OnHostEventSlot)(void* self, int32_t a, int32_t b);
-typedef int32_t(__cdecl* GetIface2Function)(void* reserved, void** out);
+#include "tools/common/dtv_raw_abi.h"
 
 // The host's callback object with seven __thiscall slots, built by hand: the
 // table pointer first, as an MSVC object has it. Slot 1 records TuneChannel,
@@ -46,6 +32,9 @@ struct FakeHostTable {
     HostUnusedSlot slot5;
     HostPluginClosedSlot pluginClosed;
 };
+static_assert(sizeof(FakeHostTable) == kHostSlotCount * sizeof(void*), "seven host slots");
+static_assert(offsetof(FakeHostTable, tuneChannel) == kHostSlotTuneChannel * sizeof(void*), "TuneChannel slot");
+static_assert(offsetof(FakeHostTable, pluginClosed) == kHostSlotPluginClosed * sizeof(void*), "PluginClosed slot");
 struct FakeHost {
     const FakeHostTable* table;
     std::vector<int32_t> tuned;

@@ -6,29 +6,6 @@
 
 namespace {
 
-// The plug-in object's slots as the host calls them.
-enum PluginSlot {
-    kSlotDeletingDestructor = 0,
-    kSlotSetHost = 1,
-    kSlotCreatePluginWindow = 2,
-    kSlotOnStreamData = 3,
-    kSlotOnChannelChange = 4,
-    kSlotOnHostEvent = 5,
-};
-
-typedef void*(__thiscall* DeletingDestructorSlot)(void* self, unsigned int flags);
-typedef int32_t(__thiscall* SetHostSlot)(void* self, void* host, uint32_t sdkVersion);
-typedef int32_t(__thiscall* CreatePluginWindowSlot)(void* self, HWND parent);
-typedef int32_t(__thiscall* OnStreamDataSlot)(void* self, const uint8_t* packets, uint32_t count);
-typedef int32_t(__thiscall* OnChannelChangeSlot)(void* self, int32_t channel, int32_t serviceId);
-typedef int32_t(__thiscall* OnHostEventSlot)(void* self, int32_t a, int32_t b);
-typedef int32_t(__cdecl* GetIface2Function)(void* reserved, void** out);
-
-template <typename Function>
-Function SlotAs(void* slot) {
-    return reinterpret_cast<Function>(slot);
-}
-
 // The plug-in's recording request to the host window.
 const UINT WM_RECORD_REQUEST = 4024;
 
@@ -135,10 +112,7 @@ void LoadedPlugin::Release() {
     }
 }
 
-void* LoadedPlugin::Slot(int index) const {
-    void* const* table = *static_cast<void* const* const*>(object_);
-    return table[index];
-}
+void* LoadedPlugin::Slot(int index) const { return PluginTableSlot(object_, index); }
 
 int32_t LoadedPlugin::SetHost(ViewerHostCallbacks* host, uint32_t sdkVersion) {
     const int32_t r = SlotAs<SetHostSlot>(Slot(kSlotSetHost))(object_, host, sdkVersion);

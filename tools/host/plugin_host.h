@@ -4,9 +4,9 @@
 // host's own callback object IDTVHost (seven __thiscall slots) handed to it
 // with SetHost.
 //
-// The layouts are declared here as the host's SDK declares them, not taken
-// from the plug-in's sources: the host and the DLL must agree on the binary
-// interface, not on a header.
+// The slots come from the hosts' own declaration (tools/common/dtv_raw_abi.h),
+// not from the plug-in's sources: the host and the DLL must agree on the
+// binary interface, not on a header.
 #ifndef KESTRIN_TOOLS_HOST_PLUGIN_HOST_H
 #define KESTRIN_TOOLS_HOST_PLUGIN_HOST_H
 
@@ -14,8 +14,7 @@
 
 #include <cstdint>
 
-// The lowest SDK version the plug-in accepts, and the one this host reports.
-const uint32_t kHostSdkVersion = 0x10400;
+#include "tools/common/dtv_raw_abi.h"
 
 // The host's callback object. GCC lays out a class without a virtual
 // destructor as MSVC does: the table pointer first, one slot per virtual
