@@ -6,10 +6,6 @@
 
 namespace {
 
-const uint8_t kEitPfActualTableId = 0x4E;
-const uint8_t kSdtActualTableId = 0x42;
-const uint8_t kPmtTableId = 0x02;
-
 // Shortest section_length accepted. An EIT section needs at least one byte
 // so that its change key (the four bytes at section_length - 1) lies inside
 // it; the SDT and PMT minimums leave room for their fixed fields.

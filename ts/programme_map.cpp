@@ -9,9 +9,6 @@
 
 namespace {
 
-const uint8_t kPatTableId = 0x00;
-const uint8_t kPmtTableId = 0x02;
-
 // PMT layout: the fixed fields end at byte 12, where program_info begins;
 // each elementary-stream entry has a 5-byte head before its ES_info.
 const int32_t kPmtFixedSize = 12;

@@ -8,6 +8,13 @@
 const int32_t kSectionHeaderSize = 3;
 // The CRC_32 at the end of every long-form section.
 const int32_t kCrcSize = 4;
+// table_id of the sections the plug-in reads.
+const uint8_t kPatTableId = 0x00;
+const uint8_t kPmtTableId = 0x02;
+const uint8_t kSdtActualTableId = 0x42;
+const uint8_t kEitPfActualTableId = 0x4E;  // EIT present/following, actual stream
+const uint8_t kTotTableId = 0x73;
+
 // section_length is 12 bits: a whole section is at most 4095 + 3 bytes.
 const int32_t kMaxSectionSize = 4098;
 

@@ -4,12 +4,6 @@
 #include "ts/psi_reader.h"
 #include "ts/section.h"
 
-namespace {
-
-const uint8_t kTotTableId = 0x73;
-
-}  // namespace
-
 bool ReadTotTime(const uint8_t* packet, TotTime& time) {
     if (!PacketHasPusi(packet)) return false;
     const int32_t s = PacketSectionStart(packet);
