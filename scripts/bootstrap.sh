@@ -17,7 +17,8 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld llvm
       mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
       wine wine32:i386 xvfb xauth fonts-ipafont-gothic fonts-ipafont-mincho
       googletest libgtest-dev libgmock-dev libbenchmark-dev
-      libaribb24-dev libdvbpsi-dev ffmpeg pkg-config imagemagick locales)
+      libaribb24-dev libdvbpsi-dev ffmpeg pkg-config imagemagick locales
+      nlohmann-json3-dev)
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then

@@ -13,10 +13,15 @@
 #include "plugin/section_handover.h"
 #include "tests/support/test_plugin.h"
 #include "tests/tools/tools_test_support.h"
+#include "text/arib_decoder.h"
+#include "text/event_details.h"
+#include "tools/gen/event_descriptors.h"
 #include "tools/gen/multiplexer.h"
+#include "tools/streamkit/arib_encoder.h"
 #include "tools/gen/scenario.h"
 #include "ts/crc32.h"
 #include "ts/programme_map.h"
+#include "ts/psi_reader.h"
 #include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
@@ -82,6 +87,18 @@ TEST(Scenario, MistakesAreReportedWithTheirLine) {
         {"[channel 5]\n", "line 8: unknown section"},
         {"name = \\\n", "line 8: a backslash ends the text"},
         {"name = ☃\n", "line 8: the text has characters that code page 932 lacks"},
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\nitem = 出演者\n", "line 10: item wants: description | text"},
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\nitem =  | 山田花子\n", "line 10: item wants a description"},
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\nitem = 出演 | a|b\n", ""},  // the first | separates
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\nitem-bytes = 15\n", "line 10: item-bytes wants 16..249"},
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\ngenre = 0x30 0x100\n", "line 10: genre wants content entries"},
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\ngenre =\n", "line 10: genre wants"},
+        // 17 descriptors' worth of items: descriptor_number has four bits.
+        {"[event 0x0400]\nstart = 2026-12-08 22:00:00\nitem-bytes = 16\n"
+         "item = a | 0123456789012345678901234567890123456789012345678901234567890123456789"
+         "0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567890123456789"
+         "012345678901234567890123456789012345678901234567890123456789\n",
+         "more than 16"},
     };
     for (const Case& c : cases) {
         gen::Scenario s;
@@ -105,6 +122,101 @@ TEST(Scenario, StreamNeedsStartDurationAndAService) {
     EXPECT_NE(error.find("no [service]"), std::string::npos);
     EXPECT_FALSE(gen::ParseScenario("title = x\n", s, error));
     EXPECT_NE(error.find("line 1"), std::string::npos);
+}
+
+// --- Extended event and content descriptors ----------------------------------------------
+
+// The item loop of each extended event descriptor, with its number byte.
+struct ExtendedLoop {
+    uint8_t numbers;  // descriptor_number << 4 | last_descriptor_number
+    Bytes items;
+};
+
+std::vector<ExtendedLoop> ItemLoops(const std::vector<Bytes>& descriptors) {
+    std::vector<ExtendedLoop> loops;
+    for (const Bytes& d : descriptors) {
+        PsiReader r(d.data(), static_cast<int32_t>(d.size()));
+        EXPECT_EQ(r.U8(), 0x4E);
+        PsiReader body = r.Enter(r.U8());
+        ExtendedLoop loop;
+        loop.numbers = body.U8();
+        body.Skip(3);
+        const int32_t n = body.U8();
+        const uint8_t* items = body.Bytes(n);
+        EXPECT_EQ(body.U8(), 0);  // text_length
+        EXPECT_TRUE(body.AtEnd() && !body.Error() && r.AtEnd());
+        if (items != nullptr) loop.items.assign(items, items + n);
+        loops.push_back(loop);
+    }
+    return loops;
+}
+
+TEST(EventDescriptors, ItemsArePackedAndCutWhereTheDescriptorIsFull) {
+    const Bytes cast = {'C', 'A', 'S', 'T'};
+    const Bytes kanji = {0x3B, 0x33, 0x45, 0x44, 0x32, 0x56, 0x3B, 0x52};  // 山田花子 in the kanji set
+    struct Case {
+        const char* name;
+        size_t itemBytes;
+        std::vector<gen::AribItem> items;
+        std::vector<Bytes> loops;  // expected item loops
+    };
+    const std::vector<Case> cases = {
+        {"one descriptor holds both", 249, {{cast, kanji}, {Bytes{'X'}, Bytes{'y'}}},
+         {Bytes{4, 'C', 'A', 'S', 'T', 8, 0x3B, 0x33, 0x45, 0x44, 0x32, 0x56, 0x3B, 0x52, 1, 'X', 1, 'y'}}},
+        // 16 bytes: heading 4 + 2 length bytes leave 10; the text's 8 fit,
+        // the next item moves on.
+        {"the next item moves to a new descriptor", 16, {{cast, kanji}, {Bytes{'X'}, Bytes{'y'}}},
+         {Bytes{4, 'C', 'A', 'S', 'T', 8, 0x3B, 0x33, 0x45, 0x44, 0x32, 0x56, 0x3B, 0x52}, Bytes{1, 'X', 1, 'y'}}},
+        // 11 bytes leave 5 for the text: the cut falls inside the third
+        // kanji, and the rest follows under an empty item_description.
+        {"a text is cut mid-character", 16, {{Bytes{'H', 'E', 'A', 'D', 'I', 'N', 'G', '9', '9'}, kanji}},
+         {Bytes{9, 'H', 'E', 'A', 'D', 'I', 'N', 'G', '9', '9', 5, 0x3B, 0x33, 0x45, 0x44, 0x32},
+          Bytes{0, 3, 0x56, 0x3B, 0x52}}},
+        {"an item without text", 249, {{cast, Bytes()}}, {Bytes{4, 'C', 'A', 'S', 'T', 0}}},
+        {"no items, no descriptor", 249, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Bytes> descriptors;
+        std::string error;
+        ASSERT_TRUE(gen::ExtendedEventDescriptors(c.items, c.itemBytes, descriptors, error)) << error;
+        const std::vector<ExtendedLoop> loops = ItemLoops(descriptors);
+        ASSERT_EQ(loops.size(), c.loops.size());
+        for (size_t i = 0; i < loops.size(); ++i) {
+            EXPECT_EQ(loops[i].numbers, (i << 4) | (loops.size() - 1));
+            EXPECT_EQ(loops[i].items, c.loops[i]) << "descriptor " << i;
+        }
+    }
+    std::vector<Bytes> descriptors;
+    std::string error;
+    EXPECT_FALSE(gen::ExtendedEventDescriptors({{Bytes(14, 'A'), kanji}}, 16, descriptors, error));
+    EXPECT_NE(error.find("does not fit"), std::string::npos) << error;
+}
+
+TEST(EventDescriptors, TheCoreJoinsWhatTheGeneratorCut) {
+    // Every cut of a two-item text, character boundary or not, reads back
+    // as the whole text.
+    const std::string cast = "\x8F\x6F\x89\x89\x8E\xD2";                              // 出演者
+    const std::string text = "\x8E\x52\x93\x63\x89\xD4\x8E\x71\x81\x41\x82\xA0\x82\xA2";  // 山田花子、あい
+    const gen::AribItem item = {EncodeAribFromShiftJis(cast), EncodeAribFromShiftJis(text)};
+    for (size_t itemBytes = item.description.size() + 3; itemBytes <= 40; ++itemBytes) {
+        SCOPED_TRACE(itemBytes);
+        std::vector<Bytes> descriptors;
+        std::string error;
+        ASSERT_TRUE(gen::ExtendedEventDescriptors({item, item}, itemBytes, descriptors, error)) << error;
+        Bytes loop;
+        for (const Bytes& d : descriptors) loop.insert(loop.end(), d.begin(), d.end());
+        const Bytes genres = gen::ContentDescriptor({0x30, 0x30, 0x01});
+        loop.insert(loop.end(), genres.begin(), genres.end());
+        EventDetails details;
+        ReadEventDetails(loop.data(), static_cast<int32_t>(loop.size()), SymbolStyle::kUserDefined, details);
+        ASSERT_EQ(details.itemCount, 2);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(details.items[i].description, cast);
+            EXPECT_EQ(details.items[i].text, text);
+        }
+        EXPECT_EQ(details.genreCount, 2);  // the repeated entry once
+    }
 }
 
 // --- Transport-level structure of the sample stream -------------------------------------
@@ -315,6 +427,82 @@ TEST_F(SampleStream, TheFollowingViewShowsTheNextEvent) {
     EXPECT_EQ(shown.texts[1].find("22:00:00 - 22:45:00"), 0u);
     EXPECT_EQ(shown.texts[2].find("22:45:00 - 23:00:00"), 0u);
     EXPECT_EQ(shown.caption.find("\x94\xD4\x91\x67\x8F\xEE\x95\xF1\x81\x69\x8E\x9F\x94\xD4\x91\x67\x81\x6A- "), 0u);
+}
+
+// The sample's drama on the one-segment service carries an item whose text
+// runs over two extended event descriptors, cut inside a kanji; the core
+// reads the joined item.
+TEST_F(SampleStream, AnItemRunsOverTwoDescriptorsCutInsideACharacter) {
+    const gen::Event* drama = nullptr;
+    for (const gen::Event& e : scenario_->events) {
+        if (e.serviceId == 0x0588 && e.eventId == 0x1002) drama = &e;
+    }
+    ASSERT_NE(drama, nullptr);
+    const Bytes* section = nullptr;
+    const auto sections = tools_test::Sections(*stream_, {0x0027});
+    for (const auto& s : sections) {
+        if (((s.bytes[3] << 8) | s.bytes[4]) == 0x0588 && s.bytes.size() > 26 && ((s.bytes[14] << 8) | s.bytes[15]) == 0x1002) {
+            section = &s.bytes;
+            break;
+        }
+    }
+    ASSERT_NE(section, nullptr);
+    PsiReader eit(section->data(), static_cast<int32_t>(section->size() - 4));
+    eit.Skip(24);
+    PsiReader loop = eit.Enter(eit.Length12());
+    ASSERT_FALSE(loop.Error());
+    const uint8_t* loopStart = loop.Current();
+    const int32_t loopSize = loop.Remaining();
+
+    // The raw item texts per descriptor: the last item of one and the
+    // continuation (empty item_description) opening the next.
+    std::vector<std::vector<std::pair<Bytes, Bytes>>> itemsPerDescriptor;
+    while (!loop.AtEnd()) {
+        const uint8_t tag = loop.U8();
+        PsiReader body = loop.Enter(loop.U8());
+        if (tag != 0x4E) continue;
+        body.Skip(4);
+        PsiReader items = body.Enter(body.U8());
+        itemsPerDescriptor.emplace_back();
+        while (!items.AtEnd()) {
+            const int32_t d = items.U8();
+            const uint8_t* description = items.Bytes(d);
+            const int32_t t = items.U8();
+            const uint8_t* text = items.Bytes(t);
+            ASSERT_FALSE(items.Error());
+            itemsPerDescriptor.back().push_back({Bytes(description, description + d), Bytes(text, text + t)});
+        }
+    }
+    ASSERT_GE(itemsPerDescriptor.size(), 2u);
+    bool cutInsideACharacter = false;
+    for (size_t k = 0; k + 1 < itemsPerDescriptor.size(); ++k) {
+        const auto& next = itemsPerDescriptor[k + 1];
+        if (itemsPerDescriptor[k].empty() || next.empty() || !next.front().first.empty()) continue;
+        const Bytes& before = itemsPerDescriptor[k].back().second;
+        const Bytes& after = next.front().second;
+        Bytes joined = before;
+        joined.insert(joined.end(), after.begin(), after.end());
+        auto decode = [](const Bytes& b) {
+            char out[1024];
+            DecodeAribText(out, b.data(), static_cast<int32_t>(b.size()), sizeof out);
+            return std::string(out);
+        };
+        // Both sides of the cut are bytes of the two-byte kanji set, and
+        // decoding the halves apart does not give the whole.
+        const bool gl = !before.empty() && !after.empty() && before.back() >= 0x21 && before.back() <= 0x7E &&
+                        after.front() >= 0x21 && after.front() <= 0x7E;
+        if (gl && decode(before) + decode(after) != decode(joined)) cutInsideACharacter = true;
+    }
+    EXPECT_TRUE(cutInsideACharacter);
+
+    EventDetails details;
+    ReadEventDetails(loopStart, loopSize, SymbolStyle::kUserDefined, details);
+    ASSERT_EQ(details.itemCount, static_cast<int32_t>(drama->items.size()));
+    for (size_t i = 0; i < drama->items.size(); ++i) {
+        EXPECT_EQ(details.items[i].description, drama->items[i].description);
+        EXPECT_EQ(details.items[i].text, drama->items[i].text);
+    }
+    EXPECT_EQ(details.genreCount, 1);
 }
 
 TEST_F(SampleStream, AnUndeterminedDurationIsShownAsSuch) {

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
@@ -14,6 +17,8 @@
 #include "plugin/settings.h"
 #include "tests/support/test_plugin.h"
 #include "tests/tools/tools_test_support.h"
+#include "tools/info/cp932_utf8.h"
+#include "tools/info/event_report.h"
 #include "ts/crc32.h"
 #include "ts/programme_map.h"
 #include "ui/channel_buttons.h"
@@ -65,6 +70,8 @@ TEST(KestrinInfo, PrintsWhatTheWindowShowsForTheSample) {
     const Case cases[] = {
         {"", "sample-info.txt"},
         {"--following --symbols", "sample-info-following.txt"},
+        {"--details", "sample-info-details.txt"},
+        {"--json", "sample-info.jsonl"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
@@ -72,6 +79,108 @@ TEST(KestrinInfo, PrintsWhatTheWindowShowsForTheSample) {
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.err, "");  // no progress line when standard error is not a terminal
         EXPECT_EQ(r.out, Golden(c.golden));
+    }
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        const nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+        EXPECT_FALSE(parsed.is_discarded()) << line;
+        EXPECT_TRUE(parsed.is_object()) << line;
+        if (parsed.is_object()) lines.push_back(parsed);
+    }
+    return lines;
+}
+
+TEST(KestrinInfo, EveryJsonLineParsesAndMatchesTheBlocks) {
+    for (const char* options : {"", "--following", "--symbols", "--following --symbols --buffer-packets 7"}) {
+        SCOPED_TRACE(options);
+        const auto json = RunCommand(Info(std::string("--json ") + options + " " + Quote(KESTRIN_SAMPLE_TS)));
+        EXPECT_EQ(json.exitCode, 0) << json.err;
+        const std::vector<nlohmann::json> lines = JsonLines(json.out);
+        ASSERT_FALSE(lines.empty());
+        // The same changes as the blocks print, in the same order.
+        const auto blocks = RunCommand(Info(std::string(options) + " " + Quote(KESTRIN_SAMPLE_TS)));
+        std::vector<std::string> clocks;
+        for (const auto& line : lines) {
+            for (const char* key : {"packet", "type", "shown"}) EXPECT_TRUE(line.contains(key)) << line.dump();
+            if (line["type"] == "clock") clocks.push_back(line["shown"]);
+            if (line["type"] == "event" && line["title"].is_string()) {
+                EXPECT_NE(blocks.out.find("【" + line["title"].get<std::string>() + "】"), std::string::npos)
+                    << line.dump();
+            }
+        }
+        EXPECT_EQ(clocks, (std::vector<std::string>{"22:00:00", "22:00:01"}));
+    }
+}
+
+// --symbols turns the ARIB additional symbols into Unicode enclosed forms
+// in every text, the programme details among them.
+TEST(KestrinInfo, SymbolsAreConvertedAlikeInTitlesAndItems) {
+    const std::string subtitles = "\xF0\x9F\x88\x91";               // 🈑, U+1F211
+    const std::string userDefined = Cp932ToUtf8("\xF1\x83");        // the same mark as code page 932 has it
+    ASSERT_NE(userDefined, subtitles);
+    for (const bool symbols : {false, true}) {
+        SCOPED_TRACE(symbols);
+        const std::string expected = symbols ? subtitles : userDefined;
+        const std::string other = symbols ? userDefined : subtitles;
+        const auto r = RunCommand(Info(std::string("--json ") + (symbols ? "--symbols " : "") + Quote(KESTRIN_SAMPLE_TS)));
+        const std::vector<nlohmann::json> lines = JsonLines(r.out);
+        ASSERT_FALSE(lines.empty());
+        const nlohmann::json& news = lines[2];
+        ASSERT_EQ(news["type"], "event");
+        EXPECT_EQ(news["title"], "ニュース９" + expected);
+        ASSERT_EQ(news["items"].size(), 2u);
+        EXPECT_EQ(news["items"][1]["text"], "この番組は字幕放送" + expected + "です。");
+        EXPECT_EQ(r.out.find(other), std::string::npos);
+        const auto details = RunCommand(Info(std::string("--details ") + (symbols ? "--symbols " : "") + Quote(KESTRIN_SAMPLE_TS)));
+        EXPECT_NE(details.out.find("           この番組は字幕放送" + expected + "です。\n"), std::string::npos) << details.out;
+        EXPECT_EQ(details.out.find(other), std::string::npos);
+    }
+}
+
+// The event text's layouts as the formatter prints them, read back into
+// times and parts; the date is the one the state keeps for the event.
+TEST(EventReport, TheWindowTextGivesTimesTitleAndDescription) {
+    struct Case {
+        const char* name;
+        const char* text;
+        int year, month, day;
+        const char* start;  // "" for none
+        const char* end;
+        int64_t duration;
+        bool hasTitle;
+        const char* title;
+        const char* description;
+    };
+    const Case cases[] = {
+        {"both times", "22:00:00 - 22:45:00 ('26/12/08)  D(jpn eng)B \r\n【ドラマ】\r\n一行目\r\n二行目", 2026, 12, 8,
+         "2026-12-08T22:00:00", "2026-12-08T22:45:00", 2700, true, "ドラマ", "一行目\n二行目"},
+        {"ends after midnight and the year", "23:30:00 - 00:30:15 ('26/12/31)   \r\n【年越し】\r\n", 2026, 12, 31,
+         "2026-12-31T23:30:00", "2027-01-01T00:30:15", 3615, true, "年越し", ""},
+        {"undetermined end", "22:30:00 - 未定 ('26/12/08)   \r\n【スポーツ】\r\n結果", 2026, 12, 8,
+         "2026-12-08T22:30:00", "", -1, true, "スポーツ", "結果"},
+        {"undetermined start", "未定 - 未定 (未定)   \r\n【未定の番組】\r\n", 2026, 12, 8, "", "", -1, true,
+         "未定の番組", ""},
+        {"0xFF BCD start", "165:165:165 - 165:165:165 ('26/12/08)   \r\n【x】\r\n", 2026, 12, 8, "", "", -1, true, "x", ""},
+        {"a title holding 】", "10:00:00 - 11:00:00 ('26/12/08)   \r\n【【特集】再放送】\r\n】本文", 2026, 12, 8,
+         "2026-12-08T10:00:00", "2026-12-08T11:00:00", 3600, true, "【特集】再放送", "】本文"},
+        {"no event", "", 2026, 12, 8, "", "", -1, false, "", ""},
+        {"not a calendar date", "10:00:00 - 11:00:00 ('26/13/08)   \r\n【x】\r\n", 2026, 13, 8, "", "", -1, true, "x", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const EventTextParts parts = SplitEventText(c.text);
+        const EventTimes times = ResolveEventTimes(parts, c.year, c.month, c.day);
+        EXPECT_EQ(times.start, c.start);
+        EXPECT_EQ(times.end, c.end);
+        EXPECT_EQ(times.durationSeconds, c.duration);
+        EXPECT_EQ(parts.hasTitle, c.hasTitle);
+        EXPECT_EQ(parts.title, c.title);
+        EXPECT_EQ(parts.description, c.description);
     }
 }
 
@@ -255,7 +364,8 @@ TEST(KestrinInfo, ShowsProgressOnlyOnATerminal) {
 TEST(KestrinInfo, HelpDocumentsTheExitCodes) {
     const auto r = RunCommand(Info("--help"));
     EXPECT_EQ(r.exitCode, 0);
-    for (const char* text : {"--service ID", "--following", "--extract OUT.ts", "Exit codes:", "  4  no one-segment"}) {
+    for (const char* text : {"--service ID", "--following", "--details", "--json", "--extract OUT.ts", "Exit codes:",
+                             "  4  no one-segment"}) {
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }
 }

@@ -107,6 +107,12 @@ build::EitEvent EventEntry(const Event& e, uint8_t runningStatus) {
         c.language2 = dual ? a.language2.c_str() : nullptr;
         descriptors = build::Cat({descriptors, build::AudioComponentDescriptor(c)});
     }
+    // Validated with the scenario: the details always build here.
+    std::vector<build::Bytes> details;
+    std::string error;
+    if (EventDetailDescriptors(e, details, error)) {
+        for (const build::Bytes& d : details) descriptors = build::Cat({descriptors, d});
+    }
     uint16_t mjd;
     int h, m, s;
     SplitTime(e.start, mjd, h, m, s);

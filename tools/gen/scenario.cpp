@@ -8,6 +8,7 @@
 #include "tools/streamkit/arib_encoder.h"
 #include "tools/common/arib_symbols.h"
 #include "tools/gen/elementary_streams.h"
+#include "tools/gen/event_descriptors.h"
 #include "text/arib_charset.h"
 
 namespace gen {
@@ -17,6 +18,11 @@ namespace {
 // Longest texts of one short event descriptor: 3 bytes of language, two
 // length bytes, and the two texts within descriptor_length 255.
 const size_t kMaxEventTextBytes = 250;
+// Bytes of an event's detail descriptors: an EIT section of one event has
+// 4,066 bytes for descriptors; the rest is left for the short event and the
+// component descriptors.
+const size_t kMaxEventDetailBytes = 3500;
+const size_t kMinItemBytes = 16;
 // Service descriptor: service_type and two length bytes within 255.
 const size_t kMaxServiceNameBytes = 252;
 
@@ -284,6 +290,18 @@ bool Validate(Scenario& sc, std::string& error) {
             return (error = "event " + std::to_string(e.eventId) + ": title and text too long for one short event "
                             "descriptor", false);
         }
+        std::vector<std::vector<uint8_t>> details;
+        std::string why;
+        if (!EventDetailDescriptors(e, details, why)) {
+            return (error = "event " + std::to_string(e.eventId) + ": " + why, false);
+        }
+        size_t detailBytes = 0;
+        for (const auto& d : details) detailBytes += d.size();
+        if (detailBytes > kMaxEventDetailBytes) {
+            return (error = "event " + std::to_string(e.eventId) + ": items and genres take " +
+                            std::to_string(detailBytes) + " bytes, more than one EIT section leaves (" +
+                            std::to_string(kMaxEventDetailBytes) + ")", false);
+        }
     }
     std::stable_sort(sc.events.begin(), sc.events.end(), [](const Event& a, const Event& b) {
         return a.serviceId != b.serviceId ? a.serviceId < b.serviceId : a.start < b.start;
@@ -292,6 +310,16 @@ bool Validate(Scenario& sc, std::string& error) {
 }
 
 }  // namespace
+
+bool EventDetailDescriptors(const Event& event, std::vector<std::vector<uint8_t>>& descriptors, std::string& error) {
+    std::vector<AribItem> items;
+    for (const EventItem& item : event.items) {
+        items.push_back({EncodeAribFromShiftJis(item.description), EncodeAribFromShiftJis(item.text)});
+    }
+    if (!ExtendedEventDescriptors(items, event.itemBytes, descriptors, error)) return false;
+    if (!event.genres.empty()) descriptors.push_back(ContentDescriptor(event.genres));
+    return true;
+}
 
 int64_t SecondsOf(int year, int month, int day, int hour, int minute, int second) {
     // Days from 1970-01-01 of a proleptic Gregorian date; MJD 40587 is that day.
@@ -436,6 +464,33 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                         return fail("audio wants: mono|dual|stereo|3/1|3/2|5.1 language [language2] [sub] [quality N]");
                     }
                     e.audio.push_back(a);
+                } else if (key == "genre") {
+                    const std::vector<std::string> w = Words(value);
+                    if (w.empty()) return fail("genre wants content entries such as 0x31 0x30");
+                    for (const std::string& word : w) {
+                        if (!ParseInt(word, 0, 0xFF, n)) return fail("genre wants content entries 0x00..0xFF, not " + word);
+                        e.genres.push_back(static_cast<uint8_t>(n));
+                    }
+                    if (e.genres.size() > kMaxContentEntries) {
+                        return fail("at most " + std::to_string(kMaxContentEntries) + " genre entries");
+                    }
+                } else if (key == "item") {
+                    // The first | ends the description; the text may hold more.
+                    const size_t bar = value.find('|');
+                    if (bar == std::string::npos) return fail("item wants: description | text");
+                    EventItem item;
+                    if (!ParseText(Trim(value.substr(0, bar)), item.description, why)) return fail(why);
+                    if (!ParseText(Trim(value.substr(bar + 1)), item.text, why)) return fail(why);
+                    // An empty description would read as the previous item's continuation.
+                    if (item.description.empty()) return fail("item wants a description before the |");
+                    e.items.push_back(item);
+                } else if (key == "item-bytes") {
+                    if (!ParseInt(value, static_cast<int64_t>(kMinItemBytes),
+                                  static_cast<int64_t>(kMaxItemBytesPerDescriptor), n)) {
+                        return fail("item-bytes wants " + std::to_string(kMinItemBytes) + ".." +
+                                    std::to_string(kMaxItemBytesPerDescriptor));
+                    }
+                    e.itemBytes = static_cast<size_t>(n);
                 } else {
                     return fail("unknown key " + key + " in [event]");
                 }

@@ -33,6 +33,12 @@
 //   video = 0xB3 0x00               component descriptor: component_type [, tag]
 //   audio = stereo jpn              audio component: mode language [language2]
 //                                   [sub] [quality N]; may repeat
+//   genre = 0x31 0x30               content descriptor entries (level 1 << 4 |
+//                                   level 2); may repeat
+//   item = 出演者 | ...              extended event item: description | text;
+//                                   may repeat, in this order
+//   item-bytes = 249                length_of_items of each extended event
+//                                   descriptor at most (16..249, default 249)
 #ifndef KESTRIN_TOOLS_GEN_SCENARIO_H
 #define KESTRIN_TOOLS_GEN_SCENARIO_H
 
@@ -73,6 +79,12 @@ struct AudioComponent {
     uint8_t quality = 1;
 };
 
+// An extended event item (Shift_JIS).
+struct EventItem {
+    std::string description;
+    std::string text;
+};
+
 struct Event {
     uint16_t serviceId = 0;
     uint16_t eventId = 0;
@@ -83,6 +95,9 @@ struct Event {
     int videoType = -1;        // component_type; -1: no component descriptor
     uint8_t videoTag = 0x00;
     std::vector<AudioComponent> audio;
+    std::vector<uint8_t> genres;  // content entries, nibble levels 1 and 2
+    std::vector<EventItem> items;
+    size_t itemBytes = 249;       // length_of_items per extended event descriptor
 };
 
 struct Scenario {
@@ -100,6 +115,12 @@ struct Scenario {
 // Parses the scenario text. On failure returns false and sets `error` to a
 // message naming the line.
 bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error);
+
+// The descriptors of an event's programme details, in the order the EIT
+// carries them: its extended event descriptors, then its content
+// descriptor. False (with `error`) when they cannot be built.
+bool EventDetailDescriptors(const Event& event, std::vector<std::vector<uint8_t>>& descriptors,
+                            std::string& error);
 
 // Seconds since MJD 0 of a civil date and time.
 int64_t SecondsOf(int year, int month, int day, int hour, int minute, int second);

@@ -28,14 +28,20 @@
 
 #include <filesystem>
 
+#include <nlohmann/json.hpp>
+
+#include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "plugin/router.h"
 #include "plugin/settings.h"
 #include "tools/info/console_platform.h"
 #include "tools/info/cp932_utf8.h"
+#include "tools/info/event_report.h"
 #include "ts/packet.h"
+#include "ts/psi_reader.h"
 #include "ts/section.h"
+#include "ts/section_assembler.h"
 #include "ui/channel_buttons.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
@@ -67,6 +73,8 @@ struct Options {
     int32_t service = -1;  // -1: the one-segment service of the PAT
     bool following = false;
     bool symbols = false;
+    bool details = false;
+    bool json = false;
     bool quiet = false;
     bool progress = true;
     int bufferPackets = kDefaultBufferPackets;
@@ -92,6 +100,17 @@ void PrintUsage(std::FILE* to) {
         "  --symbols            print ARIB additional symbols (the boxed marks such as\n"
         "                       [字]) as Unicode enclosed ideographs, not as the Private\n"
         "                       Use Area characters of code page 932\n"
+        "  --details            print, under each event text, the programme details the\n"
+        "                       plug-in keeps for that event: the genres of its content\n"
+        "                       descriptor ('genre') and the items of its extended event\n"
+        "                       descriptors ('item': the heading, then its text indented)\n"
+        "  --json               print one JSON object per line for each change instead\n"
+        "                       of the blocks, for scripts (the shape is in the README;\n"
+        "                       every object has \"packet\", \"type\" and \"shown\", the\n"
+        "                       control's text): types \"caption\" (with service_id and\n"
+        "                       service_name), \"view\", \"event\" (view, start, end,\n"
+        "                       duration_minutes, duration_seconds, title, text, genres,\n"
+        "                       items, extended_text), \"clock\" and \"button\"\n"
         "  --extract OUT.ts     record the one-segment service to OUT.ts with the\n"
         "                       plug-in's recorder (the record button, from the first\n"
         "                       packet to the last): its packet selection and its\n"
@@ -160,6 +179,10 @@ int ParseOptions(int argc, char** argv, Options& o) {
             o.bufferPackets = static_cast<int>(value);
         } else if (arg == "--symbols") {
             o.symbols = true;
+        } else if (arg == "--details") {
+            o.details = true;
+        } else if (arg == "--json") {
+            o.json = true;
         } else if (arg == "--quiet") {
             o.quiet = true;
         } else if (arg == "--no-progress") {
@@ -261,30 +284,16 @@ bool LooksLikeTransportStream(const uint8_t* data, size_t size) {
 
 // Finds the one-segment service in the PAT: the program whose PMT is on PID
 // 0x1FC8. Used only to choose the service; the plug-in itself reads no PAT.
+// The PAT is collected with the core's table assembler and read through
+// PsiReader.
 class PatFinder {
 public:
+    PatFinder() { ResetSectionAssembler(assembler_); }
+
     void Feed(const uint8_t* p) {
-        if (PacketPid(p) != 0x0000 || found()) return;
-        if (PacketHasPusi(p)) {
-            const int32_t s = PacketSectionStart(p);
-            if (s < 0) return;
-            collected_ = 0;
-            collecting_ = true;
-            Append(p + s, static_cast<size_t>(kTsPacketSize - s));
-        } else if (collecting_) {
-            const int32_t o = PacketPayloadStart(p);
-            if (o < 0) return;
-            Append(p + o, static_cast<size_t>(kTsPacketSize - o));
-        }
-        if (collecting_ && collected_ >= 3) {
-            const size_t whole = static_cast<size_t>(SectionLength(section_)) + 3;
-            if (whole > sizeof section_ - kTsPacketSize) {
-                collecting_ = false;  // longer than any PAT can be
-            } else if (collected_ >= whole) {
-                collecting_ = false;
-                Parse(whole);
-            }
-        }
+        if (PacketPid(p) != kPatPid || found()) return;
+        if (AssembleTableSection(assembler_, kPatFilter, p) != AssemblyResult::kComplete) return;
+        Parse(assembler_.buffer, SectionLength(assembler_.buffer) + kSectionHeaderSize);
     }
 
     bool sawPat() const { return sawPat_; }
@@ -292,22 +301,27 @@ public:
     int32_t service() const { return service_; }
 
 private:
-    void Append(const uint8_t* data, size_t size) {
-        if (collected_ + size > sizeof section_) {
-            collecting_ = false;
-            return;
-        }
-        std::memcpy(section_ + collected_, data, size);
-        collected_ += size;
-    }
+    static const uint16_t kPatPid = 0x0000;
+    // table_id 0x00; section_length 9 at least: the header after it and the
+    // CRC_32.
+    static const SectionFilter kPatFilter;
+    // transport_stream_id, version and current_next, section_number,
+    // last_section_number.
+    static const int32_t kPatHeaderAfterLength = 5;
+    static const int32_t kProgramEntrySize = 4;
 
-    void Parse(size_t whole) {
-        // table_id 0x00; the program loop runs from byte 8 to the CRC_32.
-        if (section_[0] != 0x00 || whole < 12) return;
+    void Parse(const uint8_t* section, int32_t size) {
+        PsiReader reader(section, size);
+        reader.U8();  // table_id, tested by the filter
+        PsiReader body = reader.Enter(reader.Length12());
+        body.Skip(kPatHeaderAfterLength);
+        if (body.Error()) return;
         sawPat_ = true;
-        for (size_t i = 8; i + 4 <= whole - 4; i += 4) {
-            const int32_t program = (section_[i] << 8) | section_[i + 1];
-            const int32_t pid = ((section_[i + 2] & 0x1F) << 8) | section_[i + 3];
+        // The program loop runs to the CRC_32.
+        PsiReader programs = body.Enter(body.Remaining() - kCrcSize);
+        while (programs.CanRead(kProgramEntrySize)) {
+            const int32_t program = programs.U16();
+            const uint16_t pid = programs.Pid();
             if (program != 0 && pid == kOneSegmentPmtPid) {
                 service_ = program;
                 return;
@@ -315,13 +329,12 @@ private:
         }
     }
 
-    // section_length is at most 1021 in a PAT; room for one packet more.
-    uint8_t section_[1024 + kTsPacketSize];
-    size_t collected_ = 0;
-    bool collecting_ = false;
+    SectionAssembler assembler_;
     bool sawPat_ = false;
     int32_t service_ = -1;
 };
+
+const SectionFilter PatFinder::kPatFilter = {0x00, 9, false, 0, 0};
 
 const char* ControlName(int32_t id) {
     switch (id) {
@@ -341,48 +354,112 @@ const char* ControlName(int32_t id) {
     return "control";
 }
 
+// How the changes are printed.
+struct OutputStyle {
+    bool quiet;
+    bool symbols;  // ARIB additional symbols as Unicode enclosed forms
+    bool details;  // genres and items under each event text
+    bool json;     // one JSON object per change
+};
+
+const size_t kColumn = 9;  // where the texts of a block start
+
 // Collects the window's changes for printing. A text set again unchanged is
-// not a change.
+// not a change; with --details or --json an event text counts as changed
+// when its details changed.
 class WindowPrinter {
 public:
-    WindowPrinter(bool quiet, bool symbols) : quiet_(quiet), symbols_(symbols) {}
+    explicit WindowPrinter(const OutputStyle& style) : style_(style) {}
 
-    // The text to print for the changes since the last call, under one
-    // "@ packet N" header; empty when nothing changed (or --quiet).
-    std::string Take(ConsolePlatform& platform, uint64_t packets) {
-        std::string block;
-        for (const ConsolePlatform::Change& c : platform.changes) {
+    // Reads the state for the changes made since the last call: the details
+    // of the event on screen for each new event text, the service for each
+    // new caption. Called right after each message or command is handled,
+    // while the state is still what set the text.
+    void Observe(const ConsolePlatform& platform, PluginState& state) {
+        for (; observed_ < platform.changes.size(); ++observed_) {
+            const int32_t control = platform.changes[observed_].control;
+            if (control == IDC_INFO_TEXT) {
+                std::shared_ptr<EventSnapshot> snapshot(new EventSnapshot);
+                TakeEventSnapshot(state, *snapshot);
+                events_[observed_] = snapshot;
+            } else if (control == kCaptionControl) {
+                ServiceSnapshot service;
+                {
+                    std::lock_guard<std::mutex> guard(state.lock);
+                    service.id = state.currentService;
+                    service.name.assign(state.serviceName, strnlen(state.serviceName, sizeof state.serviceName));
+                }
+                services_[observed_] = service;
+            }
+        }
+    }
+
+    // The text to print for the changes since the last call: a block under
+    // one "@ packet N" header, or one JSON line per change; empty when
+    // nothing changed (or --quiet).
+    std::string Take(ConsolePlatform& platform, PluginState& state, uint64_t packets) {
+        Observe(platform, state);
+        std::string out;
+        for (size_t i = 0; i < platform.changes.size(); ++i) {
+            const ConsolePlatform::Change& c = platform.changes[i];
+            const EventSnapshot* event = nullptr;
+            auto found = events_.find(i);
+            if (found != events_.end()) event = found->second.get();
+            std::string key = c.text;
+            if (event != nullptr && (style_.details || style_.json)) key += DetailsKey(event->details);
             auto it = shown_.find(c.control);
-            if (it != shown_.end() && it->second == c.text) continue;
-            shown_[c.control] = c.text;
-            AppendChange(block, c, symbols_);
+            if (it != shown_.end() && it->second == key) continue;
+            shown_[c.control] = key;
+            if (style_.json) {
+                auto service = services_.find(i);
+                out += JsonLine(c, packets, event, service == services_.end() ? nullptr : &service->second);
+            } else {
+                AppendChange(out, c);
+                if (style_.details && event != nullptr) AppendDetails(out, *event);
+            }
         }
         platform.changes.clear();
-        if (block.empty() || quiet_) return std::string();
-        return "@ packet " + std::to_string(packets) + "\n" + block;
+        events_.clear();
+        services_.clear();
+        observed_ = 0;
+        if (out.empty() || style_.quiet) return std::string();
+        return style_.json ? out : "@ packet " + std::to_string(packets) + "\n" + out;
     }
 
 private:
-    static void AppendChange(std::string& block, const ConsolePlatform::Change& c, bool symbols) {
-        const size_t kColumn = 9;  // where the texts start
-        std::string label = ControlName(c.control);
-        if (label == "control") label += " " + std::to_string(c.control);
-        label += std::string(label.size() < kColumn ? kColumn - label.size() : 1, ' ');
-        const std::string text = symbols ? Cp932ToUtf8WithSymbols(c.text) : Cp932ToUtf8(c.text);
-        if (text.empty()) {
-            block += label + "(empty)\n";
-            return;
+    struct ServiceSnapshot {
+        int32_t id = -1;
+        std::string name;  // Shift_JIS
+    };
+
+    std::string Utf8(const std::string& sjis) const {
+        return style_.symbols ? Cp932ToUtf8WithSymbols(sjis) : Cp932ToUtf8(sjis);
+    }
+
+    // The raw details, to tell a change of them from a repeat.
+    static std::string DetailsKey(const EventDetails& d) {
+        std::string key(1, '\0');
+        for (int32_t i = 0; i < d.genreCount && i < kMaxGenreLines; ++i) key += std::string(d.genres[i]) + '\0';
+        for (int32_t i = 0; i < d.itemCount && i < kMaxDetailItems; ++i) {
+            key += std::string(d.items[i].description) + '\0' + d.items[i].text + '\0';
         }
-        // The edit control breaks lines at CR LF; continuation lines are
-        // indented under the first.
-        const std::string indent(kColumn, ' ');
+        return key + d.extendedText;
+    }
+
+    static std::string Label(const std::string& name) {
+        return name + std::string(name.size() < kColumn ? kColumn - name.size() : 1, ' ');
+    }
+
+    // `text` under `label`, its further lines indented to `indent` columns.
+    static void AppendLines(std::string& block, const std::string& label, const std::string& text, size_t indent) {
+        const std::string pad(indent, ' ');
         std::string line;
         bool first = true;
         auto flush = [&]() {
             if (first) {
                 block += label + line;
             } else if (!line.empty()) {
-                block += indent + line;
+                block += pad + line;
             }
             block += '\n';
             line.clear();
@@ -400,9 +477,111 @@ private:
         flush();
     }
 
-    bool quiet_;
-    bool symbols_;
+    void AppendChange(std::string& block, const ConsolePlatform::Change& c) const {
+        std::string name = ControlName(c.control);
+        if (name == "control") name += " " + std::to_string(c.control);
+        const std::string text = Utf8(c.text);
+        if (text.empty()) {
+            block += Label(name) + "(empty)\n";
+            return;
+        }
+        // The edit control breaks lines at CR LF; continuation lines are
+        // indented under the first.
+        AppendLines(block, Label(name), text, kColumn);
+    }
+
+    // genre    <line>           one per genre
+    // item     <description>    one per item, its text two columns further in
+    //            <text>
+    // extended <text_char>
+    void AppendDetails(std::string& block, const EventSnapshot& event) const {
+        const DetailTexts d = ConvertDetails(event.details, style_.symbols);
+        for (const std::string& genre : d.genres) AppendLines(block, Label("genre"), genre, kColumn);
+        for (const DetailItemText& item : d.items) {
+            const std::string indent(kColumn + 2, ' ');
+            if (item.description.empty()) {
+                AppendLines(block, Label("item") + "  ", item.text, kColumn + 2);
+                continue;
+            }
+            AppendLines(block, Label("item"), item.description, kColumn);
+            if (!item.text.empty()) AppendLines(block, indent, item.text, kColumn + 2);
+        }
+        if (!d.extendedText.empty()) AppendLines(block, Label("extended"), d.extendedText, kColumn);
+    }
+
+    std::string JsonLine(const ConsolePlatform::Change& c, uint64_t packets, const EventSnapshot* event,
+                         const ServiceSnapshot* service) const {
+        nlohmann::ordered_json line;
+        line["packet"] = packets;
+        const std::string shown = Utf8(c.text);
+        switch (c.control) {
+            case kCaptionControl:
+                line["type"] = "caption";
+                line["shown"] = shown;
+                if (service != nullptr) {
+                    line["service_id"] = service->id;
+                    line["service_name"] = Utf8(service->name);
+                }
+                break;
+            case IDC_PRESENT_FOLLOWING:
+                line["type"] = "view";
+                line["shown"] = shown;
+                break;
+            case IDC_CLOCK:
+                line["type"] = "clock";
+                line["shown"] = shown;
+                break;
+            case IDC_INFO_TEXT:
+                line["type"] = "event";
+                line["shown"] = UnixLineBreaks(shown);
+                if (event != nullptr) AddEvent(line, shown, *event);
+                break;
+            default: {
+                std::string name = ControlName(c.control);
+                line["type"] = "button";
+                line["control"] = name == "control" ? name + " " + std::to_string(c.control) : name;
+                line["shown"] = shown;
+                break;
+            }
+        }
+        // Replace, not throw, should a text ever not be UTF-8.
+        return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    }
+
+    void AddEvent(nlohmann::ordered_json& line, const std::string& shown, const EventSnapshot& event) const {
+        const EventTextParts parts = SplitEventText(shown);
+        const EventTimes times = ResolveEventTimes(parts, event.year, event.month, event.day);
+        auto orNull = [](const std::string& s) { return s.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s); };
+        line["view"] = event.view == View::kFollowing ? "following" : "present";
+        line["start"] = orNull(times.start);
+        line["end"] = orNull(times.end);
+        if (times.durationSeconds >= 0) {
+            line["duration_minutes"] = times.durationSeconds / 60;
+            line["duration_seconds"] = times.durationSeconds;
+        } else {
+            line["duration_minutes"] = nullptr;
+            line["duration_seconds"] = nullptr;
+        }
+        line["title"] = parts.hasTitle ? nlohmann::ordered_json(parts.title) : nlohmann::ordered_json();
+        line["text"] = parts.description;
+        const DetailTexts d = ConvertDetails(event.details, style_.symbols);
+        line["genres"] = d.genres;
+        nlohmann::ordered_json items = nlohmann::ordered_json::array();
+        for (const DetailItemText& item : d.items) {
+            nlohmann::ordered_json entry;
+            entry["description"] = item.description;
+            entry["text"] = item.text;
+            items.push_back(entry);
+        }
+        line["items"] = items;
+        line["extended_text"] = d.extendedText;
+    }
+
+    OutputStyle style_;
     std::map<int32_t, std::string> shown_;
+    size_t observed_ = 0;
+    std::map<size_t, std::shared_ptr<EventSnapshot>> events_;
+    std::map<size_t, ServiceSnapshot> services_;
 };
 
 class Progress {
@@ -454,11 +633,12 @@ void Print(const std::string& block, Progress& progress) {
     progress.Update(true);
 }
 
-void PumpMessages(ConsolePlatform& platform, PluginState& state) {
+void PumpMessages(ConsolePlatform& platform, PluginState& state, WindowPrinter& printer) {
     while (!platform.posted.empty()) {
         const uint32_t message = platform.posted.front();
         platform.posted.pop_front();
         ViewerPrivateMessage(state, message);
+        printer.Observe(platform, state);
     }
 }
 
@@ -522,12 +702,14 @@ int Run(const Options& o) {
     LoadSettingsBeforeWindow(*state);
     state->hasWindow = true;
     ViewerInitialised(*state);
-    WindowPrinter printer(o.quiet, o.symbols);
+    WindowPrinter printer(OutputStyle{o.quiet, o.symbols, o.details, o.json});
 
     // The host reports the service; channel -1 is the plug-in's "no channel
     // yet", so no channel button changes.
     PluginOnChannelChange(*state, -1, service);
+    printer.Observe(platform, *state);
     if (o.following) ViewerCommand(*state, IDC_PRESENT_FOLLOWING);
+    printer.Observe(platform, *state);
     const bool extracting = !o.extract.empty();
     if (extracting) {
         platform.SetRecordingTarget(o.extract);
@@ -537,7 +719,7 @@ int Run(const Options& o) {
             return Fail(kExitCannotWrite, platform.recordingError);
         }
     }
-    Print(printer.Take(platform, 0), progress);
+    Print(printer.Take(platform, *state, 0), progress);
 
     uint64_t packets = 0;
     uint64_t bytes = 0;
@@ -549,8 +731,8 @@ int Run(const Options& o) {
         ViewerStreamData(*state, chunk.data(), static_cast<uint32_t>(chunk.size()));
         packets += chunk.size() / kTsPacketSize;
         bytes += chunk.size();
-        PumpMessages(platform, *state);
-        Print(printer.Take(platform, packets), progress);
+        PumpMessages(platform, *state, printer);
+        Print(printer.Take(platform, *state, packets), progress);
         progress.Update();
     };
     for (const std::vector<uint8_t>& chunk : held) route(chunk);
@@ -587,7 +769,7 @@ int Run(const Options& o) {
         }
         // The second press of the record button closes the file.
         if (stillRecording) ViewerCommand(*state, IDC_ONESEG_RECORD);
-        Print(printer.Take(platform, packets), progress);
+        Print(printer.Take(platform, *state, packets), progress);
         progress.Clear();
         if (platform.recordingWriteFailed) return Fail(kExitCannotWrite, platform.recordingError);
         if (!pmtRead && code == kExitOk) {
