@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+#include "plugin/window_position.h"
+
 // An open file, or kInvalidFileHandle (the Win32 invalid-handle value).
 typedef std::intptr_t FileHandle;
 const FileHandle kInvalidFileHandle = -1;
@@ -39,8 +41,9 @@ public:
     virtual void PostToWindow(uint32_t message) = 0;
     // PostMessageA(owner of the dialog, message, wParam, 0).
     virtual void PostToOwner(uint32_t message, uint32_t wParam) = 0;
-    // Left and top of the dialog's window rectangle in screen pixels.
-    virtual bool GetWindowPosition(int32_t* left, int32_t* top) = 0;
+    // How the dialog is shown, its window rectangle and its restored
+    // rectangle, all in screen pixels; false while there is no dialog.
+    virtual bool GetWindowPlacement(WindowPlacement* placement) = 0;
     // Message box without owner, error icon.
     virtual void ShowError(const char* text, const char* caption) = 0;
 
@@ -67,8 +70,10 @@ public:
 
     // --- Process and clock -------------------------------------------------
     // GetModuleFileNameA(NULL, ...): the host executable's full path, always
-    // NUL-terminated within size; returns the length written.
-    virtual uint32_t GetHostExecutablePath(char* out, uint32_t size) = 0;
+    // NUL-terminated within size; returns the length written. *whole is true
+    // only when the path was not cut short by the buffer: a path of exactly
+    // size - 1 characters is whole, a truncated one of the same length is not.
+    virtual uint32_t GetHostExecutablePath(char* out, uint32_t size, bool* whole) = 0;
     virtual LocalTime GetLocalTime() = 0;
 
 protected:

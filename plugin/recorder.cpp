@@ -114,3 +114,10 @@ void WriteRewrittenPat(PluginState& s, const uint8_t* packet) {
     uint8_t rewritten[kTsPacketSize];
     if (RewritePatPacket(packet, s.programNumber, rewritten)) RecordPacket(s, rewritten);
 }
+
+void ReleaseRecording(PluginState& s) {
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.recordingFile != kInvalidFileHandle) s.platform->CloseFile(s.recordingFile);
+    s.recordingFile = kInvalidFileHandle;
+    s.recording = false;
+}

@@ -21,4 +21,10 @@ void RecordPacket(PluginState& state, const uint8_t* packet);
 // the one-segment programme. Lock held.
 void WriteRewrittenPat(PluginState& state, const uint8_t* packet);
 
+// The plug-in object goes: an open recording file is closed (nothing else
+// could close it any more, and it would stay locked against writers until
+// the host exits) and the recording ends. Takes PluginState::lock itself;
+// touches no window.
+void ReleaseRecording(PluginState& state);
+
 #endif

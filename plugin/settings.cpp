@@ -48,8 +48,9 @@ void WriteInt(PluginState& s, const char* section, const char* key, int32_t valu
 // The settings file sits beside the host executable: its directory up to and
 // including the last backslash, then "Kestrin.ini". Without a backslash the
 // name is appended to the whole path. The path is left empty (no settings
-// are read or written) when the executable's path may have been cut short by
-// the 260-byte buffer, or when the settings path would not fit in one.
+// are read or written) when the platform reports the executable's path cut
+// short by the 260-byte buffer, or when the settings path would not fit in
+// one.
 void BuildSettingsPath(PluginState& s) {
     s.settingsPath[0] = '\0';
 
@@ -57,11 +58,12 @@ void BuildSettingsPath(PluginState& s) {
     // the terminator.
     char exe[kPathSize];
     std::memset(exe, 0, sizeof exe);
-    const uint32_t length = s.platform->GetHostExecutablePath(exe, kPathSize);
+    bool whole = false;
+    const uint32_t length = s.platform->GetHostExecutablePath(exe, kPathSize, &whole);
     exe[kPathSize - 1] = '\0';
-    // A full buffer means GetModuleFileNameA may have truncated the path: a
-    // cut at its last backslash would name some other directory.
-    if (length >= static_cast<uint32_t>(kPathSize - 1) || exe[0] == '\0') return;
+    // A cut at the last backslash of a truncated path would name some other
+    // directory. A whole path of 259 characters fills the buffer exactly.
+    if (!whole || length >= static_cast<uint32_t>(kPathSize) || exe[0] == '\0') return;
 
     // Index 0 is not examined: a lone leading backslash keeps the path whole.
     // exe[kPathSize - 1] is always the terminator, so the cut stays inside.
@@ -107,10 +109,17 @@ void ReadChannelTable(PluginState& s) {
 
 bool IsTunableChannel(int32_t channel) { return channel >= kLowestChannel && channel <= kHighestChannel; }
 
+bool ModuleFileNameIsWhole(uint32_t length, uint32_t size, bool insufficientBuffer) {
+    if (length == 0 || size == 0 || length >= size) return false;
+    return !(length == size - 1 && insufficientBuffer);
+}
+
 void SaveWindowPosition(PluginState& s) {
+    WindowPlacement placement;
+    if (!s.platform->GetWindowPlacement(&placement)) return;
     int32_t left = 0;
     int32_t top = 0;
-    if (!s.platform->GetWindowPosition(&left, &top)) return;
+    if (!PositionToSave(placement, &left, &top)) return;
     s.windowLeft = left;
     s.windowTop = top;
     WriteInt(s, kPositionSection, "Left", left);

@@ -8,8 +8,8 @@ struct PluginState;
 
 // Steps before the window is created: settings path, "Left"/"Top" with their
 // clamps, "Font" (kept as read in templateChoice), "Symbols" (1: the ARIB
-// additional symbols as bracketed text). When the executable's
-// path fills its 260-byte buffer (it may be truncated) or the settings path
+// additional symbols as bracketed text). When the platform reports the
+// executable's path cut short by its 260-byte buffer, or the settings path
 // would not fit 260 bytes, the settings path stays empty: every read then
 // gives its default and nothing is written.
 void LoadWindowSettings(PluginState& state);
@@ -20,8 +20,18 @@ void ReadChannelTable(PluginState& state);
 // True for a channel a button can tune (13..62).
 bool IsTunableChannel(int32_t channel);
 
-// Keeps the window's left/top and writes "Left" and "Top".
+// Keeps the window's left/top and writes "Left" and "Top": the normal
+// position only (the restored one of a maximised window); nothing while the
+// window is minimised, so that Win32's parking position (-32000, -32000)
+// never reaches the file.
 void SaveWindowPosition(PluginState& state);
+
+// Whether GetModuleFileNameA's result of `length` characters in a buffer of
+// `size` bytes is the whole path. Truncation returns size (older systems
+// leave the error unset and the buffer unterminated) or, on some systems,
+// size - 1 with ERROR_INSUFFICIENT_BUFFER; size - 1 without that error is a
+// whole path that exactly fills the buffer. 0 is a failure.
+bool ModuleFileNameIsWhole(uint32_t length, uint32_t size, bool insufficientBuffer);
 
 // Writes "Font" with the template choice as read.
 void SaveTemplateChoice(PluginState& state);

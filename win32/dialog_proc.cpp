@@ -2,6 +2,7 @@
 
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
+#include "plugin/window_position.h"
 #include "ui/viewer.h"
 #include "win32/win32_platform.h"
 
@@ -31,7 +32,18 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         // CreateDialogParamA has not returned the handle yet; the platform
         // needs it already for anything the initialisation triggers.
         binding->platform->SetDialog(dialog);
-        SetWindowPos(dialog, HWND_TOP, state.windowLeft, state.windowTop, 0, 0, SWP_NOSIZE);
+        // The saved position, unless it lies on no monitor any more (a
+        // monitor unplugged, the resolution lowered): then the nearest
+        // monitor's work area.
+        RECT r;
+        if (!GetWindowRect(dialog, &r)) SetRectEmpty(&r);
+        const ScreenRect saved = {state.windowLeft, state.windowTop,
+                                  state.windowLeft + (r.right - r.left),
+                                  state.windowTop + (r.bottom - r.top)};
+        ScreenRect workAreas[kMaxMonitors];
+        const int32_t monitors = binding->platform->MonitorWorkAreas(workAreas, kMaxMonitors);
+        const ScreenRect placed = PlaceOnScreen(saved, workAreas, monitors);
+        SetWindowPos(dialog, HWND_TOP, placed.left, placed.top, 0, 0, SWP_NOSIZE);
         ViewerInitialised(state);
         return TRUE;
     }

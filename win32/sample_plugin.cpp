@@ -3,6 +3,7 @@
 #include <new>
 
 #include "plugin/plugin_core.h"
+#include "plugin/recorder.h"
 #include "ui/channel_buttons.h"
 #include "ui/viewer.h"
 #include "win32/dialog_proc.h"
@@ -33,11 +34,14 @@ CSamplePlugin::CSamplePlugin() {
     binding_.platform = &platform_;
 }
 
-// Releases the object only: the window and the recording file belong to the
-// close command. The dialog procedure forgets the object so that messages to
-// a window that outlives it are left unhandled instead of reaching freed
-// memory.
-CSamplePlugin::~CSamplePlugin() { ForgetViewerBinding(platform_.Dialog(), &binding_); }
+// The window belongs to the host and the close command; a window that
+// outlives the object forgets it, so that its messages are left unhandled
+// instead of reaching freed memory or a later object. An open recording file
+// is closed here: after the object nothing else could close it.
+CSamplePlugin::~CSamplePlugin() {
+    ForgetViewerBinding(platform_.Dialog(), &binding_);
+    ReleaseRecording(state_);
+}
 
 #ifndef _MSC_VER
 void* __thiscall CSamplePlugin::DeletingDestructor(unsigned int flags) {

@@ -1,6 +1,42 @@
 #include "win32/win32_platform.h"
 
+#include "plugin/settings.h"
 #include "win32/dtv_interfaces.h"
+
+namespace {
+
+ScreenRect FromRect(const RECT& r) {
+    ScreenRect s = {static_cast<int32_t>(r.left), static_cast<int32_t>(r.top),
+                    static_cast<int32_t>(r.right), static_cast<int32_t>(r.bottom)};
+    return s;
+}
+
+struct WorkAreaList {
+    ScreenRect* out;
+    int32_t capacity;
+    int32_t count;
+};
+
+BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM param) {
+    WorkAreaList* list = reinterpret_cast<WorkAreaList*>(param);
+    if (list->count >= list->capacity) return FALSE;
+    MONITORINFO info;
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoA(monitor, &info)) return TRUE;
+    ScreenRect area = FromRect(info.rcWork);
+    if ((info.dwFlags & MONITORINFOF_PRIMARY) != 0 && list->count > 0) {
+        // The primary goes first: among monitors at the same distance from
+        // a lost window it is the one chosen.
+        list->out[list->count] = list->out[0];
+        list->out[0] = area;
+    } else {
+        list->out[list->count] = area;
+    }
+    ++list->count;
+    return TRUE;
+}
+
+}  // namespace
 
 void Win32Platform::SetDialog(HWND dialog) { dialog_.store(dialog); }
 
@@ -29,13 +65,38 @@ void Win32Platform::PostToOwner(uint32_t message, uint32_t wParam) {
     if (owner != nullptr) PostMessageA(owner, message, wParam, 0);
 }
 
-bool Win32Platform::GetWindowPosition(int32_t* left, int32_t* top) {
+bool Win32Platform::GetWindowPlacement(WindowPlacement* placement) {
     HWND dialog = Dialog();
+    if (dialog == nullptr) return false;
     RECT r;
-    if (dialog == nullptr || !GetWindowRect(dialog, &r)) return false;
-    *left = r.left;
-    *top = r.top;
+    WINDOWPLACEMENT wp;
+    wp.length = sizeof wp;
+    if (!GetWindowRect(dialog, &r) || !::GetWindowPlacement(dialog, &wp)) return false;
+    placement->show = IsIconic(dialog)   ? WindowShow::kMinimised
+                      : IsZoomed(dialog) ? WindowShow::kMaximised
+                                         : WindowShow::kNormal;
+    placement->window = FromRect(r);
+    placement->normal = FromRect(wp.rcNormalPosition);
+    // The restored rectangle of a top-level window without WS_EX_TOOLWINDOW
+    // is in workspace coordinates of its monitor (for a minimised window
+    // MonitorFromWindow answers the monitor it was restored on).
+    if ((GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) == 0) {
+        MONITORINFO info;
+        info.cbSize = sizeof info;
+        HMONITOR monitor = MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST);
+        if (monitor != nullptr && GetMonitorInfoA(monitor, &info)) {
+            placement->normal = WorkspaceToScreen(placement->normal, FromRect(info.rcMonitor),
+                                                  FromRect(info.rcWork));
+        }
+    }
     return true;
+}
+
+int32_t Win32Platform::MonitorWorkAreas(ScreenRect* out, int32_t capacity) const {
+    WorkAreaList list = {out, capacity, 0};
+    if (out == nullptr || capacity <= 0) return 0;
+    EnumDisplayMonitors(nullptr, nullptr, AddWorkArea, reinterpret_cast<LPARAM>(&list));
+    return list.count;
 }
 
 void Win32Platform::ShowError(const char* text, const char* caption) {
@@ -85,9 +146,14 @@ void Win32Platform::WriteSettingString(const char* section, const char* key, con
     WritePrivateProfileStringA(section, key, value, path);
 }
 
-uint32_t Win32Platform::GetHostExecutablePath(char* out, uint32_t size) {
+uint32_t Win32Platform::GetHostExecutablePath(char* out, uint32_t size, bool* whole) {
+    *whole = false;
     if (size == 0) return 0;
+    // Cleared first: only an error set by this call tells a truncated path
+    // from a whole one of size - 1 characters.
+    SetLastError(ERROR_SUCCESS);
     DWORD n = GetModuleFileNameA(nullptr, out, size);
+    *whole = ModuleFileNameIsWhole(n, size, GetLastError() == ERROR_INSUFFICIENT_BUFFER);
     // On a truncated path older systems leave the buffer unterminated.
     if (n >= size) n = size - 1;
     out[n] = '\0';

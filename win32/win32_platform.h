@@ -29,7 +29,7 @@ public:
     void SetWindowTitle(const char* text) override;
     void PostToWindow(uint32_t message) override;
     void PostToOwner(uint32_t message, uint32_t wParam) override;
-    bool GetWindowPosition(int32_t* left, int32_t* top) override;
+    bool GetWindowPlacement(WindowPlacement* placement) override;
     void ShowError(const char* text, const char* caption) override;
     void TuneChannel(int32_t channel) override;
     void PluginClosed() override;
@@ -42,8 +42,12 @@ public:
                                char* out, uint32_t size, const char* path) override;
     void WriteSettingString(const char* section, const char* key, const char* value,
                             const char* path) override;
-    uint32_t GetHostExecutablePath(char* out, uint32_t size) override;
+    uint32_t GetHostExecutablePath(char* out, uint32_t size, bool* whole) override;
     LocalTime GetLocalTime() override;
+
+    // Work areas of the display monitors, the primary first; at most
+    // `capacity` of them. Returns how many were stored.
+    int32_t MonitorWorkAreas(ScreenRect* out, int32_t capacity) const;
 
 private:
     Win32Platform(const Win32Platform&) = delete;

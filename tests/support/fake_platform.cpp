@@ -34,11 +34,15 @@ void FakePlatform::PostToOwner(uint32_t message, uint32_t wParam) {
     ownerPosted.emplace_back(message, wParam);
 }
 
-bool FakePlatform::GetWindowPosition(int32_t* left, int32_t* top) {
+bool FakePlatform::GetWindowPlacement(WindowPlacement* placement) {
+    // The dialog's size plays no part in what is saved.
+    const int32_t kWidth = 300;
+    const int32_t kHeight = 200;
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return false;
-    *left = windowLeft;
-    *top = windowTop;
+    placement->show = windowShow;
+    placement->window = ScreenRect{windowLeft, windowTop, windowLeft + kWidth, windowTop + kHeight};
+    placement->normal = ScreenRect{normalLeft, normalTop, normalLeft + kWidth, normalTop + kHeight};
     return true;
 }
 
@@ -127,10 +131,12 @@ void FakePlatform::WriteSettingString(const char* section, const char* key, cons
     settingWrites.emplace_back(SettingKey(section, key), value);
 }
 
-uint32_t FakePlatform::GetHostExecutablePath(char* out, uint32_t size) {
+uint32_t FakePlatform::GetHostExecutablePath(char* out, uint32_t size, bool* whole) {
     std::lock_guard<std::mutex> g(mutex);
+    *whole = false;
     if (size == 0) return 0;
     uint32_t n = static_cast<uint32_t>(executablePath.size());
+    *whole = n > 0 && n <= size - 1 && !(n == size - 1 && executablePathCut);
     if (n > size - 1) n = size - 1;  // GetModuleFileNameA truncates
     std::memcpy(out, executablePath.data(), n);
     out[n] = '\0';

@@ -28,7 +28,7 @@ public:
     void SetWindowTitle(const char* text) override;
     void PostToWindow(uint32_t message) override;
     void PostToOwner(uint32_t message, uint32_t wParam) override;
-    bool GetWindowPosition(int32_t* left, int32_t* top) override;
+    bool GetWindowPlacement(WindowPlacement* placement) override;
     void ShowError(const char* text, const char* caption) override;
     void TuneChannel(int32_t channel) override;
     void PluginClosed() override;
@@ -41,13 +41,20 @@ public:
                                char* out, uint32_t size, const char* path) override;
     void WriteSettingString(const char* section, const char* key, const char* value,
                             const char* path) override;
-    uint32_t GetHostExecutablePath(char* out, uint32_t size) override;
+    uint32_t GetHostExecutablePath(char* out, uint32_t size, bool* whole) override;
     LocalTime GetLocalTime() override;
 
     // --- Test controls (call before the code under test runs) ---------------
     bool window = true;                          // the dialog exists
-    int32_t windowLeft = 0, windowTop = 0;       // GetWindowPosition()
+    // GetWindowPlacement(): the window rectangle's left/top, its show state
+    // and the restored rectangle's left/top (screen pixels).
+    int32_t windowLeft = 0, windowTop = 0;
+    WindowShow windowShow = WindowShow::kNormal;
+    int32_t normalLeft = 0, normalTop = 0;
     std::string executablePath = "C:\\Host\\host.exe";
+    // A path longer than the buffer is always reported cut short; this makes
+    // one that fills the buffer exactly count as cut short too.
+    bool executablePathCut = false;
     LocalTime localTime = {2026, 12, 8, 22, 15, 0};
     // Settings as "SECTION/Key" -> value; a missing key reads the default.
     std::map<std::string, std::string> settings;

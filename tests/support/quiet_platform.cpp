@@ -23,9 +23,11 @@ void QuietPlatform::PostToWindow(uint32_t message) {
     }
 }
 
-bool QuietPlatform::GetWindowPosition(int32_t* left, int32_t* top) {
-    *left = 100;
-    *top = 200;
+bool QuietPlatform::GetWindowPlacement(WindowPlacement* placement) {
+    const ScreenRect r = {100, 200, 400, 400};
+    placement->show = WindowShow::kNormal;
+    placement->window = r;
+    placement->normal = r;
     return true;
 }
 
@@ -58,9 +60,10 @@ uint32_t QuietPlatform::ReadSettingString(const char*, const char*, const char* 
     return n;
 }
 
-uint32_t QuietPlatform::GetHostExecutablePath(char* out, uint32_t size) {
+uint32_t QuietPlatform::GetHostExecutablePath(char* out, uint32_t size, bool* whole) {
     const char path[] = "C:\\Host\\host.exe";
-    if (size < sizeof path) return 0;
+    *whole = size >= sizeof path;
+    if (!*whole) return 0;
     std::memcpy(out, path, sizeof path);
     return sizeof path - 1;
 }

@@ -23,7 +23,7 @@ public:
     void SetWindowTitle(const char* text) override;
     void PostToWindow(uint32_t message) override;
     void PostToOwner(uint32_t, uint32_t) override { ++ownerPosts; }
-    bool GetWindowPosition(int32_t* left, int32_t* top) override;
+    bool GetWindowPlacement(WindowPlacement* placement) override;
     void ShowError(const char*, const char*) override {}
     void TuneChannel(int32_t) override { ++tunes; }
     void PluginClosed() override {}
@@ -40,7 +40,7 @@ public:
     void WriteSettingString(const char*, const char*, const char*, const char*) override {
         ++settingWrites;
     }
-    uint32_t GetHostExecutablePath(char* out, uint32_t size) override;
+    uint32_t GetHostExecutablePath(char* out, uint32_t size, bool* whole) override;
     LocalTime GetLocalTime() override;
 
     // Handles the waiting messages as the dialog procedure would.

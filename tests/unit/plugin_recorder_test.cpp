@@ -292,4 +292,36 @@ TEST(Recorder, ButtonAndPacketPathOnTwoThreads) {
               t.s().recording ? kRecordingLabel : kIdleLabel);
 }
 
+// The object's destructor calls ReleaseRecording: the file open at that
+// moment is closed once, whether the window's close command came first or not.
+TEST(Recorder, ReleaseClosesWhatIsStillOpenAndNothingTwice) {
+    const struct {
+        const char* name;
+        bool start;
+        bool closeWindowFirst;
+        size_t openBefore;
+    } cases[] = {
+        {"recording", true, false, 1},
+        {"closed by the window first", true, true, 0},
+        {"never recorded", false, false, 0},
+    };
+    for (const auto& c : cases) {
+        TestPlugin t;
+        Open(t);
+        if (c.start) Press(t);
+        if (c.closeWindowFirst) ViewerCommand(t.s(), IDC_CLOSE);
+        EXPECT_EQ(t.platform.openFiles.size(), c.openBefore) << c.name;
+        ReleaseRecording(t.s());
+        EXPECT_TRUE(t.platform.openFiles.empty()) << c.name;
+        EXPECT_EQ(t.platform.closeOfClosedFile, 0) << c.name;
+        EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle) << c.name;
+        EXPECT_FALSE(t.s().recording) << c.name;
+        // Packets routed afterwards find no file to write to.
+        const int writes = t.platform.writeCalls;
+        const std::vector<uint8_t> pat = Packet(0x0000);
+        RoutePackets(t.s(), pat.data(), static_cast<uint32_t>(pat.size()));
+        EXPECT_EQ(t.platform.writeCalls, writes) << c.name;
+    }
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include "tests/support/test_plugin.h"
 #include "ui/channel_buttons.h"
 #include "ui/resource.h"
+#include "ui/viewer.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ struct PathCase {
     const char* name;
     std::string executable;
     std::string expected;  // "" = no settings path: defaults, nothing written
+    bool reportedCut = false;  // the platform says a buffer-filling path was cut
 };
 
 // A directory part (including its final backslash) of exactly n bytes.
@@ -34,6 +36,7 @@ TEST_P(SettingsPath, IsBuiltBesideTheExecutable) {
     const PathCase& c = GetParam();
     TestPlugin t;
     t.platform.executablePath = c.executable;
+    t.platform.executablePathCut = c.reportedCut;
     // A value that shows whether the file was read at all.
     t.platform.settings["POSITION/Left"] = "100";
     LoadSettingsBeforeWindow(t.s());
@@ -62,8 +65,15 @@ INSTANTIATE_TEST_SUITE_P(
         // Directory of 248 bytes + "Kestrin.ini" + terminator = 260: fits.
         PathCase{"LongestThatFits", DirectoryOf(248) + "h.exe", DirectoryOf(248) + "Kestrin.ini"},
         PathCase{"OneByteTooLong", DirectoryOf(249) + "h.exe", ""},
-        // A full 259-character result may be GetModuleFileNameA's truncation.
-        PathCase{"PossiblyTruncated", DirectoryOf(200) + std::string(59, 'h'), ""},
+        // 258, 259 and 260 characters with a short directory: a whole path
+        // that fills the 260-byte buffer exactly is as good as a shorter one.
+        PathCase{"Whole258", DirectoryOf(200) + std::string(58, 'h'), DirectoryOf(200) + "Kestrin.ini"},
+        PathCase{"Whole259", DirectoryOf(200) + std::string(59, 'h'), DirectoryOf(200) + "Kestrin.ini"},
+        PathCase{"Cut260", DirectoryOf(200) + std::string(60, 'h'), ""},
+        // The same 259 characters when GetModuleFileNameA reported a cut.
+        PathCase{"ReportedCut259", DirectoryOf(200) + std::string(59, 'h'), "", true},
+        // 259 whole characters whose directory leaves no room for the name.
+        PathCase{"Whole259LongDirectory", DirectoryOf(250) + std::string(9, 'h'), ""},
         PathCase{"Truncated", DirectoryOf(280) + "host.exe", ""}),
     [](const ::testing::TestParamInfo<PathCase>& param) { return std::string(param.param.name); });
 
@@ -154,6 +164,74 @@ TEST(Settings, SavingWritesLeftThenTopAndKeepsThePosition) {
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"POSITION/Left", "-120"}, {"POSITION/Top", "4500"}};
     EXPECT_EQ(t.platform.settingWrites, expected);
+}
+
+// Minimising moves the window to (-32000, -32000) with a WM_MOVE: that is no
+// place to open at next time. A maximised window keeps its restored position.
+TEST(Settings, OnlyTheNormalPositionIsSaved) {
+    const struct {
+        const char* name;
+        WindowShow show;
+        int32_t left, top;              // window rectangle
+        int32_t normalLeft, normalTop;  // restored rectangle
+        bool saved;
+        int32_t savedLeft, savedTop;
+    } cases[] = {
+        {"normal", WindowShow::kNormal, 150, 90, 0, 0, true, 150, 90},
+        {"normal on a monitor left of the primary", WindowShow::kNormal, -1500, -40, 0, 0, true, -1500, -40},
+        {"minimised", WindowShow::kMinimised, -32000, -32000, 150, 90, false, 0, 0},
+        {"minimised, parked elsewhere", WindowShow::kMinimised, 0, 1000, 150, 90, false, 0, 0},
+        {"parking position while shown normally", WindowShow::kNormal, -32000, -32000, 150, 90, false, 0, 0},
+        {"maximised", WindowShow::kMaximised, -8, -8, 150, 90, true, 150, 90},
+    };
+    for (const auto& c : cases) {
+        TestPlugin t;
+        t.platform.settings["POSITION/Left"] = "7";
+        t.platform.settings["POSITION/Top"] = "8";
+        LoadSettingsBeforeWindow(t.s());
+        t.platform.windowShow = c.show;
+        t.platform.windowLeft = c.left;
+        t.platform.windowTop = c.top;
+        t.platform.normalLeft = c.normalLeft;
+        t.platform.normalTop = c.normalTop;
+        ViewerInitialised(t.s());
+        ViewerMoved(t.s());
+        if (c.saved) {
+            const std::vector<std::pair<std::string, std::string>> expected = {
+                {"POSITION/Left", std::to_string(c.savedLeft)}, {"POSITION/Top", std::to_string(c.savedTop)}};
+            EXPECT_EQ(t.platform.settingWrites, expected) << c.name;
+            EXPECT_EQ(t.s().windowLeft, c.savedLeft) << c.name;
+            EXPECT_EQ(t.s().windowTop, c.savedTop) << c.name;
+        } else {
+            EXPECT_TRUE(t.platform.settingWrites.empty()) << c.name;
+            EXPECT_EQ(t.s().windowLeft, 7) << c.name;
+            EXPECT_EQ(t.s().windowTop, 8) << c.name;
+        }
+    }
+}
+
+// GetModuleFileNameA with a 260-byte buffer: the length returned and whether
+// ERROR_INSUFFICIENT_BUFFER was set.
+TEST(Settings, ModuleFileNameResultTellsAWholePathFromACutOne) {
+    const struct {
+        uint32_t length;
+        bool insufficientBuffer;
+        bool whole;
+    } cases[] = {
+        {258, false, true},
+        {259, false, true},   // exactly fills the buffer
+        {259, true, false},   // cut, as systems that report it return it
+        {260, true, false},   // cut: the size itself comes back
+        {260, false, false},  // cut on older systems: no error, no terminator
+        {0, false, false},    // the call failed
+        {261, false, false},
+        {12, true, true},     // a stale error does not matter below size - 1
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ModuleFileNameIsWhole(c.length, 260, c.insufficientBuffer), c.whole)
+            << c.length << (c.insufficientBuffer ? " with" : " without") << " the error";
+    }
+    EXPECT_FALSE(ModuleFileNameIsWhole(0, 0, false));
 }
 
 TEST(Settings, TemplateChoiceIsWrittenBackAsRead) {

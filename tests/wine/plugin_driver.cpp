@@ -51,8 +51,67 @@ BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM param) {
     return TRUE;
 }
 
-// Casts a slot's address to the function pointer type the host would use.
+typedef BOOL(WINAPI* PostMessageFunction)(HWND, UINT, WPARAM, LPARAM);
+PostMessageFunction g_realPostMessage = nullptr;
+std::vector<std::pair<HWND, UINT>> g_postedByKestrin;
+
+BOOL WINAPI RecordPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    g_postedByKestrin.emplace_back(window, message);
+    return g_realPostMessage(window, message, wParam, lParam);
+}
+
+// The import-address-table entry through which `module` calls
+// dll!function, or NULL.
+void** ImportSlot(HMODULE module, const char* dll, const char* function) {
+    if (module == nullptr) return nullptr;
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.VirtualAddress == 0) return nullptr;
+    for (const IMAGE_IMPORT_DESCRIPTOR* d =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         d->Name != 0; ++d) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
+        const DWORD names = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
+        const IMAGE_THUNK_DATA* name = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + names);
+        IMAGE_THUNK_DATA* address = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; name->u1.AddressOfData != 0; ++name, ++address) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+            const IMAGE_IMPORT_BY_NAME* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
+                return reinterpret_cast<void**>(&address->u1.Function);
+            }
+        }
+    }
+    return nullptr;
+}
+
+void WriteSlot(void** slot, void* value) {
+    DWORD old = 0;
+    if (!VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &old)) return;
+    *slot = value;
+    VirtualProtect(slot, sizeof(void*), old, &old);
+}
+
 }  // namespace
+
+PostMessageSpy::PostMessageSpy() : slot_(nullptr), original_(nullptr) {
+    void** slot = ImportSlot(KestrinLibrary(), "user32.dll", "PostMessageA");
+    if (slot == nullptr) return;
+    g_postedByKestrin.clear();
+    original_ = *slot;
+    g_realPostMessage = reinterpret_cast<PostMessageFunction>(original_);
+    WriteSlot(slot, reinterpret_cast<void*>(&RecordPostMessage));
+    if (*slot == reinterpret_cast<void*>(&RecordPostMessage)) slot_ = slot;
+}
+
+PostMessageSpy::~PostMessageSpy() {
+    if (slot_ != nullptr) WriteSlot(slot_, original_);
+}
+
+std::vector<std::pair<HWND, UINT>> PostMessageSpy::Calls() const { return g_postedByKestrin; }
 
 FakeHost::FakeHost() : table(&kFakeHostTable), closedCalls(0), unusedCalls(0) {}
 

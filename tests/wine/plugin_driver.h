@@ -123,6 +123,25 @@ std::string WindowText(HWND window);
 uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDelta);
 uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32_t* stackDelta);
 
+// Records every PostMessageA call that Kestrin.dll makes, for its lifetime,
+// by pointing the library's import of user32!PostMessageA at a recorder
+// that passes each call on. One spy at a time, calls from this thread only.
+class PostMessageSpy {
+public:
+    PostMessageSpy();
+    ~PostMessageSpy();
+    // False when the import could not be found or patched.
+    bool Installed() const { return slot_ != nullptr; }
+    // (window, message) of every call so far.
+    std::vector<std::pair<HWND, UINT>> Calls() const;
+
+private:
+    PostMessageSpy(const PostMessageSpy&) = delete;
+    PostMessageSpy& operator=(const PostMessageSpy&) = delete;
+    void** slot_;
+    void* original_;
+};
+
 // Reads a whole file of the real-data directory beside the work tree.
 std::vector<uint8_t> ReadRealData(const char* name);
 

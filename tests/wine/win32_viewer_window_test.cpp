@@ -243,32 +243,126 @@ TEST_F(ViewerWindow, ButtonsThatCannotTuneAreBlank) {
 
 // --- Position --------------------------------------------------------------
 
+// The work area of the monitor nearest to a window.
+RECT WorkAreaOf(HWND window) {
+    MONITORINFO info;
+    info.cbSize = sizeof info;
+    GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+    return info.rcWork;
+}
+
+// The whole window lies inside one monitor's work area.
+::testing::AssertionResult OnScreen(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    if (MonitorFromRect(&r, MONITOR_DEFAULTTONULL) == nullptr)
+        return ::testing::AssertionFailure() << "(" << r.left << ", " << r.top << ") is on no monitor";
+    const RECT w = WorkAreaOf(window);
+    if (r.left < w.left || r.top < w.top || r.right > w.right || r.bottom > w.bottom)
+        return ::testing::AssertionFailure() << "(" << r.left << ", " << r.top << ", " << r.right << ", "
+                                             << r.bottom << ") is not inside the work area";
+    return ::testing::AssertionSuccess();
+}
+
+// Where the window opens: a saved position on the monitor as it is; one
+// that the clamps leave off the monitor (the virtual display is 1280x1024)
+// against the nearest edge of the work area instead.
+const int kRightEdge = 100000;
+const int kBottomEdge = 100001;
+
 struct PositionCase {
     const char* ini;
-    int left;
-    int top;
+    int left;  // or kRightEdge
+    int top;   // or kBottomEdge
 };
 
 void PrintTo(const PositionCase& c, std::ostream* os) { *os << "(" << c.left << ", " << c.top << ") from \"" << c.ini << "\""; }
 
 class ViewerPosition : public ViewerWindow, public ::testing::WithParamInterface<PositionCase> {};
 
-TEST_P(ViewerPosition, OpensAtTheSavedPosition) {
+TEST_P(ViewerPosition, OpensAtTheSavedPositionWhileItIsOnAMonitor) {
     Open(GetParam().ini);
     RECT r;
     GetWindowRect(dialog_, &r);
-    EXPECT_EQ(r.left, GetParam().left);
-    EXPECT_EQ(r.top, GetParam().top);
+    const RECT work = WorkAreaOf(dialog_);
+    const int left = GetParam().left == kRightEdge ? work.right - (r.right - r.left) : GetParam().left;
+    const int top = GetParam().top == kBottomEdge ? work.bottom - (r.bottom - r.top) : GetParam().top;
+    EXPECT_EQ(r.left, left);
+    EXPECT_EQ(r.top, top);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     KestrinDll, ViewerPosition,
     ::testing::Values(PositionCase{"", 0, 0},
                       PositionCase{"[POSITION]\r\nLeft=123\r\nTop=45\r\n", 123, 45},
-                      PositionCase{"[POSITION]\r\nLeft=4000\r\nTop=3000\r\n", 4000, 3000},
+                      // Kept by the clamps, but beyond the monitor.
+                      PositionCase{"[POSITION]\r\nLeft=4000\r\nTop=3000\r\n", kRightEdge, kBottomEdge},
                       PositionCase{"[POSITION]\r\nLeft=4001\r\nTop=3001\r\n", 0, 0},
-                      PositionCase{"[POSITION]\r\nLeft=4001\r\nTop=3000\r\n", 0, 3000},
-                      PositionCase{"[POSITION]\r\nLeft=-20\r\nTop=-10\r\n", -20, -10}));
+                      PositionCase{"[POSITION]\r\nLeft=4001\r\nTop=3000\r\n", 0, kBottomEdge},
+                      // Partly off the monitor, still reachable: kept.
+                      PositionCase{"[POSITION]\r\nLeft=-20\r\nTop=-10\r\n", -20, -10},
+                      // Win32's parking place of a minimised window.
+                      PositionCase{"[POSITION]\r\nLeft=-32000\r\nTop=-32000\r\n", 0, 0},
+                      PositionCase{"[POSITION]\r\nLeft=-5000\r\nTop=300\r\n", 0, 300},
+                      PositionCase{"[POSITION]\r\nLeft=200\r\nTop=-2147483648\r\n", 200, 0}));
+
+// Minimising parks the window at (-32000, -32000) with a WM_MOVE: the saved
+// position stays the last normal one, and the next object's window opens on
+// the monitor.
+TEST_F(ViewerWindow, MinimisingSavesNoOffScreenPosition) {
+    Open("[POSITION]\r\nLeft=10\r\nTop=20\r\n");
+    SetWindowPos(dialog_, nullptr, 321, 234, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    PumpMessages();
+    ShowWindow(dialog_, SW_MINIMIZE);
+    PumpMessages();
+    ASSERT_TRUE(IsIconic(dialog_));
+    EXPECT_EQ(ReadSettingsInt("POSITION", "Left", -1), 321);
+    EXPECT_EQ(ReadSettingsInt("POSITION", "Top", -1), 234);
+    SendMessageA(dialog_, WM_CLOSE, 0, 0);
+    PumpMessages();
+    EXPECT_EQ(host_.closedCalls, 1);
+    EXPECT_EQ(ReadSettingsInt("POSITION", "Left", -1), 321);
+    EXPECT_EQ(ReadSettingsInt("POSITION", "Top", -1), 234);
+
+    // Restoring is a move to the normal position again.
+    ShowWindow(dialog_, SW_RESTORE);
+    PumpMessages();
+    EXPECT_EQ(ReadSettingsInt("POSITION", "Left", -1), 321);
+
+    HostWindow nextHostWindow;
+    FakeHost nextHost;
+    PluginObject next;
+    ASSERT_EQ(next.SetHost(&nextHost, kSdkVersion), 1);
+    ASSERT_EQ(next.CreatePluginWindow(nextHostWindow.Handle()), 1);
+    ASSERT_NE(next.Dialog(), nullptr);
+    EXPECT_TRUE(OnScreen(next.Dialog()));
+    RECT r;
+    GetWindowRect(next.Dialog(), &r);
+    EXPECT_EQ(r.left, 321);
+    EXPECT_EQ(r.top, 234);
+}
+
+// A saved position far from the one monitor opens the window inside its
+// work area, whatever the file holds.
+TEST_F(ViewerWindow, PositionsOnNoMonitorOpenOnScreen) {
+    const struct {
+        const char* left;
+        const char* top;
+    } saved[] = {{"-32000", "-32000"}, {"-2147483648", "-2147483648"}, {"3999", "-900"}, {"1279", "1023"}};
+    for (const auto& c : saved) {
+        WriteSettingsFile(std::string("[POSITION]\r\nLeft=") + c.left + "\r\nTop=" + c.top + "\r\n");
+        HostWindow hostWindow;
+        FakeHost host;
+        PluginObject plugin;
+        ASSERT_EQ(plugin.SetHost(&host, kSdkVersion), 1);
+        ASSERT_EQ(plugin.CreatePluginWindow(hostWindow.Handle()), 1);
+        ASSERT_NE(plugin.Dialog(), nullptr);
+        EXPECT_TRUE(OnScreen(plugin.Dialog())) << c.left << ", " << c.top;
+        // Placing the window is no move of the user's: the file keeps its values.
+        EXPECT_EQ(ReadSettingsString("POSITION", "Left"), c.left);
+        EXPECT_EQ(ReadSettingsString("POSITION", "Top"), c.top);
+    }
+}
 
 TEST_F(ViewerWindow, PlacingTheWindowAtOpenIsNotSaved) {
     Open("[POSITION]\r\nLeft=4001\r\nTop=3001\r\n");
@@ -469,6 +563,39 @@ TEST_F(ViewerRecording, ClosingTheWindowClosesTheFileButKeepsTheLabel) {
     EXPECT_EQ(ControlText(dialog_, IDC_ONESEG_RECORD), kIdleRecordLabel);
 }
 
+// The host deletes the object while it records, the window still standing
+// or already gone: the file is closed with the object, so that another
+// program can open it for writing and its size is final.
+TEST_F(ViewerRecording, DeletingTheObjectClosesTheRecording) {
+    for (bool destroyWindowFirst : {false, true}) {
+        DeleteFileA(path_.c_str());
+        HostWindow hostWindow;
+        FakeHost host;
+        PluginObject plugin;
+        WriteSettingsFile(Settings());
+        ASSERT_EQ(plugin.SetHost(&host, kSdkVersion), 1);
+        ASSERT_EQ(plugin.CreatePluginWindow(hostWindow.Handle()), 1);
+        HWND dialog = plugin.Dialog();
+        ASSERT_NE(dialog, nullptr);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ONESEG_RECORD, BN_CLICKED), 0);
+        ASSERT_EQ(ControlText(dialog, IDC_ONESEG_RECORD), kRecordingLabel);
+        ASSERT_FALSE(OpensFor(GENERIC_WRITE));
+        if (destroyWindowFirst) {
+            DestroyWindow(dialog);
+            PumpMessages();
+            // The window's end leaves the recording to the object.
+            EXPECT_FALSE(OpensFor(GENERIC_WRITE));
+        }
+        reinterpret_cast<DeletingDestructorSlot>(plugin.Slot(kSlotDeletingDestructor))(plugin.Raw(), 1);
+        plugin.Forget();
+        EXPECT_TRUE(OpensFor(GENERIC_WRITE)) << (destroyWindowFirst ? "window destroyed first" : "window left");
+        if (!destroyWindowFirst) {
+            DestroyWindow(dialog);
+            PumpMessages();
+        }
+    }
+}
+
 // --- From packets to the caption ---------------------------------------------
 
 // A real SDT in two packets: after the posted WM_SDT_READY is handled on the
@@ -633,6 +760,98 @@ TEST(ViewerAfterDelete, WindowOutlivesThePluginObject) {
     EXPECT_EQ(ReadSettingsString("POSITION", "Left"), "<missing>");
     DestroyWindow(dialog);
     PumpMessages();
+}
+
+// The window of a deleted object is left standing while the host creates a
+// new object with a window of its own: the old window's buttons must not
+// reach the new object, which keeps taking packets and is never closed.
+TEST(ViewerAfterDelete, OldWindowCannotDriveANewObject) {
+    WriteSettingsFile(AllChannelsConfigured());
+    HostWindow hostWindow;
+    FakeHost hostA;
+    HWND dialogA = nullptr;
+    {
+        PluginObject a;
+        ASSERT_NE(a.Raw(), nullptr);
+        a.SetHost(&hostA, kSdkVersion);
+        a.CreatePluginWindow(hostWindow.Handle());
+        dialogA = a.Dialog();
+        ASSERT_NE(dialogA, nullptr);
+        reinterpret_cast<DeletingDestructorSlot>(a.Slot(kSlotDeletingDestructor))(a.Raw(), 1);
+        a.Forget();
+    }
+    ASSERT_TRUE(IsWindow(dialogA));
+
+    HostWindow hostWindowB;
+    FakeHost hostB;
+    PluginObject b;
+    ASSERT_NE(b.Raw(), nullptr);
+    ASSERT_EQ(b.SetHost(&hostB, kSdkVersion), 1);
+    ASSERT_EQ(b.CreatePluginWindow(hostWindowB.Handle()), 1);
+    ASSERT_NE(b.Dialog(), nullptr);
+
+    const int ids[] = {IDC_CH1, IDC_CH12, IDC_ONESEG_RECORD, IDC_PRESENT_FOLLOWING, IDC_RECORD_REQUEST,
+                       IDC_CLOSE, IDCANCEL};
+    for (int id : ids) SendMessageA(dialogA, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    SendMessageA(dialogA, WM_CLOSE, 0, 0);
+    PumpMessages();
+
+    EXPECT_EQ(hostB.closedCalls, 0);
+    EXPECT_TRUE(hostB.tuned.empty());
+    EXPECT_EQ(hostA.closedCalls, 0);
+    EXPECT_TRUE(hostA.tuned.empty());
+    EXPECT_TRUE(hostWindowB.Received().empty());
+    EXPECT_EQ(ControlText(b.Dialog(), IDC_ONESEG_RECORD), kIdleRecordLabel);
+    EXPECT_EQ(ControlText(b.Dialog(), IDC_PRESENT_FOLLOWING), kPresentLabel);
+    build::MultiplexOptions options;
+    options.cycles = 3;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+    EXPECT_EQ(b.OnStreamData(mux.data(), static_cast<uint32_t>(mux.size())), 1);
+
+    // The old window goes at last; B is still whole.
+    DestroyWindow(dialogA);
+    PumpMessages();
+    EXPECT_EQ(b.OnStreamData(mux.data(), static_cast<uint32_t>(mux.size())), 1);
+    SendMessageA(b.Dialog(), WM_COMMAND, MAKEWPARAM(IDC_CH1, BN_CLICKED), 0);
+    EXPECT_EQ(hostB.tuned, std::vector<int32_t>{13});
+}
+
+// After the host destroyed the window the object lives on: packets, channel
+// changes and the messages they would post find no window. Nothing is
+// posted to the dead handle (a later window may get it back), and nothing
+// breaks.
+TEST(ViewerAfterDestroy, ObjectWithoutItsWindowPostsNothing) {
+    WriteSettingsFile(AllChannelsConfigured());
+    HostWindow hostWindow;
+    FakeHost host;
+    PluginObject plugin;
+    ASSERT_EQ(plugin.SetHost(&host, kSdkVersion), 1);
+    ASSERT_EQ(plugin.CreatePluginWindow(hostWindow.Handle()), 1);
+    HWND dialog = plugin.Dialog();
+    ASSERT_NE(dialog, nullptr);
+    build::MultiplexOptions options;
+    options.cycles = 3;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+
+    PostMessageSpy spy;
+    ASSERT_TRUE(spy.Installed());
+    // The spy sees the posts while the window stands.
+    EXPECT_EQ(plugin.OnStreamData(mux.data(), static_cast<uint32_t>(mux.size())), 1);
+    PumpMessages();
+    EXPECT_FALSE(spy.Calls().empty());
+
+    ASSERT_TRUE(DestroyWindow(dialog));
+    PumpMessages();
+    ASSERT_FALSE(IsWindow(dialog));
+    const size_t before = spy.Calls().size();
+    // The tables change version every cycle: each would be posted again.
+    EXPECT_EQ(plugin.OnStreamData(mux.data(), static_cast<uint32_t>(mux.size())), 1);
+    EXPECT_EQ(plugin.OnChannelChange(27, build::kMuxOneSegService), 1);
+    EXPECT_EQ(plugin.OnStreamData(mux.data(), static_cast<uint32_t>(mux.size())), 1);
+    PumpMessages();
+    EXPECT_EQ(spy.Calls().size(), before);
+    EXPECT_TRUE(hostWindow.Received().empty());
+    EXPECT_EQ(host.closedCalls, 0);
 }
 
 }  // namespace

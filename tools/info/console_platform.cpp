@@ -23,9 +23,11 @@ void ConsolePlatform::SetControlText(int32_t controlId, const char* text) {
 
 void ConsolePlatform::SetWindowTitle(const char* text) { changes.push_back(Change{kCaptionControl, text}); }
 
-bool ConsolePlatform::GetWindowPosition(int32_t* left, int32_t* top) {
-    *left = 0;
-    *top = 0;
+bool ConsolePlatform::GetWindowPlacement(WindowPlacement* placement) {
+    const ScreenRect r = {0, 0, 0, 0};
+    placement->show = WindowShow::kNormal;
+    placement->window = r;
+    placement->normal = r;
     return true;
 }
 
@@ -86,10 +88,12 @@ uint32_t ConsolePlatform::ReadSettingString(const char* section, const char* key
     return static_cast<uint32_t>(n);
 }
 
-uint32_t ConsolePlatform::GetHostExecutablePath(char* out, uint32_t size) {
+uint32_t ConsolePlatform::GetHostExecutablePath(char* out, uint32_t size, bool* whole) {
     static const char kPath[] = "X:\\kestrin-info\\kestrin-info.exe";
+    *whole = false;
     if (size == 0) return 0;
     size_t n = sizeof kPath - 1;
+    *whole = n <= size - 1;
     if (n > size - 1) n = size - 1;
     std::memcpy(out, kPath, n);
     out[n] = '\0';

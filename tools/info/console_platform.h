@@ -40,7 +40,7 @@ public:
     void SetWindowTitle(const char* text) override;
     void PostToWindow(uint32_t message) override { posted.push_back(message); }
     void PostToOwner(uint32_t, uint32_t) override {}
-    bool GetWindowPosition(int32_t* left, int32_t* top) override;
+    bool GetWindowPlacement(WindowPlacement* placement) override;
     void ShowError(const char* text, const char* caption) override;
     void TuneChannel(int32_t) override {}
     void PluginClosed() override {}
@@ -52,7 +52,7 @@ public:
     uint32_t ReadSettingString(const char* section, const char* key, const char* defaultValue, char* out,
                                uint32_t size, const char* path) override;
     void WriteSettingString(const char*, const char*, const char*, const char*) override {}
-    uint32_t GetHostExecutablePath(char* out, uint32_t size) override;
+    uint32_t GetHostExecutablePath(char* out, uint32_t size, bool* whole) override;
     LocalTime GetLocalTime() override;
 
     // --- What the window went through ----------------------------------------
