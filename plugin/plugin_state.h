@@ -87,6 +87,12 @@ struct PluginState {
     // Extended event items and genres of the stored events.
     EventDetails presentDetails;
     EventDetails followingDetails;
+    // The stored events' short descriptions whole, and whether their event
+    // text shows them cut (EventOutcome::textCut): the tooltip adds them then.
+    char presentDescription[kFullDescriptionSize];
+    char followingDescription[kFullDescriptionSize];
+    bool presentTextCut;
+    bool followingTextCut;
     uint32_t lastPresentKey;
     uint32_t lastFollowingKey;
     int32_t eventYear;
