@@ -158,13 +158,16 @@ TEST_F(ProgrammeDisplay, CutDescriptionIsShownWholeInTheToolTip) {
         const char* name;
         int hiragana;
         bool withGenre;
+        bool following;
         bool cut;
     };
     const Case cases[] = {
-        {"127 characters fit", 127, false, false},
-        {"128 characters are cut", 128, false, true},
-        {"cut, after the genre", 200, true, true},
-        {"fit, genre only", 20, true, false},
+        {"127 characters fit", 127, false, false, false},
+        {"128 characters are cut", 128, false, false, true},
+        {"cut, after the genre", 200, true, false, true},
+        {"fit, genre only", 20, true, false, false},
+        {"following event cut", 128, false, true, true},
+        {"following event fits", 127, false, true, false},
     };
     uint8_t version = 0;
     for (const Case& c : cases) {
@@ -174,7 +177,8 @@ TEST_F(ProgrammeDisplay, CutDescriptionIsShownWholeInTheToolTip) {
         const std::string whole = Sjis(utf8.c_str());
         Bytes descriptors = build::ShortEventDescriptor(A("題"), A(utf8.c_str()));
         if (c.withGenre) descriptors = Cat({descriptors, Genre(0x30)});
-        Feed(kEitPid, Eit(0, version++, descriptors));
+        if ((t.s().view == View::kFollowing) != c.following) ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
+        Feed(kEitPid, Eit(c.following ? 1 : 0, version++, descriptors));
 
         const std::string shown = t.platform.Text(IDC_INFO_TEXT);
         const size_t at = shown.find(Sjis("【題】\r\n"));
