@@ -51,9 +51,8 @@ Bytes DetailDescriptors(uint8_t sectionNumber) {
         loop.push_back(static_cast<uint8_t>(item.size()));
         loop.insert(loop.end(), item.begin(), item.end());
     }
-    Bytes extended = {0x00, 'j', 'p', 'n', static_cast<uint8_t>(loop.size())};
-    extended.insert(extended.end(), loop.begin(), loop.end());
-    extended.push_back(0);  // no text_char
+    // descriptor_number 0, last 0, "jpn", the items, no text_char.
+    const Bytes extended = Cat({Bytes{0x00, 'j', 'p', 'n', static_cast<uint8_t>(loop.size())}, loop, Bytes{0}});
     const uint8_t genre = sectionNumber == 0 ? 0x00 : 0x30;  // news / drama
     return Cat({Descriptor(0x54, {genre, 0xFF}), Descriptor(0x4E, extended)});
 }
