@@ -35,8 +35,8 @@ struct PluginState {
     // mailboxes, EsPidTable, the PMT key and program number, the clock, the
     // view selector, the event texts and keys, the SDT key, the service
     // name, and the recording flag and file. OnStreamData takes it once per
-    // buffer, never per packet. Never held across SetControlText or
-    // SetWindowTitle (see platform.h).
+    // buffer, never per packet. Never held across SetControlText,
+    // SetWindowTitle or SetToolTipText (see platform.h).
     std::mutex lock;
 
     // --- Plug-in object -------------------------------------------------------
