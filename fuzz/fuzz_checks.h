@@ -20,6 +20,8 @@
 #include "ts/packet.h"
 #include "ts/programme_map.h"
 #include "ts/section.h"
+#include "text/event_details.h"
+#include "ui/programme_display.h"
 #include "ui/resource.h"
 
 // Marks bytes that the code under test must not read (AddressSanitizer
@@ -132,6 +134,8 @@ public:
         CheckTextField(state.presentText, sizeof state.presentText, "presentText");
         CheckTextField(state.followingText, sizeof state.followingText, "followingText");
         CheckTextField(state.serviceName, sizeof state.serviceName, "serviceName");
+        CheckTextField(state.presentDescription, sizeof state.presentDescription, "presentDescription");
+        CheckTextField(state.followingDescription, sizeof state.followingDescription, "followingDescription");
         // A path is in the system's ANSI code page, whatever bytes it holds.
         CheckTerminated(state.settingsPath, sizeof state.settingsPath, "settingsPath");
         FUZZ_CHECK(state.esPidTable.count >= 0 && state.esPidTable.count <= kEsPidCapacity,
@@ -184,6 +188,18 @@ public:
         for (; titlesSeen_ < platform.titleHistory.size(); ++titlesSeen_) {
             CheckShiftJis(platform.titleHistory[titlesSeen_], "window title");
         }
+        // Every change of the event text brings the tooltip of the same
+        // event along, and a tooltip is only ever set on the event text.
+        for (; infoTextsCounted_ < platform.controlHistory.size(); ++infoTextsCounted_) {
+            if (platform.controlHistory[infoTextsCounted_].first == IDC_INFO_TEXT) ++infoTexts_;
+        }
+        FUZZ_CHECK(platform.toolTipHistory.size() == infoTexts_, "%zu tooltips for %zu event texts",
+                   platform.toolTipHistory.size(), infoTexts_);
+        for (; toolTipsSeen_ < platform.toolTipHistory.size(); ++toolTipsSeen_) {
+            const std::pair<int32_t, std::string>& tip = platform.toolTipHistory[toolTipsSeen_];
+            FUZZ_CHECK(tip.first == IDC_INFO_TEXT, "tooltip on control %d", tip.first);
+            CheckToolTip(tip.second);
+        }
         for (std::map<std::string, std::vector<uint8_t>>::iterator it = platform.files.begin();
              it != platform.files.end(); ++it) {
             CheckRecording(it->first, it->second);
@@ -191,6 +207,24 @@ public:
     }
 
 private:
+    // A tooltip fits its buffer, is Shift_JIS, has no line longer than the
+    // wrap width and neither starts nor ends with a line break.
+    static void CheckToolTip(const std::string& tip) {
+        FUZZ_CHECK(tip.size() < static_cast<size_t>(kTooltipTextSize), "tooltip of %zu bytes", tip.size());
+        CheckShiftJis(tip, "tooltip");
+        FUZZ_CHECK(tip.empty() || (tip.front() != '\r' && tip.back() != '\n'), "tooltip starts or ends with a break");
+        size_t line = 0;
+        for (size_t i = 0; i < tip.size(); ++i) {
+            if (tip[i] == '\r' || tip[i] == '\n') {
+                line = 0;
+                continue;
+            }
+            ++line;
+            FUZZ_CHECK(line <= static_cast<size_t>(kTooltipLineWidth), "tooltip line of more than %d bytes at %zu",
+                       kTooltipLineWidth, i);
+        }
+    }
+
     // A recording holds whole packets only, never an EIT packet, and PAT
     // packets only in their rewritten single-programme form.
     void CheckRecording(const std::string& path, const std::vector<uint8_t>& file) {
@@ -215,6 +249,9 @@ private:
 
     size_t controlsSeen_ = 0;
     size_t titlesSeen_ = 0;
+    size_t infoTextsCounted_ = 0;
+    size_t infoTexts_ = 0;
+    size_t toolTipsSeen_ = 0;
     std::map<std::string, size_t> filesSeen_;
 };
 

@@ -1,6 +1,7 @@
 // The window-thread handlers of the three private messages (present event,
 // following event, service name) on arbitrary sections put into their
-// mailboxes, interleaved with view switches, recording requests, service
+// mailboxes (with the event text's tooltip made of their extended event and
+// content descriptors), interleaved with view switches, recording requests, service
 // changes and arbitrary broadcast clock values.
 //
 // The mailbox bytes behind the handed-over length are poisoned for
@@ -13,7 +14,9 @@
 //                      handed-over length is section_length + 3 as the
 //                      packet path hands it, filled up with 0xFF when the
 //                      record carries fewer bytes; then the message
-//   c & 3 == 3         (c >> 2) & 7 picks: 0 view switch, 1 recording
+//   c & 3 == 3         (c >> 2) & 7 picks: 0 view switch (with bit 5 set
+//                      instead: the additional symbols as bracketed text
+//                      from now on, as [DISPLAY] Symbols=1), 1 recording
 //                      request, 2 service change (two bytes), 3 broadcast
 //                      clock (three BCD bytes and a tick byte), 4 the last
 //                      message again without a new section, 5 an empty
@@ -109,7 +112,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             switch ((c >> 2) & 7) {
                 case 0:
-                    ViewerCommand(s, IDC_PRESENT_FOLLOWING);
+                    if (c & 0x20) {
+                        std::lock_guard<std::mutex> guard(s.lock);
+                        s.symbolStyle = SymbolStyle::kBracketed;
+                    } else {
+                        ViewerCommand(s, IDC_PRESENT_FOLLOWING);
+                    }
                     break;
                 case 1:
                     ViewerCommand(s, IDC_RECORD_REQUEST);

@@ -267,6 +267,50 @@ void EventHandlerSeeds() {
     // A clock that ran for long without a TOT, then a present event.
     Write(t, "clock_overrun",
           build::Cat({HandlerClock(0x23, 0x59, 0x59, 200), Record(0, worked), kHandlerAgain}));
+
+    // Programme details for the tooltip: genres and extended event items
+    // in both views, items continued across descriptors, a description too
+    // long for the event text, and the bracketed additional symbols.
+    auto extended = [](uint8_t number, uint8_t last, const std::vector<std::pair<Bytes, Bytes>>& items,
+                       const Bytes& text) {
+        Bytes loop;
+        for (const std::pair<Bytes, Bytes>& item : items) {
+            loop.push_back(static_cast<uint8_t>(item.first.size()));
+            loop.insert(loop.end(), item.first.begin(), item.first.end());
+            loop.push_back(static_cast<uint8_t>(item.second.size()));
+            loop.insert(loop.end(), item.second.begin(), item.second.end());
+        }
+        Bytes body = {static_cast<uint8_t>(number << 4 | last), 'j', 'p', 'n', static_cast<uint8_t>(loop.size())};
+        body.insert(body.end(), loop.begin(), loop.end());
+        body.push_back(static_cast<uint8_t>(text.size()));
+        body.insert(body.end(), text.begin(), text.end());
+        return build::Descriptor(0x4E, body);
+    };
+    const Bytes genres = build::Descriptor(0x54, {0x30, 0xFF, 0x00, 0xFF, 0xE0, 0x01, 0xC0, 0xFF});
+    const Bytes symbols = {0x1B, 0x24, 0x3B, 0x0F, 0x7A, 0x56, 0x7A, 0x5A, 0x7A, 0x50};  // 字 二 HV
+    const Bytes detailed = build::EitPfSection(
+        0x0400, 0,
+        {build::Event(61384, 22, 0, 0, 0, 45, 0,
+                      build::Cat({build::ShortEventDescriptor(build::Cat({Arib("渡り鳥の空"), symbols}), Arib("第３話")),
+                                  genres,
+                                  extended(0, 1, {{Arib("出演者"), Arib("山田花子、鈴木一郎")}}, Arib("あらすじ")),
+                                  extended(1, 1, {{Bytes(), Arib("佐藤次郎")}, {Arib("番組内容"), symbols}},
+                                           Bytes())}))});
+    std::string hiragana;
+    for (int i = 0; i < 200; ++i) hiragana += "あ";
+    const Bytes cut = build::EitPfSection(
+        0x0400, 1,
+        {build::Event(61384, 22, 45, 0, 0, 15, 0,
+                      build::Cat({build::ShortEventDescriptor(Arib("天気"), Arib(hiragana.c_str())),
+                                  build::Descriptor(0x54, {0x01, 0xFF}),
+                                  extended(0, 0, {{Arib("番組内容"), Arib("各地の天気")}}, Bytes())}))});
+    Write(t, "details_both_views",
+          build::Cat({Record(0, detailed), kHandlerView, Record(1, cut), kHandlerView, kHandlerView}));
+    const Bytes kHandlerBracketed = {0x23};
+    Write(t, "details_bracketed",
+          build::Cat({kHandlerBracketed, Record(2, build::SdtSection(0x7FE0, 0x7FE0,
+                                                                    {build::NamedService(0x0400, symbols)})),
+                      Record(0, detailed), kHandlerView, Record(1, cut), kHandlerView}));
 }
 
 // --- PMT and PAT ---------------------------------------------------------------------

@@ -51,6 +51,9 @@ bool HandleEventSection(PluginState& state, View kind, char* shown) {
     char* stored = following ? state.followingText : state.presentText;
     std::memcpy(stored, out.text, sizeof out.text);
     std::memcpy(following ? &state.followingDetails : &state.presentDetails, &out.details, sizeof out.details);
+    std::memcpy(following ? state.followingDescription : state.presentDescription, out.fullDescription,
+                sizeof out.fullDescription);
+    (following ? state.followingTextCut : state.presentTextCut) = out.textCut;
     if (following) {
         state.lastFollowingKey = key;
     } else {
@@ -97,10 +100,21 @@ View PrepareCaption(PluginState& state, char* serviceName) {
     return state.view;
 }
 
-void ToggleView(PluginState& state, char* shown) {
+View ToggleView(PluginState& state, char* shown) {
     std::lock_guard<std::mutex> guard(state.lock);
     state.view = state.view == View::kFollowing ? View::kPresent : View::kFollowing;
     const char* text = state.view == View::kFollowing ? state.followingText : state.presentText;
     std::memcpy(shown, text, kEventTextSize);
     shown[kEventTextSize - 1] = '\0';
+    return state.view;
+}
+
+void CopyEventDetails(PluginState& state, View kind, StoredEventDetails& out) {
+    const bool following = kind == View::kFollowing;
+    std::lock_guard<std::mutex> guard(state.lock);
+    std::memcpy(&out.details, following ? &state.followingDetails : &state.presentDetails, sizeof out.details);
+    std::memcpy(out.description, following ? state.followingDescription : state.presentDescription,
+                sizeof out.description);
+    out.description[kFullDescriptionSize - 1] = '\0';
+    out.textCut = following ? state.followingTextCut : state.presentTextCut;
 }

@@ -28,7 +28,18 @@ bool HandleServiceSection(PluginState& state);
 View PrepareCaption(PluginState& state, char* serviceName);
 
 // Switches between the present and the following event; copies the text of
-// the new view into `shown` (kEventTextSize bytes).
-void ToggleView(PluginState& state, char* shown);
+// the new view into `shown` (kEventTextSize bytes) and returns the new view.
+View ToggleView(PluginState& state, char* shown);
+
+// What the tooltip of one stored event is made of.
+struct StoredEventDetails {
+    EventDetails details;
+    char description[kFullDescriptionSize];  // the short event text, whole
+    bool textCut;                            // the event text shows it cut
+};
+
+// Copies the details of the stored event of `kind` (empty before its first
+// section and after a service change).
+void CopyEventDetails(PluginState& state, View kind, StoredEventDetails& out);
 
 #endif

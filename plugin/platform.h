@@ -6,9 +6,10 @@
 // The DLL implements it with Win32 calls (win32/win32_platform.cpp);
 // the native tests, fuzzers and command-line tools use in-memory versions.
 //
-// Threading rule: SetControlText and SetWindowTitle may block on the window's
-// thread (Win32 sends WM_SETTEXT across threads), so the core never calls them
-// while it holds PluginState::lock. PostToWindow and PostToOwner never block.
+// Threading rule: SetControlText, SetWindowTitle and SetToolTipText may block
+// on the window's thread (Win32 sends WM_SETTEXT and the tooltip messages
+// across threads), so the core never calls them while it holds
+// PluginState::lock. PostToWindow and PostToOwner never block.
 #ifndef KESTRIN_PLUGIN_PLATFORM_H
 #define KESTRIN_PLUGIN_PLATFORM_H
 
@@ -37,6 +38,10 @@ public:
     virtual void SetControlText(int32_t controlId, const char* text) = 0;
     // SetWindowTextA on the dialog.
     virtual void SetWindowTitle(const char* text) = 0;
+    // The tooltip shown while the pointer rests on a control of the dialog
+    // (Shift_JIS, lines separated by "\r\n"); an empty text shows none.
+    // Called on the window's thread only, which owns the tooltip window.
+    virtual void SetToolTipText(int32_t controlId, const char* text) = 0;
     // PostMessageA(dialog, message, 0, 0).
     virtual void PostToWindow(uint32_t message) = 0;
     // PostMessageA(owner of the dialog, message, wParam, 0).

@@ -49,6 +49,10 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.followingText[0] = '\0';
     ClearEventDetails(s.presentDetails);
     ClearEventDetails(s.followingDetails);
+    s.presentDescription[0] = '\0';
+    s.followingDescription[0] = '\0';
+    s.presentTextCut = false;
+    s.followingTextCut = false;
     s.lastPresentKey = 0;
     s.lastFollowingKey = 0;
     s.eventYear = 0;
@@ -92,6 +96,10 @@ int32_t ChangeChannel(PluginState& s, int32_t channel, int32_t serviceId) {
         s.followingText[0] = '\0';
         ClearEventDetails(s.presentDetails);
         ClearEventDetails(s.followingDetails);
+        s.presentDescription[0] = '\0';
+        s.followingDescription[0] = '\0';
+        s.presentTextCut = false;
+        s.followingTextCut = false;
         s.lastPresentKey = 0;
         s.lastFollowingKey = 0;
     }

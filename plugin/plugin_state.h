@@ -35,8 +35,8 @@ struct PluginState {
     // mailboxes, EsPidTable, the PMT key and program number, the clock, the
     // view selector, the event texts and keys, the SDT key, the service
     // name, and the recording flag and file. OnStreamData takes it once per
-    // buffer, never per packet. Never held across SetControlText or
-    // SetWindowTitle (see platform.h).
+    // buffer, never per packet. Never held across SetControlText,
+    // SetWindowTitle or SetToolTipText (see platform.h).
     std::mutex lock;
 
     // --- Plug-in object -------------------------------------------------------
@@ -87,6 +87,12 @@ struct PluginState {
     // Extended event items and genres of the stored events.
     EventDetails presentDetails;
     EventDetails followingDetails;
+    // The stored events' short descriptions whole, and whether their event
+    // text shows them cut (EventOutcome::textCut): the tooltip adds them then.
+    char presentDescription[kFullDescriptionSize];
+    char followingDescription[kFullDescriptionSize];
+    bool presentTextCut;
+    bool followingTextCut;
     uint32_t lastPresentKey;
     uint32_t lastFollowingKey;
     int32_t eventYear;

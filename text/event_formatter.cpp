@@ -68,6 +68,8 @@ struct EventTexts {
     char subAudio[kAudioTextSize];
     char title[kTitleSize];
     char description[kDescriptionSize];
+    // The same text decoded whole (kFullDescriptionSize bytes).
+    char* fullDescription;
     SymbolStyle style;
 };
 
@@ -78,6 +80,7 @@ struct EventTexts {
 void ReadShortEvent(PsiReader d, EventTexts& t) {
     t.title[0] = '\0';
     t.description[0] = '\0';
+    t.fullDescription[0] = '\0';
     d.Skip(3);  // ISO_639_language_code
     if (!d.CanRead(1)) return;
     const uint8_t* name = nullptr;
@@ -87,6 +90,7 @@ void ReadShortEvent(PsiReader d, EventTexts& t) {
     const uint8_t* text = nullptr;
     const int32_t textCount = d.TakeUpTo(d.U8(), &text);
     DecodeAribText(t.description, text, textCount, kDescriptionSize, t.style);
+    DecodeAribText(t.fullDescription, text, textCount, kFullDescriptionSize, t.style);
 }
 
 // Component descriptor: the video format of the Japanese main video
@@ -181,6 +185,8 @@ void WalkDescriptors(PsiReader loop, EventTexts& t) {
 void FormatEvent(const uint8_t* section, int32_t size, bool following, SymbolStyle style, EventOutcome& out) {
     out.text[0] = '\0';
     out.hasEvent = false;
+    out.fullDescription[0] = '\0';
+    out.textCut = false;
     ReadEventDetails(nullptr, 0, style, out.details);
     // Everything is read from the bytes before the CRC_32. The event header
     // (event_id through descriptors_loop_length, offsets 14..25) must lie
@@ -204,6 +210,7 @@ void FormatEvent(const uint8_t* section, int32_t size, bool following, SymbolSty
 
     EventTexts t;
     t.video[0] = t.mainAudio[0] = t.subAudio[0] = t.title[0] = t.description[0] = '\0';
+    t.fullDescription = out.fullDescription;
     t.style = style;
     const PsiReader loop = r.Enter(loopLength);
     WalkDescriptors(loop, t);
@@ -254,7 +261,12 @@ void FormatEvent(const uint8_t* section, int32_t size, bool following, SymbolSty
     }
     // The working texts' capacities keep the layout well below 704 bytes;
     // the cut is a guard that never splits a double-byte character.
-    CopyShiftJisBounded(out.text, kEventTextSize, layout);
+    const int32_t shown = CopyShiftJisBounded(out.text, kEventTextSize, layout);
+    // The decoder ends a text before the first character that does not fit,
+    // so the 256-byte description is a prefix of the whole one: it was cut
+    // exactly when the whole one is longer.
+    out.textCut = std::strlen(out.fullDescription) > std::strlen(t.description) ||
+                  static_cast<size_t>(shown) < std::strlen(layout);
 }
 
 void MjdToDate(uint16_t mjd, int32_t& year, int32_t& month, int32_t& day) {

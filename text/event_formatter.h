@@ -11,6 +11,10 @@
 
 // The event text of one view, terminator included.
 const int32_t kEventTextSize = 704;
+// The short event descriptor's text_char decoded whole, terminator
+// included: at most 255 ARIB bytes, and no character of 1 or 2 bytes
+// decodes to more than 5 Shift_JIS bytes ("[PPV]"), so 640 always suffice.
+const int32_t kFullDescriptionSize = 1024;
 
 // Everything one section yields.
 struct EventOutcome {
@@ -23,6 +27,13 @@ struct EventOutcome {
     int32_t endHour, endMinute, endSecond;  // -1 when the duration is undetermined
     // The extended event items and genres of the event (empty without them).
     EventDetails details;
+    // The short event description whole, for the tooltip.
+    char fullDescription[kFullDescriptionSize];
+    // The event text does not show the whole description: the decoded
+    // description ran past its 256-byte working text (or, as a guard, the
+    // layout past the 704-byte event text). The tooltip then adds
+    // fullDescription.
+    bool textCut;
 };
 
 // Modified Julian Date to year, month, day (ARIB STD-B10 / EN 300 468 Annex C).

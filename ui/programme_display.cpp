@@ -6,6 +6,7 @@
 #include "plugin/event_handlers.h"
 #include "plugin/plugin_state.h"
 #include "text/clock_text.h"
+#include "text/event_details.h"
 #include "ui/resource.h"
 
 namespace {
@@ -14,9 +15,21 @@ namespace {
 // so any name of up to 31 bytes fits.
 const int32_t kCaptionSize = 64;
 
+// The tooltip of the event of `kind`, which IDC_INFO_TEXT has just been
+// given. Formatted after the lock is released, on the window thread's stack.
+void ShowEventToolTip(PluginState& state, View kind) {
+    StoredEventDetails stored;
+    CopyEventDetails(state, kind, stored);
+    char tip[kTooltipTextSize];
+    FormatEventDetailsTooltip(tip, kTooltipTextSize, stored.details, stored.description, stored.textCut);
+    state.platform->SetToolTipText(IDC_INFO_TEXT, tip);
+}
+
 void HandleEvent(PluginState& state, View kind) {
     char shown[kEventTextSize];
-    if (HandleEventSection(state, kind, shown)) state.platform->SetControlText(IDC_INFO_TEXT, shown);
+    if (!HandleEventSection(state, kind, shown)) return;
+    state.platform->SetControlText(IDC_INFO_TEXT, shown);
+    ShowEventToolTip(state, kind);
 }
 
 }  // namespace
@@ -52,8 +65,9 @@ void UpdateCaption(PluginState& state) {
 
 void ShowOtherView(PluginState& state) {
     char text[kEventTextSize];
-    ToggleView(state, text);
+    const View view = ToggleView(state, text);
     state.platform->SetControlText(IDC_INFO_TEXT, text);
+    ShowEventToolTip(state, view);
     UpdateCaption(state);
 }
 

@@ -1,11 +1,23 @@
-// What the viewer shows of the programme: the event text, the caption with
-// the service name, the view button's label and the broadcast clock. Each
-// operation takes PluginState::lock only inside the plug-in's handlers and
-// changes the controls after it is released.
+// What the viewer shows of the programme: the event text and its tooltip,
+// the caption with the service name, the view button's label and the
+// broadcast clock. Each operation takes PluginState::lock only inside the
+// plug-in's handlers and changes the controls after it is released.
+//
+// The tooltip of IDC_INFO_TEXT follows the event text: whenever the text of
+// an event is put there, the tooltip gets that event's details (genres,
+// extended event items and text) and, when the event text shows the short
+// description cut (EventOutcome::textCut), the whole description. An event
+// with neither gets an empty tooltip, which the window does not show.
 #ifndef KESTRIN_UI_PROGRAMME_DISPLAY_H
 #define KESTRIN_UI_PROGRAMME_DISPLAY_H
 
+#include <cstdint>
+
 struct PluginState;
+
+// The tooltip of the event text, terminator included: about fifty lines of
+// kTooltipLineWidth bytes. A longer text ends at a whole character.
+const int32_t kTooltipTextSize = 4096;
 
 // WM_EIT_PRESENT_READY: the present event, then one tick of the clock
 // (every present message moves the clock on, whether or not the event
@@ -20,7 +32,8 @@ void HandleServiceName(PluginState& state);
 // in the following view the following event is collected afresh.
 void UpdateCaption(PluginState& state);
 
-// IDC_PRESENT_FOLLOWING: the other view's text, then the caption.
+// IDC_PRESENT_FOLLOWING: the other view's text and tooltip, then the
+// caption.
 void ShowOtherView(PluginState& state);
 
 // Advances the clock and shows it on IDC_CLOCK.

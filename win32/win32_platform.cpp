@@ -1,5 +1,7 @@
 #include "win32/win32_platform.h"
 
+#include <commctrl.h>
+
 #include "plugin/settings.h"
 #include "win32/dtv_interfaces.h"
 
@@ -36,6 +38,10 @@ BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM param) {
     return TRUE;
 }
 
+// How long a tooltip stays up while the pointer rests, in milliseconds: the
+// longest the control accepts, so that a long text can be read.
+const int kToolTipShowTime = 32767;
+
 }  // namespace
 
 void Win32Platform::SetDialog(HWND dialog) { dialog_.store(dialog); }
@@ -50,6 +56,62 @@ void Win32Platform::SetControlText(int32_t controlId, const char* text) {
 void Win32Platform::SetWindowTitle(const char* text) {
     HWND dialog = Dialog();
     if (dialog != nullptr) SetWindowTextA(dialog, text);
+}
+
+HWND Win32Platform::ToolTipOf(HWND dialog, bool create) {
+    // The tooltip goes with its dialog; a handle that no longer names a
+    // window owned by this dialog belonged to one destroyed before.
+    if (toolTip_ != nullptr && IsWindow(toolTip_) && GetWindow(toolTip_, GW_OWNER) == dialog) return toolTip_;
+    toolTip_ = nullptr;
+    if (!create) return nullptr;
+    INITCOMMONCONTROLSEX classes;
+    classes.dwSize = sizeof classes;
+    classes.dwICC = ICC_TAB_CLASSES;  // registers the tooltip class
+    InitCommonControlsEx(&classes);
+    // TTS_ALWAYSTIP: the viewer is rarely the active window (the host's is);
+    // TTS_NOPREFIX: an '&' in a programme text is shown as it is.
+    HWND tip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, nullptr,
+                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE)), nullptr);
+    if (tip == nullptr) return nullptr;
+    // The text arrives wrapped at its own line width; a maximum width makes
+    // the control honour its line breaks, and the screen's width keeps it
+    // from breaking the lines again.
+    SendMessageA(tip, TTM_SETMAXTIPWIDTH, 0, GetSystemMetrics(SM_CXSCREEN));
+    SendMessageA(tip, TTM_SETDELAYTIME, TTDT_AUTOPOP, MAKELPARAM(kToolTipShowTime, 0));
+    toolTip_ = tip;
+    return tip;
+}
+
+void Win32Platform::SetToolTipText(int32_t controlId, const char* text) {
+    HWND dialog = Dialog();
+    if (dialog == nullptr) return;
+    // The tooltip belongs to the window's thread; a call from any other
+    // thread would create it there, so it is ignored.
+    if (GetWindowThreadProcessId(dialog, nullptr) != GetCurrentThreadId()) return;
+    HWND control = GetDlgItem(dialog, controlId);
+    if (control == nullptr) return;
+    const bool show = text != nullptr && text[0] != '\0';
+    HWND tip = ToolTipOf(dialog, show);
+    if (tip == nullptr) return;
+
+    // One tool per control, identified by the control's handle; with
+    // TTF_SUBCLASS the tooltip sees the control's mouse messages itself.
+    // The old tool goes first (removing none is harmless): asking whether
+    // one exists would make the control copy its text into a buffer of ours
+    // with no size given. An empty text adds none, so nothing pops up.
+    TOOLINFOA tool;
+    ZeroMemory(&tool, sizeof tool);
+    // The size every comctl32 version accepts, with or without a manifest.
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = dialog;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    SendMessageA(tip, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    if (!show) return;
+    // The control keeps its own copy of the text.
+    tool.lpszText = const_cast<char*>(text);
+    SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void Win32Platform::PostToWindow(uint32_t message) {

@@ -14,7 +14,7 @@ class IDTVHost;
 
 class Win32Platform final : public Platform {
 public:
-    Win32Platform() : host_(nullptr), dialog_(nullptr) {}
+    Win32Platform() : host_(nullptr), dialog_(nullptr), toolTip_(nullptr) {}
     ~Win32Platform() {}
 
     // The host's callback object, once SetHost accepted it.
@@ -27,6 +27,7 @@ public:
 
     void SetControlText(int32_t controlId, const char* text) override;
     void SetWindowTitle(const char* text) override;
+    void SetToolTipText(int32_t controlId, const char* text) override;
     void PostToWindow(uint32_t message) override;
     void PostToOwner(uint32_t message, uint32_t wParam) override;
     bool GetWindowPlacement(WindowPlacement* placement) override;
@@ -53,8 +54,15 @@ private:
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
 
+    // The tooltip window of `dialog`, made when `create` is set and there is
+    // none yet; NULL otherwise.
+    HWND ToolTipOf(HWND dialog, bool create);
+
     IDTVHost* host_;
     std::atomic<HWND> dialog_;
+    // The common-controls tooltip owned by the dialog (destroyed with it).
+    // Used on the window's thread only.
+    HWND toolTip_;
 };
 
 #endif

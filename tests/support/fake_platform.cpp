@@ -21,6 +21,13 @@ void FakePlatform::SetWindowTitle(const char* text) {
     titleHistory.push_back(text);
 }
 
+void FakePlatform::SetToolTipText(int32_t controlId, const char* text) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (!window) return;
+    toolTips[controlId] = text;
+    toolTipHistory.emplace_back(controlId, text);
+}
+
 void FakePlatform::PostToWindow(uint32_t message) {
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return;
@@ -152,6 +159,12 @@ std::string FakePlatform::Text(int32_t controlId) {
     std::lock_guard<std::mutex> g(mutex);
     auto it = controlTexts.find(controlId);
     return it == controlTexts.end() ? std::string() : it->second;
+}
+
+std::string FakePlatform::ToolTip(int32_t controlId) {
+    std::lock_guard<std::mutex> g(mutex);
+    auto it = toolTips.find(controlId);
+    return it == toolTips.end() ? std::string() : it->second;
 }
 
 bool FakePlatform::PopMessage(uint32_t& message) {

@@ -26,6 +26,7 @@ public:
     // --- Platform ----------------------------------------------------------
     void SetControlText(int32_t controlId, const char* text) override;
     void SetWindowTitle(const char* text) override;
+    void SetToolTipText(int32_t controlId, const char* text) override;
     void PostToWindow(uint32_t message) override;
     void PostToOwner(uint32_t message, uint32_t wParam) override;
     bool GetWindowPlacement(WindowPlacement* placement) override;
@@ -72,6 +73,8 @@ public:
     std::vector<std::pair<int32_t, std::string>> controlHistory;
     std::string windowTitle;
     std::vector<std::string> titleHistory;
+    std::map<int32_t, std::string> toolTips;                // last tooltip per control
+    std::vector<std::pair<int32_t, std::string>> toolTipHistory;
     std::deque<uint32_t> windowQueue;                      // posted, not yet handled
     std::vector<uint32_t> windowPosted;                    // every message posted
     std::vector<std::pair<uint32_t, uint32_t>> ownerPosted;  // message, wParam
@@ -90,6 +93,8 @@ public:
 
     // Text of a control, "" when never set.
     std::string Text(int32_t controlId);
+    // Tooltip of a control, "" when never set.
+    std::string ToolTip(int32_t controlId);
     // Handles every posted message as the dialog procedure would, until the
     // queue is empty. Returns the number handled.
     int Pump(PluginState& state);

@@ -15,6 +15,12 @@ void QuietPlatform::SetWindowTitle(const char* text) {
     textBytes += std::strlen(text);
 }
 
+void QuietPlatform::SetToolTipText(int32_t, const char* text) {
+    ++toolTips;
+    if (text[0] == '\0') ++emptyToolTips;
+    textBytes += std::strlen(text);
+}
+
 void QuietPlatform::PostToWindow(uint32_t message) {
     if (queued < kQueueSize) {
         queue[queued++] = message;

@@ -21,6 +21,7 @@ public:
 
     void SetControlText(int32_t controlId, const char* text) override;
     void SetWindowTitle(const char* text) override;
+    void SetToolTipText(int32_t controlId, const char* text) override;
     void PostToWindow(uint32_t message) override;
     void PostToOwner(uint32_t, uint32_t) override { ++ownerPosts; }
     bool GetWindowPlacement(WindowPlacement* placement) override;
@@ -50,7 +51,7 @@ public:
     int queued = 0;
     int dropped = 0;  // posted while the queue was full
     int presentHandled = 0, followingHandled = 0, sdtHandled = 0;
-    int controlTexts = 0, titles = 0, ownerPosts = 0, tunes = 0, creates = 0, settingWrites = 0;
+    int controlTexts = 0, titles = 0, toolTips = 0, emptyToolTips = 0, ownerPosts = 0, tunes = 0, creates = 0, settingWrites = 0;
     size_t textBytes = 0;
     uint64_t bytesWritten = 0;
     bool open = false;

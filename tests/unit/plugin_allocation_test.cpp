@@ -102,6 +102,7 @@ TEST(Allocation, CounterSeesOperatorNew) {
 TEST(Allocation, PacketPathAndWindowHandlersAllocateNothingAfterConstruction) {
     build::MultiplexOptions options;
     options.cycles = 6;
+    options.eventDetails = true;  // genres and extended items: the tooltip's work too
     const std::vector<uint8_t> stream = build::BuildTestMultiplex(options);
     const size_t half = (stream.size() / 2) / 188 * 188;
 
@@ -140,6 +141,7 @@ TEST(Allocation, PacketPathAndWindowHandlersAllocateNothingAfterConstruction) {
     EXPECT_GT(platform.sdtHandled, 0);
     EXPECT_GT(platform.controlTexts, 0);
     EXPECT_GT(platform.titles, 0);
+    EXPECT_GT(platform.toolTips - platform.emptyToolTips, 0);
     EXPECT_GT(platform.ownerPosts, 0);
     EXPECT_EQ(platform.tunes, 1);
     EXPECT_EQ(platform.creates, 1);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -774,6 +775,67 @@ TEST(EventText, LongTitleAndDescriptionAreCutToTheirBuffers) {
         Present(t, PresentSection(RawEvent(start, duration, build::ShortEventDescriptor(c.eventName, c.text))));
         EXPECT_EQ(std::string(t.s().presentText),
                   head + c.expectedTitle + "\x81\x7A\r\n" + c.expectedDescription);
+    }
+}
+
+// The short description is kept whole for the tooltip, and the event text
+// counts as cut when its 255-byte description could not hold all of it.
+// Bracketed symbols take twice the bytes of user-defined ones, so the same
+// text can fit in one style and be cut in the other.
+TEST(EventText, WholeDescriptionAndCutFlag) {
+    const uint8_t start[3] = {0x10, 0x00, 0x00};
+    const uint8_t duration[3] = {0x00, 0x30, 0x00};
+    Bytes fullWidth = {0x0E};  // LS1 in normal size: two bytes per character
+    fullWidth.insert(fullWidth.end(), 200, 'A');
+    std::string fullWidthText;
+    for (int i = 0; i < 200; ++i) fullWidthText += "\x82\x60";
+    Bytes symbols = {0x1B, 0x24, 0x3B};  // additional symbols into G0
+    std::string userDefined, bracketed;
+    for (int i = 0; i < 70; ++i) {
+        symbols.push_back(0x7A);
+        symbols.push_back(0x56);  // the boxed 字
+        userDefined += "\xF1\x83";
+        bracketed += Sjis("[字]");
+    }
+    struct Case {
+        const char* name;
+        Bytes descriptors;
+        SymbolStyle style;
+        std::string whole;
+        bool cut;
+    };
+    const Case cases[] = {
+        {"short description", build::ShortEventDescriptor(Alnum("T"), Alnum("D")), SymbolStyle::kUserDefined, "D",
+         false},
+        {"no short event descriptor", Bytes(), SymbolStyle::kUserDefined, "", false},
+        {"200 full-width characters", build::ShortEventDescriptor(Alnum("T"), fullWidth), SymbolStyle::kUserDefined,
+         fullWidthText, true},
+        {"a later descriptor replaces a long one",
+         build::Cat({build::ShortEventDescriptor(Alnum("T"), fullWidth), build::ShortEventDescriptor(Alnum("T"), Alnum("D"))}),
+         SymbolStyle::kUserDefined, "D", false},
+        {"a later descriptor too short for a text empties it",
+         build::Cat({build::ShortEventDescriptor(Alnum("T"), fullWidth), build::Descriptor(0x4D, {'j', 'p', 'n'})}),
+         SymbolStyle::kUserDefined, "", false},
+        {"70 symbols as user-defined characters fit", build::ShortEventDescriptor(Alnum("T"), symbols),
+         SymbolStyle::kUserDefined, userDefined, false},
+        {"70 symbols as bracketed text are cut", build::ShortEventDescriptor(Alnum("T"), symbols),
+         SymbolStyle::kBracketed, bracketed, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes section = PresentSection(RawEvent(start, duration, c.descriptors));
+        std::unique_ptr<EventOutcome> out(new EventOutcome);
+        std::memset(out.get(), 0x5A, sizeof(EventOutcome));  // no stale terminators
+        FormatEvent(section.data(), static_cast<int32_t>(section.size()), false, c.style, *out);
+        EXPECT_EQ(std::string(out->fullDescription), c.whole);
+        EXPECT_EQ(out->textCut, c.cut);
+        // The event text shows a prefix of the whole description.
+        const std::string text = out->text;
+        const size_t at = text.find("\x81\x7A\r\n");
+        ASSERT_NE(at, std::string::npos);
+        const std::string shown = text.substr(at + 4);
+        EXPECT_EQ(c.whole.compare(0, shown.size(), shown), 0);
+        EXPECT_EQ(shown.size() < c.whole.size(), c.cut);
     }
 }
 

@@ -2,8 +2,12 @@
 // the DLL is fed a generated multiplex so that the event text, the clock,
 // the caption and a circled channel button show what a viewer would see.
 // Writes viewer-101.bmp, viewer-102.bmp and viewer-103.bmp (24-bit) into the
-// directory given as the first argument, or the program's own.
+// directory given as the first argument, or the program's own; then
+// tooltip.bmp: template 101 with Symbols=1 and the programme details'
+// tooltip popped up over the event text, the pointer resting on it.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
@@ -14,9 +18,9 @@
 
 namespace {
 
-bool WriteBmp(const std::string& path, HWND window) {
-    RECT r;
-    GetWindowRect(window, &r);
+// The screen inside `r` (screen coordinates), as it is on the (virtual)
+// display: windows on top of each other as the user sees them.
+bool WriteBmp(const std::string& path, const RECT& r) {
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
     BITMAPINFO info = {};
@@ -32,7 +36,6 @@ bool WriteBmp(const std::string& path, HWND window) {
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap == nullptr) return false;
     HGDIOBJ old = SelectObject(memory, bitmap);
-    // The window as it is on the (virtual) screen, frame and caption included.
     BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     GdiFlush();
     SelectObject(memory, old);
@@ -55,6 +58,91 @@ bool WriteBmp(const std::string& path, HWND window) {
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+// The window, frame and caption included.
+bool WriteBmp(const std::string& path, HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    return WriteBmp(path, r);
+}
+
+struct ToolTipSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK FindOwnedToolTip(HWND window, LPARAM param) {
+    ToolTipSearch* search = reinterpret_cast<ToolTipSearch*>(param);
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (lstrcmpiA(name, TOOLTIPS_CLASSA) == 0 && GetWindow(window, GW_OWNER) == search->owner) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void FeedAll(PluginObject& plugin, const std::vector<uint8_t>& mux) {
+    const uint32_t chunk = 188 * 32;
+    for (size_t at = 0; at < mux.size(); at += chunk) {
+        const uint32_t n = static_cast<uint32_t>(mux.size() - at < chunk ? mux.size() - at : chunk);
+        plugin.OnStreamData(mux.data() + at, n);
+        PumpMessages();
+    }
+}
+
+// Template 101 with the programme details and bracketed symbols; the
+// pointer is put on the event text and the tooltip asked to pop up for the
+// tool under it. The picture covers the window and the tooltip.
+bool ToolTipPicture(const std::string& path) {
+    build::MultiplexOptions options;
+    options.cycles = 3;
+    options.packetsPerCycle = 0;
+    options.eventDetails = true;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+    WriteSettingsFile("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=1\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
+                      "[DISPLAY]\r\nSymbols=1\r\n");
+    HostWindow host;
+    FakeHost callbacks;
+    PluginObject plugin;
+    plugin.SetHost(&callbacks, 0x10400);
+    plugin.CreatePluginWindow(host.Handle());
+    HWND dialog = plugin.Dialog();
+    if (dialog == nullptr) return false;
+    plugin.OnChannelChange(27, build::kMuxOneSegService);
+    FeedAll(plugin, mux);
+    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ToolTipSearch search = {dialog, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), FindOwnedToolTip, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) {
+        std::printf("tooltip: the dialog has no tooltip window\n");
+        return false;
+    }
+    RECT text;
+    GetWindowRect(GetDlgItem(dialog, 1003), &text);  // IDC_INFO_TEXT
+    SetCursorPos(text.left + 40, text.bottom - 8);
+    PumpMessages();
+    SendMessageA(search.found, TTM_POPUP, 0, 0);
+    for (int i = 0; i < 10; ++i) {
+        PumpMessages();
+        Sleep(50);
+    }
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(search.found, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+    PumpMessages();
+    Sleep(300);
+    PumpMessages();
+    if (!IsWindowVisible(search.found)) {
+        std::printf("tooltip: did not pop up\n");
+        return false;
+    }
+    RECT window, tip, both;
+    GetWindowRect(dialog, &window);
+    GetWindowRect(search.found, &tip);
+    UnionRect(&both, &window, &tip);
+    InflateRect(&both, 4, 4);
+    return WriteBmp(path, both);
 }
 
 }  // namespace
@@ -107,6 +195,13 @@ int main(int argc, char** argv) {
             std::printf("template %d: could not write %s\n", t.templateId, path.c_str());
             ++failures;
         }
+    }
+    const std::string tooltip = directory + "tooltip.bmp";
+    if (ToolTipPicture(tooltip)) {
+        std::printf("wrote %s\n", tooltip.c_str());
+    } else {
+        std::printf("could not write %s\n", tooltip.c_str());
+        ++failures;
     }
     WriteSettingsFile("");
     return failures == 0 ? 0 : 1;

@@ -1,9 +1,13 @@
 // The viewer dialog as the user and the host meet it: the template chosen by
 // the settings file, its geometry, font and Shift_JIS texts, the buttons, the
-// close command, the saved position, the channel marks and the recorder's
-// file, all through the real Win32 window of Kestrin.dll.
+// close command, the saved position, the channel marks, the recorder's file
+// and the event text's tooltip, all through the real Win32 window of
+// Kestrin.dll.
 #include <windows.h>
 
+#include <commctrl.h>
+
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -727,6 +731,147 @@ TEST_F(ViewerRecording, PacketsFromAHostThreadWhileTheWindowIsUsed) {
     ASSERT_TRUE(GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data));
     EXPECT_GT(data.nFileSizeLow, 0u);
     EXPECT_EQ(data.nFileSizeLow % 188, 0u);
+}
+
+// --- Tooltip of the event text ------------------------------------------------
+
+struct ToolTipSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK FindOwnedToolTip(HWND window, LPARAM param) {
+    ToolTipSearch* search = reinterpret_cast<ToolTipSearch*>(param);
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (lstrcmpiA(name, TOOLTIPS_CLASSA) == 0 && GetWindow(window, GW_OWNER) == search->owner) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The common-controls tooltip window owned by the dialog, or NULL.
+HWND ToolTipOf(HWND dialog) {
+    ToolTipSearch search = {dialog, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), FindOwnedToolTip, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int ToolCount(HWND dialog) {
+    HWND tip = ToolTipOf(dialog);
+    return tip == nullptr ? 0 : static_cast<int>(SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0));
+}
+
+// The tooltip text of a control as the tooltip keeps it, in code page 932;
+// "" when the control has no tool. Read through the wide message, which
+// takes the buffer's size (the ANSI one copies at most 80 bytes).
+std::string ToolTipText(HWND dialog, int id) {
+    HWND tip = ToolTipOf(dialog);
+    if (tip == nullptr) return "";
+    std::vector<wchar_t> buffer(8192, L'\0');
+    TOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND;
+    tool.hwnd = dialog;
+    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog, id));
+    tool.lpszText = buffer.data();
+    SendMessageW(tip, TTM_GETTEXTW, buffer.size(), reinterpret_cast<LPARAM>(&tool));
+    buffer.back() = L'\0';
+    const int n = WideCharToMultiByte(932, 0, buffer.data(), -1, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(n > 0 ? n : 1), '\0');
+    WideCharToMultiByte(932, 0, buffer.data(), -1, &text[0], n, nullptr, nullptr);
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+// Shift_JIS pieces of the generated multiplex's programme details.
+const std::string kNewsGenre =  // ジャンル：ニュース／報道 - 定時・総合
+    "\x83W\x83\x83\x83\x93\x83\x8B\x81" "F\x83j\x83\x85\x81[\x83X\x81^\x95\xF1\x93\xB9 - \x92\xE8\x8E\x9E\x81" "E\x91\x8D\x8D\x87";
+const std::string kDramaGenre =  // ジャンル：ドラマ - 国内ドラマ
+    "\x83W\x83\x83\x83\x93\x83\x8B\x81" "F\x83h\x83\x89\x83} - \x8D\x91\x93\xE0\x83h\x83\x89\x83}";
+const std::string kPerformers = "\x8F\x6F\x89\x89\x8E\xD2";       // 出演者
+const std::string kProgrammeContent = "\x94\xD4\x91g\x93\xE0\x97" "e";  // 番組内容
+const std::string kPresentCast =  // 山田太郎、鈴木花子
+    "\x8ER\x93" "c\x91\xBE\x98Y\x81" "A\x97\xE9\x96\xD8\x89\xD4\x8Eq";
+const std::string kFollowingCast =  // 港野灯、海原一郎
+    "\x8D" "`\x96\xEC\x93\x94\x81" "A\x8A" "C\x8C\xB4\x88\xEA\x98Y";
+const std::string kBoxedJiUserDefined = "\xF1\x83";
+const std::string kBoxedJiBracketed = "[\x8E\x9A]";  // [字]
+
+class ViewerToolTip : public ViewerWindow, public ::testing::WithParamInterface<bool> {
+protected:
+    // Feeds the multiplex as the host does, in buffers of 32 packets, with
+    // the window's messages handled in between.
+    void Feed(const std::vector<uint8_t>& mux, size_t from, size_t to) {
+        const size_t chunk = 188 * 32;
+        for (size_t at = from; at < to; at += chunk) {
+            const uint32_t n = static_cast<uint32_t>(to - at < chunk ? to - at : chunk);
+            EXPECT_EQ(plugin_.OnStreamData(mux.data() + at, n), 1);
+            PumpMessages();
+        }
+    }
+};
+
+// The tooltip read back from the real window: the present event's genre and
+// items, the following event's after the switch, the present's again after
+// the switch back; the boxed 字 as the user-defined character with
+// Symbols=0 and as "[字]" with Symbols=1.
+TEST_P(ViewerToolTip, FollowsTheViewWithTheDetailsOfEachEvent) {
+    const bool bracketed = GetParam();
+    build::MultiplexOptions options;
+    options.cycles = 6;
+    options.packetsPerCycle = 0;
+    options.eventDetails = true;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+    const size_t half = mux.size() / 188 / 2 * 188;
+    Open(AllChannelsConfigured() + "[DISPLAY]\r\nSymbols=" + (bracketed ? "1" : "0") + "\r\n");
+    plugin_.OnChannelChange(27, build::kMuxOneSegService);
+    EXPECT_EQ(ToolCount(dialog_), 0);
+    Feed(mux, 0, half);
+
+    const std::string symbol = bracketed ? kBoxedJiBracketed : kBoxedJiUserDefined;
+    const std::string other = bracketed ? kBoxedJiUserDefined : kBoxedJiBracketed;
+    const std::string present = ToolTipText(dialog_, IDC_INFO_TEXT);
+    EXPECT_EQ(ToolCount(dialog_), 1);
+    EXPECT_EQ(present.find(kNewsGenre + "\r\n" + kPerformers + "\r\n" + kPresentCast + "\r\n" + kProgrammeContent +
+                           "\r\n"),
+              0u)
+        << present;
+    EXPECT_EQ(present.substr(present.size() - symbol.size()), symbol) << present;
+    EXPECT_EQ(present.find(other), std::string::npos);
+
+    Press(IDC_PRESENT_FOLLOWING);
+    Feed(mux, half, mux.size());
+    const std::string following = ToolTipText(dialog_, IDC_INFO_TEXT);
+    EXPECT_EQ(following.find(kDramaGenre + "\r\n" + kPerformers + "\r\n" + kFollowingCast + "\r\n"), 0u) << following;
+    EXPECT_EQ(following.substr(following.size() - symbol.size()), symbol) << following;
+    EXPECT_EQ(following.find(other), std::string::npos);
+
+    Press(IDC_PRESENT_FOLLOWING);
+    EXPECT_EQ(ToolTipText(dialog_, IDC_INFO_TEXT).substr(0, kNewsGenre.size()), kNewsGenre);
+    EXPECT_EQ(ToolCount(dialog_), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(KestrinDll, ViewerToolTip, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return std::string(param.param ? "Symbols1" : "Symbols0");
+                         });
+
+// Events without extended event or content descriptors: the text is shown,
+// and no tool is registered, so no empty tooltip can pop up.
+TEST_F(ViewerWindow, EventsWithoutDetailsHaveNoToolTip) {
+    build::MultiplexOptions options;
+    options.cycles = 3;
+    options.packetsPerCycle = 0;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+    Open(AllChannelsConfigured());
+    plugin_.OnChannelChange(27, build::kMuxOneSegService);
+    EXPECT_EQ(plugin_.OnStreamData(mux.data(), static_cast<uint32_t>(mux.size())), 1);
+    PumpMessages();
+    EXPECT_FALSE(ControlText(dialog_, IDC_INFO_TEXT).empty());
+    EXPECT_EQ(ToolCount(dialog_), 0);
+    EXPECT_EQ(ToolTipText(dialog_, IDC_INFO_TEXT), "");
 }
 
 // The host may delete the object and leave the window to close later: the

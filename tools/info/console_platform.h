@@ -38,6 +38,8 @@ public:
     // --- Platform ----------------------------------------------------------
     void SetControlText(int32_t controlId, const char* text) override;
     void SetWindowTitle(const char* text) override;
+    // The console shows no tooltips.
+    void SetToolTipText(int32_t, const char*) override {}
     void PostToWindow(uint32_t message) override { posted.push_back(message); }
     void PostToOwner(uint32_t, uint32_t) override {}
     bool GetWindowPlacement(WindowPlacement* placement) override;

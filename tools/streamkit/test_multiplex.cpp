@@ -31,10 +31,37 @@ Bytes EsPayload(uint32_t& random, bool pesStart) {
 
 Bytes Arib(const char* utf8) { return EncodeAribFromUtf8(utf8); }
 
+// The boxed 字 of the additional symbols as the user-defined character of
+// code page 932, which the encoder turns back into the symbol.
+const char kBoxedJi[] = "\xF1\x83";
+
+// Extended event descriptor 0 of 0 with the items of the tooltip, and a
+// content descriptor with one genre (user nibbles 0xFF).
+Bytes DetailDescriptors(uint8_t sectionNumber) {
+    const Bytes items[4] = {
+        Arib("出演者"),
+        Arib(sectionNumber == 0 ? "山田太郎、鈴木花子" : "港野灯、海原一郎"),
+        Arib("番組内容"),
+        EncodeAribFromShiftJis(Utf8ToShiftJis(sectionNumber == 0 ? "全国と各地のニュース、気象情報。"
+                                                                  : "港町を舞台にした連続ドラマ。") +
+                               kBoxedJi),
+    };
+    Bytes loop;
+    for (const Bytes& item : items) {
+        loop.push_back(static_cast<uint8_t>(item.size()));
+        loop.insert(loop.end(), item.begin(), item.end());
+    }
+    // descriptor_number 0, last 0, "jpn", the items, no text_char.
+    const Bytes extended = Cat({Bytes{0x00, 'j', 'p', 'n', static_cast<uint8_t>(loop.size())}, loop, Bytes{0}});
+    const uint8_t genre = sectionNumber == 0 ? 0x00 : 0x30;  // news / drama
+    return Cat({Descriptor(0x54, {genre, 0xFF}), Descriptor(0x4E, extended)});
+}
+
 // The present or following event of a service, with the descriptors the
 // viewer reads: short event (title and a description long enough to span
-// two packets), video component, main and sub audio.
-Bytes EventSection(uint16_t service, uint8_t sectionNumber, uint8_t version, int cycle) {
+// two packets), video component, main and sub audio; with `details` also
+// the genre and the extended event items.
+Bytes EventSection(uint16_t service, uint8_t sectionNumber, uint8_t version, int cycle, bool details) {
     const int hour = 20 + sectionNumber;
     std::string title = sectionNumber == 0 ? "ニュース・気象情報　第" : "ドラマ「港の灯」第";
     title += std::to_string(cycle % 100);
@@ -51,7 +78,7 @@ Bytes EventSection(uint16_t service, uint8_t sectionNumber, uint8_t version, int
     const Bytes descriptors =
         Cat({ShortEventDescriptor(Arib(title.c_str()), Arib(text)),
              ComponentDescriptor(1, 0xB3, 0x00), AudioComponentDescriptor(main),
-             AudioComponentDescriptor(sub)});
+             AudioComponentDescriptor(sub), details ? DetailDescriptors(sectionNumber) : Bytes()});
     return EitPfSection(service, sectionNumber,
                         {Event(kMjd, hour, 54, 0, 1, 0, 0, descriptors)}, version);
 }
@@ -97,8 +124,8 @@ std::vector<uint8_t> BuildTestMultiplex(const MultiplexOptions& options) {
         for (uint16_t service : services) {
             PacketOptions separate;
             separate.packSections = false;
-            Bytes present = EventSection(service, 0, version, label);
-            Bytes following = EventSection(service, 1, version, label + 1);
+            Bytes present = EventSection(service, 0, version, label, options.eventDetails);
+            Bytes following = EventSection(service, 1, version, label + 1, options.eventDetails);
             if (options.followingFirst) present.swap(following);
             add(sb.Packets(0x0012, {present, following}, separate));
         }

@@ -45,6 +45,12 @@ struct MultiplexOptions {
     // before its present section. libdvbpsi 1.3 completes an EIT p/f table
     // only in that order, so its benchmark uses it.
     bool followingFirst = false;
+    // true: every event also carries the programme details the tooltip
+    // shows: a content descriptor (present: news, following: drama) and an
+    // extended event descriptor with two items, 出演者 and 番組内容, the
+    // second ending in the boxed 字 of the additional symbols. The event
+    // texts stay as they are.
+    bool eventDetails = false;
 };
 
 // The multiplex as one buffer of whole packets.
