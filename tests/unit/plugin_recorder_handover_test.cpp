@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,6 +142,8 @@ struct StallCase {
     bool recordingAfter;  // the flag (and label) after the command
     size_t packetsInFile;
 };
+
+void PrintTo(const StallCase& c, std::ostream* os) { *os << c.name; }
 
 class WriteStall : public RecorderHandover, public ::testing::WithParamInterface<StallCase> {};
 

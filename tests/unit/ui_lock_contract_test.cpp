@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +68,8 @@ struct PathCase {
     std::function<void(Probed&)> prepare;  // not probed
     std::function<void(Probed&)> run;      // probed; changes at least one control
 };
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
 
 class LockContract : public ::testing::TestWithParam<PathCase> {};
 
