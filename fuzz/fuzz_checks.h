@@ -4,6 +4,7 @@
 #ifndef KESTRIN_FUZZ_FUZZ_CHECKS_H
 #define KESTRIN_FUZZ_FUZZ_CHECKS_H
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/messages.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
 #include "plugin/section_handover.h"
@@ -152,10 +154,13 @@ public:
 
         std::lock_guard<std::mutex> guard(platform.mutex);
         // Once the recorder has set its label, the label names the flag's
-        // state, also after a failed write stopped the recording.
+        // state, also after a failed write stopped the recording: as soon as
+        // the window has handled the WM_RECORD_LABEL the packet path posted.
         std::map<int32_t, std::string>::const_iterator label =
             platform.controlTexts.find(IDC_ONESEG_RECORD);
-        if (label != platform.controlTexts.end()) {
+        const bool labelOnItsWay = std::find(platform.windowQueue.begin(), platform.windowQueue.end(),
+                                             WM_RECORD_LABEL) != platform.windowQueue.end();
+        if (label != platform.controlTexts.end() && !labelOnItsWay) {
             const char* expected = state.recording ? "1\x81\xA1" : "1\x81\x9B";
             FUZZ_CHECK(label->second == expected, "recorder label does not match flag %d",
                        state.recording ? 1 : 0);
@@ -194,18 +199,18 @@ private:
     // A recording holds whole packets only, never an EIT packet, and PAT
     // packets only in their rewritten single-programme form.
     void CheckRecording(const std::string& path, const std::vector<uint8_t>& file) {
-        FUZZ_CHECK(file.size() % kPacketSize == 0, "%s holds %zu bytes, not whole packets",
+        FUZZ_CHECK(file.size() % kTsPacketSize == 0, "%s holds %zu bytes, not whole packets",
                    path.c_str(), file.size());
         size_t& seen = filesSeen_[path];
         if (seen > file.size()) seen = 0;  // created afresh: truncated
-        for (; seen + kPacketSize <= file.size(); seen += kPacketSize) {
+        for (; seen + kTsPacketSize <= file.size(); seen += kTsPacketSize) {
             const uint8_t* p = &file[seen];
             const uint16_t pid = PacketPid(p);
             FUZZ_CHECK(pid != 0x0012, "EIT packet recorded at %zu", seen);
             if (pid != 0x0000) continue;
             FUZZ_CHECK(PacketHasPusi(p), "PAT packet without PUSI recorded at %zu", seen);
             const int32_t s = PacketSectionStart(p);
-            FUZZ_CHECK(s >= 0 && s + 20 <= kPacketSize, "recorded PAT section starts at %d", s);
+            FUZZ_CHECK(s >= 0 && s + 20 <= kTsPacketSize, "recorded PAT section starts at %d", s);
             FUZZ_CHECK(p[s] == 0x00 && SectionLength(p + s) == 17,
                        "recorded PAT not rewritten (table_id 0x%02X, section_length %d)", p[s],
                        SectionLength(p + s));

@@ -78,23 +78,23 @@ void CheckUpdate(const uint8_t* bytes, size_t size) {
 }
 
 void CheckPat(const uint8_t* packet, uint16_t programNumber, bool recording) {
-    uint8_t out[kPacketSize];
+    uint8_t out[kTsPacketSize];
     std::memset(out, 0x5A, sizeof out);
     const bool written = RewritePatPacket(packet, programNumber, out);
     if (written) {
         FUZZ_CHECK(PacketHasPusi(packet), "a PAT packet without PUSI was rewritten");
         const int32_t s = PacketSectionStart(packet);
-        FUZZ_CHECK(s >= 0 && s + 20 <= kPacketSize, "rewritten section at %d", s);
+        FUZZ_CHECK(s >= 0 && s + 20 <= kTsPacketSize, "rewritten section at %d", s);
         FUZZ_CHECK(packet[s] == 0x00, "table_id 0x%02X rewritten", packet[s]);
         const int32_t end = s + SectionLength(packet + s) + 3;
-        FUZZ_CHECK(end < kPacketSize, "a section ending at %d was rewritten", end);
+        FUZZ_CHECK(end < kTsPacketSize, "a section ending at %d was rewritten", end);
         FUZZ_CHECK(out[s + 1] == 0xB0 && out[s + 2] == 0x11, "section_length not 17");
         FUZZ_CHECK(out[s + 12] == (programNumber >> 8) && out[s + 13] == (programNumber & 0xFF),
                    "program number not written");
         FUZZ_CHECK(Crc32Mpeg2(out + s, 20) == 0, "rewritten CRC_32 wrong");
         // Everything outside the new section and the old one's stuffing stays.
         const int32_t last = end > s + 20 ? end : s + 20;
-        for (int32_t i = 0; i < kPacketSize; ++i) {
+        for (int32_t i = 0; i < kTsPacketSize; ++i) {
             if (i >= s && i < last) continue;
             FUZZ_CHECK(out[i] == packet[i], "byte %d changed outside the section", i);
         }
@@ -115,15 +115,16 @@ void CheckPat(const uint8_t* packet, uint16_t programNumber, bool recording) {
     st.esPidTable.entries[0].pid = 0x01FF;
     st.esPidTable.count = 1;
     {
-        std::lock_guard<std::mutex> guard(st.lock);
+        std::unique_lock<std::mutex> held(st.lock);
         WriteRewrittenPat(st, packet);
+        WriteStagedPackets(st, held);
     }
     const std::vector<uint8_t>& file = t.platform.files["C:\\rec.ts"];
     if (!recording || !written) {
         FUZZ_CHECK(file.empty(), "WriteRewrittenPat wrote %zu bytes", file.size());
     } else {
-        FUZZ_CHECK(file.size() == static_cast<size_t>(kPacketSize) &&
-                       std::memcmp(file.data(), out, kPacketSize) == 0,
+        FUZZ_CHECK(file.size() == static_cast<size_t>(kTsPacketSize) &&
+                       std::memcmp(file.data(), out, kTsPacketSize) == 0,
                    "WriteRewrittenPat wrote other bytes than RewritePatPacket made");
     }
     FUZZ_CHECK(t.platform.writesToClosedFile == 0, "write to a closed file");
@@ -140,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckPmt(bytes, n);
     CheckUpdate(bytes, n);
 
-    uint8_t packet[kPacketSize];
+    uint8_t packet[kTsPacketSize];
     std::memset(packet, 0xFF, sizeof packet);
     std::memcpy(packet, bytes, n < sizeof packet ? n : sizeof packet);
     const uint16_t programNumber = static_cast<uint16_t>((control << 8) | 0x38);
