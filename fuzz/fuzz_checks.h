@@ -4,6 +4,7 @@
 #ifndef KESTRIN_FUZZ_FUZZ_CHECKS_H
 #define KESTRIN_FUZZ_FUZZ_CHECKS_H
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/messages.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
 #include "plugin/section_handover.h"
@@ -156,10 +158,13 @@ public:
 
         std::lock_guard<std::mutex> guard(platform.mutex);
         // Once the recorder has set its label, the label names the flag's
-        // state, also after a failed write stopped the recording.
+        // state, also after a failed write stopped the recording: as soon as
+        // the window has handled the WM_RECORD_LABEL the packet path posted.
         std::map<int32_t, std::string>::const_iterator label =
             platform.controlTexts.find(IDC_ONESEG_RECORD);
-        if (label != platform.controlTexts.end()) {
+        const bool labelOnItsWay = std::find(platform.windowQueue.begin(), platform.windowQueue.end(),
+                                             WM_RECORD_LABEL) != platform.windowQueue.end();
+        if (label != platform.controlTexts.end() && !labelOnItsWay) {
             const char* expected = state.recording ? "1\x81\xA1" : "1\x81\x9B";
             FUZZ_CHECK(label->second == expected, "recorder label does not match flag %d",
                        state.recording ? 1 : 0);

@@ -115,8 +115,9 @@ void CheckPat(const uint8_t* packet, uint16_t programNumber, bool recording) {
     st.esPidTable.entries[0].pid = 0x01FF;
     st.esPidTable.count = 1;
     {
-        std::lock_guard<std::mutex> guard(st.lock);
+        std::unique_lock<std::mutex> held(st.lock);
         WriteRewrittenPat(st, packet);
+        WriteStagedPackets(st, held);
     }
     const std::vector<uint8_t>& file = t.platform.files["C:\\rec.ts"];
     if (!recording || !written) {

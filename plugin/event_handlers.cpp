@@ -8,30 +8,38 @@
 #include "text/service_name.h"
 #include "ts/section.h"
 
-bool HandleEventSection(PluginState& state, View kind, char* shown) {
+bool TakeEventSection(PluginState& state, View kind, HandedSection& taken) {
     const bool following = kind == View::kFollowing;
-    SectionCopy section;
-    uint32_t lastKey = 0;
-    bool haveSection = false;
-    SymbolStyle style = SymbolStyle::kUserDefined;
-    {
-        std::lock_guard<std::mutex> guard(state.lock);
-        style = state.symbolStyle;
-        haveSection = CopySectionFromMailbox(following ? state.followingMailbox : state.presentMailbox, section);
-        lastKey = following ? state.lastFollowingKey : state.lastPresentKey;
-    }
+    std::lock_guard<std::mutex> guard(state.lock);
+    taken.style = state.symbolStyle;
+    taken.lastKey = following ? state.lastFollowingKey : state.lastPresentKey;
+    taken.serviceId = state.currentService;
+    taken.generation = state.serviceGeneration;
+    return CopySectionFromMailbox(following ? state.followingMailbox : state.presentMailbox, taken.section);
+}
+
+bool HandleEventSection(PluginState& state, View kind, char* shown) {
+    HandedSection taken;
     // A mailbox without a whole section (nothing handed over, or a length
     // that does not match what was copied) is ignored, like a repeated one.
-    if (!haveSection) return false;
+    if (!TakeEventSection(state, kind, taken)) return false;
+    return CommitEventSection(state, kind, taken, shown);
+}
+
+bool CommitEventSection(PluginState& state, View kind, const HandedSection& taken, char* shown) {
+    const bool following = kind == View::kFollowing;
+    const SectionCopy& section = taken.section;
     const uint32_t key = SectionChangeKey(section.data);
-    if (key == lastKey) return false;
+    if (key == taken.lastKey) return false;
 
     // Large (the details): one per handler call on the window thread's
     // stack, never on the heap.
     EventOutcome out;
-    FormatEvent(section.data, section.length, following, style, out);
+    FormatEvent(section.data, section.length, following, taken.style, out);
 
     std::lock_guard<std::mutex> guard(state.lock);
+    // The service changed since the copy: the event is the old service's.
+    if (state.serviceGeneration != taken.generation) return false;
     if (out.hasEvent) {
         state.eventYear = out.year;
         state.eventMonth = out.month;
@@ -64,27 +72,33 @@ bool HandleEventSection(PluginState& state, View kind, char* shown) {
     return true;
 }
 
+bool TakeServiceSection(PluginState& state, HandedSection& taken) {
+    std::lock_guard<std::mutex> guard(state.lock);
+    taken.style = state.symbolStyle;
+    taken.lastKey = state.lastSdtKey;
+    taken.serviceId = state.currentService;
+    taken.generation = state.serviceGeneration;
+    return CopySectionFromMailbox(state.sdtMailbox, taken.section);
+}
+
 bool HandleServiceSection(PluginState& state) {
-    SectionCopy section;
-    uint32_t lastKey = 0;
-    int32_t serviceId = 0;
-    bool haveSection = false;
-    SymbolStyle style = SymbolStyle::kUserDefined;
-    {
-        std::lock_guard<std::mutex> guard(state.lock);
-        style = state.symbolStyle;
-        haveSection = CopySectionFromMailbox(state.sdtMailbox, section);
-        lastKey = state.lastSdtKey;
-        serviceId = state.currentService;
-    }
-    if (!haveSection) return false;
+    HandedSection taken;
+    if (!TakeServiceSection(state, taken)) return false;
+    return CommitServiceSection(state, taken);
+}
+
+bool CommitServiceSection(PluginState& state, const HandedSection& taken) {
+    const SectionCopy& section = taken.section;
     const uint32_t key = SectionChangeKey(section.data);
-    if (key == lastKey) return false;
+    if (key == taken.lastKey) return false;
 
     char name[kServiceNameSize];
     std::memset(name, 0, sizeof name);
-    FindServiceName(section.data, section.length, serviceId, style, name);
+    FindServiceName(section.data, section.length, taken.serviceId, taken.style, name);
     std::lock_guard<std::mutex> guard(state.lock);
+    // The service changed since the copy: the name and above all the key
+    // (which would skip every repeat of this SDT) are not the new service's.
+    if (state.serviceGeneration != taken.generation) return false;
     std::memcpy(state.serviceName, name, sizeof name);
     state.lastSdtKey = key;
     return true;

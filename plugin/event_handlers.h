@@ -10,6 +10,23 @@
 
 #include "plugin/plugin_state.h"
 
+// What a handler copies under the lock before it formats without it.
+struct HandedSection {
+    SectionCopy section;
+    uint32_t lastKey;     // change key of the section taken last
+    int32_t serviceId;    // the current service at the copy
+    SymbolStyle style;
+    uint32_t generation;  // PluginState::serviceGeneration at the copy
+};
+
+// The handlers below in their two halves: the copy out of the mailbox, then
+// the formatting and the commit, which is dropped (false) when a service
+// change came in between.
+bool TakeEventSection(PluginState& state, View kind, HandedSection& taken);
+bool CommitEventSection(PluginState& state, View kind, const HandedSection& taken, char* shown);
+bool TakeServiceSection(PluginState& state, HandedSection& taken);
+bool CommitServiceSection(PluginState& state, const HandedSection& taken);
+
 // WM_EIT_PRESENT_READY (kind kPresent) or WM_EIT_FOLLOWING_READY
 // (kFollowing): formats and stores the event of the handed-over section
 // unless its change key is the one already shown. True when the text belongs

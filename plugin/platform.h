@@ -6,10 +6,14 @@
 // The DLL implements it with Win32 calls (win32/win32_platform.cpp);
 // the native tests, fuzzers and command-line tools use in-memory versions.
 //
-// Threading rule: SetControlText, SetWindowTitle and SetToolTipText may block
-// on the window's thread (Win32 sends WM_SETTEXT and the tooltip messages
-// across threads), so the core never calls them while it holds
-// PluginState::lock. PostToWindow and PostToOwner never block.
+// Threading rules: SetControlText, SetWindowTitle and SetToolTipText may
+// block on the window's thread (Win32 sends WM_SETTEXT and the tooltip
+// messages across threads), so the core calls
+// them only on the window's own thread and never while it holds
+// PluginState::lock; another thread posts a private message instead.
+// CreateRecordingFile, WriteFile, CloseFile and the settings calls may take
+// seconds on a sleeping, network or USB disk, so none is made with the lock
+// held either. PostToWindow and PostToOwner never block.
 #ifndef KESTRIN_PLUGIN_PLATFORM_H
 #define KESTRIN_PLUGIN_PLATFORM_H
 

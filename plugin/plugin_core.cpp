@@ -17,6 +17,7 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.active = true;
     s.currentChannel = -1;
     s.currentService = 0;
+    s.serviceGeneration = 0;
 
     s.settingsPath[0] = '\0';
     s.templateChoice = 0;
@@ -25,6 +26,7 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.windowLeft = 0;
     s.windowTop = 0;
     s.windowInitialised = false;
+    s.circledChannel = -1;
 
     ResetSectionAssembler(s.presentAssembler);
     ResetSectionAssembler(s.followingAssembler);
@@ -68,6 +70,14 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.recording = false;
     s.recordingFile = kInvalidFileHandle;
     s.recordLabelPending = false;
+    s.recordLabelRecording = false;
+    s.recordPresses = 0;
+    s.stagedCount = 0;
+    s.claimedCount = 0;
+    s.writerBusy = false;
+    s.writerFile = kInvalidFileHandle;
+    s.writerCloses = false;
+    s.orphanFile = kInvalidFileHandle;
 }
 
 bool PluginSetHost(PluginState& s, uint32_t sdkVersion) {
@@ -84,6 +94,11 @@ int32_t ChangeChannel(PluginState& s, int32_t channel, int32_t serviceId) {
     s.currentChannel = channel;
     if (serviceId != s.currentService) {
         s.currentService = serviceId;
+        ++s.serviceGeneration;
+        // A section handed over before the change is not shown after it.
+        s.presentMailbox.length = 0;
+        s.followingMailbox.length = 0;
+        s.sdtMailbox.length = 0;
         s.presentAssembler.inProgress = false;
         s.followingAssembler.inProgress = false;
         s.sdtAssembler.inProgress = false;

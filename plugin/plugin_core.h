@@ -17,8 +17,9 @@ bool PluginSetHost(PluginState& state, uint32_t sdkVersion);
 
 // Records the channel and service the host reports. A new service resets
 // everything that belongs to the old one: the section assemblers, the
-// programme map, the view and the event texts and keys. Returns the
-// channel reported before.
+// mailboxes, the programme map, the view and the event texts and keys, and
+// it bumps the service generation so that no handler in flight commits a
+// section of the old service. Returns the channel reported before.
 int32_t ChangeChannel(PluginState& state, int32_t channel, int32_t serviceId);
 
 #endif

@@ -14,6 +14,7 @@
 #include "plugin/section_mailbox.h"
 #include "text/event_formatter.h"
 #include "text/service_name.h"
+#include "ts/packet.h"
 #include "ts/programme_map.h"
 #include "ts/section_assembler.h"
 
@@ -23,6 +24,9 @@ const int32_t kLowestChannel = 13;
 const int32_t kHighestChannel = 62;
 const int32_t kPathSize = 260;
 const uint32_t kMinimumSdkVersion = 0x10400;
+// Packets the router can select for the recording before the packet thread
+// writes them out: 48 KB, more than a host's buffer of one-segment packets.
+const int32_t kStagedPackets = 256;
 
 // Which event the window shows.
 enum class View { kPresent, kFollowing };
@@ -34,9 +38,11 @@ struct PluginState {
     // and the thread that reports channel changes: the assemblers, the
     // mailboxes, EsPidTable, the PMT key and program number, the clock, the
     // view selector, the event texts and keys, the SDT key, the service
-    // name, and the recording flag and file. OnStreamData takes it once per
-    // buffer, never per packet. Never held across SetControlText,
-    // SetWindowTitle or SetToolTipText (see platform.h).
+    // name, the service generation, and the recorder's fields. OnStreamData
+    // takes it once per buffer, never per packet (and again only to write
+    // out a full staging buffer). Never held across a window call
+    // (SetControlText, SetWindowTitle, SetToolTipText: see platform.h) nor a file call
+    // (CreateRecordingFile, WriteFile, CloseFile, the settings file).
     std::mutex lock;
 
     // --- Plug-in object -------------------------------------------------------
@@ -44,6 +50,11 @@ struct PluginState {
     bool active;            // false after the user closed the window
     int32_t currentChannel; // -1 until the host reports one
     int32_t currentService; // service_id last reported
+    // Bumped by every service change. A window handler commits what it
+    // formatted only if the generation is still the one it saw when it
+    // copied its section: a section of the old service never comes back
+    // after the change.
+    uint32_t serviceGeneration;
 
     // --- Settings ------------------------------------------------------------
     char settingsPath[kPathSize];
@@ -59,6 +70,9 @@ struct PluginState {
     int32_t windowLeft;
     int32_t windowTop;
     bool windowInitialised;  // set by WM_INITDIALOG; moves before it are not saved
+    // The channel whose buttons show the circled number; the window's thread
+    // alone reads and writes it (WM_CHANNEL_LABELS).
+    int32_t circledChannel;
 
     // --- Section assembly ----------------------------------------------------
     SectionAssembler presentAssembler;
@@ -112,11 +126,35 @@ struct PluginState {
     uint32_t lastSdtKey;
 
     // --- Recorder ------------------------------------------------------------
-    bool recording;
-    FileHandle recordingFile;
-    // Set on the packet path when a failed write stopped the recording; the
-    // button label is changed after the lock is released.
+    bool recording;           // the recording flag: a recording is wanted
+    FileHandle recordingFile; // the file the router selects packets for
+    // Set on the packet path when a failed write stopped the recording;
+    // OnStreamData then posts WM_RECORD_LABEL to the window.
     bool recordLabelPending;
+    // The record button shows "1■" (true) or "1○". A press means what the
+    // label shows, even when a failed write has already cleared the flag and
+    // its WM_RECORD_LABEL is still on its way.
+    bool recordLabelRecording;
+    // Counts the presses of the record button: a start that created its
+    // file installs it only if no press came meanwhile.
+    uint32_t recordPresses;
+
+    // Staging: under the lock the router copies the packets it selects into
+    // stagedPackets; one thread at a time (writerBusy) writes them out, in
+    // arrival order, with the lock released. Packets [0, claimedCount) are
+    // handed to that writer for writerFile; the later ones wait for the
+    // next round and belong to recordingFile. A stop while a write is in
+    // flight leaves the closing of writerFile to the writer (writerCloses),
+    // so no handle is closed under a write and nobody waits for one.
+    uint8_t stagedPackets[kStagedPackets][kTsPacketSize];
+    int32_t stagedCount;
+    int32_t claimedCount;
+    bool writerBusy;
+    FileHandle writerFile;
+    bool writerCloses;
+    // A file the packet path took out of use while another thread's write
+    // held the staging buffer; the next writer closes it.
+    FileHandle orphanFile;
 };
 
 // Puts every field to its value after construction.

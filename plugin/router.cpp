@@ -1,5 +1,7 @@
 #include "plugin/router.h"
 
+#include <mutex>
+
 #include "plugin/broadcast_clock.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
@@ -53,10 +55,21 @@ void RouteOnePacket(PluginState& s, const uint8_t* p) {
 }  // namespace
 
 int32_t RoutePackets(PluginState& s, const uint8_t* packets, uint32_t byteCount) {
-    std::lock_guard<std::mutex> guard(s.lock);
+    std::unique_lock<std::mutex> held(s.lock);
     if (!s.active) return 0;
     // Whole packets only: a partial packet at the end is never read.
     const uint32_t whole = byteCount / kTsPacketSize;
-    for (uint32_t i = 0; i < whole; ++i) RouteOnePacket(s, packets + i * kTsPacketSize);
+    for (uint32_t i = 0; i < whole; ++i) {
+        // A full staging buffer is written out first (the lock is released
+        // for the writes); the window may have been closed meanwhile.
+        if (s.stagedCount == kStagedPackets && !s.writerBusy) {
+            WriteStagedPackets(s, held);
+            if (!s.active) break;
+        }
+        RouteOnePacket(s, packets + i * kTsPacketSize);
+    }
+    // The selected packets go to the file after the routing, in the order
+    // they came, with the lock released around each write call.
+    WriteStagedPackets(s, held);
     return 1;
 }

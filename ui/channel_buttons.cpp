@@ -1,7 +1,9 @@
 #include "ui/channel_buttons.h"
 
 #include <cstdio>
+#include <mutex>
 
+#include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "plugin/settings.h"
@@ -40,11 +42,31 @@ void LoadChannelTable(PluginState& s) {
 int32_t PluginOnChannelChange(PluginState& s, int32_t channel, int32_t serviceId) {
     const int32_t oldChannel = ChangeChannel(s, channel, serviceId);
     if (channel == oldChannel) return 1;
+    // Only when a button carries the channel left or the new one (the table
+    // is written only before the window is shown).
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        if (s.channelTable[i] == oldChannel || s.channelTable[i] == channel) {
+            s.platform->PostToWindow(WM_CHANNEL_LABELS);
+            break;
+        }
+    }
+    return 1;
+}
+
+void RelabelChannelButtons(PluginState& s) {
+    int32_t channel;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        channel = s.currentChannel;
+    }
+    const int32_t circled = s.circledChannel;
+    if (channel == circled) return;
+    s.circledChannel = channel;
     // The channel table is written only before the window is shown, so it is
     // read here without the lock.
     char label[4];
     for (int32_t i = 0; i < kChannelButtonCount; ++i) {
-        if (s.channelTable[i] == oldChannel) {
+        if (s.channelTable[i] == circled) {
             std::snprintf(label, sizeof label, "%d", i + 1);
             s.platform->SetControlText(kChannelButtonIds[i], label);
         }
@@ -58,5 +80,4 @@ int32_t PluginOnChannelChange(PluginState& s, int32_t channel, int32_t serviceId
             s.platform->SetControlText(kChannelButtonIds[i], label);
         }
     }
-    return 1;
 }

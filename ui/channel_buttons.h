@@ -25,9 +25,17 @@ int32_t LoadSettingsBeforeWindow(PluginState& state);
 // the buttons outside 13..62 get the blank label " ".
 void LoadChannelTable(PluginState& state);
 
-// IDTVPlugin::OnChannelChange: the per-service resets, then the labels: the
-// buttons of the channel left get their number back and those of the new
-// channel show it circled. Returns 1.
+// IDTVPlugin::OnChannelChange, on whatever thread the host calls it: the
+// per-service resets, then, when the channel changed and a button carries
+// the old or the new one, WM_CHANNEL_LABELS to the window (a label set from
+// here would wait for the window's thread).
+// Returns 1.
 int32_t PluginOnChannelChange(PluginState& state, int32_t channel, int32_t serviceId);
+
+// WM_CHANNEL_LABELS, on the window's thread: the buttons of the channel
+// circled so far get their number back and those of the current channel
+// show it circled. However many changes came before the message, the
+// labels end on the channel current when it is handled.
+void RelabelChannelButtons(PluginState& state);
 
 #endif

@@ -12,35 +12,44 @@ namespace {
 const char kRecordingLabel[] = "1\x81\xA1";
 const char kIdleLabel[] = "1\x81\x9B";
 
+void ShowLabel(PluginState& s, bool recording) {
+    s.platform->SetControlText(IDC_ONESEG_RECORD, recording ? kRecordingLabel : kIdleLabel);
+}
+
 }  // namespace
 
 void ToggleRecording(PluginState& s) {
+    bool start;
+    uint32_t press;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        s.recording = !s.recording;
-        StartStopRecording(s);
+        // The press means what the label shows. After a failed write the
+        // flag may already be 0 while the label change is still on its way
+        // to this thread: the user pressed "1■" to stop, and it stays
+        // stopped rather than starting again.
+        start = !s.recordLabelRecording;
+        s.recording = start;
+        s.recordLabelRecording = start;
+        press = ++s.recordPresses;
     }
-    ApplyRecordLabel(s);
+    ShowLabel(s, start);
+    StartStopRecording(s, press);
+    if (!start) return;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        // A later press (or a file that could not be created) decides.
+        if (s.recordPresses != press || s.recording) return;
+        s.recordLabelRecording = false;
+    }
+    ShowLabel(s, false);
 }
 
 void ApplyRecordLabel(PluginState& s) {
     bool recording;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        if (!s.recordLabelPending) return;
-        s.recordLabelPending = false;
         recording = s.recording;
+        s.recordLabelRecording = recording;
     }
-    // The window thread (button) and the packet path (failed write) may both
-    // apply the label, each outside the lock. The label is a function of the
-    // flag alone, so after each change of the text the flag is read again: if
-    // it moved meanwhile, this text may have overtaken the other thread's
-    // newer one, and the label is set once more. The loop ends as soon as
-    // the flag holds still.
-    for (;;) {
-        s.platform->SetControlText(IDC_ONESEG_RECORD, recording ? kRecordingLabel : kIdleLabel);
-        std::lock_guard<std::mutex> guard(s.lock);
-        if (s.recording == recording) return;
-        recording = s.recording;
-    }
+    ShowLabel(s, recording);
 }

@@ -1,16 +1,17 @@
 // The one-segment record button (IDC_ONESEG_RECORD): "1■" while recording,
-// "1○" when idle.
+// "1○" when idle. Its label changes on the window's own thread only.
 #ifndef KESTRIN_UI_RECORD_BUTTON_H
 #define KESTRIN_UI_RECORD_BUTTON_H
 
 struct PluginState;
 
-// The button was pressed: starts or stops the recording, then the label.
+// The button was pressed: stops the recording when the label shows "1■",
+// else starts one ("1■" while the file is created, back to "1○" when it
+// cannot be).
 void ToggleRecording(PluginState& state);
 
-// Sets the label of the current state if a change is pending (after a press,
-// or after a failed write stopped the recording on the packet path). Called
-// without the lock.
+// WM_RECORD_LABEL, posted by the packet path after a failed write stopped
+// the recording: the label of the flag as it is now.
 void ApplyRecordLabel(PluginState& state);
 
 #endif

@@ -4,6 +4,7 @@
 
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
+#include "plugin/recorder.h"
 #include "plugin/router.h"
 #include "plugin/settings.h"
 #include "ui/channel_buttons.h"
@@ -23,14 +24,14 @@ const int32_t kCancelCommand = 2;
 // the host is told. The window itself stays until the host removes it.
 void CloseViewer(PluginState& s) {
     SaveTemplateChoice(s);
+    FileHandle file;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        if (s.recordingFile != kInvalidFileHandle) {
-            s.platform->CloseFile(s.recordingFile);
-            s.recordingFile = kInvalidFileHandle;
-        }
+        file = TakeRecordingFile(s);
         s.active = false;
     }
+    // Closed here unless a write in flight closes it when it ends.
+    if (file != kInvalidFileHandle) s.platform->CloseFile(file);
     s.platform->PluginClosed();
 }
 
@@ -82,6 +83,12 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
         case WM_EIT_FOLLOWING_READY:
             HandleFollowingEvent(s);
             return true;
+        case WM_RECORD_LABEL:
+            ApplyRecordLabel(s);
+            return true;
+        case WM_CHANNEL_LABELS:
+            RelabelChannelButtons(s);
+            return true;
         default:
             return false;
     }
@@ -89,8 +96,15 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
 
 int32_t ViewerStreamData(PluginState& s, const uint8_t* packets, uint32_t byteCount) {
     if (RoutePackets(s, packets, byteCount) == 0) return 0;
-    // A failed write stopped the recording on this thread; its label change
-    // waits until the lock is released (SetControlText may block).
-    ApplyRecordLabel(s);
+    // A failed write stopped the recording on this thread. The label is the
+    // window thread's to change: SetDlgItemTextA from here would wait for
+    // that thread, which may itself be waiting for this one.
+    bool announce;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        announce = s.recordLabelPending;
+        s.recordLabelPending = false;
+    }
+    if (announce) s.platform->PostToWindow(WM_RECORD_LABEL);
     return 1;
 }

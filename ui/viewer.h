@@ -18,11 +18,13 @@ void ViewerMoved(PluginState& state);
 // WM_COMMAND with the control id (low word of wParam).
 void ViewerCommand(PluginState& state, int32_t id);
 
-// One of the three private messages; false for any other message.
+// One of the private messages (the three section hand-overs, the record
+// label, the channel labels); false for any other message.
 bool ViewerPrivateMessage(PluginState& state, uint32_t message);
 
-// IDTVPlugin::OnStreamData: routes the buffer, then applies a record label
-// that a failed write left pending. Returns 0 once the window was closed.
+// IDTVPlugin::OnStreamData: routes the buffer, then posts WM_RECORD_LABEL
+// when a failed write stopped the recording. Never changes a control.
+// Returns 0 once the window was closed.
 int32_t ViewerStreamData(PluginState& state, const uint8_t* packets, uint32_t byteCount);
 
 #endif

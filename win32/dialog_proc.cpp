@@ -60,6 +60,8 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_EIT_PRESENT_READY:
         case WM_SDT_READY:
         case WM_EIT_FOLLOWING_READY:
+        case WM_RECORD_LABEL:
+        case WM_CHANNEL_LABELS:
             ViewerPrivateMessage(state, message);
             break;
         case WM_NCDESTROY:

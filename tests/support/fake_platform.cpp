@@ -3,11 +3,75 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "plugin/plugin_state.h"
 #include "ui/viewer.h"
 
-FakePlatform::FakePlatform() {}
+void FakeGate::Close() {
+    std::lock_guard<std::mutex> g(mutex_);
+    closed_ = true;
+}
+
+void FakeGate::Open() {
+    std::lock_guard<std::mutex> g(mutex_);
+    closed_ = false;
+    changed_.notify_all();
+}
+
+void FakeGate::Pass() {
+    std::unique_lock<std::mutex> g(mutex_);
+    if (!closed_) return;
+    ++arrivals_;
+    changed_.notify_all();
+    changed_.wait(g, [this] { return !closed_; });
+}
+
+int FakeGate::Arrivals() {
+    std::lock_guard<std::mutex> g(mutex_);
+    return arrivals_;
+}
+
+bool FakeGate::WaitForArrivals(int count) {
+    std::unique_lock<std::mutex> g(mutex_);
+    return changed_.wait_for(g, kStuck, [this, count] { return arrivals_ >= count; });
+}
+
+bool FakeGate::WaitUntil(const std::function<bool(int arrivals)>& condition) {
+    std::unique_lock<std::mutex> g(mutex_);
+    return changed_.wait_for(g, kStuck, [this, &condition] { return condition(arrivals_); });
+}
+
+void FakeGate::Notify() {
+    std::lock_guard<std::mutex> g(mutex_);
+    changed_.notify_all();
+}
+
+FakePlatform::FakePlatform() : windowThread(std::this_thread::get_id()) {}
+
+void FakePlatform::ProbeControlChange(const char* call, int32_t controlId) {
+    if (probeState == nullptr) return;
+    // try_lock from the owning thread is undefined for std::mutex: a thread
+    // of its own asks instead.
+    bool held = false;
+    std::thread checker([this, &held] {
+        if (probeState->lock.try_lock()) {
+            probeState->lock.unlock();
+        } else {
+            held = true;
+        }
+    });
+    checker.join();
+    const bool foreign = std::this_thread::get_id() != windowThread;
+    if (!held && !foreign) return;
+    std::string v = std::string(call) + "(" + std::to_string(controlId) + ")";
+    if (held) v += " with the lock held";
+    if (foreign) v += " off the window's thread";
+    std::lock_guard<std::mutex> g(mutex);
+    violations.push_back(v);
+}
 
 void FakePlatform::SetControlText(int32_t controlId, const char* text) {
+    ProbeControlChange("SetControlText", controlId);
+    if (std::this_thread::get_id() != windowThread) windowGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return;
     controlTexts[controlId] = text;
@@ -15,6 +79,8 @@ void FakePlatform::SetControlText(int32_t controlId, const char* text) {
 }
 
 void FakePlatform::SetWindowTitle(const char* text) {
+    ProbeControlChange("SetWindowTitle", 0);
+    if (std::this_thread::get_id() != windowThread) windowGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return;
     windowTitle = text;
@@ -22,6 +88,8 @@ void FakePlatform::SetWindowTitle(const char* text) {
 }
 
 void FakePlatform::SetToolTipText(int32_t controlId, const char* text) {
+    ProbeControlChange("SetToolTipText", controlId);
+    if (std::this_thread::get_id() != windowThread) windowGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return;
     toolTips[controlId] = text;
@@ -69,6 +137,7 @@ void FakePlatform::PluginClosed() {
 }
 
 FileHandle FakePlatform::CreateRecordingFile(const char* path) {
+    createGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     createdPaths.push_back(path);
     if (failAllCreates || failCreate.count(path)) return kInvalidFileHandle;
@@ -79,6 +148,7 @@ FileHandle FakePlatform::CreateRecordingFile(const char* path) {
 }
 
 bool FakePlatform::WriteFile(FileHandle file, const uint8_t* data, uint32_t size) {
+    writeGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     ++writeCalls;
     auto it = openFiles.find(file);

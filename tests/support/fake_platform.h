@@ -4,6 +4,8 @@
 #ifndef KESTRIN_TESTS_SUPPORT_FAKE_PLATFORM_H
 #define KESTRIN_TESTS_SUPPORT_FAKE_PLATFORM_H
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -11,12 +13,46 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "plugin/platform.h"
 
 struct PluginState;
+
+// Holds the callers of one platform call until the test lets them go: a
+// slow disk, or a window whose thread does not answer. Deterministic: the
+// test waits for a caller to arrive, does what it wants to happen meanwhile,
+// then opens the gate.
+class FakeGate {
+public:
+    // Generous: reaching it means a thread is stuck (the test then fails and
+    // opens the gate so that nothing hangs); it never measures speed.
+    static constexpr std::chrono::seconds kStuck{10};
+
+    // From now on every caller waits in Pass() until Open().
+    void Close();
+    // Lets every waiting and later caller through.
+    void Open();
+    // Called inside the platform call.
+    void Pass();
+    // Calls that have reached the gate while it was closed.
+    int Arrivals();
+    // Waits until `count` callers have arrived; false when kStuck passed.
+    bool WaitForArrivals(int count);
+    // Waits until `condition`, given the arrivals so far, holds; the threads
+    // that change anything else it reads call Notify() afterwards. False
+    // when kStuck passed.
+    bool WaitUntil(const std::function<bool(int arrivals)>& condition);
+    void Notify();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool closed_ = false;
+    int arrivals_ = 0;
+};
 
 class FakePlatform : public Platform {
 public:
@@ -66,6 +102,24 @@ public:
     // 0 = none. failWritesFrom makes that call and all later ones fail.
     int failWriteAt = 0;
     bool failWritesFrom = false;
+    // Blocking controls: CreateRecordingFile and WriteFile wait at their
+    // gate; SetControlText and SetWindowTitle wait at windowGate when called
+    // from a thread other than windowThread, as a cross-thread
+    // SetDlgItemTextA waits until the window's thread serves it.
+    FakeGate createGate;
+    FakeGate writeGate;
+    FakeGate windowGate;
+    // The thread that owns the dialog; the one that made the fake unless
+    // the test says otherwise.
+    std::thread::id windowThread;
+
+    // Lock contract probe: with probeState set, every control change
+    // (SetControlText, SetWindowTitle) is checked and a violation recorded
+    // when PluginState::lock is held at that moment or the caller is not
+    // windowThread. "Held" is tested by a short-lived thread's try_lock, so
+    // a probed test lets no other thread hold the lock meanwhile.
+    PluginState* probeState = nullptr;
+    std::vector<std::string> violations;
 
     // --- What happened (read after; lock `mutex` if threads still run) ------
     std::mutex mutex;
@@ -102,6 +156,8 @@ public:
     bool PopMessage(uint32_t& message);
 
 private:
+    void ProbeControlChange(const char* call, int32_t controlId);
+
     FileHandle nextHandle_ = 100;
 };
 

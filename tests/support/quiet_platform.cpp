@@ -85,6 +85,8 @@ void QuietPlatform::Pump(PluginState& state) {
             case WM_EIT_PRESENT_READY: ++presentHandled; break;
             case WM_EIT_FOLLOWING_READY: ++followingHandled; break;
             case WM_SDT_READY: ++sdtHandled; break;
+            case WM_RECORD_LABEL: ++recordLabelsHandled; break;
+            case WM_CHANNEL_LABELS: ++channelLabelsHandled; break;
             default: break;
         }
         ViewerPrivateMessage(state, queue[i]);

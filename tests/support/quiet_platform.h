@@ -51,6 +51,7 @@ public:
     int queued = 0;
     int dropped = 0;  // posted while the queue was full
     int presentHandled = 0, followingHandled = 0, sdtHandled = 0;
+    int recordLabelsHandled = 0, channelLabelsHandled = 0;
     int controlTexts = 0, titles = 0, toolTips = 0, emptyToolTips = 0, ownerPosts = 0, tunes = 0, creates = 0, settingWrites = 0;
     size_t textBytes = 0;
     uint64_t bytesWritten = 0;

@@ -215,6 +215,7 @@ TEST(Recorder, FailedWriteOnTheThirdPacketStopsTheRecording) {
         buffer.insert(buffer.end(), p.begin(), p.end());
     }
     EXPECT_EQ(ViewerStreamData(t.s(), buffer.data(), static_cast<uint32_t>(buffer.size())), 1);
+    t.platform.Pump(t.s());  // the label change the packet path left for the window
 
     // Packets four to six (including a PMT packet, written whenever a file is
     // open) are not written: the file was closed by the failed write.
@@ -279,6 +280,7 @@ TEST(Recorder, ButtonAndPacketPathOnTwoThreads) {
     }
     done.store(true);
     packetPath.join();
+    t.platform.Pump(t.s());  // a label a failed write left for the window
 
     std::lock_guard<std::mutex> g(t.platform.mutex);
     EXPECT_GT(t.platform.writeCalls, t.platform.failWriteAt);  // the failure was met

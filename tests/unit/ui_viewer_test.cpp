@@ -90,11 +90,43 @@ TEST(Viewer, ChannelChangeLabelsTheButtons) {
         TestPlugin t;
         for (int32_t i = 0; i < kChannelButtonCount; ++i) t.s().channelTable[i] = 20 + i;
         if (c.from >= 0) PluginOnChannelChange(t.s(), c.from, 0x5DB8);
+        t.platform.Pump(t.s());
         t.platform.controlHistory.clear();
         PluginOnChannelChange(t.s(), c.to, 0x5DB8);
+        t.platform.Pump(t.s());
         EXPECT_EQ(t.platform.controlHistory, c.labels);
         EXPECT_EQ(t.s().currentChannel, c.to);
     }
+}
+
+// The host reports channel changes from its own thread; the window's thread
+// relabels when it gets to the posted message, from the channel it last
+// circled to the channel current then, however many changes came between.
+TEST(Viewer, ChannelChangesBeforeTheWindowHandlesThemEndOnTheLastChannel) {
+    TestPlugin t;
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) t.s().channelTable[i] = 20 + i;
+    PluginOnChannelChange(t.s(), 20, 0x5DB8);
+    t.platform.Pump(t.s());
+    ASSERT_EQ(t.platform.Text(IDC_CH1), "\x87\x40");
+
+    PluginOnChannelChange(t.s(), 25, 0x5DB8);
+    PluginOnChannelChange(t.s(), 31, 0x5DB8);
+    // Nothing changes until the window's thread handles the messages.
+    EXPECT_EQ(t.platform.Text(IDC_CH1), "\x87\x40");
+    t.platform.Pump(t.s());
+    EXPECT_EQ(t.platform.Text(IDC_CH1), "1");
+    EXPECT_EQ(t.platform.Text(IDC_CH12), "\x87\x4B");
+    for (int32_t i = 1; i < kChannelButtonCount - 1; ++i) {
+        const std::string label = t.platform.Text(kChannelButtonIds[i]);
+        EXPECT_TRUE(label.empty() || label == std::to_string(i + 1)) << "button " << i + 1 << ": " << label;
+    }
+
+    // Back and forth before the window looks: the last channel stays circled.
+    PluginOnChannelChange(t.s(), 20, 0x5DB8);
+    PluginOnChannelChange(t.s(), 31, 0x5DB8);
+    t.platform.Pump(t.s());
+    EXPECT_EQ(t.platform.Text(IDC_CH1), "1");
+    EXPECT_EQ(t.platform.Text(IDC_CH12), "\x87\x4B");
 }
 
 TEST(Viewer, ToggleTwiceShowsThePresentTextAgain) {
@@ -190,13 +222,15 @@ TEST(Viewer, RecordRequestButtonPostsToTheOwner) {
     EXPECT_EQ(t.platform.ownerPosted, expected);
 }
 
-TEST(Viewer, OnlyTheThreePrivateMessagesAreHandled) {
+TEST(Viewer, OnlyThePrivateMessagesAreHandled) {
     TestPlugin t;
     EXPECT_TRUE(ViewerPrivateMessage(t.s(), WM_EIT_PRESENT_READY));
     EXPECT_TRUE(ViewerPrivateMessage(t.s(), WM_SDT_READY));
     EXPECT_TRUE(ViewerPrivateMessage(t.s(), WM_EIT_FOLLOWING_READY));
+    EXPECT_TRUE(ViewerPrivateMessage(t.s(), WM_RECORD_LABEL));
+    EXPECT_TRUE(ViewerPrivateMessage(t.s(), WM_CHANNEL_LABELS));
     EXPECT_FALSE(ViewerPrivateMessage(t.s(), 6023));
-    EXPECT_FALSE(ViewerPrivateMessage(t.s(), 6027));
+    EXPECT_FALSE(ViewerPrivateMessage(t.s(), 6029));
     EXPECT_FALSE(ViewerPrivateMessage(t.s(), WM_RECORD_REQUEST));
 }
 

@@ -467,22 +467,28 @@ TEST_F(ViewerWindow, CloseCommandOneThousandSevenAlsoCloses) {
 
 TEST_F(ViewerWindow, ChannelChangeCirclesEveryButtonOfTheChannel) {
     Open("[SERVICE]\r\nCH1=27\r\nCH2=21\r\nCH5=27\r\nCH12=16\r\n");
+    // The labels change when the window's thread handles the posted
+    // message.
     EXPECT_EQ(plugin_.OnChannelChange(27, 0x5DB8), 1);
+    PumpMessages();
     EXPECT_EQ(ControlText(dialog_, IDC_CH1), Circled(1));
     EXPECT_EQ(ControlText(dialog_, IDC_CH5), Circled(5));
     EXPECT_EQ(ControlText(dialog_, IDC_CH2), "2");
 
     EXPECT_EQ(plugin_.OnChannelChange(21, 0x5DB8), 1);
+    PumpMessages();
     EXPECT_EQ(ControlText(dialog_, IDC_CH1), "1");
     EXPECT_EQ(ControlText(dialog_, IDC_CH5), "5");
     EXPECT_EQ(ControlText(dialog_, IDC_CH2), Circled(2));
 
     EXPECT_EQ(plugin_.OnChannelChange(16, 0x5DB8), 1);
+    PumpMessages();
     EXPECT_EQ(ControlText(dialog_, IDC_CH2), "2");
     EXPECT_EQ(ControlText(dialog_, IDC_CH12), Circled(12));
 
     // A channel no button carries: the old mark goes, none comes.
     EXPECT_EQ(plugin_.OnChannelChange(50, 0x5DB8), 1);
+    PumpMessages();
     EXPECT_EQ(ControlText(dialog_, IDC_CH12), "12");
     for (int i = 0; i < 12; ++i) EXPECT_NE(ControlText(dialog_, kChannelIds[i]), Circled(i + 1)) << i + 1;
 }
@@ -872,6 +878,55 @@ TEST_F(ViewerWindow, EventsWithoutDetailsHaveNoToolTip) {
     EXPECT_FALSE(ControlText(dialog_, IDC_INFO_TEXT).empty());
     EXPECT_EQ(ToolCount(dialog_), 0);
     EXPECT_EQ(ToolTipText(dialog_, IDC_INFO_TEXT), "");
+}
+
+// A host that stops its stream thread from its window's thread and waits
+// for it without handling messages (as hosts do when they retune or close),
+// while that thread reports a channel change and meets a failed write (the
+// recording goes to /dev/full, which refuses every write). A label set from
+// the stream thread with SetDlgItemTextA would wait for the window's thread,
+// which waits for the stream thread: deadlock. The labels must follow once
+// the window's thread handles its messages again.
+struct StreamBeforeStop {
+    PluginObject* plugin;
+    const std::vector<uint8_t>* mux;
+};
+
+DWORD WINAPI StreamThenStop(LPVOID param) {
+    StreamBeforeStop* s = static_cast<StreamBeforeStop*>(param);
+    s->plugin->OnChannelChange(27, build::kMuxOneSegService);
+    const size_t chunk = 188 * 32;
+    for (size_t at = 0; at < s->mux->size(); at += chunk) {
+        const size_t left = s->mux->size() - at;
+        s->plugin->OnStreamData(s->mux->data() + at, static_cast<uint32_t>(left < chunk ? left : chunk));
+    }
+    return 0;
+}
+
+TEST_F(ViewerWindow, HostWaitingForItsStreamThreadIsNeverDeadlocked) {
+    build::MultiplexOptions options;
+    options.cycles = 4;
+    options.packetsPerCycle = 0;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+    Open("[SERVICE]\r\nCH1=27\r\nCH2=26\r\n[1Seg]\r\nDirectory=Z:\\dev\r\nFilename=full\r\n");
+    plugin_.OnChannelChange(26, build::kMuxOneSegService);
+    PumpMessages();
+    Press(IDC_ONESEG_RECORD);
+    ASSERT_EQ(ControlText(dialog_, IDC_ONESEG_RECORD), kRecordingLabel) << "Z:\\dev\\full cannot be opened";
+
+    StreamBeforeStop stream = {&plugin_, &mux};
+    HANDLE thread = CreateThread(nullptr, 0, StreamThenStop, &stream, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    // The failure criterion of a deadlock, not a measure of speed.
+    const DWORD wait = WaitForSingleObject(thread, 10000);
+    EXPECT_EQ(wait, WAIT_OBJECT_0) << "the stream thread waited for the window's thread";
+    // Handling messages again frees a stream thread stuck in a send.
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0) PumpMessages();
+    CloseHandle(thread);
+    PumpMessages();
+    EXPECT_EQ(ControlText(dialog_, IDC_ONESEG_RECORD), kIdleRecordLabel);
+    EXPECT_EQ(ControlText(dialog_, IDC_CH1), Circled(1));
+    EXPECT_EQ(ControlText(dialog_, IDC_CH2), "2");
 }
 
 // The host may delete the object and leave the window to close later: the

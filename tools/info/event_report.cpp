@@ -71,7 +71,8 @@ std::string IsoTime(int64_t seconds) {
     const int64_t days = seconds >= 0 ? seconds / kSecondsPerDay : (seconds - kSecondsPerDay + 1) / kSecondsPerDay;
     CivilFromDays(days, y, m, d);
     const int64_t inDay = seconds - days * kSecondsPerDay;
-    char text[40];
+    // Room for any int64 year, which the compiler cannot rule out.
+    char text[96];
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld", static_cast<long long>(y),
                   static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(inDay / 3600),
                   static_cast<long long>(inDay / 60 % 60), static_cast<long long>(inDay % 60));

@@ -1,0 +1,163 @@
+// Every path that changes a control of the viewer, under the fake platform's
+// lock contract probe: the control is changed on the window's own thread and
+// never while PluginState::lock is held (SetDlgItemTextA and SetWindowTextA
+// send to the window's thread and wait for it; under the lock that stalls the
+// packet path, from another thread it can deadlock a host whose window's
+// thread waits for that thread).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plugin/plugin_state.h"
+#include "plugin/router.h"
+#include "plugin/settings.h"
+#include "tests/support/test_plugin.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ui/channel_buttons.h"
+#include "ui/programme_display.h"
+#include "ui/resource.h"
+#include "ui/viewer.h"
+
+namespace {
+
+using build::Bytes;
+
+const uint16_t kService = 0x5DB8;
+
+struct Probed {
+    TestPlugin t;
+    build::StreamBuilder sb;
+
+    Probed() {
+        t.platform.settings["SERVICE/CH1"] = "27";
+        LoadSettingsBeforeWindow(t.s());
+        t.s().currentService = kService;
+        t.s().currentChannel = 26;
+        t.s().channelTable[0] = 27;
+        t.s().channelTable[1] = 26;
+    }
+    // Routes on this thread without handling the posted messages.
+    void Route(uint16_t pid, const Bytes& section) {
+        const Bytes stream = sb.Stream(pid, {section});
+        RoutePackets(t.s(), stream.data(), static_cast<uint32_t>(stream.size()));
+    }
+    void RouteEvent(uint8_t sectionNumber) {
+        Route(0x0012, build::EitPfSection(kService, sectionNumber,
+                                          {build::Event(0xE4C1, 21, 0, 0, 0, 30, 0,
+                                                        build::ShortEventDescriptor(build::Text("TITLE"),
+                                                                                    build::Text("TEXT")))}));
+    }
+    void RouteClock() { Route(0x0014, build::TotSection(0xE4C1, 0x21, 0x00, 0x00)); }
+    // As the host's stream thread: on a thread of its own.
+    void OnHostThread(const std::function<void()>& work) {
+        std::thread host(work);
+        host.join();
+    }
+    size_t Changes() {
+        std::lock_guard<std::mutex> g(t.platform.mutex);
+        return t.platform.controlHistory.size() + t.platform.titleHistory.size();
+    }
+};
+
+struct PathCase {
+    const char* name;
+    std::function<void(Probed&)> prepare;  // not probed
+    std::function<void(Probed&)> run;      // probed; changes at least one control
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+
+class LockContract : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(LockContract, ControlsChangeOnTheWindowsThreadWithoutTheLock) {
+    const PathCase& c = GetParam();
+    Probed p;
+    if (c.prepare) c.prepare(p);
+    const size_t before = p.Changes();
+    p.t.platform.probeState = &p.t.s();
+    c.run(p);
+    p.t.platform.probeState = nullptr;
+    EXPECT_GT(p.Changes(), before) << "the path changed no control: the probe saw nothing";
+    EXPECT_EQ(p.t.platform.violations, std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryPath, LockContract,
+    ::testing::Values(
+        PathCase{"PresentEventAndClock",
+                 [](Probed& p) {
+                     p.RouteClock();
+                     p.RouteEvent(0);
+                 },
+                 [](Probed& p) { p.t.platform.Pump(p.t.s()); }},
+        PathCase{"FollowingEvent",
+                 [](Probed& p) {
+                     p.t.s().view = View::kFollowing;
+                     p.RouteEvent(1);
+                 },
+                 [](Probed& p) { p.t.platform.Pump(p.t.s()); }},
+        PathCase{"ServiceNameAndCaption",
+                 [](Probed& p) {
+                     p.Route(0x0011, build::SdtSection(build::kDefaultTransportStreamId, build::kDefaultNetworkId,
+                                                       {build::NamedService(kService, build::Text("NAME"))}));
+                 },
+                 [](Probed& p) { p.t.platform.Pump(p.t.s()); }},
+        PathCase{"ViewToggle", nullptr,
+                 [](Probed& p) {
+                     ViewerCommand(p.t.s(), IDC_PRESENT_FOLLOWING);
+                     ViewerCommand(p.t.s(), IDC_PRESENT_FOLLOWING);
+                 }},
+        PathCase{"ClockTick", [](Probed& p) { p.RouteClock(); },
+                 [](Probed& p) { TickBroadcastClock(p.t.s()); }},
+        PathCase{"RecordButton", nullptr,
+                 [](Probed& p) {
+                     ViewerCommand(p.t.s(), IDC_ONESEG_RECORD);
+                     ViewerCommand(p.t.s(), IDC_ONESEG_RECORD);
+                 }},
+        // A write fails on the host's stream thread: the label changes when
+        // the window's thread handles what the stream thread left for it.
+        PathCase{"RecordLabelAfterAFailedWrite",
+                 [](Probed& p) {
+                     ViewerCommand(p.t.s(), IDC_ONESEG_RECORD);
+                     p.t.s().esPidTable.entries[0].pid = 0x0181;
+                     p.t.s().esPidTable.count = 1;
+                     p.t.platform.failWriteAt = 1;
+                 },
+                 [](Probed& p) {
+                     p.OnHostThread([&p] {
+                         const Bytes packet = p.sb.Packet(0x0181, false, Bytes(184, 0x00));
+                         ViewerStreamData(p.t.s(), packet.data(), static_cast<uint32_t>(packet.size()));
+                     });
+                     p.t.platform.Pump(p.t.s());
+                 }},
+        // The host reports the channel change from a thread of its own.
+        PathCase{"ChannelLabels", nullptr,
+                 [](Probed& p) {
+                     p.OnHostThread([&p] { PluginOnChannelChange(p.t.s(), 27, kService); });
+                     p.t.platform.Pump(p.t.s());
+                 }},
+        PathCase{"ChannelTableAfterCreation", nullptr, [](Probed& p) { LoadChannelTable(p.t.s()); }}),
+    [](const ::testing::TestParamInfo<PathCase>& param) { return std::string(param.param.name); });
+
+// The probe itself: a control changed with the lock held, or from another
+// thread, is reported.
+TEST(LockContractProbe, ReportsTheLockHeldAndAForeignThread) {
+    TestPlugin t;
+    t.platform.probeState = &t.s();
+    {
+        std::lock_guard<std::mutex> guard(t.s().lock);
+        t.platform.SetControlText(IDC_INFO_TEXT, "x");
+    }
+    std::thread other([&t] { t.platform.SetWindowTitle("y"); });
+    other.join();
+    t.platform.SetControlText(IDC_CLOCK, "z");
+    EXPECT_EQ(t.platform.violations,
+              (std::vector<std::string>{"SetControlText(1003) with the lock held",
+                                        "SetWindowTitle(0) off the window's thread"}));
+}
+
+}  // namespace
