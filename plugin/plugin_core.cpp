@@ -9,6 +9,34 @@ namespace {
 
 void ClearEventDetails(EventDetails& details) { ReadEventDetails(nullptr, 0, SymbolStyle::kUserDefined, details); }
 
+// Everything that belongs to one service, as after construction: the
+// sections being collected or handed over (a section handed over before a
+// change is not shown after it), the keys, the programme map, the view and
+// the stored events.
+void ForgetService(PluginState& s) {
+    s.presentMailbox.length = 0;
+    s.followingMailbox.length = 0;
+    s.sdtMailbox.length = 0;
+    s.presentAssembler.inProgress = false;
+    s.followingAssembler.inProgress = false;
+    s.sdtAssembler.inProgress = false;
+    s.pmtAssembler.inProgress = false;
+    s.lastSdtKey = 0;
+    s.pmtKey = 0;
+    s.esPidTable.count = 0;
+    s.view = View::kPresent;
+    s.presentText[0] = '\0';
+    s.followingText[0] = '\0';
+    ClearEventDetails(s.presentDetails);
+    ClearEventDetails(s.followingDetails);
+    s.presentDescription[0] = '\0';
+    s.followingDescription[0] = '\0';
+    s.presentTextCut = false;
+    s.followingTextCut = false;
+    s.lastPresentKey = 0;
+    s.lastFollowingKey = 0;
+}
+
 }  // namespace
 
 void InitPluginState(PluginState& s, Platform* platform) {
@@ -32,31 +60,15 @@ void InitPluginState(PluginState& s, Platform* platform) {
     ResetSectionAssembler(s.followingAssembler);
     ResetSectionAssembler(s.sdtAssembler);
     ResetSectionAssembler(s.pmtAssembler);
-    s.presentMailbox.length = 0;
-    s.followingMailbox.length = 0;
-    s.sdtMailbox.length = 0;
-
     std::memset(s.esPidTable.entries, 0, sizeof s.esPidTable.entries);
-    s.esPidTable.count = 0;
     s.programNumber = 0;
-    s.pmtKey = 0;
 
     s.clockHour = 0;
     s.clockMinute = 0;
     s.clockSecond = 0;
     s.tickCount = -100;
 
-    s.view = View::kPresent;
-    s.presentText[0] = '\0';
-    s.followingText[0] = '\0';
-    ClearEventDetails(s.presentDetails);
-    ClearEventDetails(s.followingDetails);
-    s.presentDescription[0] = '\0';
-    s.followingDescription[0] = '\0';
-    s.presentTextCut = false;
-    s.followingTextCut = false;
-    s.lastPresentKey = 0;
-    s.lastFollowingKey = 0;
+    ForgetService(s);
     s.eventYear = 0;
     s.eventMonth = 0;
     s.eventDay = 0;
@@ -65,7 +77,6 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.followingDurationHours = s.followingDurationMinutes = -1;
 
     std::memset(s.serviceName, 0, sizeof s.serviceName);
-    s.lastSdtKey = 0;
 
     s.recording = false;
     s.recordingFile = kInvalidFileHandle;
@@ -95,28 +106,7 @@ int32_t ChangeChannel(PluginState& s, int32_t channel, int32_t serviceId) {
     if (serviceId != s.currentService) {
         s.currentService = serviceId;
         ++s.serviceGeneration;
-        // A section handed over before the change is not shown after it.
-        s.presentMailbox.length = 0;
-        s.followingMailbox.length = 0;
-        s.sdtMailbox.length = 0;
-        s.presentAssembler.inProgress = false;
-        s.followingAssembler.inProgress = false;
-        s.sdtAssembler.inProgress = false;
-        s.pmtAssembler.inProgress = false;
-        s.lastSdtKey = 0;
-        s.pmtKey = 0;
-        s.esPidTable.count = 0;
-        s.view = View::kPresent;
-        s.presentText[0] = '\0';
-        s.followingText[0] = '\0';
-        ClearEventDetails(s.presentDetails);
-        ClearEventDetails(s.followingDetails);
-        s.presentDescription[0] = '\0';
-        s.followingDescription[0] = '\0';
-        s.presentTextCut = false;
-        s.followingTextCut = false;
-        s.lastPresentKey = 0;
-        s.lastFollowingKey = 0;
+        ForgetService(s);
     }
     return oldChannel;
 }

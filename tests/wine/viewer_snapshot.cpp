@@ -15,6 +15,7 @@
 
 #include "tools/streamkit/test_multiplex.h"
 #include "tests/wine/plugin_driver.h"
+#include "tools/common/viewer_tooltip.h"
 
 namespace {
 
@@ -67,22 +68,6 @@ bool WriteBmp(const std::string& path, HWND window) {
     return WriteBmp(path, r);
 }
 
-struct ToolTipSearch {
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK FindOwnedToolTip(HWND window, LPARAM param) {
-    ToolTipSearch* search = reinterpret_cast<ToolTipSearch*>(param);
-    char name[32] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (lstrcmpiA(name, TOOLTIPS_CLASSA) == 0 && GetWindow(window, GW_OWNER) == search->owner) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 void FeedAll(PluginObject& plugin, const std::vector<uint8_t>& mux) {
     const uint32_t chunk = 188 * 32;
     for (size_t at = 0; at < mux.size(); at += chunk) {
@@ -113,9 +98,8 @@ bool ToolTipPicture(const std::string& path) {
     plugin.OnChannelChange(27, build::kMuxOneSegService);
     FeedAll(plugin, mux);
     SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    ToolTipSearch search = {dialog, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), FindOwnedToolTip, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) {
+    HWND tip = ViewerToolTipWindow(dialog);
+    if (tip == nullptr) {
         std::printf("tooltip: the dialog has no tooltip window\n");
         return false;
     }
@@ -123,24 +107,24 @@ bool ToolTipPicture(const std::string& path) {
     GetWindowRect(GetDlgItem(dialog, 1003), &text);  // IDC_INFO_TEXT
     SetCursorPos(text.left + 40, text.bottom - 8);
     PumpMessages();
-    SendMessageA(search.found, TTM_POPUP, 0, 0);
+    SendMessageA(tip, TTM_POPUP, 0, 0);
     for (int i = 0; i < 10; ++i) {
         PumpMessages();
         Sleep(50);
     }
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    RedrawWindow(search.found, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+    RedrawWindow(tip, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
     PumpMessages();
     Sleep(300);
     PumpMessages();
-    if (!IsWindowVisible(search.found)) {
+    if (!IsWindowVisible(tip)) {
         std::printf("tooltip: did not pop up\n");
         return false;
     }
-    RECT window, tip, both;
+    RECT window, tipRect, both;
     GetWindowRect(dialog, &window);
-    GetWindowRect(search.found, &tip);
-    UnionRect(&both, &window, &tip);
+    GetWindowRect(tip, &tipRect);
+    UnionRect(&both, &window, &tipRect);
     InflateRect(&both, 4, 4);
     return WriteBmp(path, both);
 }

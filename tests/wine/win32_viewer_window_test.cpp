@@ -15,6 +15,7 @@
 
 #include "plugin/messages.h"
 #include "tests/wine/plugin_driver.h"
+#include "tools/common/viewer_tooltip.h"
 #include "tools/streamkit/test_multiplex.h"
 #include "ui/resource.h"
 
@@ -741,55 +742,12 @@ TEST_F(ViewerRecording, PacketsFromAHostThreadWhileTheWindowIsUsed) {
 
 // --- Tooltip of the event text ------------------------------------------------
 
-struct ToolTipSearch {
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK FindOwnedToolTip(HWND window, LPARAM param) {
-    ToolTipSearch* search = reinterpret_cast<ToolTipSearch*>(param);
-    char name[32] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (lstrcmpiA(name, TOOLTIPS_CLASSA) == 0 && GetWindow(window, GW_OWNER) == search->owner) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The common-controls tooltip window owned by the dialog, or NULL.
-HWND ToolTipOf(HWND dialog) {
-    ToolTipSearch search = {dialog, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), FindOwnedToolTip, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 int ToolCount(HWND dialog) {
-    HWND tip = ToolTipOf(dialog);
+    HWND tip = ViewerToolTipWindow(dialog);
     return tip == nullptr ? 0 : static_cast<int>(SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0));
 }
 
-// The tooltip text of a control as the tooltip keeps it, in code page 932;
-// "" when the control has no tool. Read through the wide message, which
-// takes the buffer's size (the ANSI one copies at most 80 bytes).
-std::string ToolTipText(HWND dialog, int id) {
-    HWND tip = ToolTipOf(dialog);
-    if (tip == nullptr) return "";
-    std::vector<wchar_t> buffer(8192, L'\0');
-    TOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_IDISHWND;
-    tool.hwnd = dialog;
-    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog, id));
-    tool.lpszText = buffer.data();
-    SendMessageW(tip, TTM_GETTEXTW, buffer.size(), reinterpret_cast<LPARAM>(&tool));
-    buffer.back() = L'\0';
-    const int n = WideCharToMultiByte(932, 0, buffer.data(), -1, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<size_t>(n > 0 ? n : 1), '\0');
-    WideCharToMultiByte(932, 0, buffer.data(), -1, &text[0], n, nullptr, nullptr);
-    text.resize(std::strlen(text.c_str()));
-    return text;
-}
+std::string ToolTipText(HWND dialog, int id) { return ViewerToolTipText(dialog, id); }
 
 // Shift_JIS pieces of the generated multiplex's programme details.
 const std::string kNewsGenre =  // ジャンル：ニュース／報道 - 定時・総合

@@ -1,13 +1,12 @@
 #include "tools/host/window_capture.h"
 
-#include <commctrl.h>
-
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "tools/host/host_log.h"
 #include "tools/host/plugin_host.h"
+#include "tools/common/viewer_tooltip.h"
 
 namespace {
 
@@ -36,46 +35,6 @@ std::string ControlText(HWND dialog, int id) {
 std::string WindowText(HWND window) {
     char text[kTextCapacity] = {};
     GetWindowTextA(window, text, kTextCapacity);
-    return text;
-}
-
-struct ToolTipSearch {
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK FindOwnedToolTip(HWND window, LPARAM param) {
-    ToolTipSearch* search = reinterpret_cast<ToolTipSearch*>(param);
-    char name[32] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (lstrcmpiA(name, TOOLTIPS_CLASSA) == 0 && GetWindow(window, GW_OWNER) == search->owner) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The tooltip text of a control as the viewer's tooltip keeps it, in code
-// page 932; "" when the control has none. Read through the wide message,
-// which takes the buffer's size (the ANSI one copies at most 80 bytes).
-std::string ToolTipText(HWND dialog, int id) {
-    ToolTipSearch search = {dialog, nullptr};
-    EnumWindows(FindOwnedToolTip, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) return "";
-    std::vector<wchar_t> buffer(kTextCapacity * 2, L'\0');
-    TOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_IDISHWND;
-    tool.hwnd = dialog;
-    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog, id));
-    tool.lpszText = buffer.data();
-    SendMessageW(search.found, TTM_GETTEXTW, buffer.size(), reinterpret_cast<LPARAM>(&tool));
-    buffer.back() = L'\0';
-    const int n = WideCharToMultiByte(932, 0, buffer.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return "";
-    std::string text(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(932, 0, buffer.data(), -1, &text[0], n, nullptr, nullptr);
-    text.resize(std::strlen(text.c_str()));
     return text;
 }
 
@@ -174,7 +133,7 @@ std::string DescribeViewer(HWND dialog, const char* title) {
         // The edit control's lines end in CR LF.
         out += "\n    " + IndentLines(text) + "\n";
         // The programme details the tooltip shows over the event text.
-        const std::string tip = Cp932ToUtf8(ToolTipText(dialog, control.id));
+        const std::string tip = Cp932ToUtf8(ViewerToolTipText(dialog, control.id));
         if (!tip.empty()) out += "  tooltip:\n    " + IndentLines(tip) + "\n";
     }
     out += "channel buttons:";
@@ -204,7 +163,7 @@ int CheckViewerTexts(HWND dialog) {
     check(WindowText(dialog), "caption", 0);
     for (const ControlName& control : kControls) check(ControlText(dialog, control.id), control.name, control.id);
     for (int id : kChannelButtons) check(ControlText(dialog, id), "channel button", id);
-    check(ToolTipText(dialog, 1003), "IDC_INFO_TEXT tooltip", 1003);
+    check(ViewerToolTipText(dialog, 1003), "IDC_INFO_TEXT tooltip", 1003);
     return failures;
 }
 
