@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/:
 // excerpts of the generated multiplex, single sections from the stream
-// builder, the real PSI packets of ../shared/realdata, and settings values.
+// builder, the real PSI packets of tests/data/real, and settings values.
 // Run by `scripts/fuzz.sh --make-seeds`; the seeds are committed, so this
 // is needed only when the input layouts of the targets change.
 //
@@ -420,7 +420,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     gCorpus = argv[1];
-    const std::string realdata = argc > 2 ? argv[2] : "../shared/realdata";
+    const std::string realdata = argc > 2 ? argv[2] : "tests/data/real";
     const std::string sample = argc > 3 ? argv[3] : "";
     PacketPathSeeds(realdata, sample);
     EventHandlerSeeds();

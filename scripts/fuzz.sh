@@ -24,7 +24,7 @@ if [ "${1:-}" = "--make-seeds" ]; then
     $lib/tools/streamkit/libkestrin_streamkit.a $lib/libkestrin_text.a $lib/libkestrin_ts.a -o $lib/make_seeds
   for t in packet_path event_handlers pmt_pat settings; do mkdir -p fuzz/corpus/$t; done
   # kestrin-gen's sample stream, when the fuzz build made it, gives excerpts.
-  $lib/make_seeds fuzz/corpus ../shared/realdata "$( [ -f $lib/sample.ts ] && echo $lib/sample.ts )"
+  $lib/make_seeds fuzz/corpus tests/data/real "$( [ -f $lib/sample.ts ] && echo $lib/sample.ts )"
   exit 0
 fi
 

@@ -1,5 +1,5 @@
 // Real ARIB strings from other decoders' test suites
-// (../shared/realdata/arib-strings.tsv: name, hex bytes, their UTF-8 text).
+// (tests/data/real/arib-strings.tsv: name, hex bytes, their UTF-8 text).
 //
 // Their text follows their conventions, which differ from ours in two ways;
 // the expected text is rewritten to ours before comparing:
@@ -79,7 +79,7 @@ std::string ToOurConventions(std::string text) {
 
 TEST(AribRealData, StringsFromOtherDecodersTestSuites) {
     const std::vector<RealString> rows = ReadRealStrings();
-    if (rows.empty()) GTEST_SKIP() << "no " KESTRIN_REALDATA_DIR "/arib-strings.tsv";
+    ASSERT_FALSE(rows.empty()) << "no rows read from " KESTRIN_REALDATA_DIR "/arib-strings.tsv";
     for (const RealString& row : rows) {
         std::vector<char> buffer(2 * row.bytes.size() + 1);
         const int32_t n = DecodeAribText(buffer.data(), row.bytes.data(), static_cast<int32_t>(row.bytes.size()),

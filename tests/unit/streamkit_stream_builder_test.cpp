@@ -7,6 +7,7 @@
 #include <iterator>
 #include <vector>
 
+#include "tests/support/real_data.h"
 #include "tools/streamkit/stream_builder.h"
 
 namespace {
@@ -133,8 +134,7 @@ TEST(StreamBuilder, SectionsComeBackOutOfThePackets) {
 // are what the builder writes for the same PID, so that a PID read with a
 // wrong mask fails on generated streams too.
 TEST(StreamBuilder, HeaderBitsAsInRealPackets) {
-    std::ifstream in(KESTRIN_REALDATA_DIR "/tokyo-mx-psi.ts", std::ios::binary);
-    const Bytes all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const Bytes all = ReadRealData("tokyo-mx-psi.ts");
     ASSERT_EQ(all.size(), 6u * 188);
     for (size_t at = 0; at < all.size(); at += 188) {
         const Bytes real(all.begin() + static_cast<std::ptrdiff_t>(at), all.begin() + static_cast<std::ptrdiff_t>(at + 188));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/real_data.h"
 #include "plugin/plugin_state.h"
 #include "tests/support/test_plugin.h"
 #include "tests/unit/text_test_helpers.h"
@@ -314,11 +315,8 @@ TEST(ServiceName, RandomSectionsNeverEscapeTheirBuffers) {
 
 TEST(ServiceName, RealSdtOverTwoPacketsNamesTheOneSegmentServices) {
     // The SDT of a Tokyo multiplex, carried in two packets of PID 0x0011.
-    FILE* f = std::fopen(KESTRIN_REALDATA_DIR "/tokyo-mx-psi.ts", "rb");
-    ASSERT_NE(f, nullptr);
-    std::vector<uint8_t> ts(188 * 6);
-    ASSERT_EQ(std::fread(ts.data(), 1, ts.size(), f), ts.size());
-    std::fclose(f);
+    const std::vector<uint8_t> ts = ReadRealData("tokyo-mx-psi.ts");
+    ASSERT_EQ(ts.size(), 188u * 6);
     Bytes section;
     for (size_t o = 0; o + 188 <= ts.size(); o += 188) {
         const uint8_t* p = &ts[o];

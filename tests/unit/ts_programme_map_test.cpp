@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "tests/support/real_data.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
@@ -26,8 +27,7 @@ using build::Bytes;
 
 // The six real packets: PAT, PMT (2 packets, PID 0x0101), SDT (2 packets), NIT.
 std::vector<Bytes> RealPackets() {
-    std::ifstream in(KESTRIN_REALDATA_DIR "/tokyo-mx-psi.ts", std::ios::binary);
-    Bytes all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const Bytes all = ReadRealData("tokyo-mx-psi.ts");
     std::vector<Bytes> packets;
     for (size_t o = 0; o + 188 <= all.size(); o += 188) packets.emplace_back(all.begin() + o, all.begin() + o + 188);
     return packets;
@@ -121,6 +121,7 @@ TEST(ParsePmt, ReadsPcrAndStreamsInLoopOrder) {
 
 TEST(ParsePmt, RealPmtOfTwelveEntries) {
     const std::vector<Bytes> p = RealPackets();
+    ASSERT_EQ(p.size(), 6u);
     EsPidTable t = FreshTable();
     uint16_t programNumber = 0;
     ASSERT_EQ(Parse(RealSection(p, 1, 2), t, programNumber), 12);
@@ -247,6 +248,7 @@ TEST_F(ProgrammeMapTest, PmtWhoseCrcFieldIsZeroIsNeverParsedWhileTheKeyIsZero) {
 
 TEST_F(ProgrammeMapTest, RealPmtOnTheOneSegPidFillsTheTable) {
     std::vector<Bytes> p = RealPackets();
+    ASSERT_EQ(p.size(), 6u);
     for (int i : {1, 2}) {
         p[i][1] = static_cast<uint8_t>((p[i][1] & 0xE0) | 0x1F);
         p[i][2] = 0xC8;
@@ -304,7 +306,9 @@ TEST(RewritePat, ShortSectionGrowsOverWhatFollowsIt) {
 }
 
 TEST(RewritePat, RealPatKeepsItsHeaderFields) {
-    const Bytes in = RealPackets()[0];
+    const std::vector<Bytes> p = RealPackets();
+    ASSERT_EQ(p.size(), 6u);
+    const Bytes& in = p[0];
     Bytes out;
     ASSERT_TRUE(Rewrite(in, 0x5DB8, out));
     const uint8_t expected[] = {0x00, 0xB0, 0x11, 0x7E, 0x87, 0xD9, 0x00, 0x00,

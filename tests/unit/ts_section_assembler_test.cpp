@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "tests/support/real_data.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
@@ -438,8 +439,7 @@ TEST_F(SectionAssemblyTest, EventSectionTooShortForItsChangeKeyIsNotAnnounced) {
 }
 
 TEST_F(SectionAssemblyTest, RealSdtOverTwoPackets) {
-    std::ifstream in(KESTRIN_REALDATA_DIR "/tokyo-mx-psi.ts", std::ios::binary);
-    const Bytes all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const Bytes all = ReadRealData("tokyo-mx-psi.ts");
     ASSERT_EQ(all.size(), 6u * 188);
     RoutePackets(t.s(), all.data(), static_cast<uint32_t>(all.size()));
     EXPECT_EQ(Posted(), std::vector<uint32_t>{WM_SDT_READY});

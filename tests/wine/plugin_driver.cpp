@@ -329,19 +329,3 @@ uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32
 #else
 #error "The slot tests call 32-bit x86 __thiscall code"
 #endif
-
-std::vector<uint8_t> ReadRealData(const char* name) {
-    // The data lives on the Linux side; Wine's drive Z: is the root.
-    std::string path = std::string("Z:") + KESTRIN_REALDATA_DIR + "/" + name;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    std::vector<uint8_t> bytes;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return bytes;
-    uint8_t chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    std::fclose(file);
-    return bytes;
-}

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/real_data.h"  // ReadRealData: a file of tests/data/real
 #include "tools/common/dtv_raw_abi.h"
 
 // The host's callback object with seven __thiscall slots, built by hand: the
@@ -141,8 +142,5 @@ private:
     void** slot_;
     void* original_;
 };
-
-// Reads a whole file of the real-data directory beside the work tree.
-std::vector<uint8_t> ReadRealData(const char* name);
 
 #endif
