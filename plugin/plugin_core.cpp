@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugin/guide_store.h"
 #include "plugin/plugin_state.h"
 
 namespace {
@@ -35,6 +36,7 @@ void ForgetService(PluginState& s) {
     s.followingTextCut = false;
     s.lastPresentKey = 0;
     s.lastFollowingKey = 0;
+    ForgetServiceGuide(s);
 }
 
 }  // namespace
