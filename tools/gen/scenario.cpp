@@ -398,6 +398,9 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                     sc.originalNetworkId = static_cast<uint16_t>(n);
                 } else if (key == "network-name") {
                     if (!ParseText(value, sc.networkName, why)) return fail(why);
+                } else if (key == "layers") {
+                    if (value != "all" && value != "partial-reception") return fail("layers wants all or partial-reception");
+                    sc.partialReceptionOnly = value == "partial-reception";
                 } else {
                     return fail("unknown key " + key + " in [stream]");
                 }
