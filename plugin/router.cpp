@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "plugin/broadcast_clock.h"
+#include "plugin/guide_store.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
 #include "plugin/section_handover.h"
@@ -34,6 +35,7 @@ void RouteOnePacket(PluginState& s, const uint8_t* p) {
         case kEitPid:
             NoteLayerEitPacket(s, pid);
             AssembleEit(s, p);
+            AssembleGuide(s, p);
             return;  // EIT is never recorded
         case kMediumEitPid:
             NoteLayerEitPacket(s, pid);
