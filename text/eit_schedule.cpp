@@ -130,12 +130,29 @@ bool Overlaps(const ScheduleEventRef& a, const ScheduleEventRef& b) {
     return a.start < bEnd && b.start < aEnd;
 }
 
+bool Earlier(const ScheduleEventRef& a, const ScheduleEventRef& b) {
+    if (a.startDetermined != b.startDetermined) return a.startDetermined;
+    if (a.startDetermined && a.start != b.start) return a.start < b.start;
+    return a.eventId < b.eventId;
+}
+
 void Offer(ListBuilder& list, const ScheduleEventRef& candidate) {
     for (int32_t i = 0; i < list.count; ++i) {
         if (list.refs[i].eventId == candidate.eventId) return;  // an earlier source has it
         if (Overlaps(list.refs[i], candidate)) return;          // the newer one stays
     }
-    if (list.count < list.capacity) list.refs[list.count++] = candidate;
+    if (list.count < list.capacity) {
+        list.refs[list.count++] = candidate;
+        return;
+    }
+    // Full: the candidate takes the place of the latest one kept when it
+    // starts earlier (the present event keeps its place).
+    int32_t latest = -1;
+    for (int32_t i = 0; i < list.count; ++i) {
+        if (list.refs[i].present) continue;
+        if (latest < 0 || Earlier(list.refs[latest], list.refs[i])) latest = i;
+    }
+    if (latest >= 0 && Earlier(candidate, list.refs[latest])) list.refs[latest] = candidate;
 }
 
 void OfferSection(const EitScheduleService& s, int32_t slot, bool present, ListBuilder& list) {
@@ -159,11 +176,6 @@ void OfferSection(const EitScheduleService& s, int32_t slot, bool present, ListB
     }
 }
 
-bool Earlier(const ScheduleEventRef& a, const ScheduleEventRef& b) {
-    if (a.startDetermined != b.startDetermined) return a.startDetermined;
-    if (a.startDetermined && a.start != b.start) return a.start < b.start;
-    return a.eventId < b.eventId;
-}
 
 }  // namespace
 
