@@ -9,56 +9,36 @@
 // fills. Nothing is decoded there.
 //
 // Window thread: TakeGuideSections copies the sections out one at a time
-// under the lock, verifies each one's CRC_32 without it, and files its
-// events: start, duration and the raw descriptor loops of the basic
-// (0x50-0x57) and extended (0x58-0x5F) parts, by event_id. Text is decoded
-// only when the guide window asks for a row or a programme's details.
+// under the lock, verifies each one's CRC_32 without it and adds it to the
+// service's schedule (text/eit_schedule.h), then lists the programmes again.
+// Text is decoded only when the guide window asks for a row or a
+// programme's details.
 //
-// Capacity: kGuideEventCapacity events and kGuidePoolBytes of descriptor
-// loops, enough for eight days of a real terrestrial service (about 60
-// programmes a day, a few hundred bytes each, and their extended texts).
-// Beyond it, events that ended before the broadcast clock go first, then the
-// latest-starting events: the guide keeps the nearest days whole and drops
-// the far end (GuideStore::droppedEvents counts them).
+// Capacity: the sections of eight days of one terrestrial service, basic and
+// extended, in kSchedulePoolSizeEightDays (512 KB: 8 KB per three-hour
+// segment where broadcasters send 1-3 KB), and kScheduleEventsEightDays
+// (1,024) programmes in the list, 128 a day. Beyond it: a section that does
+// not fit even after compaction is refused and the held older copy of it
+// stays (EitScheduleService::refusedSections counts them; it is taken again
+// when it comes round and there is room); the list keeps the earliest 1,024
+// programmes, so the far end of the week goes first. Sections that do not
+// fit the hand-over slots wait for their next repetition (droppedSections).
 #ifndef KESTRIN_PLUGIN_GUIDE_STORE_H
 #define KESTRIN_PLUGIN_GUIDE_STORE_H
 
 #include <cstdint>
 
+#include "text/eit_schedule.h"
 #include "ts/schedule_assembler.h"
 #include "ts/section.h"
 
 struct PluginState;
 
-const int32_t kGuideEventCapacity = 1024;
-const int32_t kGuidePoolBytes = 1536 * 1024;
 const int32_t kGuideHandOverSlots = 16;
 const uint8_t kScheduleFirstTableId = 0x50;
 const uint8_t kScheduleLastTableId = 0x5F;
 const int32_t kScheduleTables = kScheduleLastTableId - kScheduleFirstTableId + 1;
-// Tables 0x58-0x5F carry the extended part of the events of 0x50-0x57.
-const uint8_t kScheduleFirstExtendedTableId = 0x58;
 const uint8_t kNoVersion = 0xFF;
-
-// One programme. Times in seconds since MJD 0, Japan time.
-struct GuideEvent {
-    uint16_t eventId;
-    bool startKnown;
-    bool durationKnown;
-    int64_t start;
-    int32_t duration;  // seconds
-    // Raw descriptor loops in GuideStore::pool.
-    int32_t basicOffset;
-    int32_t basicLength;
-    int32_t extendedOffset;
-    int32_t extendedLength;
-    // The sections they came from (table_id, section_number); table 0: that
-    // part was not received.
-    uint8_t basicTable;
-    uint8_t basicSection;
-    uint8_t extendedTable;
-    uint8_t extendedSection;
-};
 
 struct GuideStore {
     // --- Shared with the packet path (PluginState::lock) -------------------
@@ -68,22 +48,29 @@ struct GuideStore {
     int32_t firstSlot;
     int32_t slotCount;
     uint32_t droppedSections;  // the slots were full (the section comes again)
-    // The version of each schedule section filed, kNoVersion for none;
+    // The version of each schedule section taken, kNoVersion for none;
     // written by the window thread, read by the packet path to skip repeats.
     uint8_t heldVersion[kScheduleTables][256];
-    // Bumped on a service change: the window thread then clears its events.
+    // Bumped on a service change: the window thread then starts its
+    // schedule again.
     uint32_t generation = 0;
 
     // --- The window thread's own (set here at construction, since only that
     // thread may touch them afterwards) ----------------------------------------
-    uint32_t filedGeneration = 0;  // the generation the events belong to
-    GuideEvent events[kGuideEventCapacity];  // sorted by start (unknown last)
-    int32_t eventCount = 0;
-    uint8_t pool[kGuidePoolBytes];
-    int32_t poolUsed = 0;
-    uint32_t droppedEvents = 0;
-    // Bumped by every change of the events: a window redraws when it moved.
+    bool scheduleReady = false;    // InitScheduleService done for filedGeneration
+    uint32_t filedGeneration = 0;  // the generation the schedule belongs to
+    EitScheduleService schedule;
+    uint8_t pool[kSchedulePoolSizeEightDays];
+    ScheduleEventRef list[kScheduleEventsEightDays];  // in start order
+    int32_t listCount = 0;
+    // Bumped by every change of the list: a window redraws when it moved.
     uint32_t revision = 0;
+
+    // The guide window (ui/guide_view.h), also the window thread's own.
+    bool windowOpen = false;
+    int32_t selectedEventId = -1;  // followed across updates of the list
+    int32_t selectedRow = -1;
+    uint32_t shownRevision = 0;
 };
 
 // Everything of the guide that belongs to one service, as after
@@ -99,17 +86,17 @@ void AssembleGuide(PluginState& state, const uint8_t* packet);
 // lock itself, only to copy. Returns true when the events changed.
 bool TakeGuideSections(PluginState& state);
 
-// Window thread: files one whole schedule section (CRC_32 verified here).
-// `now` (seconds since MJD 0, or -1) lets ended events go first when the
-// store is full. Returns true when the events changed.
-bool FileScheduleSection(GuideStore& store, const uint8_t* section, int32_t length, int64_t now);
+// Window thread: the schedule as the current service's (started again after
+// a service change). Every reader of the list calls it first. Returns true
+// when it was started again (the list is empty then).
+bool SyncGuide(PluginState& state);
 
-// Window thread: the store's two descriptor loops of an event joined into
-// `out` (capacity bytes, basic part first). Returns the length.
-int32_t GuideEventDescriptors(const GuideStore& store, const GuideEvent& event, uint8_t* out, int32_t capacity);
+// Window thread: adds one whole schedule section (CRC_32 verified here:
+// kIgnored when it fails) and lists the programmes again when it was stored.
+ScheduleAddResult FileScheduleSection(GuideStore& store, const uint8_t* section, int32_t length);
 
-// Broadcast time now in seconds since MJD 0 (TOT plus the ticks since), or
-// -1 before the first TOT. Lock held.
+// Broadcast time now in Japan seconds since 1970 (the TOT plus the ticks
+// since, as the clock shows it), or -1 before the first TOT. Lock held.
 int64_t BroadcastNow(const PluginState& state);
 
 #endif

@@ -26,4 +26,12 @@
 #define IDC_RECORD_REQUEST 1022
 #define IDC_ONESEG_RECORD 1023
 
+/* The programme guide: its dialog, controls, and the command of the event
+   text's context menu that opens it. */
+#define IDD_GUIDE 110
+#define IDC_GUIDE_OPEN 1100
+#define IDC_GUIDE_LIST 1101
+#define IDC_GUIDE_DETAILS 1102
+#define IDC_GUIDE_REQUEST 1103
+
 #endif

@@ -11,6 +11,7 @@
 #include "ui/programme_display.h"
 #include "ui/record_button.h"
 #include "ui/record_request.h"
+#include "ui/guide_view.h"
 #include "ui/resource.h"
 
 namespace {
@@ -65,6 +66,9 @@ void ViewerCommand(PluginState& s, int32_t id) {
         case IDC_ONESEG_RECORD:
             ToggleRecording(s);
             return;
+        case IDC_GUIDE_OPEN:
+            OpenGuide(s);
+            return;
         default:
             break;
     }
@@ -88,6 +92,9 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
             return true;
         case WM_CHANNEL_LABELS:
             RelabelChannelButtons(s);
+            return true;
+        case WM_GUIDE_READY:
+            HandleGuideSections(s);
             return true;
         default:
             return false;
