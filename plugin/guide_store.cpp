@@ -51,6 +51,7 @@ void ForgetServiceGuide(PluginState& s) {
     g.slotCount = 0;
     std::memset(g.heldVersion, kNoVersion, sizeof g.heldVersion);
     ++g.generation;
+    if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
 void AssembleGuide(PluginState& s, const uint8_t* packet) {

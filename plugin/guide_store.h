@@ -54,6 +54,9 @@ struct GuideStore {
     // Bumped on a service change: the window thread then starts its
     // schedule again.
     uint32_t generation = 0;
+    // The guide window is open: a service change posts WM_GUIDE_READY so
+    // that it empties at once.
+    bool windowShown = false;
 
     // --- The window thread's own (set here at construction, since only that
     // thread may touch them afterwards) ----------------------------------------

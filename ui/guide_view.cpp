@@ -37,6 +37,7 @@ const char kRequestNoClock[] =  // 録画予約（時刻未受信）
     "\x98\x5E\x89\xE6\x97\x5C\x96\xF1\x81\x69\x8E\x9E\x8D\x8F\x96\xA2\x8E\xF3\x90\x4D\x81\x6A";
 const char kRequestEnded[] =  // 録画予約（放送終了）
     "\x98\x5E\x89\xE6\x97\x5C\x96\xF1\x81\x69\x95\xFA\x91\x97\x8F\x49\x97\xB9\x81\x6A";
+const char kGenreHeading[] = "\x83\x57\x83\x83\x83\x93\x83\x8B\x81\x46";  // ジャンル：
 const char kUndetermined[] = "\x96\xA2\x92\xE8";  // 未定
 // 日 月 火 水 木 金 土, two bytes each.
 const char kWeekdays[] = "\x93\xFA\x8C\x8E\x89\xCE\x90\x85\x96\xD8\x8B\xE0\x93\x79";
@@ -219,6 +220,10 @@ void GuidePosition(PluginState& s, int32_t& left, int32_t& top) {
 }
 
 void GuideInitialised(PluginState& s) {
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.guide.windowShown = true;
+    }
     SyncGuide(s);
     s.guide.windowOpen = true;
     Refresh(s);
@@ -235,6 +240,10 @@ void GuideMoved(PluginState& s, int32_t left, int32_t top) {
 }
 
 void GuideClosed(PluginState& s) {
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.guide.windowShown = false;
+    }
     s.guide.windowOpen = false;
     s.guide.selectedRow = -1;
     s.guide.selectedEventId = -1;
@@ -264,8 +273,13 @@ int32_t GuideRowText(PluginState& s, int32_t row, int32_t column, char* out, int
         return DecodeAribText(out, record.name, record.nameSize, capacity, SymbolStyle::kBracketed);
     }
     if (column == 3 && record.genreCount > 0) {
+        // The tooltip's genre line without its heading ジャンル：.
         const EitGenre& genre = record.genres[0];
-        return FormatGenreLine(out, capacity, static_cast<uint8_t>((genre.level1 << 4) | genre.level2));
+        char line[kGenreLineSize];
+        const int32_t n = FormatGenreLine(line, kGenreLineSize, static_cast<uint8_t>((genre.level1 << 4) | genre.level2));
+        const int32_t heading = static_cast<int32_t>(sizeof kGenreHeading) - 1;
+        if (n <= heading || std::memcmp(line, kGenreHeading, static_cast<size_t>(heading)) != 0) return 0;
+        return Terminate(out, capacity, std::snprintf(out, static_cast<size_t>(capacity), "%s", line + heading));
     }
     return 0;
 }
