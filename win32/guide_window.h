@@ -1,0 +1,15 @@
+// The programme guide window's Win32 side (see guide_window.cpp).
+#ifndef KESTRIN_WIN32_GUIDE_WINDOW_H
+#define KESTRIN_WIN32_GUIDE_WINDOW_H
+
+#include <windows.h>
+
+// Gives the viewer's event text a context menu whose item opens the guide
+// (WM_COMMAND IDC_GUIDE_OPEN to the viewer). Called at WM_INITDIALOG.
+void AttachGuideMenu(HWND viewer);
+
+// Dialog procedure of IDD_GUIDE; it works on the plug-in of its owner, the
+// viewer.
+INT_PTR CALLBACK GuideDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif
