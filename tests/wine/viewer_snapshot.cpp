@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/stream_builder.h"
 #include "tools/streamkit/test_multiplex.h"
 #include "tests/wine/plugin_driver.h"
 #include "tools/common/viewer_tooltip.h"
@@ -129,6 +131,91 @@ bool ToolTipPicture(const std::string& path) {
     return WriteBmp(path, both);
 }
 
+// A schedule section of the one-segment service for the guide's picture:
+// the evening of 2026-12-08, with the marks and genres a real guide shows.
+std::vector<uint8_t> GuideSection(uint8_t sectionNumber, const std::vector<build::EitEvent>& events) {
+    build::EitHeader h;
+    h.tableId = 0x50;
+    h.serviceId = build::kMuxOneSegService;
+    h.sectionNumber = sectionNumber;
+    h.lastSectionNumber = 0xF8;
+    h.segmentLastSectionNumber = static_cast<uint8_t>(sectionNumber | 7);
+    return build::EitSection(h, events);
+}
+
+build::EitEvent GuideEvent(uint16_t id, int hour, int minute, int minutes, const wchar_t* title,
+                           const wchar_t* text, uint8_t genre, bool subtitled) {
+    char sjis[256];
+    const auto arib = [&sjis](const wchar_t* w) {
+        const int n = WideCharToMultiByte(932, 0, w, -1, sjis, sizeof sjis, nullptr, nullptr);
+        return EncodeAribFromShiftJis(std::string(sjis, n > 0 ? n - 1 : 0));
+    };
+    std::vector<uint8_t> name = arib(title);
+    if (subtitled) {
+        // ESC $ ; LS0 and the boxed 字 of the additional symbols.
+        const uint8_t ji[] = {0x1B, 0x24, 0x3B, 0x0F, 0x7A, 0x56};
+        name.insert(name.end(), ji, ji + sizeof ji);
+    }
+    build::EitEvent e = build::Event(0xEFC6, hour, minute, 0, minutes / 60, minutes % 60, 0,
+                                     build::Cat({build::ShortEventDescriptor(name, arib(text)),
+                                                 build::Descriptor(0x54, {genre, 0xFF})}));
+    e.eventId = id;
+    return e;
+}
+
+// The viewer with its programme guide opened from the event text's menu,
+// a programme selected: guide.bmp.
+bool GuidePicture(const std::string& path) {
+    WriteSettingsFile("[POSITION]\r\nLeft=20\r\nTop=20\r\nFont=0\r\n[DISPLAY]\r\nSymbols=1\r\n"
+                      "[GUIDE]\r\nLeft=20\r\nTop=150\r\n");
+    HostWindow host;
+    FakeHost callbacks;
+    PluginObject plugin;
+    plugin.SetHost(&callbacks, 0x10400);
+    plugin.CreatePluginWindow(host.Handle());
+    HWND dialog = plugin.Dialog();
+    if (dialog == nullptr) return false;
+    plugin.OnChannelChange(27, build::kMuxOneSegService);
+    build::StreamBuilder sb;
+    const std::vector<uint8_t> stream = build::Cat(
+        {sb.Stream(0x0014, {build::TotSection(0xEFC6, 0x18, 0x30, 0x00)}),
+         sb.Stream(0x0012,
+                   {GuideSection(48, {GuideEvent(0x2001, 18, 0, 60, L"夕方ニュース", L"各地の話題", 0x00, true),
+                                      GuideEvent(0x2002, 19, 0, 57, L"クイズ・ことばの森", L"言葉の謎", 0x50, false),
+                                      GuideEvent(0x2003, 19, 57, 3, L"天気予報", L"全国の天気", 0x01, false)}),
+                    GuideSection(56, {GuideEvent(0x2004, 20, 0, 54, L"動物ふしぎ発見", L"渡り鳥の旅", 0x80, true),
+                                      GuideEvent(0x2005, 21, 0, 60, L"ニュース９", L"きょうの出来事", 0x00, true)}),
+                    GuideSection(64, {GuideEvent(0x2006, 22, 0, 45, L"連続ドラマ「渡り鳥の空」第３話",
+                                                 L"港町に戻った美咲は、古い灯台で写真を見つける。", 0x30, true),
+                                      GuideEvent(0x2007, 22, 45, 15, L"天気予報・交通情報", L"あすの天気", 0x01,
+                                                 false)})})});
+    plugin.OnStreamData(stream.data(), static_cast<uint32_t>(stream.size()));
+    PumpMessages();
+    SendMessageA(dialog, WM_COMMAND, 1100 /* IDC_GUIDE_OPEN */, 0);
+    PumpMessages();
+    HWND guide = nullptr;
+    for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+        if (GetWindow(w, GW_OWNER) == dialog && GetDlgItem(w, 1101) != nullptr) guide = w;
+    }
+    if (guide == nullptr) return false;
+    HWND list = GetDlgItem(guide, 1101 /* IDC_GUIDE_LIST */);
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, 5, reinterpret_cast<LPARAM>(&item));
+    SetWindowPos(guide, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    RedrawWindow(guide, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    PumpMessages();
+    Sleep(300);
+    PumpMessages();
+    RECT a, b, both;
+    GetWindowRect(dialog, &a);
+    GetWindowRect(guide, &b);
+    UnionRect(&both, &a, &b);
+    InflateRect(&both, 4, 4);
+    return WriteBmp(path, both);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,6 +272,13 @@ int main(int argc, char** argv) {
         std::printf("wrote %s\n", tooltip.c_str());
     } else {
         std::printf("could not write %s\n", tooltip.c_str());
+        ++failures;
+    }
+    const std::string guide = directory + "guide.bmp";
+    if (GuidePicture(guide)) {
+        std::printf("wrote %s\n", guide.c_str());
+    } else {
+        std::printf("could not write %s\n", guide.c_str());
         ++failures;
     }
     WriteSettingsFile("");

@@ -11,6 +11,7 @@
 
 #include "plugin/messages.h"
 #include "tests/wine/plugin_driver.h"
+#include "tools/streamkit/arib_encoder.h"
 #include "tools/streamkit/stream_builder.h"
 #include "ui/resource.h"
 
@@ -29,7 +30,8 @@ Bytes Sjis(const wchar_t* text) {
 
 std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
-build::EitEvent Entry(uint16_t id, int hour, int minute, int minutes, const Bytes& title) {
+build::EitEvent Entry(uint16_t id, int hour, int minute, int minutes, const Bytes& sjisTitle) {
+    const Bytes title = EncodeAribFromShiftJis(Text(sjisTitle));
     const Bytes descriptors = build::Cat({build::ShortEventDescriptor(title, Bytes()),
                                           build::Descriptor(0x54, {0x30, 0xFF})});
     build::EitEvent e = build::Event(kMjd, hour, minute, 0, minutes / 60, minutes % 60, 0, descriptors);
