@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "plugin/guide_store.h"
+#include "plugin/guide_state.h"
 #include "plugin/platform.h"
 #include "plugin/section_mailbox.h"
 #include "text/event_formatter.h"

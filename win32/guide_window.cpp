@@ -12,7 +12,7 @@
 #include "ui/guide_view.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
-#include "win32/dialog_proc.h"
+#include "win32/viewer_binding.h"
 #include "win32/win32_platform.h"
 
 namespace {
