@@ -37,6 +37,7 @@
 #include "plugin/settings.h"
 #include "tools/info/console_platform.h"
 #include "tools/info/cp932_utf8.h"
+#include "tools/info/epg_dump.h"
 #include "tools/info/event_report.h"
 #include "ts/packet.h"
 #include "ts/psi_reader.h"
@@ -111,6 +112,9 @@ void PrintUsage(std::FILE* to) {
         "                       service_name), \"view\", \"event\" (view, start, end,\n"
         "                       duration_minutes, duration_seconds, title, text, genres,\n"
         "                       items, extended_text), \"clock\" and \"button\"\n"
+        "  --epg [-o OUT.json]  print the programme guide of every service of the file\n"
+        "                       (EIT present/following and schedule) as one JSON array\n"
+        "                       of programme objects as EPG servers keep them\n"
         "  --extract OUT.ts     record the one-segment service to OUT.ts with the\n"
         "                       plug-in's recorder (the record button, from the first\n"
         "                       packet to the last): its packet selection and its\n"
@@ -789,6 +793,10 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     if (IsTerminal(stdout)) SetConsoleOutputCP(CP_UTF8);
 #endif
+    // --epg is a command of its own (tools/info/epg_dump.*).
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--epg") == 0) return RunEpgDump(argc, argv);
+    }
     Options options;
     const int parsed = ParseOptions(argc, argv, options);
     if (parsed == 0) return kExitOk;
