@@ -385,6 +385,7 @@ public:
             if (control == IDC_INFO_TEXT) {
                 std::shared_ptr<EventSnapshot> snapshot(new EventSnapshot);
                 TakeEventSnapshot(state, *snapshot);
+                snapshot->shownSjis = platform.changes[observed_].text;
                 events_[observed_] = snapshot;
             } else if (control == kCaptionControl) {
                 ServiceSnapshot service;
@@ -579,6 +580,28 @@ private:
         }
         line["items"] = items;
         line["extended_text"] = d.extendedText;
+        AddEitFields(line, event);
+    }
+
+    // Read from the EIT section itself (tools/info/event_report.h); null
+    // when the section on screen could not be matched.
+    void AddEitFields(nlohmann::ordered_json& line, const EventSnapshot& event) const {
+        const EitEventFields f = ReadEitEventFields(event, event.shownSjis);
+        const nlohmann::ordered_json none;
+        auto orNull = [&](const std::string& s) { return s.empty() ? none : nlohmann::ordered_json(s); };
+        line["event_id"] = f.present ? nlohmann::ordered_json(f.eventId) : none;
+        line["service_id"] = f.present ? nlohmann::ordered_json(f.serviceId) : none;
+        line["transport_stream_id"] = f.present ? nlohmann::ordered_json(f.transportStreamId) : none;
+        line["network_id"] = f.present ? nlohmann::ordered_json(f.networkId) : none;
+        line["start_at"] = orNull(f.startAt);
+        line["end_at"] = orNull(f.endAt);
+        nlohmann::ordered_json codes = nlohmann::ordered_json::array();
+        for (const GenreCode& g : f.genres) {
+            codes.push_back({{"lv1", g.level1}, {"lv2", g.level2}, {"un1", g.user1}, {"un2", g.user2}});
+        }
+        line["genre_codes"] = codes;
+        line["short_text"] = f.present ? nlohmann::ordered_json(f.shortText) : none;
+        line["text_cut"] = f.present ? nlohmann::ordered_json(f.textCut) : none;
     }
 
     OutputStyle style_;
