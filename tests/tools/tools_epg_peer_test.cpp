@@ -290,7 +290,10 @@ from = 2026-12-08 22:00:02
 TEST(EpgPeer, GeneratedWeekAgrees) {
     gen::Scenario scenario;
     std::string error;
-    ASSERT_TRUE(gen::ParseScenario(WeekScenario(), scenario, error)) << error;
+    const std::string text = WeekScenario();
+    ASSERT_TRUE(gen::ParseScenario(text, scenario, error)) << error;
+    // Kept beside the stream for the benchmark (scripts/bench-epg.sh).
+    tools_test::WriteBytes(tools_test::WorkPath("epg-week.scenario"), Bytes(text.begin(), text.end()));
     const Bytes stream = tools_test::Generate(scenario);
     const std::string path = tools_test::WorkPath("epg-week.ts");
     tools_test::WriteBytes(path, stream);
