@@ -37,6 +37,7 @@
 #include "plugin/settings.h"
 #include "tools/info/console_platform.h"
 #include "tools/info/cp932_utf8.h"
+#include "tools/info/epg_dump.h"
 #include "tools/info/event_report.h"
 #include "ts/packet.h"
 #include "ts/psi_reader.h"
@@ -111,6 +112,9 @@ void PrintUsage(std::FILE* to) {
         "                       service_name), \"view\", \"event\" (view, start, end,\n"
         "                       duration_minutes, duration_seconds, title, text, genres,\n"
         "                       items, extended_text), \"clock\" and \"button\"\n"
+        "  --epg [-o OUT.json]  print the programme guide of every service of the file\n"
+        "                       (EIT present/following and schedule) as one JSON array\n"
+        "                       of programme objects as EPG servers keep them\n"
         "  --extract OUT.ts     record the one-segment service to OUT.ts with the\n"
         "                       plug-in's recorder (the record button, from the first\n"
         "                       packet to the last): its packet selection and its\n"
@@ -381,6 +385,7 @@ public:
             if (control == IDC_INFO_TEXT) {
                 std::shared_ptr<EventSnapshot> snapshot(new EventSnapshot);
                 TakeEventSnapshot(state, *snapshot);
+                snapshot->shownSjis = platform.changes[observed_].text;
                 events_[observed_] = snapshot;
             } else if (control == kCaptionControl) {
                 ServiceSnapshot service;
@@ -575,6 +580,28 @@ private:
         }
         line["items"] = items;
         line["extended_text"] = d.extendedText;
+        AddEitFields(line, event);
+    }
+
+    // Read from the EIT section itself (tools/info/event_report.h); null
+    // when the section on screen could not be matched.
+    void AddEitFields(nlohmann::ordered_json& line, const EventSnapshot& event) const {
+        const EitEventFields f = ReadEitEventFields(event, event.shownSjis);
+        const nlohmann::ordered_json none;
+        auto orNull = [&](const std::string& s) { return s.empty() ? none : nlohmann::ordered_json(s); };
+        line["event_id"] = f.present ? nlohmann::ordered_json(f.eventId) : none;
+        line["service_id"] = f.present ? nlohmann::ordered_json(f.serviceId) : none;
+        line["transport_stream_id"] = f.present ? nlohmann::ordered_json(f.transportStreamId) : none;
+        line["network_id"] = f.present ? nlohmann::ordered_json(f.networkId) : none;
+        line["start_at"] = orNull(f.startAt);
+        line["end_at"] = orNull(f.endAt);
+        nlohmann::ordered_json codes = nlohmann::ordered_json::array();
+        for (const GenreCode& g : f.genres) {
+            codes.push_back({{"lv1", g.level1}, {"lv2", g.level2}, {"un1", g.user1}, {"un2", g.user2}});
+        }
+        line["genre_codes"] = codes;
+        line["short_text"] = f.present ? nlohmann::ordered_json(f.shortText) : none;
+        line["text_cut"] = f.present ? nlohmann::ordered_json(f.textCut) : none;
     }
 
     OutputStyle style_;
@@ -789,6 +816,10 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     if (IsTerminal(stdout)) SetConsoleOutputCP(CP_UTF8);
 #endif
+    // --epg is a command of its own (tools/info/epg_dump.*).
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--epg") == 0) return RunEpgDump(argc, argv);
+    }
     Options options;
     const int parsed = ParseOptions(argc, argv, options);
     if (parsed == 0) return kExitOk;
