@@ -30,8 +30,11 @@ struct GuideStore {
     // schedule again.
     uint32_t generation = 0;
     // The guide window is open: a service change posts WM_GUIDE_READY so
-    // that it empties at once.
+    // that it empties at once, and the present/following sections of the
+    // viewer go to the guide as well.
     bool windowShown = false;
+    // Change keys of the present and following sections handed to the guide.
+    uint32_t lastPfKey[2];
 
     // --- The window thread's own (set here at construction, since only that
     // thread may touch them afterwards) ----------------------------------------

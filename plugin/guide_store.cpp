@@ -1,11 +1,11 @@
 #include "plugin/guide_store.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
-#include "plugin/section_handover.h"
 #include "plugin/section_mailbox.h"
 #include "ts/crc32.h"
 
@@ -43,13 +43,17 @@ void HandOverSection(void* context, const uint8_t* section, int32_t length) {
 }  // namespace
 
 void ForgetServiceGuide(PluginState& s) {
-    ResetLowerLayerEit(s.mediumEit);
-    ResetLowerLayerEit(s.lowEit);
+    for (LowerLayerEit* layer : {&s.mediumEit, &s.lowEit}) {
+        ResetSectionAssembler(layer->presentAssembler);
+        ResetSectionAssembler(layer->followingAssembler);
+        layer->quietSections = 0;
+    }
     GuideStore& g = s.guide;
     ResetScheduleAssembler(g.assembler);
     g.firstSlot = 0;
     g.slotCount = 0;
     std::memset(g.heldVersion, kNoVersion, sizeof g.heldVersion);
+    g.lastPfKey[0] = g.lastPfKey[1] = 0;
     ++g.generation;
     if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
 }
@@ -63,6 +67,17 @@ void AssembleGuide(PluginState& s, const uint8_t* packet) {
     filter.context = &s.guide;
     SinkContext sink = {s};
     AssembleScheduleSections(s.guide.assembler, filter, packet, HandOverSection, &sink);
+}
+
+void GuidePresentFollowing(PluginState& s, const uint8_t* section, int32_t length) {
+    GuideStore& g = s.guide;
+    if (!g.windowShown || length < kScheduleHeaderSize || length > kMaxSectionSize) return;
+    if (section[6] > 1 || SectionLength(section) < 1) return;
+    const uint32_t key = SectionChangeKey(section);
+    if (key == g.lastPfKey[section[6]]) return;
+    g.lastPfKey[section[6]] = key;
+    SinkContext sink = {s};
+    HandOverSection(&sink, section, length);
 }
 
 int64_t BroadcastNow(const PluginState& s) {

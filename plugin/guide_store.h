@@ -42,6 +42,11 @@ void ForgetServiceGuide(PluginState& state);
 // Packet path, PID 0x0012, lock held.
 void AssembleGuide(PluginState& state, const uint8_t* packet);
 
+// Packet path, lock held: a present/following section the viewer was handed
+// (any EIT layer) goes to the guide while its window is open, unless it is
+// the one handed before (same change key).
+void GuidePresentFollowing(PluginState& state, const uint8_t* section, int32_t length);
+
 // Window thread, WM_GUIDE_READY: files every handed-over section. Takes the
 // lock itself, only to copy. Returns true when the events changed.
 bool TakeGuideSections(PluginState& state);

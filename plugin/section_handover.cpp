@@ -1,5 +1,6 @@
 #include "plugin/section_handover.h"
 
+#include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
 #include "ts/packet.h"
@@ -40,6 +41,10 @@ SectionFilter TableFilter(uint8_t tableId, int32_t minimumLength) {
 void HandOver(PluginState& state, const SectionAssembler& a, SectionMailbox& mailbox, uint32_t message) {
     PutSectionInMailbox(mailbox, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
     state.platform->PostToWindow(message);
+    // The event in view goes to an open guide too: present/following beats
+    // the schedule there, and a receiver of the one-segment layer alone has
+    // no schedule at all.
+    if (message != WM_SDT_READY) GuidePresentFollowing(state, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
 }
 
 }  // namespace
@@ -77,12 +82,6 @@ void NoteLayerEitPacket(PluginState& state, uint16_t pid) {
     // H-EIT silences both lower layers, M-EIT the L-EIT.
     if (pid == kEitPid) state.mediumEit.quietSections = 0;
     if (pid == kEitPid || pid == kMediumEitPid) state.lowEit.quietSections = 0;
-}
-
-void ResetLowerLayerEit(LowerLayerEit& layer) {
-    ResetSectionAssembler(layer.presentAssembler);
-    ResetSectionAssembler(layer.followingAssembler);
-    layer.quietSections = 0;
 }
 
 void AssembleSdt(PluginState& state, const uint8_t* packet) {

@@ -223,6 +223,8 @@ void GuideInitialised(PluginState& s) {
     {
         std::lock_guard<std::mutex> guard(s.lock);
         s.guide.windowShown = true;
+        // The viewer's present/following come again from their next repeat.
+        s.guide.lastPfKey[0] = s.guide.lastPfKey[1] = 0;
     }
     SyncGuide(s);
     s.guide.windowOpen = true;

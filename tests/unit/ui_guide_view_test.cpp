@@ -156,6 +156,29 @@ TEST_F(GuideView, SelectionFollowsItsProgrammeAndShowsItsDetails) {
     EXPECT_FALSE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
 }
 
+// The viewer's present/following reach an open guide: the programme on air
+// heads the list even before the schedule (and without one, as on the
+// one-segment layer alone, where it comes from the L-EIT); its schedule
+// copy does not add a second row.
+TEST_F(GuideView, PresentAndFollowingReachTheGuide) {
+    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});  // before the window: not taken
+    Open();
+    EXPECT_EQ(t.platform.guideRowCount, 0);
+    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});
+    ASSERT_EQ(t.platform.guideRowCount, 1);
+    EXPECT_EQ(Cell(0, 2), Sjis("ニュース９[字]"));
+    Feed(0x0012, {Schedule(kService, 0, 1, {news}), Schedule(kService, 8, 1, {drama})});
+    EXPECT_EQ(t.platform.guideRowCount, 2);
+
+    PluginOnChannelChange(t.s(), 28, 0x0588);
+    t.platform.Pump(t.s());
+    for (int32_t i = 0; i < kLowerEitQuietSections; ++i) {
+        Feed(0x0027, {build::EitPfSection(0x0588, 0, {Entry(weather)})});
+    }
+    ASSERT_EQ(t.platform.guideRowCount, 1);
+    EXPECT_EQ(Cell(0, 2), Sjis("天気予報"));
+}
+
 // The request word and the refusals, at a broadcast clock of 21:30 on
 // 2026-12-08.
 TEST(GuideRequest, WordAndRefusals) {
