@@ -2,7 +2,9 @@
 // store to the guide window's rows, details and recording request.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plugin/guide_store.h"
@@ -177,6 +179,37 @@ TEST_F(GuideView, PresentAndFollowingReachTheGuide) {
     }
     ASSERT_EQ(t.platform.guideRowCount, 1);
     EXPECT_EQ(Cell(0, 2), Sjis("天気予報"));
+}
+
+// Threads as in the host: the stream thread routes schedule and p/f
+// sections, another thread changes the service, the window's thread files
+// and reads the guide. Run under ThreadSanitizer, this finds any field the
+// window thread reads without the lock while another thread writes it.
+TEST_F(GuideView, StreamChannelAndWindowThreadsShareTheGuideUnderTheLock) {
+    Open();
+    const Bytes packets = sb.Stream(0x0012, {Schedule(kService, 0, 1, {news}), Schedule(kService, 8, 1, {drama}),
+                                             build::EitPfSection(kService, 0, {Entry(news)})});
+    std::atomic<bool> done(false);
+    std::thread stream([&] {
+        for (int i = 0; i < 200; ++i) {
+            ViewerStreamData(t.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+        }
+        done = true;
+    });
+    std::thread channel([&] {
+        for (int i = 0; i < 50; ++i) PluginOnChannelChange(t.s(), 27, i % 2 == 0 ? 0x0401 : kService);
+    });
+    char cell[128];
+    while (!done) {
+        t.platform.Pump(t.s());
+        for (int32_t row = 0; row < t.platform.guideRowCount; ++row) GuideRowText(t.s(), row, 2, cell, sizeof cell);
+    }
+    stream.join();
+    channel.join();
+    t.platform.Pump(t.s());
+    PluginOnChannelChange(t.s(), 27, kService);
+    Feed(0x0012, {Schedule(kService, 0, 2, {news}), Schedule(kService, 8, 2, {drama})});
+    EXPECT_EQ(t.platform.guideRowCount, 2);
 }
 
 // The request word and the refusals, at a broadcast clock of 21:30 on
