@@ -16,6 +16,19 @@ const int32_t kContentEntrySize = 2;
 
 // --- Reading ---------------------------------------------------------------
 
+// Calls visit(tag, body) for each descriptor of the loop, its body cut to
+// the loop; the walk ends at the loop's end or at a header cut by it.
+template <typename Visit>
+void WalkDescriptors(const uint8_t* loop, int32_t length, Visit visit) {
+    PsiReader descriptors(loop, length);
+    while (!descriptors.AtEnd()) {
+        const uint8_t tag = descriptors.U8();
+        const int32_t descriptorLength = descriptors.U8();
+        if (descriptors.Error()) break;
+        visit(tag, descriptors.Enter(descriptorLength));
+    }
+}
+
 // The body of one extended event descriptor (after descriptor_length), as
 // far as it lies inside the loop.
 struct DescriptorBody {
@@ -190,18 +203,12 @@ void JoinExtendedEvent(const uint8_t* loop, int32_t length, ExtendedEventRaw& ra
 
     // Where each extended event descriptor number first appears.
     DescriptorBody extended[kDescriptorNumbers] = {};
-    PsiReader descriptors(loop, length);
-    while (!descriptors.AtEnd()) {
-        const uint8_t tag = descriptors.U8();
-        const int32_t descriptorLength = descriptors.U8();
-        if (descriptors.Error()) break;
-        PsiReader body = descriptors.Enter(descriptorLength);
-        if (tag == kExtendedEventTag && !body.AtEnd()) {
-            const int32_t number = body.Peek() >> 4;
-            if (!extended[number].present) extended[number] = {body.Current(), body.Remaining(), true};
-            raw.present = true;
-        }
-    }
+    WalkDescriptors(loop, length, [&](uint8_t tag, const PsiReader& body) {
+        if (tag != kExtendedEventTag || body.AtEnd()) return;
+        const int32_t number = body.Peek() >> 4;
+        if (!extended[number].present) extended[number] = {body.Current(), body.Remaining(), true};
+        raw.present = true;
+    });
     // The descriptors by number, joining the raw item texts and text_char.
     ItemState state = ItemState::kNone;
     for (const DescriptorBody& body : extended) {
@@ -225,14 +232,9 @@ void ReadEventDetails(const uint8_t* loop, int32_t length, SymbolStyle style, Ev
     if (loop == nullptr) return;
 
     // The genres in loop order over all content descriptors.
-    PsiReader descriptors(loop, length);
-    while (!descriptors.AtEnd()) {
-        const uint8_t tag = descriptors.U8();
-        const int32_t descriptorLength = descriptors.U8();
-        if (descriptors.Error()) break;
-        PsiReader body = descriptors.Enter(descriptorLength);
+    WalkDescriptors(loop, length, [&](uint8_t tag, const PsiReader& body) {
         if (tag == kContentTag) ReadContent(body, details);
-    }
+    });
     // The joined items (20 KiB: kept static would not be thread-safe, so the
     // raw join lives on the stack only as long as this call).
     ExtendedEventRaw raw;

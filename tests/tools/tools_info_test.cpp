@@ -20,6 +20,7 @@
 #include "tests/support/test_plugin.h"
 #include "tests/tools/tools_test_support.h"
 #include "tools/info/cp932_utf8.h"
+#include "tools/info/epg_dump.h"
 #include "tools/info/event_report.h"
 #include "text/event_formatter.h"
 #include "tools/streamkit/arib_encoder.h"
@@ -442,6 +443,43 @@ TEST(KestrinInfoEitFields, WholeShortTextCutFlagIdsAndTimes) {
     EXPECT_FALSE(ReadEitEventFields(snapshot, "another text").present);
     snapshot.hasSection = false;
     EXPECT_FALSE(ReadEitEventFields(snapshot, outcome->text).present);
+}
+
+}  // namespace
+
+namespace {
+
+// kestrin-info --epg: the file's guide as JSON on standard output or in -o's
+// file, and its errors.
+TEST(KestrinInfoEpg, WritesTheGuideAndReportsErrors) {
+    const tools_test::Bytes stream = tools_test::ReadBytes(KESTRIN_SAMPLE_TS);
+    std::string warnings;
+    const std::string expected = EpgJsonFromStream(stream.data(), stream.size(), warnings);
+    EXPECT_EQ(warnings, "");
+    const nlohmann::json guide = nlohmann::json::parse(expected);
+    ASSERT_EQ(guide.size(), 8u);  // three programmes of two services, two of one, the ended present ones too
+    for (const nlohmann::json& p : guide) {
+        EXPECT_EQ(p["id"].get<int64_t>(), p["networkId"].get<int64_t>() * 10000000000LL +
+                                              p["serviceId"].get<int64_t>() * 100000LL + p["eventId"].get<int64_t>());
+    }
+
+    const auto out = RunCommand(Info("--epg " + Quote(KESTRIN_SAMPLE_TS)));
+    EXPECT_EQ(out.exitCode, 0);
+    EXPECT_EQ(out.out, expected);
+    const std::string file = WorkPath("guide.json");
+    EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 0);
+    EXPECT_EQ(tools_test::ReadText(file), expected);
+
+    EXPECT_EQ(RunCommand(Info("--epg")).exitCode, 1);
+    EXPECT_EQ(RunCommand(Info("--epg --json " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 1);
+    EXPECT_EQ(RunCommand(Info("--epg " + Quote(WorkPath("missing.ts")))).exitCode, 2);
+    EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(WorkPath("no/dir/g.json")) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 5);
+    // Not a transport stream: no programme, an empty array.
+    const std::string text = WorkPath("text.ts");
+    tools_test::WriteBytes(text, tools_test::Bytes(5000, 'x'));
+    const auto empty = RunCommand(Info("--epg " + Quote(text)));
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.out, "[]\n");
 }
 
 }  // namespace
