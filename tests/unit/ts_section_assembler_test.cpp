@@ -157,7 +157,7 @@ TEST_F(SectionAssemblyTest, SectionOfAnotherServiceIsNotTakenForOurs) {
         {"PresentOfAnotherBehindOurFollowing", View::kPresent, kService, 1, other, 0, {}},
         {"FollowingBehindTheSameNumberOfAnother", View::kFollowing, other, 1, kService, 1, {}},
         {"FollowingOfAnotherBehindOurPresent", View::kFollowing, kService, 0, other, 1, {WM_EIT_PRESENT_READY}},
-        {"PresentOfAnotherAheadOfOurs", View::kFollowing, other, 0, kService, 0, {}},
+        {"BothPresentInTheFollowingView", View::kFollowing, other, 0, kService, 0, {}},
     };
     for (const TwoServicesCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -84,8 +84,7 @@ protected:
         }
         return PmtOfSize(c.size, static_cast<uint16_t>(0x0181 + 0x10 * version), version);
     }
-    // What the section's completion left behind: the mailbox's section, or
-    // for the PMT the first PID of the programme map.
+    // The section an EIT or SDT completion handed to the window.
     Bytes Completed(Kind k) {
         const SectionMailbox& m = k == Kind::kSdt       ? t.s().sdtMailbox
                                   : k == Kind::kPresent ? t.s().presentMailbox
