@@ -93,8 +93,9 @@ bool PacketSource::Next(const uint8_t** data, size_t* packets) {
 std::string PacketSource::Warnings() const {
     std::string out;
     if (sync_.SkippedBytes() > 0) {
-        out += "kestrin-info: warning: " + std::to_string(sync_.SkippedBytes()) +
-               " bytes outside the packets were skipped";
+        const uint64_t skipped = sync_.SkippedBytes();
+        out += "kestrin-info: warning: " + std::to_string(skipped) + (skipped == 1 ? " byte" : " bytes") +
+               " outside the packets " + (skipped == 1 ? "was" : "were") + " skipped";
         const uint64_t lost = sync_.LostSyncs();
         if (lost > 0) out += " (the sync byte 0x47 was lost " + std::to_string(lost) + (lost == 1 ? " time)" : " times)");
         out += "\n";

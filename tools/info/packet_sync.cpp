@@ -66,7 +66,7 @@ PacketSync::Verdict PacketSync::TryStart(size_t at, size_t unit) const {
             // whole packet up to the end carries the sync byte, after a lost
             // sync, or when the first lock starts at the input's first byte
             // (a file of a few packets).
-            const bool startOfInput = at + base_ <= offset;
+            const bool startOfInput = at + base_ == offset;
             return k >= 1 && (Locked() || startOfInput) ? Verdict::kPacketStart : Verdict::kNot;
         }
         if (buffer_[i] != kSyncByte) return Verdict::kNot;
