@@ -2,17 +2,45 @@
 
 #include <csignal>
 
+#include <cstring>
+
 #ifndef _WIN32
 #include <signal.h>
+#include <unistd.h>
 #endif
 
 namespace {
 
-volatile std::sig_atomic_t g_pending = 0;
+// Longest temporary path the handler can remove.
+const size_t kTemporaryPathSize = 4096;
 
-extern "C" void NoteInterruption(int signal) { g_pending = signal; }
+volatile std::sig_atomic_t g_pending = 0;
+volatile std::sig_atomic_t g_hasTemporary = 0;
+char g_temporary[kTemporaryPathSize];
+
+extern "C" void NoteInterruption(int signal) {
+    g_pending = signal;
+#ifndef _WIN32
+    if (g_hasTemporary) unlink(g_temporary);
+    // Ends the process with the signal's own status once the handler
+    // returns and the signal is unblocked.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+#endif
+}
 
 }  // namespace
+
+void RegisterTemporaryFile(const char* path) {
+    g_hasTemporary = 0;
+    const size_t length = std::strlen(path);
+    // A longer path is removed by the polling run instead.
+    if (length >= kTemporaryPathSize) return;
+    std::memcpy(g_temporary, path, length + 1);
+    g_hasTemporary = 1;
+}
+
+void ForgetTemporaryFile() { g_hasTemporary = 0; }
 
 void InstallInterruptionHandlers() {
 #ifdef _WIN32

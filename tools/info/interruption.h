@@ -1,7 +1,9 @@
-// Signals that end a run early. SIGINT and SIGTERM are only noted, so that
-// the run stops at its next step, removes what it had begun to write and
-// then ends as the signal would have ended it. A blocking read or write is
-// not restarted after them, so a run waiting for a pipe stops too.
+// Signals that end a run early. On SIGINT and SIGTERM the temporary file of
+// the run, if one is registered, is removed at once in the handler (unlink
+// is safe there) and the process ends as the signal would have ended it,
+// whatever it was doing or waiting for. Where a handler cannot remove an
+// open file (Windows), the signal is only noted: the run stops at its next
+// step, removes the file and then ends so.
 //
 // SIGPIPE and SIGXFSZ are ignored: a reader that closed its end of a pipe,
 // and a file-size limit, come back as failed writes (EPIPE, EFBIG) that the
@@ -11,6 +13,11 @@
 #define KESTRIN_TOOLS_INFO_INTERRUPTION_H
 
 void InstallInterruptionHandlers();
+
+// The temporary file a signal must remove; forgotten when it was renamed
+// into place or removed. One at a time.
+void RegisterTemporaryFile(const char* path);
+void ForgetTemporaryFile();
 
 // The signal that asked the run to stop, or 0.
 int PendingInterruption();

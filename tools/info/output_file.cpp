@@ -1,5 +1,7 @@
 #include "tools/info/output_file.h"
 
+#include "tools/info/interruption.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -190,12 +192,17 @@ bool OutputFile::Open() {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         const std::string candidate =
             folder + "." + base + "." + std::to_string(ProcessId()) + "-" + std::to_string(attempt) + ".part";
+        // Known to the signal handler before it can exist.
+        RegisterTemporaryFile(candidate.c_str());
         errno = 0;
         file_ = CreateNew(candidate);
         if (file_ != nullptr) {
             temporary_ = candidate;
             return true;
         }
+        const int error = errno;
+        ForgetTemporaryFile();
+        errno = error;
         if (errno != EEXIST) break;
     }
     return Fail("cannot create", errno);
@@ -255,6 +262,8 @@ bool OutputFile::Commit() {
         }
         return Fail("cannot rename the temporary file to", errno);
     }
+    // After the rename: a signal before it still removes the file.
+    ForgetTemporaryFile();
     temporary_.clear();
     return true;
 }
@@ -266,6 +275,7 @@ void OutputFile::Discard() {
     }
     if (!temporary_.empty()) {
         std::remove(temporary_.c_str());
+        ForgetTemporaryFile();
         temporary_.clear();
     }
 }

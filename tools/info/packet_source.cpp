@@ -45,9 +45,12 @@ size_t Input::Read(uint8_t* out, size_t size) {
     size_t got = 0;
     while (got < size) {
         errno = 0;
-        const size_t n = std::fread(out + got, 1, size - got, file_);
+        const size_t wanted = size - got;
+        const size_t n = std::fread(out + got, 1, wanted, file_);
         got += n;
-        if (n == 0) {
+        // A short read is the end or an error (a signal's EINTR among
+        // them): either way no further read.
+        if (n < wanted) {
             if (std::ferror(file_)) {
                 failed_ = true;
                 error_ = errno != 0 ? errno : EIO;

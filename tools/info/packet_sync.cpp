@@ -41,7 +41,15 @@ uint8_t* PacketSync::FreeSpace() {
 
 size_t PacketSync::FreeSize() {
     Compact();
-    return capacity_ > end_ ? capacity_ - end_ : 0;
+    size_t room = capacity_ > end_ ? capacity_ - end_ : 0;
+    if (Locked() && !searching_ && !atEnd_ && gathered_ < wanted_ && nextSync_ >= syncOffset_) {
+        // Just the units that complete the buffer: in a clean stream the
+        // read then ends where the buffer's last packet does, and Release
+        // has nothing to move.
+        const size_t need = nextSync_ - syncOffset_ + (wanted_ - gathered_) * unitSize_;
+        if (need > end_ && need - end_ < room) room = need - end_;
+    }
+    return room;
 }
 
 void PacketSync::Commit(size_t count) {
@@ -128,8 +136,22 @@ bool PacketSync::Search() {
 size_t PacketSync::Gather(size_t wanted) {
     const size_t most = capacity_ > kSyncLookahead ? (capacity_ - kSyncLookahead) / kPacket : 0;
     if (wanted > most) wanted = most;
+    wanted_ = wanted;
     while (gathered_ < wanted && !finished_) {
         if (searching_ && !Search()) break;
+        // The common case first: 188-byte packets already in place, where
+        // only the sync bytes are tested.
+        if (unitSize_ == kPacket && nextSync_ == gathered_ * kPacket) {
+            size_t whole = end_ > nextSync_ ? (end_ - nextSync_) / kPacket : 0;
+            if (whole > wanted - gathered_) whole = wanted - gathered_;
+            const uint8_t* p = buffer_ + nextSync_;
+            size_t k = 0;
+            while (k < whole && p[k * kPacket] == kSyncByte) ++k;
+            gathered_ += k;
+            nextSync_ += k * kPacket;
+            if (k > 0) kept_ = nextSync_;
+            if (gathered_ == wanted) break;
+        }
         const size_t at = nextSync_;
         if (at + kPacket > end_) {
             if (!atEnd_) break;

@@ -38,8 +38,10 @@ public:
     // `leadingLimit` bytes of input, the input is not a transport stream.
     PacketSync(uint8_t* buffer, size_t capacity, uint64_t leadingLimit);
 
-    // Where the next input bytes go, and how many fit. Moves the bytes still
-    // needed down first when bytes were passed over.
+    // Where the next input bytes go, and how many to put there: as many as
+    // fit, or, once locked, those that complete the packets the last Gather
+    // wanted. Moves the bytes still needed down first when bytes were passed
+    // over or packets released.
     uint8_t* FreeSpace();
     size_t FreeSize();
     // `count` bytes were put at FreeSpace() (count <= FreeSize()).
@@ -84,6 +86,7 @@ private:
     size_t capacity_;
     uint64_t leadingLimit_;
     size_t gathered_ = 0;    // packets at the front
+    size_t wanted_ = 0;      // packets the last Gather wanted
     size_t kept_ = 0;        // first byte still needed
     size_t end_ = 0;         // end of the committed bytes
     size_t nextSync_ = 0;    // where the next sync byte should stand (locked)
