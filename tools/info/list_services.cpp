@@ -18,9 +18,6 @@ const uint16_t kOneSegmentPmtPid = 0x1FC8;
 // CRC_32; 12 for the SDT, whose header also holds original_network_id.
 const SectionFilter kPatFilter = {kPatTableId, 9, false, 0, 0};
 const SectionFilter kSdtFilter = {kSdtActualTableId, 12, false, 0, 0};
-// After section_length: transport_stream_id, version and current_next,
-// section_number, last_section_number.
-const int32_t kTableHeaderAfterLength = 5;
 // The SDT's original_network_id and reserved byte after that header.
 const int32_t kSdtHeaderRest = 3;
 const int32_t kProgramEntrySize = 4;
