@@ -82,6 +82,9 @@ bool PacketSource::Next(const uint8_t** data, size_t* packets) {
         if (sync_.Finished()) return false;
         uint8_t* space = sync_.FreeSpace();
         const size_t room = sync_.FreeSize();
+        // The capacity leaves room whenever more is needed; should it not,
+        // the input ends here rather than the loop running on.
+        if (room == 0) return false;
         const size_t got = input_.Read(space, room);
         sync_.Commit(got);
         if (input_.Failed()) {
