@@ -14,7 +14,6 @@
 // file unasked and renames its temporary file into place only after a whole
 // run; every write to standard output is checked.
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
