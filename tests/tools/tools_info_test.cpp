@@ -233,6 +233,7 @@ TEST_F(Extraction, EqualsWhatThePluginsRecorderWritesWhateverTheBufferSize) {
     for (const char* packets : {"256", "1", "7", "1000"}) {
         SCOPED_TRACE(packets);
         const std::string out = WorkPath(std::string("extract-") + packets + ".ts");
+        std::remove(out.c_str());  // an existing file is not replaced
         const auto r = RunCommand(Info(std::string("--quiet --buffer-packets ") + packets + " --extract " + Quote(out) + " " +
                                 Quote(KESTRIN_SAMPLE_TS)));
         EXPECT_EQ(r.exitCode, 0) << r.err;
