@@ -68,6 +68,16 @@ void UpdateCaption(PluginState& state) {
 }
 
 void ShowOtherView(PluginState& state) {
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        if (state.serviceViewPending) {
+            // The window still names the view it showed before a service
+            // change: the press switches from that one. From here on the
+            // window shows the state again.
+            state.view = state.shownView;
+            state.serviceViewPending = false;
+        }
+    }
     char text[kEventTextSize];
     const View view = ToggleView(state, text);
     state.platform->SetControlText(IDC_INFO_TEXT, text);

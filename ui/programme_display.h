@@ -34,7 +34,8 @@ void HandleServiceName(PluginState& state);
 void UpdateCaption(PluginState& state);
 
 // IDC_PRESENT_FOLLOWING: the other view's text and tooltip, then the
-// caption.
+// caption. The other view is the one the window's button does not name,
+// also while a service change waits for WM_SERVICE_VIEW.
 void ShowOtherView(PluginState& state);
 
 // WM_SERVICE_VIEW, posted after a service change emptied the stored events
