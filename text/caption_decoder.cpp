@@ -673,7 +673,7 @@ CaptionCharSize SzxSize(uint8_t p) {
 
 void SetColour(CaptionTextState& t, uint8_t p) {
     const uint8_t entry = static_cast<uint8_t>(t.palette * 16 + (p & 0x0F));
-    if (p >= 0x48 && p <= 0x4F) t.foreground = entry;
+    if (p >= 0x40 && p <= 0x4F) t.foreground = entry;
     else if (p >= 0x50 && p <= 0x5F) t.background = entry;
     // 0x60-0x7F: half-foreground and half-background colours, not kept.
 }

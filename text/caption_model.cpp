@@ -1,5 +1,7 @@
 #include "text/caption_model.h"
 
+#include "text/shift_jis_text.h"
+
 namespace {
 
 // The 64 combinations of the levels 0, 85, 170, 255 in R, G and B that are
@@ -112,11 +114,17 @@ int32_t FormatCaptionText(const CaptionScreen& screen, bool withRuby, char* dest
             done[next] = true;
             const CaptionRow& row = screen.rows[next];
             const int32_t length = row.length < kCaptionRowTextSize ? row.length : kCaptionRowTextSize - 1;
-            if (full || length > capacity - 1 - count) {
-                full = true;
-                continue;
+            // Whole characters, as far as they fit with the terminator.
+            for (int32_t k = 0; k < length && !full;) {
+                const int32_t n =
+                    IsShiftJisLeadByte(static_cast<uint8_t>(row.text[k])) && k + 1 < length ? 2 : 1;
+                if (n > capacity - 1 - count) {
+                    full = true;
+                    break;
+                }
+                for (int32_t m = 0; m < n; ++m) destination[count++] = row.text[k + m];
+                k += n;
             }
-            for (int32_t k = 0; k < length; ++k) destination[count++] = row.text[k];
         }
     }
     destination[count] = '\0';
