@@ -937,6 +937,8 @@ void ResetCaptionDecoder(CaptionDecoder& decoder, const CaptionDecoderOptions& o
         m.size = 0;
     }
     InitStatementState(decoder);
+    // Every row, whatever the memory held before.
+    decoder.screen.rowCount = kCaptionMaxRows;
     ClearScreen(decoder);
     decoder.counts = CaptionDecoderCounts{};
 }
