@@ -45,6 +45,8 @@ extern "C" {
 #include "tests/support/real_data.h"
 #include "text/caption_data.h"
 #include "text/caption_decoder.h"
+#include "text/arib_charset.h"
+#include "tools/info/caption_symbols.h"
 #include "tools/streamkit/arib_encoder.h"
 
 namespace {
@@ -162,6 +164,27 @@ TEST(CaptionDifferential, EveryStatementOfTheRealStreamsAgreesWithLibAribb24) {
         if (std::string(name) != "captions/maho_koukou.es") {
             EXPECT_GT(withText, 100);
         }
+    }
+}
+
+// kestrin-info's table of additional symbols: each entry is the code page
+// 932 character the core writes for the symbol, and libaribb24's Unicode
+// character for it.
+TEST(CaptionDifferential, SymbolTableOfKestrinInfoAgreesWithLibAribb24) {
+    LibAribb24Captions peer;
+    uint16_t previous = 0;
+    for (const CaptionSymbol& s : kCaptionSymbols) {
+        EXPECT_GT(s.shiftJis, previous);  // sorted, no duplicates
+        previous = s.shiftJis;
+        uint8_t out[2] = {0, 0};
+        ASSERT_EQ(MapTwoByteCharacter(kSetAdditionalSymbols, static_cast<uint8_t>(s.aribCode >> 8),
+                                      static_cast<uint8_t>(s.aribCode), kNormalSize, out),
+                  2);
+        EXPECT_EQ((out[0] << 8) | out[1], s.shiftJis) << std::hex << s.aribCode;
+        const uint8_t code[2] = {static_cast<uint8_t>(s.aribCode >> 8), static_cast<uint8_t>(s.aribCode)};
+        const std::string theirs = peer.Decode(code, 2);
+        ASSERT_FALSE(theirs.empty());
+        EXPECT_EQ(CodePoint(theirs, 0, CharLength(theirs, 0)), s.unicode) << std::hex << s.aribCode;
     }
 }
 

@@ -104,6 +104,11 @@ TEST(CaptionsFromPesPayloads, RealStreamsAndDrcs) {
     const auto without = RunCommand(Info("--captions srt --captions-input pes " + Quote(RealCaptions("pokemon-2023.es"))));
     EXPECT_NE(withRuby.out.find("ぶじともど\n無事に取り戻せた〓"), std::string::npos);
     EXPECT_EQ(without.out.find("ぶじともど"), std::string::npos);
+    // Additional symbols as Unicode characters: the arrow at the end of a
+    // continued line, the note of music.
+    r = RunCommand(Info("--captions srt --captions-input pes " + Quote(RealCaptions("samurai_flamenco_13.es"))));
+    EXPECT_NE(r.out.find("\n♬～\n"), std::string::npos) << r.out.substr(0, 300);
+    EXPECT_NE(r.out.find("(オペレーター)報告いたします。➡\n"), std::string::npos);
     EXPECT_NE(without.out.find("＜リコ:みんなのおかげで\n無事に取り戻せた〓"), std::string::npos);
 }
 
