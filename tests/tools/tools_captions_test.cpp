@@ -3,6 +3,8 @@
 // of caption PES payloads, and the errors.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <sstream>
 #include <string>
 
@@ -29,7 +31,8 @@ std::string RealCaptions(const char* name) {
 class Captions : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        stream_ = new std::string(WorkPath("sample-captions.ts"));
+        // One file per process: ctest runs the tests of this suite side by side.
+        stream_ = new std::string(WorkPath("sample-captions-" + std::to_string(getpid()) + ".ts"));
         const auto r = RunCommand(std::string(KESTRIN_GEN_EXE) + " " +
                                   Quote(std::string(KESTRIN_SOURCE_DIR) + "/tools/sample/captions.scenario") + " -o " +
                                   Quote(*stream_));
@@ -54,7 +57,7 @@ TEST_F(Captions, GoldenSrtVttAndJsonOfTheOneSegmentService) {
 }
 
 TEST_F(Captions, ThePluginsOwnRecordingGivesTheSameCaptions) {
-    const std::string recording = WorkPath("captions-recording.ts");
+    const std::string recording = WorkPath("captions-recording-" + std::to_string(getpid()) + ".ts");
     const auto extract = RunCommand(Info("--quiet --extract " + Quote(recording) + " " + Quote(*stream_)));
     ASSERT_EQ(extract.exitCode, 0) << extract.err;
     const auto r = RunCommand(Info("--captions srt " + Quote(recording)));
