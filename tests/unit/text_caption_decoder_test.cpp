@@ -198,6 +198,23 @@ TEST(CaptionText, CsiParametersHugeMissingAndCut) {
     EXPECT_EQ(d->screen.planeHeight, 480);
 }
 
+TEST(CaptionText, PositionStaysBoundedWhateverTheMoves) {
+    // The largest cells (9999 x 9999 dots, spacing 9999, double size) and
+    // 60,000 moves down: far past what 32 bits hold without a bound.
+    Bytes body = Cat({Csi("9999;9999", 0x57), Csi("9999", 0x59), Csi("9999", 0x58), {0x8B, 0x45}});
+    body.insert(body.end(), 60000, 0x0A);
+    body.push_back(0xA2);
+    // APB past the area's start goes up a line each time (no cell fits a
+    // line of these).
+    body.insert(body.end(), 90000, 0x08);
+    body.push_back(0xA4);
+    auto d = Decode(body);
+    ASSERT_EQ(d->screen.rowCount, 2);
+    EXPECT_EQ(d->screen.rows[0].y, 32767);  // rows keep 16 bits
+    EXPECT_EQ(d->screen.rows[1].y, -32768);
+    EXPECT_EQ(Text(d->screen), "い\r\nあ");
+}
+
 TEST(CaptionText, TimeWaitsShowTheScreenBeforeEachWait) {
     Recorder r;
     // TIME 0x20 P2: wait (P2 - 0x40) tenths of a second.
