@@ -375,15 +375,20 @@ bool IsTwoByteSet(const CaptionTextState& t, int32_t g) {
     return set == kSetKanji || set == kSetKanjiPlane2 || set == kSetAdditionalSymbols;
 }
 
-void InitCodeState(CaptionTextState& t) {
-    t.designation[0] = kSetKanjiAribFinal;
+// The code sets a statement body starts with. Profile A: Kanji, alphanumerics,
+// hiragana and the macro set in G0-G3. Profile C (the one-segment service):
+// DRCS-1, alphanumerics, Kanji and katakana, as libaribb24's profile C
+// decoder starts. GL holds G0 and GR G2 in both.
+void InitCodeState(CaptionTextState& t, CaptionProfile profile) {
+    const bool c = profile == CaptionProfile::kC;
+    t.designation[0] = c ? kDrcsFirst : kSetKanjiAribFinal;
     t.designation[1] = kSetAlphanumeric;
-    t.designation[2] = kSetHiragana;
-    t.designation[3] = kMacroSet;
-    t.designationIsDrcs[0] = false;
+    t.designation[2] = c ? kSetKanjiAribFinal : kSetHiragana;
+    t.designation[3] = c ? kSetKatakana : kMacroSet;
+    t.designationIsDrcs[0] = c;
     t.designationIsDrcs[1] = false;
     t.designationIsDrcs[2] = false;
-    t.designationIsDrcs[3] = true;
+    t.designationIsDrcs[3] = !c;
     t.glIndex = 0;
     t.grIndex = 2;
     t.hasPendingByte = false;
@@ -906,7 +911,7 @@ void ReadDrcsUnit(CaptionDecoder& d, const DataUnit& unit, bool fromManagement) 
 
 void InitStatementState(CaptionDecoder& d) {
     CaptionTextState& t = d.text;
-    InitCodeState(t);
+    InitCodeState(t, d.options.profile);
     t.size = CaptionCharSize::kNormal;
     t.palette = 0;
     t.foreground = 7;  // white
@@ -1013,7 +1018,7 @@ CaptionGroupResult DecodeCaptionDataGroup(CaptionDecoder& d, const uint8_t* byte
         } else if (unit.parameter == kDataUnitStatementBody) {
             // Each body starts with the initial code sets; position, size
             // and colour carry on from the body before.
-            InitCodeState(d.text);
+            InitCodeState(d.text, d.options.profile);
             DecodeBody(d, unit.data, unit.size, sink);
             hadBody = true;
         }

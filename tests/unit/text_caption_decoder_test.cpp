@@ -106,6 +106,25 @@ TEST(CaptionText, ControlCodesOnTheScreenText) {
     }
 }
 
+TEST(CaptionText, ProfilesStartWithTheirOwnCodeSets) {
+    struct Case {
+        CaptionProfile profile;
+        Bytes body;
+        const char* text;
+    };
+    const Case cases[] = {
+        {CaptionProfile::kA, {0x30, 0x21, 0xA2}, "亜あ"},      // Kanji in GL, hiragana in GR
+        {CaptionProfile::kA, {0x1D, 0x6E, 0x22}, "ア"},        // G3: the macro set
+        {CaptionProfile::kC, {0xB0, 0xA1, 0x21}, "亜〓"},      // Kanji in GR, DRCS-1 in GL
+        {CaptionProfile::kC, {0x1D, 0x22, 0x0E, 0x41}, "アＡ"},  // katakana in G3, alphanumerics in G1
+    };
+    for (const Case& c : cases) {
+        auto d = NewDecoder(c.profile);
+        DecodeCaptionStatementBody(*d, c.body.data(), static_cast<int32_t>(c.body.size()), nullptr);
+        EXPECT_EQ(Text(d->screen), c.text);
+    }
+}
+
 TEST(CaptionText, RowsKeepPositionSizeAndColour) {
     // The common writing format of real captions: 620 x 480 display area at
     // 170, 30; 36 x 36 characters with spacing 4 and 24.
