@@ -37,6 +37,7 @@
 #include "plugin/plugin_state.h"
 #include "plugin/router.h"
 #include "plugin/settings.h"
+#include "tools/info/caption_export.h"
 #include "tools/info/console_platform.h"
 #include "tools/info/cp932_utf8.h"
 #include "tools/info/event_report.h"
@@ -230,6 +231,12 @@ std::string Usage() {
         }
     }
     text +=
+        "\n"
+        "Captions (a command of its own, with these options beside --service):\n"
+        "  --captions FORMAT    print the service's ARIB captions as srt, vtt or json\n"
+        "                       (one object per cue); with --captions-input pes the\n"
+        "                       input is a file of caption PES payloads; --ruby keeps\n"
+        "                       ruby, --caption-language 2 the second language\n"
         "\n"
         "Exit codes:\n"
         "  0  success\n"
@@ -931,6 +938,8 @@ int main(int argc, char** argv) {
     // UTF-8 as it is; a console shows it as UTF-8.
     if (IsTerminal(stdout)) SetConsoleOutputCP(CP_UTF8);
 #endif
+    // --captions is a command of its own, with its own options.
+    if (WantsCaptionExport(argc, argv)) return RunCaptionExport(argc, argv);
     InstallInterruptionHandlers();
     Options options;
     if (ParseOptions(argc, argv, options) < 0) {
