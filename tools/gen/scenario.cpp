@@ -422,6 +422,13 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                     sc.originalNetworkId = static_cast<uint16_t>(n);
                 } else if (key == "network-name") {
                     if (!ParseText(value, sc.networkName, why)) return fail(why);
+                } else if (key == "schedule") {
+                    if (value != "on" && value != "off") return fail("schedule wants on or off");
+                    sc.schedule = value == "on";
+                } else if (key == "schedule-interval") {
+                    if (!ParseSecondsMs(value, sc.scheduleIntervalMs) || sc.scheduleIntervalMs < 100) {
+                        return fail("schedule-interval wants seconds, at least 0.1");
+                    }
                 } else {
                     return fail("unknown key " + key + " in [stream]");
                 }
@@ -528,6 +535,62 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                                     std::to_string(kMaxItemBytesPerDescriptor));
                     }
                     e.itemBytes = static_cast<size_t>(n);
+                } else if (key == "free-ca") {
+                    if (value != "0" && value != "1") return fail("free-ca wants 0 or 1");
+                    e.freeCa = value == "1";
+                } else if (key == "from" || key == "until") {
+                    if (!ParseDateTime(value, key == "from" ? e.from : e.until)) {
+                        return fail(key + " wants yyyy-mm-dd hh:mm:ss");
+                    }
+                } else if (key == "version") {
+                    if (!ParseInt(value, 0, 31, n)) return fail("version wants 0..31");
+                    e.version = static_cast<uint8_t>(n);
+                } else if (key == "series") {
+                    const size_t bar = value.find('|');
+                    const std::vector<std::string> w = Words(Trim(value.substr(0, bar)));
+                    int64_t f[5];
+                    const int64_t limits[5] = {0xFFFF, 15, 7, 0xFFF, 0xFFF};
+                    bool ok = bar != std::string::npos && (w.size() == 5 || w.size() == 6);
+                    for (size_t i = 0; ok && i < 5; ++i) ok = ParseInt(w[i], 0, limits[i], f[i]);
+                    if (ok && w.size() == 6) ok = ParseDateTime(w[5] + " 00:00:00", e.seriesExpire);
+                    if (!ok) return fail("series wants: ID REPEAT PATTERN EPISODE LAST [yyyy-mm-dd] | name");
+                    if (!ParseText(Trim(value.substr(bar + 1)), e.seriesName, why)) return fail(why);
+                    e.hasSeries = true;
+                    e.seriesId = static_cast<uint16_t>(f[0]);
+                    e.repeatLabel = static_cast<uint8_t>(f[1]);
+                    e.programPattern = static_cast<uint8_t>(f[2]);
+                    e.episode = static_cast<uint16_t>(f[3]);
+                    e.lastEpisode = static_cast<uint16_t>(f[4]);
+                } else if (key == "group") {
+                    const std::vector<std::string> w = Words(value);
+                    Event::Group g;
+                    bool ok = w.size() >= 2 && ParseInt(w[0], 1, 15, n);
+                    g.type = static_cast<uint8_t>(n);
+                    for (size_t i = 1; ok && i < w.size(); ++i) {
+                        std::vector<int64_t> parts;
+                        size_t at = 0;
+                        while (ok) {
+                            const size_t colon = w[i].find(':', at);
+                            int64_t v = 0;
+                            ok = ParseInt(w[i].substr(at, colon == std::string::npos ? std::string::npos : colon - at), 0,
+                                          0xFFFF, v);
+                            parts.push_back(v);
+                            if (colon == std::string::npos) break;
+                            at = colon + 1;
+                        }
+                        if (ok && parts.size() == 2) {
+                            g.events.push_back(static_cast<uint32_t>(parts[0] << 16 | parts[1]));
+                        } else if (ok && parts.size() == 4) {
+                            g.otherNetworkEvents.push_back(static_cast<uint64_t>(parts[0]) << 48 |
+                                                           static_cast<uint64_t>(parts[1]) << 32 |
+                                                           static_cast<uint64_t>(parts[2]) << 16 |
+                                                           static_cast<uint64_t>(parts[3]));
+                        } else {
+                            ok = false;
+                        }
+                    }
+                    if (!ok || g.events.size() > 15) return fail("group wants: TYPE SID:EID ... [NID:TSID:SID:EID ...]");
+                    e.groups.push_back(g);
                 } else {
                     return fail("unknown key " + key + " in [event]");
                 }

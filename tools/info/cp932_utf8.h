@@ -11,9 +11,10 @@
 // code page 932 becomes U+FFFD and the conversion goes on behind it.
 std::string Cp932ToUtf8(const std::string& text);
 
-// The same, except that the ARIB additional symbols of tools/common/
-// arib_symbols.h become their Unicode enclosed forms (U+1F211 for the boxed
-// "subtitles" mark) rather than Private Use Area characters.
+// The same, except that the ARIB additional symbols become their Unicode
+// characters (U+1F211 for the boxed "subtitles" mark; tools/common/
+// arib_symbols.h and arib_symbol_unicode.h) rather than Private Use Area
+// characters.
 std::string Cp932ToUtf8WithSymbols(const std::string& text);
 
 #endif

@@ -40,6 +40,7 @@
 #include "tools/info/caption_export.h"
 #include "tools/info/console_platform.h"
 #include "tools/info/cp932_utf8.h"
+#include "tools/info/epg_dump.h"
 #include "tools/info/event_report.h"
 #include "tools/info/interruption.h"
 #include "tools/info/list_services.h"
@@ -232,6 +233,13 @@ std::string Usage() {
     }
     text +=
         "\n"
+        "Programme guide (a command of its own):\n"
+        "  --epg [-o OUT.json]  print the programme guide of every service of the file\n"
+        "                       (EIT present/following and schedule) as one JSON array\n"
+        "                       of programme objects as EPG servers keep them; -o\n"
+        "                       (or --output=) is written as --extract is, --force\n"
+        "                       lets it replace an existing file\n"
+        "\n"
         "Captions (a command of its own, with these options beside --service):\n"
         "  --captions FORMAT    print the service's ARIB captions as srt, vtt or json\n"
         "                       (one object per cue); with --captions-input pes the\n"
@@ -418,6 +426,7 @@ public:
             if (control == IDC_INFO_TEXT) {
                 std::shared_ptr<EventSnapshot> snapshot(new EventSnapshot);
                 TakeEventSnapshot(state, *snapshot);
+                snapshot->shownSjis = platform.changes[observed_].text;
                 events_[observed_] = snapshot;
             } else if (control == kCaptionControl) {
                 ServiceSnapshot service;
@@ -612,6 +621,28 @@ private:
         }
         line["items"] = items;
         line["extended_text"] = d.extendedText;
+        AddEitFields(line, event);
+    }
+
+    // Read from the EIT section itself (tools/info/event_report.h); null
+    // when the section on screen could not be matched.
+    void AddEitFields(nlohmann::ordered_json& line, const EventSnapshot& event) const {
+        const EitEventFields f = ReadEitEventFields(event, event.shownSjis);
+        const nlohmann::ordered_json none;
+        auto orNull = [&](const std::string& s) { return s.empty() ? none : nlohmann::ordered_json(s); };
+        line["event_id"] = f.present ? nlohmann::ordered_json(f.eventId) : none;
+        line["service_id"] = f.present ? nlohmann::ordered_json(f.serviceId) : none;
+        line["transport_stream_id"] = f.present ? nlohmann::ordered_json(f.transportStreamId) : none;
+        line["network_id"] = f.present ? nlohmann::ordered_json(f.networkId) : none;
+        line["start_at"] = orNull(f.startAt);
+        line["end_at"] = orNull(f.endAt);
+        nlohmann::ordered_json codes = nlohmann::ordered_json::array();
+        for (const GenreCode& g : f.genres) {
+            codes.push_back({{"lv1", g.level1}, {"lv2", g.level2}, {"un1", g.user1}, {"un2", g.user2}});
+        }
+        line["genre_codes"] = codes;
+        line["short_text"] = f.present ? nlohmann::ordered_json(f.shortText) : none;
+        line["text_cut"] = f.present ? nlohmann::ordered_json(f.textCut) : none;
     }
 
     OutputStyle style_;
@@ -938,6 +969,10 @@ int main(int argc, char** argv) {
     // UTF-8 as it is; a console shows it as UTF-8.
     if (IsTerminal(stdout)) SetConsoleOutputCP(CP_UTF8);
 #endif
+    // --epg is a command of its own (tools/info/epg_dump.*).
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--epg") == 0) return RunEpgDump(argc, argv);
+    }
     // --captions is a command of its own, with its own options.
     if (WantsCaptionExport(argc, argv)) return RunCaptionExport(argc, argv);
     InstallInterruptionHandlers();
