@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugin/guide_store.h"
 #include "plugin/plugin_state.h"
 
 namespace {
@@ -42,6 +43,7 @@ void ForgetService(PluginState& s) {
     s.presentEndHour = s.presentEndMinute = s.presentEndSecond = -1;
     s.followingStartHour = s.followingStartMinute = s.followingStartSecond = -1;
     s.followingDurationHours = s.followingDurationMinutes = -1;
+    ForgetServiceGuide(s);
 }
 
 // Whether the window may show something of the service being left: an event

@@ -28,6 +28,25 @@ const uint32_t kMinimumSdkVersion = 0x10400;
 // writes them out: 48 KB, more than a host's buffer of one-segment packets.
 const int32_t kStagedPackets = 256;
 
+// A lower layer's EIT present/following is shown only after this many of
+// its present sections of the service completed with no packet of a higher
+// layer's EIT since: two whole repetition cycles of the lower layer without
+// the higher one. A receiver of the whole multiplex keeps to the H-EIT
+// (PID 0x0012), whose sections and change keys differ from the L-EIT's for
+// the same event, so the window is not set from both in turn.
+const int32_t kLowerEitQuietSections = 3;
+
+// EIT present/following of one lower hierarchical layer (M-EIT on PID
+// 0x0026, L-EIT on 0x0027): assemblers of its own, because continuity
+// counters run per PID, and the count of its present sections completed
+// since the last packet of a higher layer's EIT (saturating at
+// kLowerEitQuietSections).
+struct LowerLayerEit {
+    SectionAssembler presentAssembler;
+    SectionAssembler followingAssembler;
+    int32_t quietSections;
+};
+
 // Which event the window shows.
 enum class View { kPresent, kFollowing };
 
@@ -90,6 +109,10 @@ struct PluginState {
     SectionMailbox presentMailbox;
     SectionMailbox followingMailbox;
     SectionMailbox sdtMailbox;
+    // The present/following again from the lower layers, handed over through
+    // the same mailboxes as the H-EIT's when that one is not received.
+    LowerLayerEit mediumEit;
+    LowerLayerEit lowEit;
 
     // --- Programme map -------------------------------------------------------
     EsPidTable esPidTable;
