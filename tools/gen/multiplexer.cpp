@@ -12,6 +12,7 @@
 #include "tools/streamkit/stream_builder.h"
 #include "tools/gen/elementary_streams.h"
 #include "tools/gen/network_sections.h"
+#include "tools/gen/partial_reception.h"
 
 namespace gen {
 
@@ -492,7 +493,8 @@ uint64_t PacketCount(const Scenario& sc) {
     return (static_cast<uint64_t>(sc.durationMs) * sc.bitrate / 1000 + kPacketBits / 2) / kPacketBits;
 }
 
-bool GenerateStream(const Scenario& sc, const PacketWriter& write) {
+bool GenerateStream(const Scenario& sc, const PacketWriter& writeAll) {
+    const PacketWriter write = sc.partialReceptionOnly ? PartialReceptionWriter(sc, writeAll) : writeAll;
     std::vector<PsiJob> jobs = ServiceInformationJobs(sc);
     build::StreamBuilder sections;
     std::deque<Packet> psiQueue;

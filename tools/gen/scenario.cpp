@@ -429,6 +429,9 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                     if (!ParseSecondsMs(value, sc.scheduleIntervalMs) || sc.scheduleIntervalMs < 100) {
                         return fail("schedule-interval wants seconds, at least 0.1");
                     }
+                } else if (key == "layers") {
+                    if (value != "all" && value != "partial-reception") return fail("layers wants all or partial-reception");
+                    sc.partialReceptionOnly = value == "partial-reception";
                 } else {
                     return fail("unknown key " + key + " in [stream]");
                 }

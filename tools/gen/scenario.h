@@ -154,6 +154,9 @@ struct Scenario {
     uint16_t transportStreamId = 0x7FE0;
     uint16_t originalNetworkId = 0x7FE0;
     std::string networkName;  // Shift_JIS
+    // `layers = partial-reception`: only the one-segment layer's packets
+    // (tools/gen/partial_reception.h); `all`, the default, the multiplex.
+    bool partialReceptionOnly = false;
     std::vector<Service> services;
     std::vector<Event> events;  // sorted by service, then start
     std::vector<Caption> captions;  // in the order of the file
