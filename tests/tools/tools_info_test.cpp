@@ -471,8 +471,19 @@ TEST(KestrinInfoEpg, WritesTheGuideAndReportsErrors) {
     EXPECT_EQ(out.exitCode, 0);
     EXPECT_EQ(out.out, expected);
     const std::string file = WorkPath("guide.json");
+    std::remove(file.c_str());
     EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 0);
     EXPECT_EQ(tools_test::ReadText(file), expected);
+    // -o is written as --extract is: an existing file only with --force, never the input.
+    tools_test::WriteBytes(file, tools_test::Bytes(3, 'x'));
+    EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 6);
+    EXPECT_EQ(tools_test::ReadText(file), "xxx");
+    EXPECT_EQ(RunCommand(Info("--epg --force --output=" + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 0);
+    EXPECT_EQ(tools_test::ReadText(file), expected);
+    const std::string input = WorkPath("guide-input.ts");
+    tools_test::WriteBytes(input, tools_test::ReadBytes(KESTRIN_SAMPLE_TS));
+    EXPECT_EQ(RunCommand(Info("--epg --force -o " + Quote(input) + " " + Quote(input))).exitCode, 6);
+    EXPECT_EQ(tools_test::ReadBytes(input), tools_test::ReadBytes(KESTRIN_SAMPLE_TS));
 
     EXPECT_EQ(RunCommand(Info("--epg")).exitCode, 1);
     EXPECT_EQ(RunCommand(Info("--epg --json " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 1);
