@@ -12,6 +12,7 @@
 #include "text/arib_decoder.h"
 #include "text/eit_schedule.h"
 #include "tools/info/cp932_utf8.h"
+#include "tools/info/json_text.h"
 #include "tools/info/output_file.h"
 #include "tools/info/standard_output.h"
 #include "ts/crc32.h"
@@ -60,28 +61,6 @@ const char* VideoResolution(uint8_t componentType) {
     }
 }
 
-void AppendJsonString(std::string& out, const std::string& text) {
-    out += '"';
-    for (const char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                    out += escape;
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    out += '"';
-}
 
 // ARIB bytes to UTF-8, the additional symbols as their Unicode forms.
 std::string Utf8(const uint8_t* bytes, int32_t size) {
