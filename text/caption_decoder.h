@@ -18,14 +18,9 @@
 #include <cstdint>
 
 #include "text/caption_data.h"
+#include "text/caption_drcs.h"
 #include "text/caption_format.h"
 #include "text/caption_model.h"
-
-// DRCS glyphs kept at once (those of the management data and of the
-// statement being shown) and the largest pattern kept (72 x 72 dots at 2
-// bits, or 36 x 36 at 8): larger glyphs are counted but not kept.
-const int32_t kCaptionMaxDrcs = 32;
-const int32_t kDrcsPatternMaxSize = 1296;
 
 // Macros that a statement may define (MACRO): codes 0x60-0x6F, which start
 // as the default macros; bodies up to kCaptionMacroMaxSize bytes.
@@ -36,35 +31,6 @@ struct CaptionDecoderOptions {
     int32_t language;        // 0 the first language (statement group 0x01/0x21), 1 the second
     CaptionProfile profile;
 };
-
-// One DRCS glyph. `set` is the final byte the character is coded through:
-// 0x40 for the two-byte DRCS-0 set, 0x41-0x4F for DRCS-1..15; `code` the
-// character code (two bytes for DRCS-0, the byte in the low half otherwise).
-struct CaptionDrcsGlyph {
-    uint8_t set;
-    uint16_t code;
-    uint8_t width;
-    uint8_t height;
-    uint8_t depth;           // gradation levels minus 2 (0: two colours)
-    uint8_t bitsPerPixel;
-    bool fromManagement;     // kept across statements
-    int32_t patternSize;
-    uint8_t pattern[kDrcsPatternMaxSize];
-};
-
-struct CaptionDrcsStore {
-    int32_t count;
-    CaptionDrcsGlyph glyphs[kCaptionMaxDrcs];
-};
-
-// The glyph of a DRCS character, or null when none was received.
-const CaptionDrcsGlyph* FindDrcsGlyph(const CaptionDrcsStore& store, uint8_t set, uint16_t code);
-
-// The Shift_JIS text written for a DRCS glyph: the character it shows when
-// it is one of the few glyphs the decoder recognises by their exact pattern
-// (an arrow at the end of a continued line, a kanji of a name), otherwise
-// 〓 (also for a character whose glyph was not received).
-const char* DrcsReplacementText(const CaptionDrcsGlyph* glyph);
 
 struct CaptionMacro {
     bool defined;
