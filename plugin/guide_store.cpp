@@ -1,7 +1,6 @@
 #include "plugin/guide_store.h"
 
 #include <cstring>
-#include <initializer_list>
 #include <mutex>
 
 #include "plugin/messages.h"
@@ -43,11 +42,6 @@ void HandOverSection(void* context, const uint8_t* section, int32_t length) {
 }  // namespace
 
 void ForgetServiceGuide(PluginState& s) {
-    for (LowerLayerEit* layer : {&s.mediumEit, &s.lowEit}) {
-        ResetSectionAssembler(layer->presentAssembler);
-        ResetSectionAssembler(layer->followingAssembler);
-        layer->quietSections = 0;
-    }
     GuideStore& g = s.guide;
     ResetScheduleAssembler(g.assembler);
     g.firstSlot = 0;

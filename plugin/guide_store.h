@@ -34,9 +34,10 @@
 struct PluginState;
 
 // Everything of the guide that belongs to one service, as after
-// construction: the lower layers' EIT present/following (whose counters
-// start again, since a new service may come from another channel and its
-// reception) and the guide itself. Lock held (or construction).
+// construction: the schedule sections being collected or handed over, the
+// versions held and the present/following keys; the window thread's
+// schedule starts again (generation), and an open guide window is told at
+// once. Lock held (or construction).
 void ForgetServiceGuide(PluginState& state);
 
 // Packet path, PID 0x0012, lock held.

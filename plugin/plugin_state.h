@@ -57,8 +57,12 @@ struct PluginState {
     // Guards every field shared between the packet path, the window thread
     // and the thread that reports channel changes: the assemblers, the
     // mailboxes, EsPidTable, the PMT key and program number, the clock, the
-    // view selector, the event texts and keys, the SDT key, the service
-    // name, the service generation, and the recorder's fields. OnStreamData
+    // view selector, the event texts, keys, times and date, the pending
+    // service view, the SDT key, the service name, the current channel and
+    // service, the service generation, the active flag and the recorder's
+    // fields. The channel table is written under it (by the window's thread,
+    // which alone reads it without) because the reporting thread reads it
+    // to decide whether the buttons change. OnStreamData
     // takes it once per buffer, never per packet (and again only to write
     // out a full staging buffer). Never held across a window call
     // (SetControlText, SetWindowTitle, SetToolTipText: see platform.h) nor a file call
@@ -83,7 +87,7 @@ struct PluginState {
     // code page 932 (0, the default) or as bracketed text (1). Read before
     // the window is created and fixed from then on.
     SymbolStyle symbolStyle;
-    int32_t channelTable[kChannelButtonCount]; // "CH1".."CH12"
+    int32_t channelTable[kChannelButtonCount]; // "CH1".."CH12" (see `lock`)
 
     // --- Viewer window (module-level in the host's view: one object per
     // loaded library) ----------------------------------------------------------
@@ -93,6 +97,10 @@ struct PluginState {
     // The channel whose buttons show the circled number; the window's thread
     // alone reads and writes it (WM_CHANNEL_LABELS).
     int32_t circledChannel;
+    // The view IDC_PRESENT_FOLLOWING names ("現" or "次"); the window's thread
+    // alone reads and writes it. It differs from `view` only while a service
+    // change waits for WM_SERVICE_VIEW (serviceViewPending).
+    View shownView;
 
     // --- Section assembly ----------------------------------------------------
     SectionAssembler presentAssembler;
@@ -147,6 +155,12 @@ struct PluginState {
     int32_t followingStartSecond;
     int32_t followingDurationHours;
     int32_t followingDurationMinutes;
+
+    // A service change emptied the stored events while the window may still
+    // show the old service's (its event text, or the following view):
+    // WM_SERVICE_VIEW is on its way to show the state again. Until then a
+    // press acts on the view the window shows.
+    bool serviceViewPending;
 
     // --- Service name --------------------------------------------------------
     char serviceName[kServiceNameSize];

@@ -84,6 +84,12 @@ void NoteLayerEitPacket(PluginState& state, uint16_t pid) {
     if (pid == kEitPid || pid == kMediumEitPid) state.lowEit.quietSections = 0;
 }
 
+void ResetLowerLayerEit(LowerLayerEit& layer) {
+    ResetSectionAssembler(layer.presentAssembler);
+    ResetSectionAssembler(layer.followingAssembler);
+    layer.quietSections = 0;
+}
+
 void AssembleSdt(PluginState& state, const uint8_t* packet) {
     if (AssembleTableSection(state.sdtAssembler, TableFilter(kSdtActualTableId, kSdtMinimumLength), packet) ==
         AssemblyResult::kComplete) {

@@ -21,6 +21,8 @@ void AssembleLowerLayerEit(PluginState& state, LowerLayerEit& layer, const uint8
 // A packet of a layer's EIT PID arrived: the layers below it are not used
 // until they have been quiet again.
 void NoteLayerEitPacket(PluginState& state, uint16_t pid);
+// The lower layers' assemblers and counters as after construction.
+void ResetLowerLayerEit(LowerLayerEit& layer);
 void AssembleSdt(PluginState& state, const uint8_t* packet);
 void AssemblePmt(PluginState& state, const uint8_t* packet);
 

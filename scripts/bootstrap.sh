@@ -15,7 +15,8 @@ fi
 
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld llvm
       mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
-      wine wine32:i386 xvfb xauth fonts-ipafont-gothic fonts-ipafont-mincho
+      g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+      wine wine32:i386 wine64 xvfb xauth fonts-ipafont-gothic fonts-ipafont-mincho
       googletest libgtest-dev libgmock-dev libbenchmark-dev
       libaribb24-dev libdvbpsi-dev ffmpeg pkg-config imagemagick locales
       nlohmann-json3-dev tzdata)

@@ -8,10 +8,10 @@
 #include "plugin/router.h"
 #include "plugin/settings.h"
 #include "ui/channel_buttons.h"
+#include "ui/guide_view.h"
 #include "ui/programme_display.h"
 #include "ui/record_button.h"
 #include "ui/record_request.h"
-#include "ui/guide_view.h"
 #include "ui/resource.h"
 
 namespace {
@@ -92,6 +92,9 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
             return true;
         case WM_CHANNEL_LABELS:
             RelabelChannelButtons(s);
+            return true;
+        case WM_SERVICE_VIEW:
+            ShowServiceView(s);
             return true;
         case WM_GUIDE_READY:
             HandleGuideSections(s);

@@ -239,6 +239,7 @@ TEST_F(Extraction, EqualsWhatThePluginsRecorderWritesWhateverTheBufferSize) {
     for (const char* packets : {"256", "1", "7", "1000"}) {
         SCOPED_TRACE(packets);
         const std::string out = WorkPath(std::string("extract-") + packets + ".ts");
+        std::remove(out.c_str());  // an existing file is not replaced
         const auto r = RunCommand(Info(std::string("--quiet --buffer-packets ") + packets + " --extract " + Quote(out) + " " +
                                 Quote(KESTRIN_SAMPLE_TS)));
         EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -334,8 +335,7 @@ TEST(KestrinInfo, BadInputsGiveTheirErrorsAndExitCodes) {
         {Quote(WorkPath("missing.ts")), 2, "cannot open"},
         {Quote(KESTRIN_TOOLS_WORK_DIR), 2, "is a directory"},
         {Quote(empty), 3, "is empty: not a transport stream"},
-        {Quote(text), 3, "is not a transport stream: no sync byte 0x47 at 188-byte steps"},
-        {Quote(shifted), 3, "is not a transport stream"},
+        {Quote(text), 3, "is not a transport stream: no sync byte 0x47 at 188-, 192- or 204-byte steps"},
         {Quote(noOneSeg), 4, "has no one-segment service: its PAT lists no PMT on PID 0x1FC8"},
         {"--extract " + Quote(removed) + " " + Quote(noPmt), 4, "no PMT on PID 0x1FC8 was read"},
         {"--extract " + Quote(WorkPath("no/such/dir/x.ts")) + " " + sampleArg, 5, "cannot create"},
@@ -354,6 +354,10 @@ TEST(KestrinInfo, BadInputsGiveTheirErrorsAndExitCodes) {
     EXPECT_EQ(RunCommand(Info("--service 0x0400 " + Quote(noOneSeg))).exitCode, 0);
     // The PAT of the stream without the PMT still names the service.
     EXPECT_EQ(RunCommand(Info(Quote(noPmt))).exitCode, 0);
+    // A stream that starts inside a packet is read from the next one.
+    const auto fromTheNext = RunCommand(Info(Quote(shifted)));
+    EXPECT_EQ(fromTheNext.exitCode, 0);
+    EXPECT_EQ(fromTheNext.err, "kestrin-info: warning: 88 bytes outside the packets were skipped\n");
     for (const std::string& path : {shifted, noPmt}) std::remove(path.c_str());
 }
 
@@ -467,8 +471,19 @@ TEST(KestrinInfoEpg, WritesTheGuideAndReportsErrors) {
     EXPECT_EQ(out.exitCode, 0);
     EXPECT_EQ(out.out, expected);
     const std::string file = WorkPath("guide.json");
+    std::remove(file.c_str());
     EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 0);
     EXPECT_EQ(tools_test::ReadText(file), expected);
+    // -o is written as --extract is: an existing file only with --force, never the input.
+    tools_test::WriteBytes(file, tools_test::Bytes(3, 'x'));
+    EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 6);
+    EXPECT_EQ(tools_test::ReadText(file), "xxx");
+    EXPECT_EQ(RunCommand(Info("--epg --force --output=" + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 0);
+    EXPECT_EQ(tools_test::ReadText(file), expected);
+    const std::string input = WorkPath("guide-input.ts");
+    tools_test::WriteBytes(input, tools_test::ReadBytes(KESTRIN_SAMPLE_TS));
+    EXPECT_EQ(RunCommand(Info("--epg --force -o " + Quote(input) + " " + Quote(input))).exitCode, 6);
+    EXPECT_EQ(tools_test::ReadBytes(input), tools_test::ReadBytes(KESTRIN_SAMPLE_TS));
 
     EXPECT_EQ(RunCommand(Info("--epg")).exitCode, 1);
     EXPECT_EQ(RunCommand(Info("--epg --json " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 1);

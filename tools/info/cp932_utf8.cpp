@@ -59,8 +59,6 @@ std::string Cp932ToUtf8(const std::string& text) {
 
 #endif
 
-namespace {
-
 void AppendUtf8(std::string& out, uint32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -78,6 +76,9 @@ void AppendUtf8(std::string& out, uint32_t c) {
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
+
+namespace {
+
 
 bool IsLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 

@@ -1,5 +1,6 @@
 #include "tools/info/epg_dump.h"
 
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -11,6 +12,9 @@
 #include "text/arib_decoder.h"
 #include "text/eit_schedule.h"
 #include "tools/info/cp932_utf8.h"
+#include "tools/info/json_text.h"
+#include "tools/info/output_file.h"
+#include "tools/info/standard_output.h"
 #include "ts/crc32.h"
 #include "ts/packet.h"
 #include "ts/section_stream.h"
@@ -57,28 +61,6 @@ const char* VideoResolution(uint8_t componentType) {
     }
 }
 
-void AppendJsonString(std::string& out, const std::string& text) {
-    out += '"';
-    for (const char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                    out += escape;
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    out += '"';
-}
 
 // ARIB bytes to UTF-8, the additional symbols as their Unicode forms.
 std::string Utf8(const uint8_t* bytes, int32_t size) {
@@ -331,11 +313,19 @@ std::string EpgJsonFromStream(const uint8_t* data, size_t size, std::string& war
 int RunEpgDump(int argc, char** argv) {
     std::string input;
     std::string output;
+    bool named = false;  // -o given, even with an empty name
+    bool force = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--epg") continue;
-        if (arg == "-o" && i + 1 < argc) {
+        if (arg == "--force") {
+            force = true;
+        } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
             output = argv[++i];
+            named = true;
+        } else if (arg.compare(0, 9, "--output=") == 0) {
+            output = arg.substr(9);
+            named = true;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             std::fprintf(stderr, "kestrin-info: --epg takes only -o OUT.json and the input, not '%s'\n", arg.c_str());
             return 1;
@@ -350,10 +340,35 @@ int RunEpgDump(int argc, char** argv) {
         std::fprintf(stderr, "kestrin-info: --epg wants an input file\n");
         return 1;
     }
+    if (named && output.empty()) {
+        std::fprintf(stderr, "kestrin-info: -o needs a file name (or - for standard output)\n");
+        return 1;
+    }
     std::FILE* in = input == "-" ? stdin : std::fopen(input.c_str(), "rb");
     if (in == nullptr) {
         std::fprintf(stderr, "kestrin-info: cannot open '%s': %s\n", input.c_str(), std::strerror(errno));
         return 2;
+    }
+    // The JSON goes where --extract's packets go: never over the input nor,
+    // without --force, over an existing file, and renamed into place only
+    // once it is whole.
+    StandardOutput standardOutput;
+    OutputFile out(standardOutput);
+    switch (out.Prepare(output.empty() ? std::string("-") : output, force, IdentityOfStream(in))) {
+        case OutputFile::Check::kOk:
+            break;
+        case OutputFile::Check::kIsInput:
+            std::fprintf(stderr, "kestrin-info: the output '%s' is the input: refused\n", output.c_str());
+            if (in != stdin) std::fclose(in);
+            return 6;
+        case OutputFile::Check::kExists:
+            std::fprintf(stderr, "kestrin-info: '%s' exists (--force replaces it)\n", output.c_str());
+            if (in != stdin) std::fclose(in);
+            return 6;
+        case OutputFile::Check::kIsDirectory:
+            std::fprintf(stderr, "kestrin-info: '%s' is a directory\n", output.c_str());
+            if (in != stdin) std::fclose(in);
+            return 6;
     }
     std::unique_ptr<EpgCollector> collector(new EpgCollector);
     std::vector<uint8_t> buffer(kReadChunk + kPacket);
@@ -381,15 +396,19 @@ int RunEpgDump(int argc, char** argv) {
     std::string warnings;
     const std::string json = collector->Json(warnings);
     if (!warnings.empty()) std::fputs(warnings.c_str(), stderr);
-    std::FILE* out = output.empty() ? stdout : std::fopen(output.c_str(), "wb");
-    if (out == nullptr) {
-        std::fprintf(stderr, "kestrin-info: cannot create '%s': %s\n", output.c_str(), std::strerror(errno));
+    const bool ok = out.Open() && out.Write(reinterpret_cast<const uint8_t*>(json.data()), json.size()) &&
+                    out.Close() && out.Commit();
+    if (!ok) {
+        out.Discard();
+        // A reader that closed the pipe ends the run quietly.
+        if (out.ToStandardOutput() && standardOutput.ClosedPipe()) return 0;
+        std::fprintf(stderr, "kestrin-info: %s\n",
+                     out.ToStandardOutput() ? standardOutput.Error().c_str() : out.Error().c_str());
         return 5;
     }
-    const bool written = std::fwrite(json.data(), 1, json.size(), out) == json.size();
-    const bool closed = out == stdout ? std::fflush(out) == 0 : std::fclose(out) == 0;
-    if (!written || !closed) {
-        std::fprintf(stderr, "kestrin-info: cannot write '%s'\n", output.empty() ? "standard output" : output.c_str());
+    if (out.ToStandardOutput() && !standardOutput.Finish()) {
+        if (standardOutput.ClosedPipe()) return 0;
+        std::fprintf(stderr, "kestrin-info: %s\n", standardOutput.Error().c_str());
         return 5;
     }
     return 0;
