@@ -104,14 +104,16 @@ public:
         if (library_ != nullptr) FreeLibrary(library_);
     }
 
-    void Open(bool record) {
+    // `host` is the host's callback object; the session's FakeHost if null.
+    void Open(bool record, void* host = nullptr) {
         ASSERT_NE(library_, nullptr) << "LoadLibraryA(\"Kestrin.dll\") failed, error " << GetLastError();
         GetIface2Function getIface2 = reinterpret_cast<GetIface2Function>(
             reinterpret_cast<void (*)()>(GetProcAddress(library_, "GetIface2")));
         ASSERT_NE(getIface2, nullptr);
         getIface2(nullptr, &object_);
         ASSERT_NE(object_, nullptr);
-        ASSERT_EQ(SlotAs<SetHostSlot>(Slot(kSlotSetHost))(object_, &host_, kHostSdkVersion), 1);
+        ASSERT_EQ(SlotAs<SetHostSlot>(Slot(kSlotSetHost))(object_, host != nullptr ? host : &host_, kHostSdkVersion),
+                  1);
         hostWindow_ = CreateWindowExA(0, "STATIC", "Host", WS_OVERLAPPEDWINDOW, 600, 500, 320, 240, nullptr, nullptr,
                                       GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(hostWindow_, nullptr);
@@ -169,6 +171,13 @@ public:
         EXPECT_TRUE(FreeLibrary(library_));
         library_ = nullptr;
         EXPECT_EQ(GetModuleHandleA("Kestrin.dll"), nullptr);
+    }
+
+    // For a host that deletes the object itself.
+    void* TakeObject() {
+        void* object = object_;
+        object_ = nullptr;
+        return object;
     }
 
     HWND Dialog() const { return dialog_; }
@@ -298,5 +307,78 @@ INSTANTIATE_TEST_SUITE_P(KestrinDll, HostTeardown,
                                     (std::get<1>(param.param) ? "_OtherThread" : "_WindowThread") +
                                     (std::get<2>(param.param) ? "_Recording" : "_Viewer");
                          });
+
+// A host that unloads the plug-in as soon as it is told that the viewer
+// closed: slot 6 deletes the object, that is, from inside the viewer's own
+// close command on the window's thread. The library is freed once that call
+// has returned. Slot 1 counts, the others must never come.
+struct DeletingHost;
+typedef int32_t(__thiscall* DeletingHostSlot)(DeletingHost* self);
+typedef int32_t(__thiscall* DeletingHostTuneSlot)(DeletingHost* self, int32_t channel);
+struct DeletingHostTable {
+    DeletingHostSlot slot0;
+    DeletingHostTuneSlot tuneChannel;
+    DeletingHostSlot slot2;
+    DeletingHostSlot slot3;
+    DeletingHostSlot slot4;
+    DeletingHostSlot slot5;
+    DeletingHostSlot pluginClosed;
+};
+struct DeletingHost {
+    const DeletingHostTable* table;
+    void* object;
+    int closedCalls;
+    int otherCalls;
+};
+
+int32_t __thiscall DeletingHostOther(DeletingHost* self) {
+    ++self->otherCalls;
+    return 0;
+}
+
+int32_t __thiscall DeletingHostTune(DeletingHost* self, int32_t) {
+    ++self->otherCalls;
+    return 1;
+}
+
+int32_t __thiscall DeletingHostClosed(DeletingHost* self) {
+    ++self->closedCalls;
+    DeleteCall call = {self->object};
+    self->object = nullptr;
+    if (call.object != nullptr) DeleteOnThisThread(&call);
+    return 1;
+}
+
+const DeletingHostTable kDeletingHostTable = {DeletingHostOther, DeletingHostTune,  DeletingHostOther,
+                                              DeletingHostOther, DeletingHostOther, DeletingHostOther,
+                                              DeletingHostClosed};
+
+TEST(HostTeardownOnClose, DeletingInsidePluginClosedTakesTheViewerAlong) {
+    WriteSettingsFile(Settings());
+    DeleteFileA(RecordingPath().c_str());
+    DeletingHost host = {&kDeletingHostTable, nullptr, 0, 0};
+    {
+        Session session;
+        session.Open(true, &host);
+        host.object = session.TakeObject();
+        session.Feed(true);
+        const HWND dialog = session.Dialog();
+        ASSERT_NE(ViewerToolTipWindow(dialog), nullptr);
+        SendMessageA(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(host.closedCalls, 1);
+        EXPECT_EQ(host.object, nullptr);
+        EXPECT_FALSE(IsWindow(dialog));
+        session.Free();
+        PumpMessages();
+        session.DestroyHostWindow();
+    }
+    EXPECT_EQ(host.otherCalls, 0);
+    EXPECT_TRUE(RecordingClosed());
+    const std::vector<uint8_t> bytes = ReadWholeFile(RecordingPath());
+    EXPECT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.size() % 188, 0u);
+    DeleteFileA(RecordingPath().c_str());
+    WriteSettingsFile("");
+}
 
 }  // namespace
