@@ -360,8 +360,8 @@ TEST(HostTeardownOnClose, DeletingInsidePluginClosedTakesTheViewerAlong) {
     {
         Session session;
         session.Open(true, &host);
-        host.object = session.TakeObject();
         session.Feed(true);
+        host.object = session.TakeObject();
         const HWND dialog = session.Dialog();
         ASSERT_NE(ViewerToolTipWindow(dialog), nullptr);
         SendMessageA(dialog, WM_CLOSE, 0, 0);
