@@ -89,6 +89,9 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
         case WM_CHANNEL_LABELS:
             RelabelChannelButtons(s);
             return true;
+        case WM_SERVICE_VIEW:
+            ShowServiceView(s);
+            return true;
         default:
             return false;
     }

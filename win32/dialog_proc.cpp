@@ -72,6 +72,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_EIT_FOLLOWING_READY:
         case WM_RECORD_LABEL:
         case WM_CHANNEL_LABELS:
+        case WM_SERVICE_VIEW:
             ViewerPrivateMessage(state, message);
             break;
         case WM_NCDESTROY:
