@@ -364,7 +364,10 @@ TEST(HostTeardownOnClose, DeletingInsidePluginClosedTakesTheViewerAlong) {
         host.object = session.TakeObject();
         const HWND dialog = session.Dialog();
         ASSERT_NE(ViewerToolTipWindow(dialog), nullptr);
+        // The close box: the dialog manager answers WM_CLOSE by posting
+        // IDCANCEL, which reaches the viewer at the next pump.
         SendMessageA(dialog, WM_CLOSE, 0, 0);
+        PumpMessages();
         EXPECT_EQ(host.closedCalls, 1);
         EXPECT_EQ(host.object, nullptr);
         EXPECT_FALSE(IsWindow(dialog));
