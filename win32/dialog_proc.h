@@ -12,8 +12,13 @@
 // that pointer itself (DWLP_USER) from WM_INITDIALOG on.
 INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Called when the plug-in object is destroyed: its window, if it outlives
-// the object, stops handling messages for it.
-void ForgetViewerBinding(HWND dialog, const ViewerBinding* binding);
+// Called when the plug-in object is destroyed. The host may free the
+// library before it destroys its own window and with it the viewer, so the
+// viewer keeps nothing of the library: it stops handling messages for the
+// object and loses this procedure. On the window's own thread it is then
+// destroyed; from another thread (where DestroyWindow fails, and waiting for
+// the window's thread could deadlock a host that waits for this one) it is
+// left to the host.
+void ReleaseViewer(HWND dialog, const ViewerBinding* binding);
 
 #endif

@@ -46,6 +46,12 @@ public:
     uint32_t GetHostExecutablePath(char* out, uint32_t size, bool* whole) override;
     LocalTime GetLocalTime() override;
 
+    // The tooltip and the controls it subclasses run the common controls'
+    // code. When the viewer is left standing for the host, the library's
+    // import may be all that keeps that code loaded, so it stays loaded
+    // for the rest of the process.
+    static void KeepToolTipCode();
+
     // The guide window (win32/guide_window.cpp), on the viewer's thread.
     void OpenGuideWindow() override;
     void SetGuideRows(int32_t count, int32_t selected) override;
