@@ -24,10 +24,11 @@ void ReleaseViewer(HWND dialog, const ViewerBinding* binding) {
     SetWindowLongPtrA(dialog, DWLP_USER, 0);
     SetWindowLongPtrA(dialog, DWLP_DLGPROC, 0);
     if (GetWindowThreadProcessId(dialog, nullptr) == GetCurrentThreadId()) {
-        // The tooltip, an owned window, goes with it.
+        // The tooltip and an open guide, owned windows, go with it.
         DestroyWindow(dialog);
         return;
     }
+    ReleaseGuideWindows(dialog);
     Win32Platform::KeepToolTipCode();
 }
 

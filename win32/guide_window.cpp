@@ -82,7 +82,32 @@ LRESULT CALLBACK EventTextProc(HWND control, UINT message, WPARAM wParam, LPARAM
     return DefSubclassProc(control, message, wParam, lParam);
 }
 
+BOOL CALLBACK UnbindGuide(HWND window, LPARAM viewer) {
+    if (GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(viewer) && GetDlgItem(window, IDC_GUIDE_LIST) != nullptr) {
+        SetWindowLongPtrA(window, DWLP_DLGPROC, 0);
+    }
+    return TRUE;
+}
+
 }  // namespace
+
+void ReleaseGuideWindows(HWND viewer) {
+    // The subclass helpers refuse other threads, so the event text goes
+    // back to its class's own procedure: the menu's subclass is passed over
+    // (and so is the tooltip's, whose window is bound to nothing any more).
+    HWND text = GetDlgItem(viewer, IDC_INFO_TEXT);
+    if (text != nullptr) {
+        if (IsWindowUnicode(text)) {
+            SetWindowLongPtrW(text, GWLP_WNDPROC, static_cast<LONG_PTR>(GetClassLongPtrW(text, GCLP_WNDPROC)));
+        } else {
+            SetWindowLongPtrA(text, GWLP_WNDPROC, static_cast<LONG_PTR>(GetClassLongPtrA(text, GCLP_WNDPROC)));
+        }
+    }
+    // The guide, an owned pop-up, keeps only the dialog manager's defaults
+    // and its list view (common controls' code, kept loaded with the
+    // tooltip's).
+    EnumThreadWindows(GetWindowThreadProcessId(viewer, nullptr), UnbindGuide, reinterpret_cast<LPARAM>(viewer));
+}
 
 void AttachGuideMenu(HWND viewer) {
     HWND text = GetDlgItem(viewer, IDC_INFO_TEXT);

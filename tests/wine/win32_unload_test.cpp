@@ -1,7 +1,8 @@
 // The host's teardown of a plug-in whose viewer is open: the object deleted,
 // the library freed and the host's window (which owns the viewer) destroyed
 // in every order, the object deleted on the window's thread or on another
-// one, with and without a recording running. Each case loads Kestrin.dll and
+// one, with and without a recording running, with and without the guide
+// window open. Each case loads Kestrin.dll and
 // frees it again, so this program runs on its own: the other Wine tests keep
 // the library loaded for their whole process.
 #include <windows.h>
@@ -80,6 +81,18 @@ bool RecordingClosed() {
     return true;
 }
 
+struct GuideSearch {
+    HWND viewer;
+    HWND guide;
+};
+
+BOOL CALLBACK FindGuide(HWND window, LPARAM context) {
+    GuideSearch* search = reinterpret_cast<GuideSearch*>(context);
+    if (GetWindow(window, GW_OWNER) != search->viewer || GetDlgItem(window, IDC_GUIDE_LIST) == nullptr) return TRUE;
+    search->guide = window;
+    return FALSE;
+}
+
 struct DeleteCall {
     void* object;
 };
@@ -136,6 +149,15 @@ public:
             EXPECT_EQ(SlotAs<OnStreamDataSlot>(Slot(kSlotOnStreamData))(object_, mux.data() + at, n), 1);
             if (!leavePosted || at + chunk < mux.size()) PumpMessages();
         }
+    }
+
+    // The guide window, opened as the event text's context menu does.
+    HWND OpenGuide() {
+        SendMessageA(dialog_, WM_COMMAND, IDC_GUIDE_OPEN, 0);
+        PumpMessages();
+        GuideSearch search = {dialog_, nullptr};
+        EnumThreadWindows(GetCurrentThreadId(), FindGuide, reinterpret_cast<LPARAM>(&search));
+        return search.guide;
     }
 
     void Press(int id) {
@@ -212,8 +234,8 @@ const std::vector<uint8_t>& StoppedByButton() {
     return bytes;
 }
 
-// (order, object deleted on another thread, recording running)
-typedef std::tuple<Order, bool, bool> TeardownCase;
+// (order, object deleted on another thread, recording running, guide open)
+typedef std::tuple<Order, bool, bool, bool> TeardownCase;
 
 class HostTeardown : public ::testing::TestWithParam<TeardownCase> {
 protected:
@@ -231,6 +253,7 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
     const Order order = std::get<0>(GetParam());
     const bool otherThread = std::get<1>(GetParam());
     const bool record = std::get<2>(GetParam());
+    const bool guide = std::get<3>(GetParam());
     std::vector<uint8_t> expected;
     if (record) {
         expected = StoppedByButton();
@@ -243,6 +266,13 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
     session.Open(record);
     session.Feed(true);
     const HWND dialog = session.Dialog();
+    // The guide window and the event text's menu run this library's code on
+    // windows the host may destroy only after the library is gone.
+    HWND guideWindow = nullptr;
+    if (guide) {
+        guideWindow = session.OpenGuide();
+        ASSERT_NE(guideWindow, nullptr);
+    }
     // The event text's tooltip and the controls it watches run the common
     // controls' code, which the library's import keeps loaded.
     ASSERT_NE(ViewerToolTipWindow(dialog), nullptr);
@@ -263,6 +293,9 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
             // On the window's thread the viewer goes with the object; from
             // another thread it is left to the host, bound to nothing.
             EXPECT_EQ(IsWindow(dialog) != FALSE, otherThread);
+            if (guide) {
+                EXPECT_EQ(IsWindow(guideWindow) != FALSE, otherThread);
+            }
             if (order == Order::kDeleteFreeDestroy) {
                 session.Free();
                 // What the left window still meets after the library is gone:
@@ -276,6 +309,15 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
                 SendMessageA(dialog, WM_CLOSE, 0, 0);
                 SetWindowPos(dialog, nullptr, 70, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
                 SendMessageA(GetDlgItem(dialog, IDC_INFO_TEXT), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+                PostMessageA(dialog, WM_GUIDE_READY, 0, 0);
+                if (guide) {
+                    const int guideIds[] = {IDC_GUIDE_REQUEST, IDCANCEL};
+                    for (int id : guideIds) SendMessageA(guideWindow, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+                    SetWindowPos(guideWindow, nullptr, 90, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                    SendMessageA(GetDlgItem(guideWindow, IDC_GUIDE_LIST), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+                    InvalidateRect(guideWindow, nullptr, TRUE);
+                    UpdateWindow(guideWindow);
+                }
                 PumpMessages();
                 session.DestroyHostWindow();
             } else {
@@ -284,6 +326,9 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
             }
             EXPECT_FALSE(IsWindow(dialog));
             break;
+    }
+    if (guide) {
+        EXPECT_FALSE(IsWindow(guideWindow));
     }
 
     EXPECT_TRUE(session.Host().tuned.empty());
@@ -301,11 +346,12 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
 INSTANTIATE_TEST_SUITE_P(KestrinDll, HostTeardown,
                          ::testing::Combine(::testing::Values(Order::kDestroyDeleteFree, Order::kDeleteDestroyFree,
                                                               Order::kDeleteFreeDestroy),
-                                            ::testing::Bool(), ::testing::Bool()),
+                                            ::testing::Bool(), ::testing::Bool(), ::testing::Bool()),
                          [](const ::testing::TestParamInfo<TeardownCase>& param) {
                              return std::string(OrderName(std::get<0>(param.param))) +
                                     (std::get<1>(param.param) ? "_OtherThread" : "_WindowThread") +
-                                    (std::get<2>(param.param) ? "_Recording" : "_Viewer");
+                                    (std::get<2>(param.param) ? "_Recording" : "_Viewer") +
+                                    (std::get<3>(param.param) ? "_Guide" : "");
                          });
 
 // A host that unloads the plug-in as soon as it is told that the viewer
