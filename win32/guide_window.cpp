@@ -20,10 +20,12 @@ namespace {
 const UINT_PTR kEventTextSubclass = 0x4B47;  // the menu's subclass id
 // The context menu's item: 番組表(&G).
 const char kGuideMenuItem[] = "\x94\xD4\x91\x67\x95\x5C(&G)";
-// Column headings and widths (pixels): 日付, 時間, 番組名, ジャンル.
+// Column headings and widths (pixels): 日付, 時間, 番組名, ジャンル. The
+// genre takes what the list leaves, so that no column runs past its edge.
 const char* const kColumnTitles[kGuideColumns] = {"\x93\xFA\x95\x74", "\x8E\x9E\x8A\xD4", "\x94\xD4\x91\x67\x96\xBC",
                                                   "\x83\x57\x83\x83\x83\x93\x83\x8B"};
-const int kColumnWidths[kGuideColumns] = {72, 84, 250, 150};
+const int kColumnWidths[kGuideColumns] = {72, 84, 250, 0};
+const int kLeastGenreWidth = 120;
 
 // The viewer's binding, found through the owner each time: when the
 // plug-in object goes before its window, the viewer forgets it, and so does
@@ -36,12 +38,18 @@ ViewerBinding* BindingOf(HWND guide) {
 
 void AddColumns(HWND list) {
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    // The rest of the list's width, a vertical scroll bar kept free (a week
+    // of programmes never fits the list's height).
+    RECT client;
+    if (!GetClientRect(list, &client)) SetRectEmpty(&client);
+    int rest = client.right - client.left - GetSystemMetrics(SM_CXVSCROLL);
+    for (int i = 0; i + 1 < kGuideColumns; ++i) rest -= kColumnWidths[i];
     for (int i = 0; i < kGuideColumns; ++i) {
         LVCOLUMNA column;
         ZeroMemory(&column, sizeof column);
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         column.pszText = const_cast<char*>(kColumnTitles[i]);
-        column.cx = kColumnWidths[i];
+        column.cx = i + 1 < kGuideColumns ? kColumnWidths[i] : (rest > kLeastGenreWidth ? rest : kLeastGenreWidth);
         column.iSubItem = i;
         SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
     }

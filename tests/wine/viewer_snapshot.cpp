@@ -4,7 +4,8 @@
 // Writes viewer-101.bmp, viewer-102.bmp and viewer-103.bmp (24-bit) into the
 // directory given as the first argument, or the program's own; then
 // tooltip.bmp: template 101 with Symbols=1 and the programme details'
-// tooltip popped up over the event text, the pointer resting on it.
+// tooltip popped up over the event text, the pointer resting on it; last
+// guide.bmp: the viewer with its programme guide open below it.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -18,6 +19,7 @@
 #include "tools/streamkit/test_multiplex.h"
 #include "tests/wine/plugin_driver.h"
 #include "tools/common/viewer_tooltip.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -132,7 +134,8 @@ bool ToolTipPicture(const std::string& path) {
 }
 
 // A schedule section of the one-segment service for the guide's picture:
-// the evening of 2026-12-08, with the marks and genres a real guide shows.
+// the evening of 2026-12-10 (the test multiplex's day), with the marks and
+// genres a real guide shows.
 std::vector<uint8_t> GuideSection(uint8_t sectionNumber, const std::vector<build::EitEvent>& events) {
     build::EitHeader h;
     h.tableId = 0x50;
@@ -156,16 +159,16 @@ build::EitEvent GuideEvent(uint16_t id, int hour, int minute, int minutes, const
         const uint8_t ji[] = {0x1B, 0x24, 0x3B, 0x0F, 0x7A, 0x56};
         name.insert(name.end(), ji, ji + sizeof ji);
     }
-    build::EitEvent e = build::Event(0xEFC6, hour, minute, 0, minutes / 60, minutes % 60, 0,
+    build::EitEvent e = build::Event(0xEFC8, hour, minute, 0, minutes / 60, minutes % 60, 0,
                                      build::Cat({build::ShortEventDescriptor(name, arib(text)),
                                                  build::Descriptor(0x54, {genre, 0xFF})}));
     e.eventId = id;
     return e;
 }
 
-// The viewer with its programme guide opened from the event text's menu,
-// a programme selected: guide.bmp.
-bool GuidePicture(const std::string& path) {
+// The viewer with its programme guide opened from the event text's menu
+// below it, the programme after next selected: guide.bmp.
+bool GuidePicture(const std::string& path, const std::vector<uint8_t>& mux) {
     WriteSettingsFile("[POSITION]\r\nLeft=20\r\nTop=20\r\nFont=0\r\n[DISPLAY]\r\nSymbols=1\r\n"
                       "[GUIDE]\r\nLeft=20\r\nTop=150\r\n");
     HostWindow host;
@@ -178,38 +181,45 @@ bool GuidePicture(const std::string& path) {
     plugin.OnChannelChange(27, build::kMuxOneSegService);
     build::StreamBuilder sb;
     const std::vector<uint8_t> stream = build::Cat(
-        {sb.Stream(0x0014, {build::TotSection(0xEFC6, 0x18, 0x30, 0x00)}),
-         sb.Stream(0x0012,
+        {sb.Stream(0x0012,
                    {GuideSection(48, {GuideEvent(0x2001, 18, 0, 60, L"夕方ニュース", L"各地の話題", 0x00, true),
                                       GuideEvent(0x2002, 19, 0, 57, L"クイズ・ことばの森", L"言葉の謎", 0x50, false),
-                                      GuideEvent(0x2003, 19, 57, 3, L"天気予報", L"全国の天気", 0x01, false)}),
-                    GuideSection(56, {GuideEvent(0x2004, 20, 0, 54, L"動物ふしぎ発見", L"渡り鳥の旅", 0x80, true),
-                                      GuideEvent(0x2005, 21, 0, 60, L"ニュース９", L"きょうの出来事", 0x00, true)}),
-                    GuideSection(64, {GuideEvent(0x2006, 22, 0, 45, L"連続ドラマ「渡り鳥の空」第３話",
+                                      GuideEvent(0x2003, 19, 57, 3, L"天気予報", L"全国の天気", 0x01, false),
+                                      GuideEvent(0x2004, 20, 0, 54, L"動物ふしぎ発見", L"渡り鳥の旅", 0x80, true),
+                                      GuideEvent(0x2005, 20, 54, 60, L"ニュース・気象情報　第２回",
+                                                 L"全国と各地のニュース、気象情報", 0x00, true)}),
+                    GuideSection(56, {GuideEvent(0x2006, 21, 54, 6, L"天気予報", L"あすの天気", 0x01, false),
+                                      GuideEvent(0x2007, 22, 0, 45, L"連続ドラマ「渡り鳥の空」第３話",
                                                  L"港町に戻った美咲は、古い灯台で写真を見つける。", 0x30, true),
-                                      GuideEvent(0x2007, 22, 45, 15, L"天気予報・交通情報", L"あすの天気", 0x01,
+                                      GuideEvent(0x2008, 22, 45, 15, L"天気予報・交通情報", L"あすの天気", 0x01,
                                                  false)})})});
     plugin.OnStreamData(stream.data(), static_cast<uint32_t>(stream.size()));
     PumpMessages();
-    SendMessageA(dialog, WM_COMMAND, 1100 /* IDC_GUIDE_OPEN */, 0);
+    // The viewer's programme and clock (21:30 on the same evening).
+    FeedAll(plugin, mux);
+    SendMessageA(dialog, WM_COMMAND, IDC_GUIDE_OPEN, 0);
     PumpMessages();
     HWND guide = nullptr;
     for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
-        if (GetWindow(w, GW_OWNER) == dialog && GetDlgItem(w, 1101) != nullptr) guide = w;
+        if (GetWindow(w, GW_OWNER) == dialog && GetDlgItem(w, IDC_GUIDE_LIST) != nullptr) guide = w;
     }
     if (guide == nullptr) return false;
-    HWND list = GetDlgItem(guide, 1101 /* IDC_GUIDE_LIST */);
+    HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
     LVITEMA item = {};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, 5, reinterpret_cast<LPARAM>(&item));
-    SetWindowPos(guide, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SendMessageA(list, LVM_SETITEMSTATE, 6, reinterpret_cast<LPARAM>(&item));
+    RECT a, b, both;
+    GetWindowRect(dialog, &a);
+    SetWindowPos(guide, HWND_TOPMOST, a.left, a.bottom + 4, 0, 0, SWP_NOSIZE);
+    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    SetForegroundWindow(guide);
+    SetFocus(list);
     RedrawWindow(guide, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     PumpMessages();
     Sleep(300);
     PumpMessages();
-    RECT a, b, both;
-    GetWindowRect(dialog, &a);
     GetWindowRect(guide, &b);
     UnionRect(&both, &a, &b);
     InflateRect(&both, 4, 4);
@@ -275,7 +285,7 @@ int main(int argc, char** argv) {
         ++failures;
     }
     const std::string guide = directory + "guide.bmp";
-    if (GuidePicture(guide)) {
+    if (GuidePicture(guide, mux)) {
         std::printf("wrote %s\n", guide.c_str());
     } else {
         std::printf("could not write %s\n", guide.c_str());
