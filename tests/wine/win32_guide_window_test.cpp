@@ -147,4 +147,69 @@ TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
     WriteSettingsFile("");
 }
 
+// What the context menu showed, read inside its modal loop by a thread
+// timer, which then picks the first item with the keyboard.
+struct MenuSeen {
+    int items = -1;
+    std::string firstItem;
+};
+MenuSeen g_menuSeen;
+
+VOID CALLBACK PickFirstMenuItem(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND menuWindow = FindWindowA("#32768", nullptr);
+    if (menuWindow == nullptr || !IsWindowVisible(menuWindow)) return;
+    KillTimer(nullptr, timer);
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageA(menuWindow, MN_GETHMENU, 0, 0));
+    g_menuSeen.items = GetMenuItemCount(menu);
+    char text[64] = {};
+    GetMenuStringA(menu, 0, text, sizeof text, MF_BYPOSITION);
+    g_menuSeen.firstItem = text;
+    PostMessageA(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menuWindow, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+// The event text's own menu is replaced by one item that opens the guide,
+// from the mouse (at the pointer) and from the keyboard (lParam -1), in
+// every template.
+TEST(GuideWindow, EventTextMenuOpensTheGuide) {
+    const struct {
+        int font;
+        bool keyboard;
+    } cases[] = {{0, false}, {1, true}, {2, false}, {0, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("Font=" + std::to_string(c.font) + (c.keyboard ? " keyboard" : " mouse"));
+        WriteSettingsFile("[POSITION]\r\nFont=" + std::to_string(c.font) + "\r\n");
+        FakeHost host;
+        HostWindow owner;
+        PluginObject plugin;
+        ASSERT_EQ(plugin.SetHost(&host, 0x10400), 1);
+        ASSERT_EQ(plugin.CreatePluginWindow(owner.Handle()), 1);
+        HWND viewer = plugin.Dialog();
+        ASSERT_NE(viewer, nullptr);
+        HWND text = GetDlgItem(viewer, IDC_INFO_TEXT);
+        ASSERT_NE(text, nullptr);
+        RECT r;
+        GetWindowRect(text, &r);
+        const LPARAM at = c.keyboard ? static_cast<LPARAM>(-1) : MAKELPARAM(r.left + 10, r.top + 10);
+
+        g_menuSeen = MenuSeen();
+        const UINT_PTR timer = SetTimer(nullptr, 0, 50, PickFirstMenuItem);
+        ASSERT_NE(timer, 0u);
+        SendMessageA(text, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(text), at);
+        KillTimer(nullptr, timer);
+        PumpMessages();
+        EXPECT_EQ(g_menuSeen.items, 1);
+        EXPECT_EQ(g_menuSeen.firstItem, Text(Sjis(L"番組表(&G)")));
+
+        FoundGuide found = {viewer, nullptr};
+        EnumThreadWindows(GetCurrentThreadId(), FindOwned, reinterpret_cast<LPARAM>(&found));
+        ASSERT_NE(found.guide, nullptr);
+        EXPECT_EQ(WindowText(found.guide), Text(Sjis(L"番組表")));
+        SendMessageA(found.guide, WM_COMMAND, IDCANCEL, 0);
+        PumpMessages();
+        EXPECT_FALSE(IsWindow(found.guide));
+    }
+    WriteSettingsFile("");
+}
+
 }  // namespace
