@@ -163,12 +163,8 @@ TEST(Allocation, GuideStoreAndWindowAllocateNothingAfterConstruction) {
         std::vector<std::vector<uint8_t>> sections;
         for (uint8_t segment = 0; segment < 8; ++segment) {
             for (uint8_t table : {0x50, 0x58}) {
-                build::EitHeader h;
-                h.tableId = table;
-                h.serviceId = build::kMuxOneSegService;
-                h.version = version;
-                h.sectionNumber = static_cast<uint8_t>(segment * 8);
-                h.lastSectionNumber = 0xF8;
+                build::EitHeader h = build::ScheduleHeader(build::kMuxOneSegService,
+                                                           static_cast<uint8_t>(segment * 8), version, table);
                 h.segmentLastSectionNumber = h.sectionNumber;
                 h.lastTableId = 0x58;
                 std::vector<build::EitEvent> events;

@@ -15,12 +15,7 @@ using build::Bytes;
 const uint16_t kService = 0x0400;
 
 Bytes Schedule(uint8_t tableId, uint16_t service, uint8_t sectionNumber, uint8_t version, int titleBytes) {
-    build::EitHeader h;
-    h.tableId = tableId;
-    h.serviceId = service;
-    h.sectionNumber = sectionNumber;
-    h.version = version;
-    h.lastSectionNumber = 0xF8;
+    build::EitHeader h = build::ScheduleHeader(service, sectionNumber, version, tableId);
     h.segmentLastSectionNumber = sectionNumber;
     // A short event descriptor holds at most 255 bytes of title: longer
     // sections get a second event.

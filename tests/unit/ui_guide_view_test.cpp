@@ -58,13 +58,7 @@ build::EitEvent Entry(const Programme& p) {
 
 Bytes Schedule(uint16_t service, uint8_t sectionNumber, uint8_t version, const std::vector<Programme>& programmes,
                uint8_t tableId = 0x50) {
-    build::EitHeader h;
-    h.tableId = tableId;
-    h.serviceId = service;
-    h.version = version;
-    h.sectionNumber = sectionNumber;
-    h.lastSectionNumber = 0xF8;
-    h.segmentLastSectionNumber = static_cast<uint8_t>(sectionNumber | 7);
+    build::EitHeader h = build::ScheduleHeader(service, sectionNumber, version, tableId);
     h.lastTableId = 0x50;
     std::vector<build::EitEvent> events;
     for (const Programme& p : programmes) events.push_back(Entry(p));

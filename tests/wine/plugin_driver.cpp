@@ -193,6 +193,8 @@ HWND FindViewerDialog(HWND owner) {
     return search.found;
 }
 
+HWND FindGuideWindow(HWND viewer) { return FindViewerDialog(viewer); }
+
 void PumpMessages() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {

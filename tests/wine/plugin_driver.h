@@ -98,6 +98,8 @@ private:
 
 // The dialog of this thread owned by `owner`, or NULL.
 HWND FindViewerDialog(HWND owner);
+// The programme guide of `viewer` (the one dialog the viewer owns), or NULL.
+HWND FindGuideWindow(HWND viewer);
 
 // Dispatches every message waiting for this thread's windows.
 void PumpMessages();

@@ -137,13 +137,7 @@ bool ToolTipPicture(const std::string& path) {
 // the evening of 2026-12-10 (the test multiplex's day), with the marks and
 // genres a real guide shows.
 std::vector<uint8_t> GuideSection(uint8_t sectionNumber, const std::vector<build::EitEvent>& events) {
-    build::EitHeader h;
-    h.tableId = 0x50;
-    h.serviceId = build::kMuxOneSegService;
-    h.sectionNumber = sectionNumber;
-    h.lastSectionNumber = 0xF8;
-    h.segmentLastSectionNumber = static_cast<uint8_t>(sectionNumber | 7);
-    return build::EitSection(h, events);
+    return build::EitSection(build::ScheduleHeader(build::kMuxOneSegService, sectionNumber), events);
 }
 
 build::EitEvent GuideEvent(uint16_t id, int hour, int minute, int minutes, const wchar_t* title,
@@ -199,10 +193,7 @@ bool GuidePicture(const std::string& path, const std::vector<uint8_t>& mux) {
     FeedAll(plugin, mux);
     SendMessageA(dialog, WM_COMMAND, IDC_GUIDE_OPEN, 0);
     PumpMessages();
-    HWND guide = nullptr;
-    for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
-        if (GetWindow(w, GW_OWNER) == dialog && GetDlgItem(w, IDC_GUIDE_LIST) != nullptr) guide = w;
-    }
+    HWND guide = FindGuideWindow(dialog);
     if (guide == nullptr) return false;
     HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
     LVITEMA item = {};

@@ -40,28 +40,21 @@ build::EitEvent Entry(uint16_t id, int hour, int minute, int minutes, const Byte
 }
 
 Bytes Schedule(uint8_t sectionNumber, const std::vector<build::EitEvent>& events) {
-    build::EitHeader h;
-    h.tableId = 0x50;
-    h.serviceId = kService;
-    h.sectionNumber = sectionNumber;
-    h.lastSectionNumber = 0xF8;
-    h.segmentLastSectionNumber = static_cast<uint8_t>(sectionNumber | 7);
-    return build::EitSection(h, events);
+    return build::EitSection(build::ScheduleHeader(kService, sectionNumber), events);
 }
 
-struct FoundGuide {
-    HWND owner;
-    HWND guide;
-};
+// The real DLL's viewer on a window of this thread, the settings given.
+struct ViewerSession {
+    FakeHost host;
+    HostWindow owner;
+    PluginObject plugin;
 
-BOOL CALLBACK FindOwned(HWND window, LPARAM context) {
-    FoundGuide* found = reinterpret_cast<FoundGuide*>(context);
-    if (GetWindow(window, GW_OWNER) == found->owner && GetDlgItem(window, IDC_GUIDE_LIST) != nullptr) {
-        found->guide = window;
-        return FALSE;
+    HWND Open(const std::string& settings) {
+        WriteSettingsFile(settings);
+        if (plugin.SetHost(&host, 0x10400) != 1 || plugin.CreatePluginWindow(owner.Handle()) != 1) return nullptr;
+        return plugin.Dialog();
     }
-    return TRUE;
-}
+};
 
 std::string Cell(HWND list, int row, int column) {
     char text[256] = {};
@@ -74,14 +67,10 @@ std::string Cell(HWND list, int row, int column) {
 }
 
 TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
-    WriteSettingsFile("[GUIDE]\r\nLeft=40\r\nTop=50\r\n");
-    FakeHost host;
-    HostWindow owner;
-    PluginObject plugin;
-    ASSERT_EQ(plugin.SetHost(&host, 0x10400), 1);
-    ASSERT_EQ(plugin.CreatePluginWindow(owner.Handle()), 1);
-    HWND viewer = plugin.Dialog();
+    ViewerSession session;
+    HWND viewer = session.Open("[GUIDE]\r\nLeft=40\r\nTop=50\r\n");
     ASSERT_NE(viewer, nullptr);
+    PluginObject& plugin = session.plugin;
     plugin.OnChannelChange(27, kService);
 
     build::StreamBuilder sb;
@@ -96,23 +85,22 @@ TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
     // The event text's context menu sends this command to the viewer.
     SendMessageA(viewer, WM_COMMAND, IDC_GUIDE_OPEN, 0);
     PumpMessages();
-    FoundGuide found = {viewer, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), FindOwned, reinterpret_cast<LPARAM>(&found));
-    ASSERT_NE(found.guide, nullptr);
+    HWND guide = FindGuideWindow(viewer);
+    ASSERT_NE(guide, nullptr);
     RECT r;
-    GetWindowRect(found.guide, &r);
+    GetWindowRect(guide, &r);
     EXPECT_EQ(r.left, 40);
     EXPECT_EQ(r.top, 50);
-    EXPECT_EQ(WindowText(found.guide), Text(Sjis(L"番組表")));
+    EXPECT_EQ(WindowText(guide), Text(Sjis(L"番組表")));
 
-    HWND list = GetDlgItem(found.guide, IDC_GUIDE_LIST);
+    HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
     ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
     EXPECT_EQ(Cell(list, 0, 0), Text(Sjis(L"12/08(火)")));
     EXPECT_EQ(Cell(list, 0, 1), "21:00-22:00");
     EXPECT_EQ(Cell(list, 0, 2), Text(Sjis(L"ニュース９")));
     EXPECT_EQ(Cell(list, 2, 2), Text(Sjis(L"天気予報")));
     EXPECT_EQ(Cell(list, 2, 3), Text(Sjis(L"ドラマ - 国内ドラマ")));
-    HWND button = GetDlgItem(found.guide, IDC_GUIDE_REQUEST);
+    HWND button = GetDlgItem(guide, IDC_GUIDE_REQUEST);
     EXPECT_FALSE(IsWindowEnabled(button));
 
     // Select the weather (22:45) as the user would, then press the button.
@@ -121,13 +109,13 @@ TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&item));
     PumpMessages();
-    EXPECT_NE(ControlText(found.guide, IDC_GUIDE_DETAILS).find(Text(Sjis(L"天気予報"))), std::string::npos);
-    EXPECT_EQ(ControlText(found.guide, IDC_GUIDE_REQUEST), Text(Sjis(L"録画予約")));
+    EXPECT_NE(ControlText(guide, IDC_GUIDE_DETAILS).find(Text(Sjis(L"天気予報"))), std::string::npos);
+    EXPECT_EQ(ControlText(guide, IDC_GUIDE_REQUEST), Text(Sjis(L"録画予約")));
     ASSERT_TRUE(IsWindowEnabled(button));
     SendMessageA(button, BM_CLICK, 0, 0);
     PumpMessages();
     bool requested = false;
-    for (const auto& m : owner.Received()) {
+    for (const auto& m : session.owner.Received()) {
         // 22:45 less 21:30 is 4,500 s, less 11; 15 minutes plus 1.
         if (m.first == WM_RECORD_REQUEST) {
             EXPECT_EQ(m.second, static_cast<WPARAM>((4489u << 16) | 16u));
@@ -137,13 +125,13 @@ TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
     EXPECT_TRUE(requested);
 
     // Moved: the new place is written; closed with the viewer.
-    SetWindowPos(found.guide, nullptr, 70, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowPos(guide, nullptr, 70, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     PumpMessages();
     EXPECT_EQ(ReadSettingsInt("GUIDE", "Left", 0), 70);
     EXPECT_EQ(ReadSettingsInt("GUIDE", "Top", 0), 80);
-    SendMessageA(found.guide, WM_COMMAND, IDCANCEL, 0);
+    SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
     PumpMessages();
-    EXPECT_FALSE(IsWindow(found.guide));
+    EXPECT_FALSE(IsWindow(guide));
     WriteSettingsFile("");
 }
 
@@ -178,13 +166,8 @@ TEST(GuideWindow, EventTextMenuOpensTheGuide) {
     } cases[] = {{0, false}, {1, true}, {2, false}, {0, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE("Font=" + std::to_string(c.font) + (c.keyboard ? " keyboard" : " mouse"));
-        WriteSettingsFile("[POSITION]\r\nFont=" + std::to_string(c.font) + "\r\n");
-        FakeHost host;
-        HostWindow owner;
-        PluginObject plugin;
-        ASSERT_EQ(plugin.SetHost(&host, 0x10400), 1);
-        ASSERT_EQ(plugin.CreatePluginWindow(owner.Handle()), 1);
-        HWND viewer = plugin.Dialog();
+        ViewerSession session;
+        HWND viewer = session.Open("[POSITION]\r\nFont=" + std::to_string(c.font) + "\r\n");
         ASSERT_NE(viewer, nullptr);
         HWND text = GetDlgItem(viewer, IDC_INFO_TEXT);
         ASSERT_NE(text, nullptr);
@@ -201,13 +184,12 @@ TEST(GuideWindow, EventTextMenuOpensTheGuide) {
         EXPECT_EQ(g_menuSeen.items, 1);
         EXPECT_EQ(g_menuSeen.firstItem, Text(Sjis(L"番組表(&G)")));
 
-        FoundGuide found = {viewer, nullptr};
-        EnumThreadWindows(GetCurrentThreadId(), FindOwned, reinterpret_cast<LPARAM>(&found));
-        ASSERT_NE(found.guide, nullptr);
-        EXPECT_EQ(WindowText(found.guide), Text(Sjis(L"番組表")));
-        SendMessageA(found.guide, WM_COMMAND, IDCANCEL, 0);
+        HWND guide = FindGuideWindow(viewer);
+        ASSERT_NE(guide, nullptr);
+        EXPECT_EQ(WindowText(guide), Text(Sjis(L"番組表")));
+        SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
         PumpMessages();
-        EXPECT_FALSE(IsWindow(found.guide));
+        EXPECT_FALSE(IsWindow(guide));
     }
     WriteSettingsFile("");
 }

@@ -81,18 +81,6 @@ bool RecordingClosed() {
     return true;
 }
 
-struct GuideSearch {
-    HWND viewer;
-    HWND guide;
-};
-
-BOOL CALLBACK FindGuide(HWND window, LPARAM context) {
-    GuideSearch* search = reinterpret_cast<GuideSearch*>(context);
-    if (GetWindow(window, GW_OWNER) != search->viewer || GetDlgItem(window, IDC_GUIDE_LIST) == nullptr) return TRUE;
-    search->guide = window;
-    return FALSE;
-}
-
 struct DeleteCall {
     void* object;
 };
@@ -155,9 +143,7 @@ public:
     HWND OpenGuide() {
         SendMessageA(dialog_, WM_COMMAND, IDC_GUIDE_OPEN, 0);
         PumpMessages();
-        GuideSearch search = {dialog_, nullptr};
-        EnumThreadWindows(GetCurrentThreadId(), FindGuide, reinterpret_cast<LPARAM>(&search));
-        return search.guide;
+        return FindGuideWindow(dialog_);
     }
 
     void Press(int id) {
