@@ -63,8 +63,11 @@ void FillCell(PluginState& state, LVITEMA& item) {
 
 void FillCellWide(PluginState& state, LVITEMW& item) {
     if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) return;
+    // No more bytes than the list's buffer holds characters: the text, cut
+    // at a whole character, always fits once widened.
     char text[512];
-    GuideRowText(state, item.iItem, item.iSubItem, text, sizeof text);
+    const int capacity = item.cchTextMax < static_cast<int>(sizeof text) ? item.cchTextMax : static_cast<int>(sizeof text);
+    GuideRowText(state, item.iItem, item.iSubItem, text, capacity);
     if (MultiByteToWideChar(932, 0, text, -1, item.pszText, item.cchTextMax) == 0) item.pszText[0] = L'\0';
 }
 
