@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugin/caption_handover.h"
+#include "plugin/caption_reader.h"
 #include "plugin/plugin_state.h"
 
 namespace {
@@ -35,6 +37,7 @@ void ForgetService(PluginState& s) {
     s.followingTextCut = false;
     s.lastPresentKey = 0;
     s.lastFollowingKey = 0;
+    ForgetCaptionService(s);
 }
 
 }  // namespace
@@ -68,6 +71,7 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.clockSecond = 0;
     s.tickCount = -100;
 
+    InitCaptions(s);
     ForgetService(s);
     s.eventYear = 0;
     s.eventMonth = 0;

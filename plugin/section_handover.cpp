@@ -1,5 +1,6 @@
 #include "plugin/section_handover.h"
 
+#include "plugin/caption_handover.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
 #include "ts/section.h"
@@ -82,4 +83,5 @@ void UpdateProgrammeMap(PluginState& state) {
     if (key == state.pmtKey) return;
     state.esPidTable.count = ParsePmt(a.buffer, size, state.esPidTable, state.programNumber);
     state.pmtKey = key;
+    NoteOneSegPmt(state, a.buffer, size);
 }
