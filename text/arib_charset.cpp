@@ -175,6 +175,9 @@ int32_t MapOneByteCharacter(uint8_t set, uint8_t code, uint8_t characterSize, ui
         case kSetHiragana: return MapHiragana(code, out);
         case kSetKatakana: return MapKatakana(code, out);
         case kSetAlphanumeric: return MapAlphanumeric(code, characterSize, out);
+        case kSetJisKatakana:
+            // Shift_JIS keeps JIS X 0201 katakana as single bytes 0xA1-0xDF.
+            return code >= 0x21 && code <= 0x5F ? Put1(out, static_cast<uint8_t>(code + 0x80)) : 0;
         default: return 0;
     }
 }
@@ -185,6 +188,16 @@ int32_t MapTwoByteCharacter(uint8_t set, uint8_t first, uint8_t second, uint8_t 
         case kSetKanji: return MapKanji(first, second, characterSize, out);
         case kSetAdditionalSymbols: return MapAdditionalSymbol(first, second, out);
         default: return 0;
+    }
+}
+
+uint8_t MappingSetOf(uint8_t finalByte) {
+    switch (finalByte) {
+        case kSetKanjiAribFinal: return kSetKanji;
+        case kSetProportionalAlphanumeric: return kSetAlphanumeric;
+        case kSetProportionalHiragana: return kSetHiragana;
+        case kSetProportionalKatakana: return kSetKatakana;
+        default: return finalByte;
     }
 }
 

@@ -11,6 +11,20 @@ const uint8_t kSetAlphanumeric = 0x4A;
 const uint8_t kSetKanji = 0x39;              // JIS compatible Kanji Plane 1
 const uint8_t kSetKanjiPlane2 = 0x3A;        // consumed, yields nothing
 const uint8_t kSetAdditionalSymbols = 0x3B;
+// Sets that only captions designate. The event text decoder refuses them, so
+// they never reach the mapping from there.
+const uint8_t kSetKanjiAribFinal = 0x42;     // Kanji (mapped as kSetKanji)
+const uint8_t kSetJisKatakana = 0x49;        // JIS X 0201 katakana: half-width kana
+const uint8_t kSetProportionalAlphanumeric = 0x36;
+const uint8_t kSetProportionalHiragana = 0x37;
+const uint8_t kSetProportionalKatakana = 0x38;
+const uint8_t kSetMosaicA = 0x32;            // mosaic sets 0x32-0x35: consumed, no text
+const uint8_t kSetMosaicD = 0x35;
+
+// The set a final byte stands for in the mapping: the Kanji set as the JIS
+// compatible Kanji Plane 1, the proportional sets as their fixed-width ones;
+// any other final byte unchanged.
+uint8_t MappingSetOf(uint8_t finalByte);
 
 // Character size controls.
 const uint8_t kMiddleSize = 0x89;  // MSZ

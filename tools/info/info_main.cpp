@@ -35,6 +35,7 @@
 #include "plugin/plugin_state.h"
 #include "plugin/router.h"
 #include "plugin/settings.h"
+#include "tools/info/caption_export.h"
 #include "tools/info/console_platform.h"
 #include "tools/info/cp932_utf8.h"
 #include "tools/info/event_report.h"
@@ -118,6 +119,10 @@ void PrintUsage(std::FILE* to) {
         "  --buffer-packets N   packets per buffer handed to the plug-in (default 256)\n"
         "  --quiet              print nothing on standard output\n"
         "  --no-progress        no progress line on a terminal\n"
+        "  --captions FORMAT    print the service's ARIB captions as srt, vtt or json\n"
+        "                       (one object per cue); with --captions-input pes the\n"
+        "                       input is a file of caption PES payloads; --ruby keeps\n"
+        "                       ruby, --caption-language 2 the second language\n"
         "  --help               this text\n"
         "\n"
         "Exit codes:\n"
@@ -789,6 +794,8 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     if (IsTerminal(stdout)) SetConsoleOutputCP(CP_UTF8);
 #endif
+    // --captions is a command of its own, with its own options.
+    if (WantsCaptionExport(argc, argv)) return RunCaptionExport(argc, argv);
     Options options;
     const int parsed = ParseOptions(argc, argv, options);
     if (parsed == 0) return kExitOk;
