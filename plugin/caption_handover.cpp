@@ -44,9 +44,11 @@ bool WatchingOneSeg(const PluginState& s) {
 void Select(PluginState& s) {
     CaptionHandover& h = s.captionHandover;
     CaptionSelection& c = h.selection;
-    const int32_t pid = WatchingOneSeg(s) ? c.oneSegCaptionPid : c.serviceCaptionPid;
-    if (pid == c.pid) return;
+    const bool oneSeg = WatchingOneSeg(s);
+    const int32_t pid = oneSeg ? c.oneSegCaptionPid : c.serviceCaptionPid;
+    if (pid == c.pid && oneSeg == c.oneSeg) return;
     c.pid = pid;
+    c.oneSeg = oneSeg;
     ++c.generation;
     EmptyMailbox(h.mailbox);
 }
@@ -136,6 +138,7 @@ void ForgetCaptionService(PluginState& s) {
     c.oneSegCaptionPid = kNoPid;
     c.serviceCaptionPid = kNoPid;
     c.pid = kNoPid;
+    c.oneSeg = true;
     ++c.generation;
     EmptyMailbox(h.mailbox);
     // The window clears the old service's caption when it takes the
@@ -181,6 +184,7 @@ void TakeCaptionPackets(PluginState& s, CaptionPacketBatch& batch) {
     batch.dropped = m.dropped;
     batch.generation = s.captionHandover.selection.generation;
     batch.pid = s.captionHandover.selection.pid;
+    batch.oneSeg = s.captionHandover.selection.oneSeg;
     m.count = 0;
     m.dropped = false;
     m.posted = false;

@@ -40,6 +40,7 @@ struct CaptionSelection {
     int32_t oneSegCaptionPid;   // tag 0x87 in the PMT on 0x1FC8
     int32_t serviceCaptionPid;  // tag 0x30 in the service's own PMT
     int32_t pid;                // the selected stream, kNoPid for none
+    bool oneSeg;                // `pid` is the one-segment stream (profile C)
     // Bumped whenever `pid` changes or the service changes: packets taken
     // under another number belong to another stream.
     uint32_t generation;
@@ -66,6 +67,7 @@ struct CaptionPacketBatch {
     bool dropped;         // packets were lost before these
     uint32_t generation;  // CaptionSelection::generation when taken
     int32_t pid;          // the selected PID when taken
+    bool oneSeg;          // the one-segment stream (profile C), else profile A
 };
 
 // Construction: assemblers reset, nothing selected, not wanted.

@@ -9,12 +9,17 @@
 
 #include "plugin/caption_handover.h"
 #include "plugin/caption_store.h"
+#include "text/caption_decoder.h"
+#include "ts/pes_assembler.h"
 
 struct PluginState;
 
 struct CaptionReader {
     CaptionPacketBatch batch;  // the last batch taken out of the mailbox
     uint32_t generation;       // CaptionSelection::generation of the stream read
+    PesAssembler pes;          // the PES packet being collected
+    CaptionDecoder decoder;    // the first language, the stream's profile
+    char text[kCaptionTextSize];  // a screen's text without ruby
     CaptionStore store;
 };
 
@@ -31,7 +36,11 @@ void RestartCaptionReading(CaptionReader& reader);
 // caption or the recent lines changed.
 bool ReadHandedCaptions(PluginState& state);
 
-// Reads whole packets of the caption PID; true when the store changed.
+// Reads whole packets of the caption PID: PES reassembly, then each data
+// group through the decoder; every screen a statement leaves (and every
+// TIME wait inside one) is shown without its ruby. Captions are shown as
+// they arrive: the viewer has no video clock to hold them to their PTS.
+// True when the store changed.
 bool ReadCaptionPackets(CaptionReader& reader, const uint8_t (*packets)[kTsPacketSize], int32_t count);
 
 #endif

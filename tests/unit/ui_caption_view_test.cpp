@@ -3,11 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "plugin/caption_handover.h"
 #include "plugin/caption_reader.h"
 #include "plugin/plugin_state.h"
+#include "plugin/plugin_core.h"
+#include "tests/support/real_data.h"
 #include "tests/support/test_plugin.h"
+#include "tests/unit/text_test_helpers.h"
+#include "tools/streamkit/caption_builder.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ts/caption_stream.h"
 #include "ui/caption_view.h"
 #include "ui/channel_buttons.h"
 #include "ui/resource.h"
@@ -19,6 +26,8 @@ namespace {
 const char kCaptions[] = "\x8E\x9A\x96\x8B";  // 字幕
 const char kHold[] = "\x8C\xC5\x92\xE8";      // 固定
 const char kFollow[] = "\x8D\x58\x90\x56";    // 更新
+
+std::string Cp932(const std::string& sjis) { return ShiftJisToUtf8(sjis); }
 
 struct View {
     TestPlugin t;
@@ -147,6 +156,99 @@ TEST(CaptionView, ChangesItsControlsOnTheWindowsThreadWithoutTheLock) {
     v.t.platform.probeState = nullptr;
     EXPECT_GT(v.t.platform.captionHistory.size(), 3u);
     EXPECT_TRUE(v.t.platform.violations.empty()) << v.t.platform.violations.front();
+}
+
+using build::Bytes;
+
+// The caption PES payloads of a file of them, one after another (each the
+// caption PES layout and one data group).
+std::vector<Bytes> SplitPayloads(const Bytes& file) {
+    std::vector<Bytes> out;
+    size_t at = 0;
+    while (at + 3 <= file.size()) {
+        const size_t group = at + 3 + (file[at + 2] & 0x0F);
+        if (group + 5 > file.size()) break;
+        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
+        if (end > file.size()) break;
+        out.push_back(Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end)));
+        at = end;
+    }
+    return out;
+}
+
+Bytes Tag(uint8_t tag) { return build::Descriptor(kStreamIdentifierDescriptorTag, {tag}); }
+
+// A viewer fed a stream: the PMT that names the caption stream, then the
+// caption PES payloads as PES and TS packets, the window's messages handled
+// after each host buffer.
+struct Fed {
+    TestPlugin t;
+    build::StreamBuilder sb;
+    uint64_t pts = 0;
+    void Route(const Bytes& b) {
+        ViewerStreamData(t.s(), b.data(), static_cast<uint32_t>(b.size()));
+        t.platform.Pump(t.s());
+    }
+    void Captions(uint16_t pid, const std::vector<Bytes>& payloads) {
+        for (const Bytes& p : payloads) {
+            pts += 45000;
+            Route(build::Join(build::PesPackets(sb, pid, build::PesPacketWithPts(pts, p))));
+        }
+    }
+};
+
+TEST(CaptionView, ShowsTheRealCaptionsOfTheOneSegmentStreamWithoutRuby) {
+    Fed f;
+    ViewerCommand(f.t.s(), IDM_VIEWER_CAPTIONS);
+    f.Route(f.sb.Stream(kOneSegPmtPid, {build::PmtSection(0x0408, 0x01FF, Bytes(),
+                                                          {{0x1B, 0x0181, Tag(0x81)}, {0x06, 0x0187, Tag(0x87)}})}));
+    const std::vector<Bytes> payloads = SplitPayloads(ReadRealData("captions/toriko_subs.es"));
+    ASSERT_GT(payloads.size(), 40u);
+    // Captions of another PID are not read.
+    f.Captions(0x0188, std::vector<Bytes>(payloads.begin(), payloads.begin() + 40));
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_LINES), "");
+    f.Captions(0x0187, std::vector<Bytes>(payloads.begin(), payloads.begin() + 40));
+    const std::string lines = f.t.platform.CaptionText(IDC_CAPTION_LINES);
+    const std::string expected[] = {Sjis("＜世はグルメ時代＞"), Sjis("あまたの食材を追い求める＞"),
+                                    Sjis("一人の美食屋がいた！＞")};
+    size_t at = 0;
+    for (const std::string& line : expected) {
+        const size_t found = lines.find(line + "\r\n", at);
+        ASSERT_NE(found, std::string::npos) << Cp932(line);
+        at = found;
+    }
+    // The ruby above 捕獲 is left out; the line under it stays.
+    EXPECT_EQ(lines.find(Sjis("ほかく")), std::string::npos);
+    EXPECT_NE(lines.find(Sjis("ＧＯＤの捕獲を目指す")), std::string::npos);
+    // The current caption showed each screen, and an empty one after a clear.
+    bool shownAlone = false, cleared = false;
+    for (const auto& h : f.t.platform.captionHistory) {
+        if (h.first != IDC_CAPTION_CURRENT) continue;
+        if (h.second == Sjis("＜世はグルメ時代＞")) shownAlone = true;
+        if (shownAlone && h.second.empty()) cleared = true;
+    }
+    EXPECT_TRUE(shownAlone);
+    EXPECT_TRUE(cleared);
+}
+
+TEST(CaptionView, ShowsAFullSegmentServicesCaptionsAndForgetsThemOnAServiceChange) {
+    Fed f;
+    ChangeChannel(f.t.s(), 27, 0x0400);
+    ViewerCommand(f.t.s(), IDM_VIEWER_CAPTIONS);
+    f.Route(f.sb.Stream(kPatPid, {build::PatSection(0x7FE0, {{0x0400, 0x0101}, {0x0408, kOneSegPmtPid}})}));
+    f.Route(f.sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(),
+                                                   {{0x02, 0x0111, Tag(0x00)}, {0x06, 0x0130, Tag(0x30)}})}));
+    const Bytes management = build::CaptionPesPayload(build::DataGroup(0x00, 0, build::ManagementData({"jpn"})));
+    const Bytes statement = build::CaptionPesPayload(build::DataGroup(
+        0x01, 0, build::StatementData({build::StatementBody(EncodeAribFromUtf8("字幕の試験"))})));
+    f.Captions(0x0130, {management, statement});
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_CURRENT), Sjis("字幕の試験"));
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_LINES), Sjis("字幕の試験") + "\r\n");
+
+    ChangeChannel(f.t.s(), 27, 0x0401);
+    f.t.platform.Pump(f.t.s());
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_CURRENT), "") << "the old service's caption went";
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_LINES), Sjis("字幕の試験") + "\r\n");
 }
 
 }  // namespace
