@@ -4,6 +4,7 @@
 #include "plugin/plugin_state.h"
 #include "plugin/window_position.h"
 #include "ui/viewer.h"
+#include "win32/caption_window.h"
 #include "win32/win32_platform.h"
 
 namespace {
@@ -44,6 +45,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         const int32_t monitors = binding->platform->MonitorWorkAreas(workAreas, kMaxMonitors);
         const ScreenRect placed = PlaceOnScreen(saved, workAreas, monitors);
         SetWindowPos(dialog, HWND_TOP, placed.left, placed.top, 0, 0, SWP_NOSIZE);
+        InstallViewerMenu(dialog);
         ViewerInitialised(state);
         return TRUE;
     }
@@ -62,6 +64,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_EIT_FOLLOWING_READY:
         case WM_RECORD_LABEL:
         case WM_CHANNEL_LABELS:
+        case WM_CAPTION_READY:
             ViewerPrivateMessage(state, message);
             break;
         case WM_NCDESTROY:

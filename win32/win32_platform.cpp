@@ -1,5 +1,7 @@
 #include "win32/win32_platform.h"
 
+#include "win32/caption_window.h"
+
 #include <commctrl.h>
 
 #include "plugin/settings.h"
@@ -233,4 +235,45 @@ LocalTime Win32Platform::GetLocalTime() {
     t.minute = st.wMinute;
     t.second = st.wSecond;
     return t;
+}
+
+bool Win32Platform::OpenCaptionWindow() {
+    if (captionWindow_ != nullptr) return true;
+    HWND dialog = Dialog();
+    if (dialog == nullptr) return false;
+    captionWindow_ = CreateCaptionWindow(dialog);
+    return captionWindow_ != nullptr;
+}
+
+void Win32Platform::CloseCaptionWindow() {
+    // WM_NCDESTROY clears the handle.
+    if (captionWindow_ != nullptr) DestroyWindow(captionWindow_);
+    captionWindow_ = nullptr;
+}
+
+void Win32Platform::CaptionWindowDestroyed(HWND window) {
+    if (captionWindow_ == window) captionWindow_ = nullptr;
+}
+
+void Win32Platform::SetCaptionControlText(int32_t controlId, const char* text) {
+    if (captionWindow_ == nullptr) return;
+    HWND control = GetDlgItem(captionWindow_, controlId);
+    if (control == nullptr) return;
+    if ((GetWindowLongPtrA(control, GWL_STYLE) & WS_VSCROLL) == 0) {
+        SetWindowTextA(control, text);
+        return;
+    }
+    // A text the user scrolls: where it was, or its end when it showed it.
+    SCROLLINFO info;
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    const bool atEnd = !GetScrollInfo(control, SB_VERT, &info) ||
+                       info.nPos + static_cast<int>(info.nPage) > info.nMax;
+    const LRESULT firstLine = SendMessageA(control, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SetWindowTextA(control, text);
+    if (atEnd) {
+        SendMessageA(control, WM_VSCROLL, SB_BOTTOM, 0);
+    } else {
+        SendMessageA(control, EM_LINESCROLL, 0, firstLine);
+    }
 }
