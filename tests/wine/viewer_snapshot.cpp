@@ -4,7 +4,9 @@
 // Writes viewer-101.bmp, viewer-102.bmp and viewer-103.bmp (24-bit) into the
 // directory given as the first argument, or the program's own; then
 // tooltip.bmp: template 101 with Symbols=1 and the programme details'
-// tooltip popped up over the event text, the pointer resting on it.
+// tooltip popped up over the event text, the pointer resting on it; then
+// captions.bmp: template 102 with the caption view open below it, fed the
+// one-segment PMT and the first captions of a real caption stream.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -13,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/streamkit/caption_builder.h"
+#include "tools/streamkit/stream_builder.h"
 #include "tools/streamkit/test_multiplex.h"
 #include "tests/wine/plugin_driver.h"
 #include "tools/common/viewer_tooltip.h"
@@ -129,6 +133,77 @@ bool ToolTipPicture(const std::string& path) {
     return WriteBmp(path, both);
 }
 
+// The caption PES payloads of a file of them, one after another.
+std::vector<build::Bytes> SplitPayloads(const build::Bytes& file) {
+    std::vector<build::Bytes> out;
+    size_t at = 0;
+    while (at + 3 <= file.size()) {
+        const size_t group = at + 3 + (file[at + 2] & 0x0F);
+        if (group + 5 > file.size()) break;
+        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
+        if (end > file.size()) break;
+        out.push_back(build::Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end)));
+        at = end;
+    }
+    return out;
+}
+
+// Template 102 and the caption view below it, after the multiplex and the
+// first 40 captions of the real stream (the one-segment PMT names it with
+// component tag 0x87). The picture covers both windows.
+bool CaptionPicture(const std::string& path) {
+    build::MultiplexOptions options;
+    options.cycles = 3;
+    options.packetsPerCycle = 0;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+    build::StreamBuilder sb;
+    sb.SetCounter(0x1FC8, 8);
+    std::vector<uint8_t> captions = sb.Stream(
+        0x1FC8, {build::PmtSection(build::kMuxOneSegService, build::kMuxOneSegPcrPid, build::Bytes(),
+                                   {{0x1B, build::kMuxOneSegVideoPid, build::Bytes()},
+                                    {0x0F, build::kMuxOneSegAudioPid, build::Bytes()},
+                                    {0x06, 0x0187, build::Descriptor(0x52, {0x87})}}, 1)});
+    const std::vector<build::Bytes> payloads = SplitPayloads(ReadRealData("captions/toriko_subs.es"));
+    uint64_t pts = 0;
+    for (size_t i = 0; i < 40 && i < payloads.size(); ++i) {
+        pts += 45000;
+        const build::Bytes ts = build::Join(build::PesPackets(sb, 0x0187, build::PesPacketWithPts(pts, payloads[i])));
+        captions.insert(captions.end(), ts.begin(), ts.end());
+    }
+    WriteSettingsFile("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=0\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
+                      "[DISPLAY]\r\nCaptions=1\r\n");
+    HostWindow host;
+    FakeHost callbacks;
+    PluginObject plugin;
+    plugin.SetHost(&callbacks, 0x10400);
+    plugin.CreatePluginWindow(host.Handle());
+    HWND dialog = plugin.Dialog();
+    if (dialog == nullptr) return false;
+    plugin.OnChannelChange(27, build::kMuxOneSegService);
+    FeedAll(plugin, mux);
+    FeedAll(plugin, captions);
+    HWND view = nullptr;
+    for (HWND w = GetWindow(dialog, GW_HWNDFIRST); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+        if (GetWindow(w, GW_OWNER) == dialog && IsWindowVisible(w)) view = w;
+    }
+    if (view == nullptr) {
+        std::printf("captions: the caption view did not open\n");
+        return false;
+    }
+    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetWindowPos(view, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    PumpMessages();
+    Sleep(300);
+    PumpMessages();
+    RECT a, b, both;
+    GetWindowRect(dialog, &a);
+    GetWindowRect(view, &b);
+    UnionRect(&both, &a, &b);
+    return WriteBmp(path, both);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,6 +260,13 @@ int main(int argc, char** argv) {
         std::printf("wrote %s\n", tooltip.c_str());
     } else {
         std::printf("could not write %s\n", tooltip.c_str());
+        ++failures;
+    }
+    const std::string captionPicture = directory + "captions.bmp";
+    if (CaptionPicture(captionPicture)) {
+        std::printf("wrote %s\n", captionPicture.c_str());
+    } else {
+        std::printf("could not write %s\n", captionPicture.c_str());
         ++failures;
     }
     WriteSettingsFile("");
