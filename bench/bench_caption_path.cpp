@@ -21,6 +21,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -28,7 +33,6 @@
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "tests/support/quiet_platform.h"
-#include "tests/support/real_data.h"
 #include "tools/streamkit/caption_builder.h"
 #include "tools/streamkit/stream_builder.h"
 #include "tools/streamkit/test_multiplex.h"
@@ -55,6 +59,17 @@ std::vector<build::Bytes> SplitPayloads(const build::Bytes& file) {
     return out;
 }
 
+// A file of tests/data/real; the benchmark stops with a message without it.
+build::Bytes ReadRealFile(const char* name) {
+    const std::string path = std::string(KESTRIN_REALDATA_DIR) + "/" + name;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        std::exit(2);
+    }
+    return build::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 uint16_t Pid(const uint8_t* p) { return static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]); }
 
 std::vector<uint8_t> MakeCaptionMultiplex() {
@@ -68,7 +83,7 @@ std::vector<uint8_t> MakeCaptionMultiplex() {
                                    {{0x1B, build::kMuxOneSegVideoPid, build::Bytes()},
                                     {0x0F, build::kMuxOneSegAudioPid, build::Bytes()},
                                     {0x06, kCaptionPid, build::Descriptor(0x52, {0x87})}})});
-    const std::vector<build::Bytes> payloads = SplitPayloads(ReadRealData("captions/toriko_subs.es"));
+    const std::vector<build::Bytes> payloads = SplitPayloads(ReadRealFile("captions/toriko_subs.es"));
     size_t next = 0;
     uint64_t pts = 0;
     std::vector<build::Bytes> pending;

@@ -1,5 +1,6 @@
 #include "plugin/caption_reader.h"
 
+#include "plugin/caption_handover.h"
 #include "plugin/plugin_state.h"
 #include "text/caption_model.h"
 #include "ts/caption_stream.h"

@@ -7,21 +7,10 @@
 
 #include <cstdint>
 
-#include "plugin/caption_handover.h"
-#include "plugin/caption_store.h"
-#include "text/caption_decoder.h"
-#include "ts/pes_assembler.h"
+#include "plugin/caption_state.h"
 
 struct PluginState;
 
-struct CaptionReader {
-    CaptionPacketBatch batch;  // the last batch taken out of the mailbox
-    uint32_t generation;       // CaptionSelection::generation of the stream read
-    PesAssembler pes;          // the PES packet being collected
-    CaptionDecoder decoder;    // the first language, the stream's profile
-    char text[kCaptionTextSize];  // a screen's text without ruby
-    CaptionStore store;
-};
 
 // Construction: the hand-over, the reader and the caption view's flags.
 void InitCaptions(PluginState& state);

@@ -10,8 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "plugin/caption_handover.h"
-#include "plugin/caption_reader.h"
+#include "plugin/caption_state.h"
 #include "plugin/platform.h"
 #include "plugin/section_mailbox.h"
 #include "text/event_formatter.h"

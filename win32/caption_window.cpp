@@ -6,12 +6,13 @@
 #include "ui/caption_view.h"
 #include "ui/resource.h"
 #include "ui/viewer_menu.h"
-#include "win32/dialog_proc.h"
-#include "win32/win32_platform.h"
+#include "win32/viewer_binding.h"
 
 namespace {
 
 const UINT_PTR kMenuSubclassId = 1;
+// The viewer's property that names its caption window.
+const char kCaptionWindowProperty[] = "KestrinCaptionWindow";
 
 ViewerBinding* BindingOf(HWND dialog) {
     return reinterpret_cast<ViewerBinding*>(GetWindowLongPtrA(dialog, DWLP_USER));
@@ -30,7 +31,9 @@ INT_PTR CALLBACK CaptionDialogProc(HWND window, UINT message, WPARAM wParam, LPA
             break;
         case WM_NCDESTROY:
             // Closed, or gone with its owner: nothing may reach it again.
-            binding->platform->CaptionWindowDestroyed(window);
+            if (CaptionWindowOf(GetWindow(window, GW_OWNER)) == window) {
+                RemovePropA(GetWindow(window, GW_OWNER), kCaptionWindowProperty);
+            }
             CaptionViewDestroyed(*binding->state);
             break;
         default:
@@ -80,10 +83,15 @@ HWND CreateCaptionWindow(HWND viewer) {
     HINSTANCE module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(viewer, GWLP_HINSTANCE));
     HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_CAPTIONS), viewer, CaptionDialogProc, 0);
     if (window == nullptr) return nullptr;
+    SetPropA(viewer, kCaptionWindowProperty, window);
     // Below the viewer, its left edges aligned.
     RECT r;
     if (GetWindowRect(viewer, &r)) SetWindowPos(window, nullptr, r.left, r.bottom, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     return window;
+}
+
+HWND CaptionWindowOf(HWND viewer) {
+    return viewer != nullptr ? static_cast<HWND>(GetPropA(viewer, kCaptionWindowProperty)) : nullptr;
 }
 
 void InstallViewerMenu(HWND viewer) {

@@ -10,6 +10,10 @@
 // the viewer's plug-in object; NULL when it cannot be created.
 HWND CreateCaptionWindow(HWND viewer);
 
+// The viewer's caption window, or NULL while it has none. The viewer keeps
+// it as a window property from creation until its WM_NCDESTROY.
+HWND CaptionWindowOf(HWND viewer);
+
 // Gives the viewer's programme text (IDC_INFO_TEXT) the viewer's menu: the
 // right mouse button or the menu key opens it, with one item per window the
 // viewer opens; an item sends its WM_COMMAND to the viewer.

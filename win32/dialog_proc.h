@@ -5,14 +5,7 @@
 
 #include <windows.h>
 
-struct PluginState;
-class Win32Platform;
-
-// What a viewer window works on: the plug-in object's state and platform.
-struct ViewerBinding {
-    PluginState* state;
-    Win32Platform* platform;
-};
+#include "win32/viewer_binding.h"
 
 // Dialog procedure for CreateDialogParamA; the creation parameter is the
 // ViewerBinding of the plug-in object that owns the window. The window keeps

@@ -238,26 +238,21 @@ LocalTime Win32Platform::GetLocalTime() {
 }
 
 bool Win32Platform::OpenCaptionWindow() {
-    if (captionWindow_ != nullptr) return true;
     HWND dialog = Dialog();
     if (dialog == nullptr) return false;
-    captionWindow_ = CreateCaptionWindow(dialog);
-    return captionWindow_ != nullptr;
+    return CaptionWindowOf(dialog) != nullptr || CreateCaptionWindow(dialog) != nullptr;
 }
 
+// WM_NCDESTROY of the caption window forgets it.
 void Win32Platform::CloseCaptionWindow() {
-    // WM_NCDESTROY clears the handle.
-    if (captionWindow_ != nullptr) DestroyWindow(captionWindow_);
-    captionWindow_ = nullptr;
-}
-
-void Win32Platform::CaptionWindowDestroyed(HWND window) {
-    if (captionWindow_ == window) captionWindow_ = nullptr;
+    HWND window = CaptionWindowOf(Dialog());
+    if (window != nullptr) DestroyWindow(window);
 }
 
 void Win32Platform::SetCaptionControlText(int32_t controlId, const char* text) {
-    if (captionWindow_ == nullptr) return;
-    HWND control = GetDlgItem(captionWindow_, controlId);
+    HWND window = CaptionWindowOf(Dialog());
+    if (window == nullptr) return;
+    HWND control = GetDlgItem(window, controlId);
     if (control == nullptr) return;
     if ((GetWindowLongPtrA(control, GWL_STYLE) & WS_VSCROLL) == 0) {
         SetWindowTextA(control, text);

@@ -14,7 +14,7 @@ class IDTVHost;
 
 class Win32Platform final : public Platform {
 public:
-    Win32Platform() : host_(nullptr), dialog_(nullptr), toolTip_(nullptr), captionWindow_(nullptr) {}
+    Win32Platform() : host_(nullptr), dialog_(nullptr), toolTip_(nullptr) {}
     ~Win32Platform() {}
 
     // The host's callback object, once SetHost accepted it.
@@ -48,9 +48,6 @@ public:
     bool OpenCaptionWindow() override;
     void CloseCaptionWindow() override;
     void SetCaptionControlText(int32_t controlId, const char* text) override;
-    // WM_NCDESTROY of the caption window: the handle is forgotten.
-    void CaptionWindowDestroyed(HWND window);
-    HWND CaptionWindow() const { return captionWindow_; }
 
     // Work areas of the display monitors, the primary first; at most
     // `capacity` of them. Returns how many were stored.
@@ -69,8 +66,6 @@ private:
     // The common-controls tooltip owned by the dialog (destroyed with it).
     // Used on the window's thread only.
     HWND toolTip_;
-    // The caption window owned by the dialog; window's thread only.
-    HWND captionWindow_;
 };
 
 #endif
