@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "plugin/caption_handover.h"
@@ -10,8 +12,12 @@
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "plugin/router.h"
+#include "tests/support/real_data.h"
 #include "tests/support/test_plugin.h"
+#include "tools/streamkit/caption_builder.h"
 #include "tools/streamkit/stream_builder.h"
+#include "ui/caption_view.h"
+#include "ui/viewer.h"
 #include "ts/caption_stream.h"
 
 namespace {
@@ -210,6 +216,63 @@ TEST(CaptionHandover, CaptionPacketsAreStillRecordedAndRoutedAsBefore) {
     EXPECT_EQ(((written[188 + 1] & 0x1F) << 8) | written[188 + 2], 0x0181);
     EXPECT_EQ(((written[376 + 1] & 0x1F) << 8) | written[376 + 2], 0x0000);
     EXPECT_EQ(f.t.s().captionHandover.mailbox.count, 1);
+}
+
+TEST(CaptionHandover, StreamWindowAndServiceThreadsTakeTurns) {
+    // The host's stream thread feeds a real caption stream, another thread
+    // changes the service, and the window's thread opens and closes the view
+    // and handles its messages, all at once (ThreadSanitizer watches the
+    // lock's use in the tsan preset).
+    TestPlugin t;
+    build::StreamBuilder sb;
+    Bytes stream = sb.Stream(kOneSegPmtPid, {OneSegPmt(0x0187)});
+    const Bytes file = ReadRealData("captions/pokemon-2023.es");
+    uint64_t pts = 0;
+    for (size_t at = 0, n = 0; at + 3 <= file.size() && n < 120; ++n) {
+        const size_t group = at + 3 + (file[at + 2] & 0x0F);
+        if (group + 5 > file.size()) break;
+        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
+        if (end > file.size()) break;
+        pts += 45000;
+        const Bytes payload(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end));
+        const Bytes ts = build::Join(build::PesPackets(sb, 0x0187, build::PesPacketWithPts(pts, payload)));
+        stream.insert(stream.end(), ts.begin(), ts.end());
+        at = end;
+    }
+    std::atomic<bool> done(false);
+    std::atomic<int> toggles(0);
+    std::thread window([&] {
+        for (int i = 0; !done; ++i) {
+            if (i % 50 == 0) {
+                ToggleCaptionView(t.s());
+                ++toggles;
+            }
+            t.platform.Pump(t.s());
+            std::this_thread::yield();
+        }
+        t.platform.Pump(t.s());
+    });
+    std::thread service([&] {
+        for (int i = 0; !done; ++i) {
+            ChangeChannel(t.s(), 27, i % 4 == 3 ? kFullSeg : kOneSeg);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    // The stream starts once the view has opened, and goes on until it has
+    // been opened and closed a few times.
+    while (toggles == 0) std::this_thread::yield();
+    for (int round = 0; round < 6 || toggles < 4; ++round) {
+        for (size_t at = 0; at < stream.size(); at += 188 * 16) {
+            const size_t n = std::min(stream.size() - at, static_cast<size_t>(188 * 16));
+            ViewerStreamData(t.s(), stream.data() + at, static_cast<uint32_t>(n));
+        }
+    }
+    done = true;
+    service.join();
+    window.join();
+    EXPECT_GT(t.platform.captionOpens, 1);
+    std::lock_guard<std::mutex> g(t.platform.mutex);
+    EXPECT_FALSE(t.platform.captionHistory.empty());
 }
 
 }  // namespace
