@@ -937,6 +937,8 @@ void ResetCaptionDecoder(CaptionDecoder& decoder, const CaptionDecoderOptions& o
         m.size = 0;
     }
     InitStatementState(decoder);
+    // Every row, whatever the memory held before.
+    decoder.screen.rowCount = kCaptionMaxRows;
     ClearScreen(decoder);
     decoder.counts = CaptionDecoderCounts{};
 }
@@ -1029,7 +1031,45 @@ void DecodeCaptionStatementBody(CaptionDecoder& decoder, const uint8_t* text, in
     Report(run);
 }
 
+namespace {
+
+// Glyphs that broadcasters send as DRCS for characters a font has: the
+// FNV-1a hash of width, height, depth and pattern, and the Shift_JIS text
+// written for them. Built from the glyphs of the real caption streams in
+// tests/data/real/captions, looked at one by one.
+struct KnownGlyph {
+    uint32_t hash;
+    uint8_t width;
+    uint8_t height;
+    const char* text;
+};
+
+const KnownGlyph kKnownGlyphs[] = {
+    {0x94E06255u, 36, 36, "\x81\xA8"},  // → (a continued line)
+    {0x0C5E14FDu, 36, 36, "\xEA\xA3"},  // 凜 (a name)
+};
+
+uint32_t GlyphHash(const CaptionDrcsGlyph& g) {
+    uint32_t h = 2166136261u;
+    const auto mix = [&h](uint8_t b) {
+        h ^= b;
+        h *= 16777619u;
+    };
+    mix(g.width);
+    mix(g.height);
+    mix(g.depth);
+    const int32_t n = g.patternSize < kDrcsPatternMaxSize ? g.patternSize : kDrcsPatternMaxSize;
+    for (int32_t i = 0; i < n; ++i) mix(g.pattern[i]);
+    return h;
+}
+
+}  // namespace
+
 const char* DrcsReplacementText(const CaptionDrcsGlyph* glyph) {
-    (void)glyph;
+    if (glyph == nullptr) return kDrcsReplacement;
+    const uint32_t hash = GlyphHash(*glyph);
+    for (const KnownGlyph& k : kKnownGlyphs) {
+        if (k.hash == hash && k.width == glyph->width && k.height == glyph->height) return k.text;
+    }
     return kDrcsReplacement;
 }

@@ -70,8 +70,9 @@ struct CaptionDrcsStore {
 const CaptionDrcsGlyph* FindDrcsGlyph(const CaptionDrcsStore& store, uint8_t set, uint16_t code);
 
 // The Shift_JIS text written for a DRCS glyph: the character it shows when
-// it is one of the few common caption glyphs the decoder recognises (a
-// musical note, a telephone, an arrow), otherwise 〓.
+// it is one of the few glyphs the decoder recognises by their exact pattern
+// (an arrow at the end of a continued line, a kanji of a name), otherwise
+// 〓 (also for a character whose glyph was not received).
 const char* DrcsReplacementText(const CaptionDrcsGlyph* glyph);
 
 struct CaptionMacro {

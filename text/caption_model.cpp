@@ -57,11 +57,14 @@ const char* CaptionCharSizeName(CaptionCharSize size) {
 }
 
 void ClearCaptionScreen(CaptionScreen& screen) {
-    screen.rowCount = 0;
-    for (CaptionRow& row : screen.rows) {
-        row = CaptionRow{};
-        row.text[0] = '\0';
+    // Rows past rowCount are never read; a row is set whole when it is
+    // started.
+    const int32_t used = screen.rowCount > 0 && screen.rowCount <= kCaptionMaxRows ? screen.rowCount : 0;
+    for (int32_t i = 0; i < used; ++i) {
+        screen.rows[i].length = 0;
+        screen.rows[i].text[0] = '\0';
     }
+    screen.rowCount = 0;
 }
 
 bool CaptionScreenIsEmpty(const CaptionScreen& screen, bool withRuby) {

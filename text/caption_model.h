@@ -60,6 +60,9 @@ struct CaptionScreen {
     int16_t planeHeight;
 };
 
+// Empties the screen. It resets the rows up to rowCount, so rowCount must be
+// valid (0..kCaptionMaxRows, as in zeroed memory or after any call here);
+// ResetCaptionDecoder clears every row of the decoder's screen.
 void ClearCaptionScreen(CaptionScreen& screen);
 
 // True when no row holds text (ruby rows count only when `withRuby`).

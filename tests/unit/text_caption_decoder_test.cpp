@@ -338,6 +338,21 @@ TEST(CaptionDrcs, SizesAndCutUnits) {
     }
 }
 
+TEST(CaptionDrcs, KnownGlyphsAreWrittenAsTheirCharacter) {
+    // Not received, unknown, and received but another pattern: 〓.
+    EXPECT_STREQ(DrcsReplacementText(nullptr), "\x81\xAC");
+    std::unique_ptr<CaptionDrcsGlyph> g(new CaptionDrcsGlyph());
+    g->width = 36;
+    g->height = 36;
+    g->depth = 2;
+    g->patternSize = 324;
+    EXPECT_STREQ(DrcsReplacementText(g.get()), "\x81\xAC");
+    // The right arrow of the real captions is recognised by its pattern (the
+    // real-data tests decode it from the broadcast; here one dot differs).
+    g->pattern[100] = 0x01;
+    EXPECT_STREQ(DrcsReplacementText(g.get()), "\x81\xAC");
+}
+
 TEST(CaptionColour, CommonFixedColours) {
     EXPECT_EQ(CaptionColourOf(0).rgb, 0x000000u);
     EXPECT_EQ(CaptionColourOf(1).rgb, 0xFF0000u);

@@ -244,8 +244,9 @@ TEST(CaptionRealData, LibraryPayloadsWithDrcs) {
     EXPECT_EQ(d->counts.drcsGlyphs, 3);
     EXPECT_EQ(d->drcs.count, 3);
     ASSERT_EQ(t.screens.size(), 1u);
-    // Three DRCS characters among the text, each shown as 〓.
-    EXPECT_EQ(t.screens[0], "0:〓バサバサッ！〓\r\n(白鬼院〓々蝶)〓あっ…〓");
+    // Three DRCS glyphs among the text: the double parentheses around sound
+    // shown as 〓, and 凜, which the decoder recognises.
+    EXPECT_EQ(t.screens[0], "0:〓バサバサッ！〓\r\n(白鬼院凜々蝶)〓あっ…〓");
 
     const Bytes one = ReadRealData("captions/libaribcaption-sample-1.pes-payload.bin");
     auto d1 = NewDecoder();

@@ -1,11 +1,14 @@
 #include "tools/gen/multiplexer.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 #include <deque>
 #include <memory>
 #include <vector>
 
 #include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/caption_builder.h"
 #include "tools/streamkit/stream_builder.h"
 #include "tools/gen/elementary_streams.h"
 #include "tools/gen/network_sections.h"
@@ -228,6 +231,7 @@ struct EsSource {
     int64_t packetInterval = 0;
     int64_t nextPacketDue = 0;
     std::deque<Packet> pes;       // PES packets not yet fully sent
+    std::deque<std::pair<int64_t, Packet>> scheduled;  // captions: PES packets and when they are due
     std::deque<bool> pesIsKey;
     size_t offset = 0;            // bytes of pes.front() already sent
     uint8_t counter = 0;
@@ -248,6 +252,8 @@ struct EsSource {
             case Codec::kAac:
                 payload = AacFrame(frameBytes);
                 break;
+            case Codec::kCaption:
+                return;  // scheduled, not framed
         }
         pes.push_back(PesPacket(streamId, pts, payload, !es.isVideo()));
         pesIsKey.push_back(key && es.isVideo());
@@ -289,6 +295,36 @@ struct EsSource {
         }
     }
 };
+
+// The caption PES packets of a service: management data (group A, one
+// language, "jpn") at the start and every second, and a statement for each
+// caption of the scenario (clear screen, then its text), each due at its
+// time with a PTS that lies the decoding delay ahead, as the other streams'.
+void ScheduleCaptions(const Scenario& sc, uint16_t serviceId, EsSource& src) {
+    std::vector<std::pair<int64_t, Packet>> all;
+    const auto pes = [](int64_t due, const build::Bytes& dataGroup) {
+        const uint64_t pts = static_cast<uint64_t>((kPcrOrigin + due + kPtsDelay) / 300) & 0x1FFFFFFFFull;
+        return std::make_pair(due, PesPacket(0xBD, pts, build::CaptionPesPayload(dataGroup), true));
+    };
+    const build::Bytes management = build::DataGroup(0x00, 0, build::ManagementData({"jpn"}));
+    for (int64_t ms = 0; ms < sc.durationMs; ms += 1000) all.push_back(pes(ms * kTicksPerMs, management));
+    for (const Caption& c : sc.captions) {
+        if (c.serviceId != serviceId) continue;
+        // CS, then katakana to G3: the text is coded as event texts are, with
+        // katakana in G3, where captions start with the macro set.
+        build::Bytes text = {0x0C, 0x1B, 0x2B, 0x31};
+        const build::Bytes arib = Arib(c.text);
+        text.insert(text.end(), arib.begin(), arib.end());
+        // Just after the management data of the same moment.
+        all.push_back(pes(c.atMs * kTicksPerMs + 1,
+                          build::DataGroup(0x01, 0, build::StatementData({build::StatementBody(text)}))));
+    }
+    std::stable_sort(all.begin(), all.end(),
+                     [](const std::pair<int64_t, Packet>& a, const std::pair<int64_t, Packet>& b) {
+                         return a.first < b.first;
+                     });
+    for (auto& p : all) src.scheduled.push_back(std::move(p));
+}
 
 // A PCR PID of its own: adaptation-field-only packets, whose continuity
 // counter does not advance.
@@ -341,6 +377,12 @@ bool GenerateStream(const Scenario& sc, const PacketWriter& write) {
                     src->streamId = 0xC0;
                     src->framePeriod = kClock * 1024 / 48000;
                     break;
+                case Codec::kCaption:  // PES packets at their own times
+                    src->streamId = 0xBD;
+                    src->framePeriod = kClock;
+                    src->nextFrameDue = INT64_MAX / 2;
+                    ScheduleCaptions(sc, service.id, *src);
+                    break;
             }
             src->frameBytes = static_cast<uint32_t>(static_cast<int64_t>(es.kbps) * 1000 / 8 * src->framePeriod / kClock);
             // 5% above the payload rate, so that PES headers and adaptation
@@ -365,6 +407,11 @@ bool GenerateStream(const Scenario& sc, const PacketWriter& write) {
         }
         for (auto& src : sources) {
             while (src->nextFrameDue <= now) src->AddFrame();
+            while (!src->scheduled.empty() && src->scheduled.front().first <= now) {
+                src->pes.push_back(std::move(src->scheduled.front().second));
+                src->pesIsKey.push_back(false);
+                src->scheduled.pop_front();
+            }
         }
 
         PcrSource* pcrDue = nullptr;

@@ -15,6 +15,12 @@ namespace gen {
 
 namespace {
 
+// A caption stream's nominal rate, for the pace of its packets.
+const uint32_t kCaptionKbps = 64;
+// ARIB bytes of one caption statement's text at most.
+const size_t kMaxCaptionTextBytes = 4000;
+
+
 // Longest texts of one short event descriptor: 3 bytes of language, two
 // length bytes, and the two texts within descriptor_length 255.
 const size_t kMaxEventTextBytes = 250;
@@ -281,6 +287,19 @@ bool Validate(Scenario& sc, std::string& error) {
     if (bits + bits / 10 + 500000 > sc.bitrate) {
         return (error = "the elementary streams need more than the bitrate allows", false);
     }
+    for (const Caption& c : sc.captions) {
+        bool hasStream = false;
+        for (const Service& s : sc.services) {
+            if (s.id != c.serviceId) continue;
+            for (const ElementaryStream& es : s.streams) hasStream = hasStream || es.codec == Codec::kCaption;
+        }
+        if (!hasStream) {
+            return (error = "a caption of service " + std::to_string(c.serviceId) + ", which has no captions stream",
+                    false);
+        }
+        if (c.atMs < 0 || c.atMs >= sc.durationMs) return (error = "a caption outside the stream's duration", false);
+        if (AribSize(c.text) > kMaxCaptionTextBytes) return (error = "a caption text longer than 4000 bytes", false);
+    }
     for (const Event& e : sc.events) {
         if (e.start == 0) return (error = "event " + std::to_string(e.eventId) + " needs a start", false);
         if (!ids.count(e.serviceId)) {
@@ -334,7 +353,7 @@ int64_t SecondsOf(int year, int month, int day, int hour, int minute, int second
 
 bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
     sc = Scenario();
-    enum class Part { kNone, kStream, kService, kEvent } part = Part::kNone;
+    enum class Part { kNone, kStream, kService, kEvent, kCaption } part = Part::kNone;
     size_t lineStart = 0;
     int lineNumber = 0;
     auto fail = [&](const std::string& why) {
@@ -363,8 +382,13 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                 part = Part::kEvent;
                 sc.events.emplace_back();
                 sc.events.back().serviceId = static_cast<uint16_t>(id);
+            } else if (w.size() == 2 && w[0] == "caption" && ParseInt(w[1], 1, 0xFFFF, id)) {
+                part = Part::kCaption;
+                sc.captions.emplace_back();
+                sc.captions.back().serviceId = static_cast<uint16_t>(id);
             } else {
-                return fail("unknown section " + line + " (expected [stream], [service ID] or [event SERVICE])");
+                return fail("unknown section " + line +
+                            " (expected [stream], [service ID], [event SERVICE] or [caption SERVICE])");
             }
             continue;
         }
@@ -423,6 +447,19 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                         return fail(key == "video" ? "video wants: PID mpeg2|h264 kbit/s [component_tag [WxH]]"
                                                    : "audio wants: PID aac kbit/s [component_tag]");
                     }
+                    s.streams.push_back(es);
+                } else if (key == "captions") {
+                    const std::vector<std::string> w = Words(value);
+                    int64_t pid = 0, tag = 0x87;
+                    if (w.empty() || w.size() > 2 || !ParseInt(w[0], 0x0020, 0x1FFE, pid) ||
+                        (w.size() == 2 && !ParseInt(w[1], 0, 0xFF, tag))) {
+                        return fail("captions wants: PID [component_tag]");
+                    }
+                    es.codec = Codec::kCaption;
+                    es.streamType = 0x06;
+                    es.pid = static_cast<uint16_t>(pid);
+                    es.kbps = kCaptionKbps;
+                    es.componentTag = static_cast<uint8_t>(tag);
                     s.streams.push_back(es);
                 } else {
                     return fail("unknown key " + key + " in [service]");
@@ -493,6 +530,17 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                     e.itemBytes = static_cast<size_t>(n);
                 } else {
                     return fail("unknown key " + key + " in [event]");
+                }
+                break;
+            }
+            case Part::kCaption: {
+                Caption& c = sc.captions.back();
+                if (key == "at") {
+                    if (!ParseSecondsMs(value, c.atMs)) return fail("at wants seconds, such as 0.5");
+                } else if (key == "text") {
+                    if (!ParseText(value, c.text, why)) return fail(why);
+                } else {
+                    return fail("unknown key " + key + " in [caption]");
                 }
                 break;
             }

@@ -23,6 +23,11 @@
 //                                   PID, codec (mpeg2 | h264), kbit/s,
 //                                   [component_tag [picture size]]
 //   audio = 0x0112 aac 192 0x10     PID, codec (aac), kbit/s, component_tag
+//   captions = 0x0130 0x87          caption stream: PID, component_tag (default 0x87)
+//
+//   [caption 0x0588]                a caption statement of service 0x0588
+//   at = 0.5                        seconds from the start of the stream
+//   text = ...                      the screen's text (\n: next line); empty clears it
 //
 //   [event 0x0400]                  an event of service 0x0400
 //   id = 0x1001
@@ -48,7 +53,7 @@
 
 namespace gen {
 
-enum class Codec { kMpeg2Video, kH264, kAac };
+enum class Codec { kMpeg2Video, kH264, kAac, kCaption };
 
 struct ElementaryStream {
     uint16_t pid = 0;
@@ -58,7 +63,7 @@ struct ElementaryStream {
     uint8_t componentTag = 0;
     uint32_t width = 0;   // video picture size
     uint32_t height = 0;
-    bool isVideo() const { return codec != Codec::kAac; }
+    bool isVideo() const { return codec == Codec::kMpeg2Video || codec == Codec::kH264; }
 };
 
 struct Service {
@@ -100,6 +105,13 @@ struct Event {
     size_t itemBytes = 249;       // length_of_items per extended event descriptor
 };
 
+// One caption statement: the screen is cleared and the text written.
+struct Caption {
+    uint16_t serviceId = 0;
+    int64_t atMs = 0;
+    std::string text;  // Shift_JIS, lines joined by CR LF
+};
+
 struct Scenario {
     int64_t start = 0;  // seconds since MJD 0
     int64_t durationMs = 0;
@@ -110,6 +122,7 @@ struct Scenario {
     std::string networkName;  // Shift_JIS
     std::vector<Service> services;
     std::vector<Event> events;  // sorted by service, then start
+    std::vector<Caption> captions;  // in the order of the file
 };
 
 // Parses the scenario text. On failure returns false and sets `error` to a

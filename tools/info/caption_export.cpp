@@ -12,6 +12,7 @@
 #endif
 
 #include "text/caption_decoder.h"
+#include "tools/info/caption_symbols.h"
 #include "tools/info/cp932_utf8.h"
 #include "ts/packet.h"
 #include "ts/pes_assembler.h"
@@ -274,8 +275,65 @@ bool LooksLikeTransportStream(const uint8_t* data, size_t size) {
 
 // ---- output ----------------------------------------------------------------
 
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The Unicode character of an additional symbol the core wrote as a code
+// page 932 user-defined character, or 0.
+uint32_t SymbolOf(uint16_t shiftJis) {
+    const size_t count = sizeof kCaptionSymbols / sizeof kCaptionSymbols[0];
+    size_t low = 0;
+    size_t high = count;
+    while (low < high) {
+        const size_t middle = (low + high) / 2;
+        if (kCaptionSymbols[middle].shiftJis < shiftJis) low = middle + 1;
+        else high = middle;
+    }
+    return low < count && kCaptionSymbols[low].shiftJis == shiftJis ? kCaptionSymbols[low].unicode : 0;
+}
+
+// Caption text in UTF-8: the additional symbols as their Unicode
+// characters (subtitle players show no Private Use Area character), the
+// rest as kestrin-info writes code page 932 with --symbols.
+std::string CaptionUtf8(const std::string& shiftJis) {
+    std::string out;
+    std::string run;
+    for (size_t i = 0; i < shiftJis.size(); ++i) {
+        const uint8_t lead = static_cast<uint8_t>(shiftJis[i]);
+        if (lead >= 0xF0 && lead <= 0xF9 && i + 1 < shiftJis.size()) {
+            const uint32_t symbol = SymbolOf(static_cast<uint16_t>((lead << 8) | static_cast<uint8_t>(shiftJis[i + 1])));
+            if (symbol != 0) {
+                out += Cp932ToUtf8WithSymbols(run);
+                run.clear();
+                AppendUtf8(out, symbol);
+                ++i;
+                continue;
+            }
+        }
+        run += shiftJis[i];
+        // A double-byte character goes whole into the run.
+        if (((lead >= 0x81 && lead <= 0x9F) || lead >= 0xE0) && i + 1 < shiftJis.size()) run += shiftJis[++i];
+    }
+    return out + Cp932ToUtf8WithSymbols(run);
+}
+
 std::string Utf8(const std::string& shiftJis) {
-    std::string text = Cp932ToUtf8WithSymbols(shiftJis);
+    std::string text = CaptionUtf8(shiftJis);
     // CR LF between lines becomes LF.
     std::string out;
     out.reserve(text.size());
