@@ -51,6 +51,12 @@ void Select(PluginState& s) {
     c.oneSeg = oneSeg;
     ++c.generation;
     EmptyMailbox(h.mailbox);
+    // The window clears the old stream's caption at once, even when the new
+    // selection brings no packets (a PMT version without captions).
+    if (h.wanted && !h.mailbox.posted) {
+        h.mailbox.posted = true;
+        s.platform->PostToWindow(WM_CAPTION_READY);
+    }
 }
 
 int32_t WholeSectionSize(const SectionAssembler& a) {

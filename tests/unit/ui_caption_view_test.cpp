@@ -249,6 +249,19 @@ TEST(CaptionView, ShowsAFullSegmentServicesCaptionsAndForgetsThemOnAServiceChang
     f.t.platform.Pump(f.t.s());
     EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_CURRENT), "") << "the old service's caption went";
     EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_LINES), Sjis("字幕の試験") + "\r\n");
+
+    // Back on the service: a PMT version without the caption component
+    // clears the caption shown, though no caption packet comes.
+    ChangeChannel(f.t.s(), 27, 0x0400);
+    f.Route(f.sb.Stream(kPatPid, {build::PatSection(0x7FE0, {{0x0400, 0x0101}, {0x0408, kOneSegPmtPid}})}));
+    f.Route(f.sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(),
+                                                   {{0x02, 0x0111, Tag(0x00)}, {0x06, 0x0130, Tag(0x30)}})}));
+    const Bytes other = build::CaptionPesPayload(build::DataGroup(
+        0x01, 1, build::StatementData({build::StatementBody(EncodeAribFromUtf8("次の字幕"))})));
+    f.Captions(0x0130, {management, other});
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_CURRENT), Sjis("次の字幕"));
+    f.Route(f.sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(), {{0x02, 0x0111, Tag(0x00)}}, 1)}));
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_CURRENT), "");
 }
 
 }  // namespace
