@@ -137,6 +137,12 @@ struct Run {
 
 // ---- writing format and position ----------------------------------------
 
+// The active position stays within this many dots of the plane's origin,
+// whatever the moves: a long body of RPC and APD cannot overflow it.
+const int32_t kPositionLimit = 1 << 20;
+
+int32_t Bound(int32_t v) { return v > kPositionLimit ? kPositionLimit : (v < -kPositionLimit ? -kPositionLimit : v); }
+
 void SetPlane(CaptionTextState& t, int32_t width, int32_t height) {
     t.planeWidth = width;
     t.planeHeight = height;
@@ -217,40 +223,40 @@ void EnsurePosition(CaptionTextState& t) {
 
 void MoveForward(CaptionTextState& t) {
     EnsurePosition(t);
-    t.column += CellWidth(t);
+    t.column = Bound(t.column + CellWidth(t));
     if (t.column >= t.areaX + t.areaWidth) {
         t.column = t.areaX;
-        t.line += CellHeight(t);
+        t.line = Bound(t.line + CellHeight(t));
     }
     t.currentRow = -1;
 }
 
 void MoveBackward(CaptionTextState& t) {
     EnsurePosition(t);
-    t.column -= CellWidth(t);
+    t.column = Bound(t.column - CellWidth(t));
     if (t.column < t.areaX) {
         t.column = t.areaX + ((t.areaWidth / CellWidth(t)) - 1) * CellWidth(t);
-        t.line -= CellHeight(t);
+        t.line = Bound(t.line - CellHeight(t));
     }
     t.currentRow = -1;
 }
 
 void MoveDown(CaptionTextState& t) {
     EnsurePosition(t);
-    t.line += CellHeight(t);
+    t.line = Bound(t.line + CellHeight(t));
     t.currentRow = -1;
 }
 
 void MoveUp(CaptionTextState& t) {
     EnsurePosition(t);
-    t.line -= CellHeight(t);
+    t.line = Bound(t.line - CellHeight(t));
     t.currentRow = -1;
 }
 
 void ReturnLine(CaptionTextState& t) {
     EnsurePosition(t);
     t.column = t.areaX;
-    t.line += CellHeight(t);
+    t.line = Bound(t.line + CellHeight(t));
     t.currentRow = -1;
 }
 
@@ -284,7 +290,7 @@ CaptionRow* RowForCharacter(CaptionDecoder& d, int32_t width) {
     if (t.column + width > t.areaX + t.areaWidth && t.column > t.areaX) {
         // The character does not fit on the line: it goes to the next one.
         t.column = t.areaX;
-        t.line += CellHeight(t);
+        t.line = Bound(t.line + CellHeight(t));
         t.currentRow = -1;
     }
     CaptionScreen& s = d.screen;
@@ -324,9 +330,7 @@ void WriteCharacter(CaptionDecoder& d, const char* text, int32_t length, bool dr
         if (SizeRank(t.size) > SizeRank(row->size)) row->size = t.size;
         if (drcs) row->hasDrcs = true;
     }
-    const int32_t keep = t.currentRow;
-    t.column += width;
-    t.currentRow = keep;
+    t.column = Bound(t.column + width);
 }
 
 // A character with its RPC repetitions.
@@ -371,15 +375,20 @@ bool IsTwoByteSet(const CaptionTextState& t, int32_t g) {
     return set == kSetKanji || set == kSetKanjiPlane2 || set == kSetAdditionalSymbols;
 }
 
-void InitCodeState(CaptionTextState& t) {
-    t.designation[0] = kSetKanjiAribFinal;
+// The code sets a statement body starts with. Profile A: Kanji, alphanumerics,
+// hiragana and the macro set in G0-G3. Profile C (the one-segment service):
+// DRCS-1, alphanumerics, Kanji and katakana, as libaribb24's profile C
+// decoder starts. GL holds G0 and GR G2 in both.
+void InitCodeState(CaptionTextState& t, CaptionProfile profile) {
+    const bool c = profile == CaptionProfile::kC;
+    t.designation[0] = c ? kDrcsFirst : kSetKanjiAribFinal;
     t.designation[1] = kSetAlphanumeric;
-    t.designation[2] = kSetHiragana;
-    t.designation[3] = kMacroSet;
-    t.designationIsDrcs[0] = false;
+    t.designation[2] = c ? kSetKanjiAribFinal : kSetHiragana;
+    t.designation[3] = c ? kSetKatakana : kMacroSet;
+    t.designationIsDrcs[0] = c;
     t.designationIsDrcs[1] = false;
     t.designationIsDrcs[2] = false;
-    t.designationIsDrcs[3] = true;
+    t.designationIsDrcs[3] = !c;
     t.glIndex = 0;
     t.grIndex = 2;
     t.hasPendingByte = false;
@@ -688,7 +697,9 @@ int32_t Time(Run& run, const uint8_t* b, int32_t rest) {
         // shown before the wait.
         const int32_t tenths = b[1] & 0x3F;
         Report(run);
-        run.decoder.text.waitedMs += tenths * 100;
+        int32_t& waited = run.decoder.text.waitedMs;
+        // A day of waits at most.
+        waited = waited + tenths * 100 < 86400000 ? waited + tenths * 100 : 86400000;
         return 2;
     }
     if (p1 == 0x28) return rest >= 2 ? 2 : 1;
@@ -840,7 +851,10 @@ void DropManagementGlyphs(CaptionDrcsStore& store) {
 
 void KeepGlyph(CaptionDecoder& d, const CaptionDrcsGlyph& g, const uint8_t* pattern) {
     CaptionDrcsStore& store = d.drcs;
-    CaptionDrcsGlyph* slot = const_cast<CaptionDrcsGlyph*>(FindDrcsGlyph(store, g.set, g.code));
+    CaptionDrcsGlyph* slot = nullptr;
+    for (int32_t i = 0; i < store.count && i < kCaptionMaxDrcs; ++i) {
+        if (store.glyphs[i].set == g.set && store.glyphs[i].code == g.code) slot = &store.glyphs[i];
+    }
     if (slot == nullptr) {
         if (store.count >= kCaptionMaxDrcs || g.patternSize > kDrcsPatternMaxSize) {
             ++d.counts.drcsDropped;
@@ -897,7 +911,7 @@ void ReadDrcsUnit(CaptionDecoder& d, const DataUnit& unit, bool fromManagement) 
 
 void InitStatementState(CaptionDecoder& d) {
     CaptionTextState& t = d.text;
-    InitCodeState(t);
+    InitCodeState(t, d.options.profile);
     t.size = CaptionCharSize::kNormal;
     t.palette = 0;
     t.foreground = 7;  // white
@@ -1004,7 +1018,7 @@ CaptionGroupResult DecodeCaptionDataGroup(CaptionDecoder& d, const uint8_t* byte
         } else if (unit.parameter == kDataUnitStatementBody) {
             // Each body starts with the initial code sets; position, size
             // and colour carry on from the body before.
-            InitCodeState(d.text);
+            InitCodeState(d.text, d.options.profile);
             DecodeBody(d, unit.data, unit.size, sink);
             hadBody = true;
         }

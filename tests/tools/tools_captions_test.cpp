@@ -56,6 +56,13 @@ TEST_F(Captions, GoldenSrtVttAndJsonOfTheOneSegmentService) {
     }
 }
 
+TEST_F(Captions, ReadsStandardInputLikeAFile) {
+    // The stream (about 32,000 packets) is read a buffer of 1,024 packets at a time.
+    const auto r = RunCommand("cat " + Quote(*stream_) + " | " + Info("--captions srt -"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, Golden("sample-captions.srt"));
+}
+
 TEST_F(Captions, ThePluginsOwnRecordingGivesTheSameCaptions) {
     const std::string recording = WorkPath("captions-recording-" + std::to_string(getpid()) + ".ts");
     const auto extract = RunCommand(Info("--quiet --extract " + Quote(recording) + " " + Quote(*stream_)));

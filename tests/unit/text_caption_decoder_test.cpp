@@ -106,6 +106,25 @@ TEST(CaptionText, ControlCodesOnTheScreenText) {
     }
 }
 
+TEST(CaptionText, ProfilesStartWithTheirOwnCodeSets) {
+    struct Case {
+        CaptionProfile profile;
+        Bytes body;
+        const char* text;
+    };
+    const Case cases[] = {
+        {CaptionProfile::kA, {0x30, 0x21, 0xA2}, "亜あ"},      // Kanji in GL, hiragana in GR
+        {CaptionProfile::kA, {0x1D, 0x6E, 0x22}, "ア"},        // G3: the macro set
+        {CaptionProfile::kC, {0xB0, 0xA1, 0x21}, "亜〓"},      // Kanji in GR, DRCS-1 in GL
+        {CaptionProfile::kC, {0x1D, 0x22, 0x0E, 0x41}, "アＡ"},  // katakana in G3, alphanumerics in G1
+    };
+    for (const Case& c : cases) {
+        auto d = NewDecoder(c.profile);
+        DecodeCaptionStatementBody(*d, c.body.data(), static_cast<int32_t>(c.body.size()), nullptr);
+        EXPECT_EQ(Text(d->screen), c.text);
+    }
+}
+
 TEST(CaptionText, RowsKeepPositionSizeAndColour) {
     // The common writing format of real captions: 620 x 480 display area at
     // 170, 30; 36 x 36 characters with spacing 4 and 24.
@@ -196,6 +215,23 @@ TEST(CaptionText, CsiParametersHugeMissingAndCut) {
     EXPECT_EQ(d->screen.rows[0].y, 200);
     EXPECT_EQ(d->screen.planeWidth, 720);
     EXPECT_EQ(d->screen.planeHeight, 480);
+}
+
+TEST(CaptionText, PositionStaysBoundedWhateverTheMoves) {
+    // The largest cells (9999 x 9999 dots, spacing 9999, double size) and
+    // 60,000 moves down: far past what 32 bits hold without a bound.
+    Bytes body = Cat({Csi("9999;9999", 0x57), Csi("9999", 0x59), Csi("9999", 0x58), {0x8B, 0x45}});
+    body.insert(body.end(), 60000, 0x0A);
+    body.push_back(0xA2);
+    // APB past the area's start goes up a line each time (no cell fits a
+    // line of these).
+    body.insert(body.end(), 90000, 0x08);
+    body.push_back(0xA4);
+    auto d = Decode(body);
+    ASSERT_EQ(d->screen.rowCount, 2);
+    EXPECT_EQ(d->screen.rows[0].y, 32767);  // rows keep 16 bits
+    EXPECT_EQ(d->screen.rows[1].y, -32768);
+    EXPECT_EQ(Text(d->screen), "い\r\nあ");
 }
 
 TEST(CaptionText, TimeWaitsShowTheScreenBeforeEachWait) {

@@ -310,9 +310,11 @@ void ScheduleCaptions(const Scenario& sc, uint16_t serviceId, EsSource& src) {
     for (int64_t ms = 0; ms < sc.durationMs; ms += 1000) all.push_back(pes(ms * kTicksPerMs, management));
     for (const Caption& c : sc.captions) {
         if (c.serviceId != serviceId) continue;
-        // CS, then katakana to G3: the text is coded as event texts are, with
-        // katakana in G3, where captions start with the macro set.
-        build::Bytes text = {0x0C, 0x1B, 0x2B, 0x31};
+        // CS, then the code sets of event texts (Kanji, alphanumerics,
+        // hiragana, katakana in G0-G3, LS0, LS2R), in which the text is
+        // coded: captions start with others (the macro set, or DRCS-1 and
+        // Kanji in profile C).
+        build::Bytes text = {0x0C, 0x1B, 0x24, 0x42, 0x1B, 0x29, 0x4A, 0x1B, 0x2A, 0x30, 0x1B, 0x2B, 0x31, 0x0F, 0x1B, 0x7D};
         const build::Bytes arib = Arib(c.text);
         text.insert(text.end(), arib.begin(), arib.end());
         // Just after the management data of the same moment.

@@ -413,27 +413,50 @@ std::string JsonCue(size_t index, const CaptionCue& cue, bool ruby) {
     return out + "]}\n";
 }
 
-bool ReadFile(const std::string& name, std::vector<uint8_t>& bytes, std::string& error) {
-    std::FILE* f = nullptr;
+std::FILE* OpenInput(const std::string& name, std::string& error) {
     if (name == "-") {
 #ifdef _WIN32
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        f = stdin;
-    } else {
-        f = std::fopen(name.c_str(), "rb");
+        return stdin;
     }
-    if (f == nullptr) {
-        error = std::strerror(errno);
-        return false;
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (f == nullptr) error = std::strerror(errno);
+    return f;
+}
+
+// Fills `out` as far as the input goes; false on a read error.
+bool ReadFully(std::FILE* f, uint8_t* out, size_t size, size_t* got) {
+    *got = 0;
+    while (*got < size) {
+        const size_t n = std::fread(out + *got, 1, size - *got, f);
+        *got += n;
+        if (n == 0) return std::ferror(f) == 0;
     }
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    const bool failed = std::ferror(f) != 0;
-    if (f != stdin) std::fclose(f);
-    if (failed) error = "read error";
-    return !failed;
+    return true;
+}
+
+// A transport stream read a buffer at a time, so that a recording of any
+// size goes through in little memory. A partial packet at the end is
+// ignored.
+bool ReadTransportStream(std::FILE* f, const CaptionExportOptions& options, CaptionReadResult* result) {
+    const size_t kBufferPackets = 1024;
+    std::vector<uint8_t> buffer(kBufferPackets * kTsPacketSize);
+    TransportReader reader(options);
+    bool first = true;
+    for (;;) {
+        size_t got = 0;
+        if (!ReadFully(f, buffer.data(), buffer.size(), &got)) return false;
+        if (first && !LooksLikeTransportStream(buffer.data(), got)) {
+            result->status = CaptionReadStatus::kNotTransportStream;
+            return true;
+        }
+        first = false;
+        for (size_t at = 0; at + kTsPacketSize <= got; at += kTsPacketSize) reader.Feed(&buffer[at]);
+        if (got < buffer.size()) break;
+    }
+    *result = reader.Finish();
+    return true;
 }
 
 bool ParseFormat(const std::string& text, CaptionFormat* format) {
@@ -567,14 +590,30 @@ int RunCaptionExport(int argc, char** argv) {
     }
     if (!haveFormat) return usage("--captions wants a format", nullptr);
     if (input.empty()) return usage("no input given (a .ts file, a PES payload file, or -)", nullptr);
-    std::vector<uint8_t> bytes;
     std::string error;
-    if (!ReadFile(input, bytes, error)) {
+    std::FILE* f = OpenInput(input, error);
+    if (f == nullptr) {
         std::fprintf(stderr, "kestrin-info: cannot read '%s': %s\n", input.c_str(), error.c_str());
         return 2;
     }
-    const CaptionReadResult result = options.pesInput ? ReadCaptionsFromPesPayloads(bytes, options)
-                                                      : ReadCaptionsFromTransportStream(bytes, options);
+    CaptionReadResult result;
+    bool read = true;
+    if (options.pesInput) {
+        // A file of caption PES payloads is small: read whole.
+        std::vector<uint8_t> bytes;
+        uint8_t chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+        read = std::ferror(f) == 0;
+        if (read) result = ReadCaptionsFromPesPayloads(bytes, options);
+    } else {
+        read = ReadTransportStream(f, options, &result);
+    }
+    if (f != stdin) std::fclose(f);
+    if (!read) {
+        std::fprintf(stderr, "kestrin-info: cannot read '%s': read error\n", input.c_str());
+        return 2;
+    }
     switch (result.status) {
         case CaptionReadStatus::kOk: break;
         case CaptionReadStatus::kNotTransportStream:
