@@ -197,17 +197,20 @@ struct Fed {
     }
 };
 
-TEST(CaptionView, ShowsTheRealCaptionsOfTheOneSegmentStreamWithoutRuby) {
+TEST(CaptionView, ShowsTheRealCaptionsOfAFullSegmentServiceWithoutRuby) {
+    // The real stream is a full-segment service's (profile A, tag 0x30).
     Fed f;
+    ChangeChannel(f.t.s(), 27, 0x0400);
     ViewerCommand(f.t.s(), IDM_VIEWER_CAPTIONS);
-    f.Route(f.sb.Stream(kOneSegPmtPid, {build::PmtSection(0x0408, 0x01FF, Bytes(),
-                                                          {{0x1B, 0x0181, Tag(0x81)}, {0x06, 0x0187, Tag(0x87)}})}));
+    f.Route(f.sb.Stream(kPatPid, {build::PatSection(0x7FE0, {{0x0400, 0x0101}, {0x0408, kOneSegPmtPid}})}));
+    f.Route(f.sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(),
+                                                   {{0x02, 0x0111, Tag(0x00)}, {0x06, 0x0130, Tag(0x30)}})}));
     const std::vector<Bytes> payloads = SplitPayloads(ReadRealData("captions/toriko_subs.es"));
     ASSERT_GT(payloads.size(), 40u);
     // Captions of another PID are not read.
-    f.Captions(0x0188, std::vector<Bytes>(payloads.begin(), payloads.begin() + 40));
+    f.Captions(0x0131, std::vector<Bytes>(payloads.begin(), payloads.begin() + 40));
     EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_LINES), "");
-    f.Captions(0x0187, std::vector<Bytes>(payloads.begin(), payloads.begin() + 40));
+    f.Captions(0x0130, std::vector<Bytes>(payloads.begin(), payloads.begin() + 40));
     const std::string lines = f.t.platform.CaptionText(IDC_CAPTION_LINES);
     const std::string expected[] = {Sjis("＜世はグルメ時代＞"), Sjis("あまたの食材を追い求める＞"),
                                     Sjis("一人の美食屋がいた！＞")};
@@ -229,6 +232,22 @@ TEST(CaptionView, ShowsTheRealCaptionsOfTheOneSegmentStreamWithoutRuby) {
     }
     EXPECT_TRUE(shownAlone);
     EXPECT_TRUE(cleared);
+}
+
+TEST(CaptionView, ShowsTheOneSegmentServicesCaptions) {
+    // Profile C: the statement designates the event texts' code sets first,
+    // as its own defaults differ (DRCS-1 in G0).
+    Fed f;
+    ViewerCommand(f.t.s(), IDM_VIEWER_CAPTIONS);
+    f.Route(f.sb.Stream(kOneSegPmtPid, {build::PmtSection(0x0408, 0x01FF, Bytes(),
+                                                          {{0x1B, 0x0181, Tag(0x81)}, {0x06, 0x0187, Tag(0x87)}})}));
+    Bytes text = {0x0C, 0x1B, 0x24, 0x42, 0x1B, 0x29, 0x4A, 0x1B, 0x2A, 0x30, 0x1B, 0x2B, 0x31, 0x0F, 0x1B, 0x7D};
+    const Bytes coded = EncodeAribFromUtf8("ワンセグの字幕");
+    text.insert(text.end(), coded.begin(), coded.end());
+    f.Captions(0x0187, {build::CaptionPesPayload(build::DataGroup(0x00, 0, build::ManagementData({"jpn"}))),
+                        build::CaptionPesPayload(build::DataGroup(
+                            0x01, 0, build::StatementData({build::StatementBody(text)})))});
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_CURRENT), Sjis("ワンセグの字幕"));
 }
 
 TEST(CaptionView, ShowsAFullSegmentServicesCaptionsAndForgetsThemOnAServiceChange) {
