@@ -5,8 +5,8 @@
 // directory given as the first argument, or the program's own; then
 // tooltip.bmp: template 101 with Symbols=1 and the programme details'
 // tooltip popped up over the event text, the pointer resting on it; then
-// captions.bmp: template 102 with the caption view open below it, fed the
-// one-segment PMT and the first captions of a real caption stream.
+// captions.bmp: template 102 with the caption view open below it, on the
+// full-segment service, fed the first captions of a real caption stream.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -149,25 +149,28 @@ std::vector<build::Bytes> SplitPayloads(const build::Bytes& file) {
 }
 
 // Template 102 and the caption view below it, after the multiplex and the
-// first 40 captions of the real stream (the one-segment PMT names it with
-// component tag 0x87). The picture covers both windows.
+// first 40 captions of the real stream (the full-segment service's PMT
+// names it with component tag 0x30). The picture covers both windows.
 bool CaptionPicture(const std::string& path) {
     build::MultiplexOptions options;
     options.cycles = 3;
     options.packetsPerCycle = 0;
     const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+    // The real stream is a full-segment service's (profile A): the
+    // full-segment service of the multiplex, its PMT on 0x0101 now naming
+    // the caption stream (component tag 0x30).
     build::StreamBuilder sb;
-    sb.SetCounter(0x1FC8, 8);
+    sb.SetCounter(0x0101, 8);
     std::vector<uint8_t> captions = sb.Stream(
-        0x1FC8, {build::PmtSection(build::kMuxOneSegService, build::kMuxOneSegPcrPid, build::Bytes(),
-                                   {{0x1B, build::kMuxOneSegVideoPid, build::Bytes()},
-                                    {0x0F, build::kMuxOneSegAudioPid, build::Bytes()},
-                                    {0x06, 0x0187, build::Descriptor(0x52, {0x87})}}, 1)});
+        0x0101, {build::PmtSection(build::kMuxFullSegService, build::kMuxFullSegVideoPid, build::Bytes(),
+                                   {{0x02, build::kMuxFullSegVideoPid, build::Bytes()},
+                                    {0x0F, build::kMuxFullSegAudioPid, build::Bytes()},
+                                    {0x06, 0x0130, build::Descriptor(0x52, {0x30})}}, 1)});
     const std::vector<build::Bytes> payloads = SplitPayloads(ReadRealData("captions/toriko_subs.es"));
     uint64_t pts = 0;
     for (size_t i = 0; i < 40 && i < payloads.size(); ++i) {
         pts += 45000;
-        const build::Bytes ts = build::Join(build::PesPackets(sb, 0x0187, build::PesPacketWithPts(pts, payloads[i])));
+        const build::Bytes ts = build::Join(build::PesPackets(sb, 0x0130, build::PesPacketWithPts(pts, payloads[i])));
         captions.insert(captions.end(), ts.begin(), ts.end());
     }
     WriteSettingsFile("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=0\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
@@ -179,7 +182,7 @@ bool CaptionPicture(const std::string& path) {
     plugin.CreatePluginWindow(host.Handle());
     HWND dialog = plugin.Dialog();
     if (dialog == nullptr) return false;
-    plugin.OnChannelChange(27, build::kMuxOneSegService);
+    plugin.OnChannelChange(27, build::kMuxFullSegService);
     FeedAll(plugin, mux);
     FeedAll(plugin, captions);
     HWND view = nullptr;

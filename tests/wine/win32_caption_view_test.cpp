@@ -46,19 +46,24 @@ std::vector<Bytes> SplitPayloads(const Bytes& file) {
     return out;
 }
 
-// The one-segment PMT naming the caption stream on 0x0187 (component tag
-// 0x87), then the first `count` caption PES of the real stream as PES and
-// TS packets.
+// The full-segment service 0x0400 (the real stream is a full-segment
+// service's, profile A): the PAT, its PMT on 0x0101 naming the caption
+// stream on 0x0130 (component tag 0x30), then the first `count` caption PES
+// of the real stream as PES and TS packets.
+const int32_t kFullSegService = 0x0400;
+
 Bytes CaptionStream(int count) {
     build::StreamBuilder sb;
-    Bytes out = sb.Stream(0x1FC8, {build::PmtSection(0x0408, 0x01FF, Bytes(),
-                                                     {{0x1B, 0x0181, build::Descriptor(0x52, {0x81})},
-                                                      {0x06, 0x0187, build::Descriptor(0x52, {0x87})}})});
+    Bytes out = sb.Stream(0x0000, {build::PatSection(0x7FE0, {{0x0400, 0x0101}, {0x0408, 0x1FC8}})});
+    const Bytes pmt = sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(),
+                                                           {{0x02, 0x0111, build::Descriptor(0x52, {0x00})},
+                                                            {0x06, 0x0130, build::Descriptor(0x52, {0x30})}})});
+    out.insert(out.end(), pmt.begin(), pmt.end());
     const std::vector<Bytes> payloads = SplitPayloads(ReadRealData("captions/toriko_subs.es"));
     uint64_t pts = 0;
     for (int i = 0; i < count && i < static_cast<int>(payloads.size()); ++i) {
         pts += 45000;
-        const Bytes ts = build::Join(build::PesPackets(sb, 0x0187, build::PesPacketWithPts(pts, payloads[i])));
+        const Bytes ts = build::Join(build::PesPackets(sb, 0x0130, build::PesPacketWithPts(pts, payloads[i])));
         out.insert(out.end(), ts.begin(), ts.end());
     }
     return out;
@@ -93,6 +98,7 @@ protected:
         ASSERT_EQ(plugin_.CreatePluginWindow(hostWindow_.Handle()), 1);
         dialog_ = plugin_.Dialog();
         ASSERT_NE(dialog_, nullptr);
+        ASSERT_EQ(plugin_.OnChannelChange(27, kFullSegService), 1);
         PumpMessages();
     }
     void Feed(const Bytes& ts) {
