@@ -109,6 +109,8 @@ View PrepareCaption(PluginState& state, char* serviceName) {
     std::memcpy(serviceName, state.serviceName, kServiceNameSize);
     if (state.view == View::kFollowing) {
         state.followingAssembler.inProgress = false;
+        state.mediumEit.followingAssembler.inProgress = false;
+        state.lowEit.followingAssembler.inProgress = false;
         state.lastFollowingKey = 0;
     }
     return state.view;

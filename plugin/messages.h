@@ -10,10 +10,13 @@ const uint32_t WM_EIT_PRESENT_READY = 6024;
 const uint32_t WM_SDT_READY = 6025;
 const uint32_t WM_EIT_FOLLOWING_READY = 6026;
 // Control changes that another thread asks the window's own thread to make:
-// the record button's label after a failed write on the packet path, and
-// the channel buttons' labels after the host reported a channel change.
+// the record button's label after a failed write on the packet path, the
+// channel buttons' labels after the host reported a channel change, and the
+// view (event text, tooltip, caption, view button) after a service change
+// emptied the stored events.
 const uint32_t WM_RECORD_LABEL = 6027;
 const uint32_t WM_CHANNEL_LABELS = 6028;
+const uint32_t WM_SERVICE_VIEW = 6029;
 // Packets of the caption stream wait in the caption mailbox.
 const uint32_t WM_CAPTION_READY = 6040;
 

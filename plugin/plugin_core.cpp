@@ -5,6 +5,7 @@
 
 #include "plugin/caption_handover.h"
 #include "plugin/caption_reader.h"
+#include "plugin/guide_store.h"
 #include "plugin/plugin_state.h"
 
 namespace {
@@ -14,7 +15,9 @@ void ClearEventDetails(EventDetails& details) { ReadEventDetails(nullptr, 0, Sym
 // Everything that belongs to one service, as after construction: the
 // sections being collected or handed over (a section handed over before a
 // change is not shown after it), the keys, the programme map, the view and
-// the stored events.
+// the stored events with their times and date (a recording request must
+// not ask for the old programme's end or start), the guide and the caption
+// selection.
 void ForgetService(PluginState& s) {
     s.presentMailbox.length = 0;
     s.followingMailbox.length = 0;
@@ -37,7 +40,30 @@ void ForgetService(PluginState& s) {
     s.followingTextCut = false;
     s.lastPresentKey = 0;
     s.lastFollowingKey = 0;
+    s.eventYear = 0;
+    s.eventMonth = 0;
+    s.eventDay = 0;
+    s.presentEndHour = s.presentEndMinute = s.presentEndSecond = -1;
+    s.followingStartHour = s.followingStartMinute = s.followingStartSecond = -1;
+    s.followingDurationHours = s.followingDurationMinutes = -1;
+    ForgetServiceGuide(s);
     ForgetCaptionService(s);
+}
+
+// Whether the window may show something of the service being left: an event
+// text of it (the window shows only texts taken from the state, and a text
+// with an event is never empty), the following view, or a change that the
+// window has not caught up with yet.
+bool WindowMayShowService(const PluginState& s) {
+    return s.view != View::kPresent || s.presentText[0] != '\0' || s.followingText[0] != '\0' ||
+           s.serviceViewPending;
+}
+
+bool ButtonCarries(const PluginState& s, int32_t channel) {
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        if (s.channelTable[i] == channel) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -58,6 +84,8 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.windowTop = 0;
     s.windowInitialised = false;
     s.circledChannel = -1;
+    s.shownView = View::kPresent;
+    s.serviceViewPending = false;
 
     ResetSectionAssembler(s.presentAssembler);
     ResetSectionAssembler(s.followingAssembler);
@@ -73,12 +101,6 @@ void InitPluginState(PluginState& s, Platform* platform) {
 
     InitCaptions(s);
     ForgetService(s);
-    s.eventYear = 0;
-    s.eventMonth = 0;
-    s.eventDay = 0;
-    s.presentEndHour = s.presentEndMinute = s.presentEndSecond = -1;
-    s.followingStartHour = s.followingStartMinute = s.followingStartSecond = -1;
-    s.followingDurationHours = s.followingDurationMinutes = -1;
 
     std::memset(s.serviceName, 0, sizeof s.serviceName);
 
@@ -103,14 +125,22 @@ bool PluginSetHost(PluginState& s, uint32_t sdkVersion) {
     return true;
 }
 
-int32_t ChangeChannel(PluginState& s, int32_t channel, int32_t serviceId) {
+ChannelReport ChangeChannel(PluginState& s, int32_t channel, int32_t serviceId) {
+    ChannelReport report = {false, false};
     std::lock_guard<std::mutex> guard(s.lock);
     const int32_t oldChannel = s.currentChannel;
     s.currentChannel = channel;
+    // A channel reported again still asks the window to look: its buttons
+    // may not show it yet (reported before the table was loaded).
+    report.relabel = ButtonCarries(s, channel) || (channel != oldChannel && ButtonCarries(s, oldChannel));
     if (serviceId != s.currentService) {
         s.currentService = serviceId;
         ++s.serviceGeneration;
+        if (WindowMayShowService(s)) {
+            s.serviceViewPending = true;
+            report.showService = true;
+        }
         ForgetService(s);
     }
-    return oldChannel;
+    return report;
 }

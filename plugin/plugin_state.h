@@ -29,6 +29,25 @@ const uint32_t kMinimumSdkVersion = 0x10400;
 // writes them out: 48 KB, more than a host's buffer of one-segment packets.
 const int32_t kStagedPackets = 256;
 
+// A lower layer's EIT present/following is shown only after this many of
+// its present sections of the service completed with no packet of a higher
+// layer's EIT since: two whole repetition cycles of the lower layer without
+// the higher one. A receiver of the whole multiplex keeps to the H-EIT
+// (PID 0x0012), whose sections and change keys differ from the L-EIT's for
+// the same event, so the window is not set from both in turn.
+const int32_t kLowerEitQuietSections = 3;
+
+// EIT present/following of one lower hierarchical layer (M-EIT on PID
+// 0x0026, L-EIT on 0x0027): assemblers of its own, because continuity
+// counters run per PID, and the count of its present sections completed
+// since the last packet of a higher layer's EIT (saturating at
+// kLowerEitQuietSections).
+struct LowerLayerEit {
+    SectionAssembler presentAssembler;
+    SectionAssembler followingAssembler;
+    int32_t quietSections;
+};
+
 // Which event the window shows.
 enum class View { kPresent, kFollowing };
 
@@ -38,8 +57,12 @@ struct PluginState {
     // Guards every field shared between the packet path, the window thread
     // and the thread that reports channel changes: the assemblers, the
     // mailboxes, EsPidTable, the PMT key and program number, the clock, the
-    // view selector, the event texts and keys, the SDT key, the service
-    // name, the service generation, and the recorder's fields. OnStreamData
+    // view selector, the event texts, keys, times and date, the pending
+    // service view, the SDT key, the service name, the current channel and
+    // service, the service generation, the active flag and the recorder's
+    // fields. The channel table is written under it (by the window's thread,
+    // which alone reads it without) because the reporting thread reads it
+    // to decide whether the buttons change. OnStreamData
     // takes it once per buffer, never per packet (and again only to write
     // out a full staging buffer). Never held across a window call
     // (SetControlText, SetWindowTitle, SetToolTipText: see platform.h) nor a file call
@@ -64,7 +87,7 @@ struct PluginState {
     // code page 932 (0, the default) or as bracketed text (1). Read before
     // the window is created and fixed from then on.
     SymbolStyle symbolStyle;
-    int32_t channelTable[kChannelButtonCount]; // "CH1".."CH12"
+    int32_t channelTable[kChannelButtonCount]; // "CH1".."CH12" (see `lock`)
 
     // --- Viewer window (module-level in the host's view: one object per
     // loaded library) ----------------------------------------------------------
@@ -74,6 +97,10 @@ struct PluginState {
     // The channel whose buttons show the circled number; the window's thread
     // alone reads and writes it (WM_CHANNEL_LABELS).
     int32_t circledChannel;
+    // The view IDC_PRESENT_FOLLOWING names ("現" or "次"); the window's thread
+    // alone reads and writes it. It differs from `view` only while a service
+    // change waits for WM_SERVICE_VIEW (serviceViewPending).
+    View shownView;
 
     // --- Section assembly ----------------------------------------------------
     SectionAssembler presentAssembler;
@@ -83,6 +110,10 @@ struct PluginState {
     SectionMailbox presentMailbox;
     SectionMailbox followingMailbox;
     SectionMailbox sdtMailbox;
+    // The present/following again from the lower layers, handed over through
+    // the same mailboxes as the H-EIT's when that one is not received.
+    LowerLayerEit mediumEit;
+    LowerLayerEit lowEit;
 
     // --- Programme map -------------------------------------------------------
     EsPidTable esPidTable;
@@ -121,6 +152,12 @@ struct PluginState {
     int32_t followingStartSecond;
     int32_t followingDurationHours;
     int32_t followingDurationMinutes;
+
+    // A service change emptied the stored events while the window may still
+    // show the old service's (its event text, or the following view):
+    // WM_SERVICE_VIEW is on its way to show the state again. Until then a
+    // press acts on the view the window shows.
+    bool serviceViewPending;
 
     // --- Service name --------------------------------------------------------
     char serviceName[kServiceNameSize];

@@ -105,6 +105,13 @@ void StartStopRecording(PluginState& s, uint32_t press) {
         start = s.recording;
         channel = s.currentChannel;
         if (!start) file = TakeRecordingFile(s);
+        if (start && !s.active) {
+            // The window was closed: no file is created, and above all none
+            // replaced (CREATE_ALWAYS truncates a fixed "Filename", the last
+            // recording). Back to idle as for a file that cannot be created.
+            if (s.recordPresses == press) s.recording = false;
+            return;
+        }
     }
     if (!start) {
         // After the window's close command the file is already closed and
@@ -131,6 +138,12 @@ void StartStopRecording(PluginState& s, uint32_t press) {
             s.recordingFile = file;
             file = kInvalidFileHandle;
         }
+        // The close command while the file was being created: it was asked
+        // for while the plug-in was active, and CreateFileA has already
+        // created or truncated it, which cannot be undone. It is not taken
+        // into use and is closed at once, empty; the flag stays as the close
+        // command leaves a running recording's ("1■" until a press stops
+        // it), and nothing is created after the close.
     }
     // A stop or the close command came while the file was created.
     if (file != kInvalidFileHandle) s.platform->CloseFile(file);

@@ -18,10 +18,14 @@ struct PluginState;
 
 // The record button's work after its press set the recording flag and took
 // the number `press` from PluginState::recordPresses (under the lock):
-// starts when the flag is set, else stops. Called without the lock. A start
+// starts when the flag is set, else stops. Called without the lock. Once
+// the window was closed (PluginState::active cleared) a start creates no
+// file at all and clears the flag (if no press came since). A start
 // installs the file it created only if its press is still the last one and
-// the window was not closed meanwhile; otherwise it closes the file itself.
-// A file that cannot be created clears the flag (if no press came since).
+// the window was not closed meanwhile; otherwise it closes the file itself
+// (a close during the creation leaves the flag set, as a close during a
+// recording does). A file that cannot be created clears the flag (if no
+// press came since).
 void StartStopRecording(PluginState& state, uint32_t press);
 
 // Lock held: takes the recording file out of use (the packets staged for it

@@ -34,8 +34,16 @@ void RouteOnePacket(PluginState& s, const uint8_t* p) {
             AssembleSdt(s, p);
             break;
         case kEitPid:
+            NoteLayerEitPacket(s, pid);
             AssembleEit(s, p);
             return;  // EIT is never recorded
+        case kMediumEitPid:
+            NoteLayerEitPacket(s, pid);
+            AssembleLowerLayerEit(s, s.mediumEit, p);
+            break;  // recorded as before: only if the programme map lists it
+        case kLowEitPid:
+            AssembleLowerLayerEit(s, s.lowEit, p);
+            break;  // recorded as before, with the further SI PIDs
         case kTotPid:
             ReadTot(s, p);
             break;

@@ -3,6 +3,7 @@
 #include "plugin/caption_handover.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
+#include "ts/packet.h"
 #include "ts/section.h"
 
 namespace {
@@ -56,6 +57,33 @@ void AssembleEit(PluginState& state, const uint8_t* packet) {
         AssemblyResult::kComplete) {
         HandOver(state, state.followingAssembler, state.followingMailbox, WM_EIT_FOLLOWING_READY);
     }
+}
+
+void AssembleLowerLayerEit(PluginState& state, LowerLayerEit& layer, const uint8_t* packet) {
+    const AssemblyResult present = AssembleEventSection(layer.presentAssembler, EventFilter(state, 0), packet);
+    if (present == AssemblyResult::kComplete) {
+        if (layer.quietSections < kLowerEitQuietSections) ++layer.quietSections;
+        if (layer.quietSections >= kLowerEitQuietSections) {
+            HandOver(state, layer.presentAssembler, state.presentMailbox, WM_EIT_PRESENT_READY);
+        }
+    }
+    if (present == AssemblyResult::kBreak || state.view != View::kFollowing) return;
+    if (AssembleEventSection(layer.followingAssembler, EventFilter(state, 1), packet) == AssemblyResult::kComplete &&
+        layer.quietSections >= kLowerEitQuietSections) {
+        HandOver(state, layer.followingAssembler, state.followingMailbox, WM_EIT_FOLLOWING_READY);
+    }
+}
+
+void NoteLayerEitPacket(PluginState& state, uint16_t pid) {
+    // H-EIT silences both lower layers, M-EIT the L-EIT.
+    if (pid == kEitPid) state.mediumEit.quietSections = 0;
+    if (pid == kEitPid || pid == kMediumEitPid) state.lowEit.quietSections = 0;
+}
+
+void ResetLowerLayerEit(LowerLayerEit& layer) {
+    ResetSectionAssembler(layer.presentAssembler);
+    ResetSectionAssembler(layer.followingAssembler);
+    layer.quietSections = 0;
 }
 
 void AssembleSdt(PluginState& state, const uint8_t* packet) {

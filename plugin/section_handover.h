@@ -9,8 +9,20 @@
 #include <cstdint>
 
 struct PluginState;
+struct LowerLayerEit;
 
 void AssembleEit(PluginState& state, const uint8_t* packet);
+
+// EIT present/following of the current service from a lower layer's PID
+// (M-EIT 0x0026, L-EIT 0x0027), assembled as AssembleEit does and handed
+// over through the same mailboxes and messages, but only while no higher
+// layer's EIT is received (LowerLayerEit::quietSections).
+void AssembleLowerLayerEit(PluginState& state, LowerLayerEit& layer, const uint8_t* packet);
+// A packet of a layer's EIT PID arrived: the layers below it are not used
+// until they have been quiet again.
+void NoteLayerEitPacket(PluginState& state, uint16_t pid);
+// The lower layers' assemblers and counters as after construction.
+void ResetLowerLayerEit(LowerLayerEit& layer);
 void AssembleSdt(PluginState& state, const uint8_t* packet);
 void AssemblePmt(PluginState& state, const uint8_t* packet);
 

@@ -99,11 +99,11 @@ void LoadWindowSettings(PluginState& s) {
                                                                   : SymbolStyle::kUserDefined;
 }
 
-void ReadChannelTable(PluginState& s) {
+void ReadChannelTable(PluginState& s, int32_t* table) {
     char key[8];
     for (int32_t i = 0; i < kChannelButtonCount; ++i) {
         std::snprintf(key, sizeof key, "CH%d", static_cast<int>(i + 1));
-        s.channelTable[i] = ReadInt(s, kServiceSection, key, 0);
+        table[i] = ReadInt(s, kServiceSection, key, 0);
     }
 }
 

@@ -14,8 +14,9 @@ struct PluginState;
 // gives its default and nothing is written.
 void LoadWindowSettings(PluginState& state);
 
-// "CH1".."CH12" into the channel table.
-void ReadChannelTable(PluginState& state);
+// "CH1".."CH12" into `table` (kChannelButtonCount entries); the caller
+// publishes it as the channel table.
+void ReadChannelTable(PluginState& state, int32_t* table);
 
 // True for a channel a button can tune (13..62).
 bool IsTunableChannel(int32_t channel);

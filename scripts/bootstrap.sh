@@ -15,10 +15,11 @@ fi
 
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld llvm
       mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
-      wine wine32:i386 xvfb xauth fonts-ipafont-gothic fonts-ipafont-mincho
+      g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+      wine wine32:i386 wine64 xvfb xauth fonts-ipafont-gothic fonts-ipafont-mincho
       googletest libgtest-dev libgmock-dev libbenchmark-dev
       libaribb24-dev libdvbpsi-dev ffmpeg pkg-config imagemagick locales
-      nlohmann-json3-dev)
+      nlohmann-json3-dev tzdata)
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then
@@ -33,4 +34,21 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
     echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   fi
   $SUDO locale-gen >/dev/null
+fi
+
+# Node and npm for the EPG peer: Debian's, unless the machine has a Node
+# already (one that bundles npm conflicts with Debian's npm package).
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends nodejs npm
+fi
+
+# The EPG peer of the differential test and the benchmark: the npm package
+# mirakurun 2.15.2 (its dump command), installed without its install scripts
+# into tools/peers/ beside the sources, run with Debian's Node.
+peers="$(cd "$(dirname "$0")/.." && pwd)/tools/peers"
+if ! grep -qs '"version": "2.15.2"' "$peers/node_modules/mirakurun/package.json"; then
+  mkdir -p "$peers"
+  npm install --ignore-scripts --no-audit --no-fund --loglevel=error --prefix "$peers" mirakurun@2.15.2 >/dev/null
 fi

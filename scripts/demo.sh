@@ -33,9 +33,23 @@ step "1/5 Packages (scripts/bootstrap.sh)"
 bash scripts/bootstrap.sh
 echo "ok"
 
-step "2/5 Build: Kestrin.dll and kestrin-host.exe (win32 preset), kestrin-gen (native)"
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j "$jobs" --target Kestrin kestrin-host
+# The DLL as shipped is the 32-bit one. On a kernel that runs no 32-bit
+# program, 32-bit Wine cannot start: there the same sources built for 64-bit
+# Windows play the part, under 64-bit Wine.
+preset=win32
+wine_arch=()
+if ! bash scripts/can-run-32bit.sh; then
+  preset=win64
+  wine_arch=(--win64)
+fi
+
+step "2/5 Build: Kestrin.dll and kestrin-host.exe ($preset preset), kestrin-gen (native)"
+if [ "$preset" = win64 ]; then
+  echo "This kernel runs no 32-bit program (IA-32 emulation is off), so 32-bit Wine cannot"
+  echo "start here: the demonstration uses the same sources built for 64-bit Windows."
+fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j "$jobs" --target Kestrin kestrin-host
 cmake -S . -B "$demo/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRIN_TESTS=OFF >/dev/null
 cmake --build "$demo/native" -j "$jobs" --target kestrin-gen
 
@@ -48,7 +62,7 @@ echo "from 21:59:59 on 8 December 2026, when the programmes change at 22:00)"
 
 # The host program and the plug-in side by side, with the settings file the
 # plug-in reads from beside the host's executable.
-cp "$root/build/win32/tools/host/kestrin-host.exe" "$root/build/win32/win32/Kestrin.dll" "$demo/"
+cp "$root/build/$preset/tools/host/kestrin-host.exe" "$root/build/$preset/win32/Kestrin.dll" "$demo/"
 rm -f "$demo"/rec/*.ts "$demo"/*.bmp "$demo"/*.png "$demo/texts.txt" "$demo/host.log"
 recdir=$(winpath "$demo/rec")
 printf '%s\r\n' \
@@ -75,7 +89,7 @@ start=1000
 shown=15000
 request=25000
 stop=$(( packets > 31500 ? 31000 : packets - 500 ))
-if ! (cd "$demo" && bash "$root/scripts/wine-run.sh" kestrin-host.exe \
+if ! (cd "$demo" && bash "$root/scripts/wine-run.sh" "${wine_arch[@]}" kestrin-host.exe \
       --channel 27 \
       --press "$start:1023" \
       --at "$shown:texts" \

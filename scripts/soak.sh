@@ -25,20 +25,28 @@ packets=${1:-10000000}
 seed=${2:-1}
 jobs=$(nproc)
 
-echo "=== build: Kestrin.dll, kestrin-host.exe (win32 preset), kestrin-gen (native) ==="
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j "$jobs" --target Kestrin kestrin-host
+# The 32-bit DLL as shipped; its 64-bit build where the kernel runs no
+# 32-bit program (scripts/can-run-32bit.sh).
+preset=win32
+wine_arch=()
+if ! bash scripts/can-run-32bit.sh; then
+  preset=win64
+  wine_arch=(--win64)
+fi
+echo "=== build: Kestrin.dll, kestrin-host.exe ($preset preset), kestrin-gen (native) ==="
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j "$jobs" --target Kestrin kestrin-host
 cmake -S . -B "$out/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRIN_TESTS=OFF >/dev/null
 cmake --build "$out/native" -j "$jobs" --target kestrin-gen
 
 mkdir -p "$out/rec"
 "$out/native/tools/kestrin-gen" -o "$out/sample.ts"
-cp "$root/build/win32/tools/host/kestrin-host.exe" "$root/build/win32/win32/Kestrin.dll" "$out/"
+cp "$root/build/$preset/tools/host/kestrin-host.exe" "$root/build/$preset/win32/Kestrin.dll" "$out/"
 rm -f "$out/soak.log" "$out/texts.txt"
 
 echo "=== soak: $packets packets, seed $seed ==="
 status=0
-(cd "$out" && bash "$root/scripts/wine-run.sh" kestrin-host.exe --soak "$packets" --seed "$seed" \
+(cd "$out" && bash "$root/scripts/wine-run.sh" "${wine_arch[@]}" kestrin-host.exe --soak "$packets" --seed "$seed" \
    --record-dir rec --log soak.log --texts texts.txt sample.ts) || status=$?
 grep -E 'sample at packet' "$out/soak.log" | sed -n '1p;2p;$p'
 sed -n '/soak summary/,$p' "$out/soak.log"

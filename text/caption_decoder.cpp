@@ -3,10 +3,15 @@
 #include <cstring>
 
 #include "text/arib_charset.h"
+#include "text/caption_code_sets.h"
+#include "text/caption_format.h"
 #include "ts/pes_assembler.h"
 #include "ts/psi_reader.h"
 
 namespace {
+
+using namespace caption_code_sets;
+using namespace caption_format;
 
 // C0 control functions of captions.
 const uint8_t kNul = 0x00;
@@ -44,21 +49,8 @@ const uint8_t kRpc = 0x98;
 const uint8_t kCsi = 0x9B;
 const uint8_t kTime = 0x9D;
 
-// Final bytes of CSI sequences the decoder acts on.
-const uint8_t kCsiSwf = 0x53;
-const uint8_t kCsiSdf = 0x56;
-const uint8_t kCsiSsm = 0x57;
-const uint8_t kCsiShs = 0x58;
-const uint8_t kCsiSvs = 0x59;
-const uint8_t kCsiSdp = 0x5F;
-const uint8_t kCsiAcps = 0x61;
-
-// Final bytes of the DRCS and macro sets (after the intermediate 0x20).
-const uint8_t kDrcs0 = 0x40;        // two-byte DRCS
-const uint8_t kDrcsFirst = 0x41;    // DRCS-1 .. DRCS-15: 0x41-0x4F
-const uint8_t kDrcsLast = 0x4F;
-const uint8_t kMacroSet = 0x70;
-const uint8_t kMacroFirst = 0x60;   // macro codes 0x60-0x6F
+// Macro codes that a statement may define: 0x60-0x6F.
+const uint8_t kMacroFirst = 0x60;
 
 // Rows of the additional symbols inside the Kanji set.
 const uint8_t kFirstSymbolRow = 0x7A;
@@ -116,17 +108,6 @@ const MacroBytes kDefaultMacros[kCaptionMacroCount] = {
 };
 #undef KESTRIN_MACRO
 
-// Writing formats of SWF: plane width and height.
-struct PlaneFormat {
-    int32_t format;
-    int32_t width;
-    int32_t height;
-};
-const PlaneFormat kPlaneFormats[] = {
-    {5, 1920, 1080}, {6, 1080, 1920}, {7, 960, 540}, {8, 540, 960},
-    {9, 720, 480},   {10, 480, 720},  {11, 1280, 720}, {12, 720, 1280},
-};
-
 // The decoding of one statement body: the decoder, the sink, and where the
 // walk through the bytes stands.
 struct Run {
@@ -134,146 +115,6 @@ struct Run {
     CaptionSink* sink;
     int32_t repeat;      // RPC count for the next character, 0 none, -1 to the end of the line
 };
-
-// ---- writing format and position ----------------------------------------
-
-// The active position stays within this many dots of the plane's origin,
-// whatever the moves: a long body of RPC and APD cannot overflow it.
-const int32_t kPositionLimit = 1 << 20;
-
-int32_t Bound(int32_t v) { return v > kPositionLimit ? kPositionLimit : (v < -kPositionLimit ? -kPositionLimit : v); }
-
-void SetPlane(CaptionTextState& t, int32_t width, int32_t height) {
-    t.planeWidth = width;
-    t.planeHeight = height;
-    t.areaWidth = width;
-    t.areaHeight = height;
-    t.areaX = 0;
-    t.areaY = 0;
-}
-
-void InitFormat(CaptionTextState& t, CaptionProfile profile) {
-    if (profile == CaptionProfile::kC) {
-        // The one-segment screen: 16 characters on each of 4 lines.
-        t.writingFormat = 0;
-        SetPlane(t, 320, 180);
-        t.charWidth = 18;
-        t.charHeight = 18;
-        t.hSpacing = 2;
-        t.vSpacing = 6;
-        return;
-    }
-    t.writingFormat = 7;
-    SetPlane(t, 960, 540);
-    t.charWidth = 36;
-    t.charHeight = 36;
-    t.hSpacing = 4;
-    t.vSpacing = 24;
-}
-
-int32_t WidthPercent(CaptionCharSize s) {
-    switch (s) {
-        case CaptionCharSize::kSmall:
-        case CaptionCharSize::kMiddle:
-        case CaptionCharSize::kTiny: return 50;
-        case CaptionCharSize::kDoubleWidth:
-        case CaptionCharSize::kDoubleBoth: return 200;
-        default: return 100;
-    }
-}
-
-int32_t HeightPercent(CaptionCharSize s) {
-    switch (s) {
-        case CaptionCharSize::kSmall:
-        case CaptionCharSize::kTiny: return 50;
-        case CaptionCharSize::kDoubleHeight:
-        case CaptionCharSize::kDoubleBoth: return 200;
-        default: return 100;
-    }
-}
-
-// Width and height of the character cell in the current size, at least 1.
-int32_t CellWidth(const CaptionTextState& t) {
-    const int32_t w = (t.charWidth + t.hSpacing) * WidthPercent(t.size) / 100;
-    return w > 0 ? w : 1;
-}
-int32_t CellHeight(const CaptionTextState& t) {
-    const int32_t h = (t.charHeight + t.vSpacing) * HeightPercent(t.size) / 100;
-    return h > 0 ? h : 1;
-}
-// The cells of normal size, in which APS counts.
-int32_t NormalCellWidth(const CaptionTextState& t) {
-    const int32_t w = t.charWidth + t.hSpacing;
-    return w > 0 ? w : 1;
-}
-int32_t NormalCellHeight(const CaptionTextState& t) {
-    const int32_t h = t.charHeight + t.vSpacing;
-    return h > 0 ? h : 1;
-}
-
-// The active position is the bottom-left corner of the next character's
-// cell, in dots of the plane. Without an explicit position the first
-// character goes to the top left of the display area.
-void EnsurePosition(CaptionTextState& t) {
-    if (t.positionSet) return;
-    t.positionSet = true;
-    t.column = t.areaX;
-    t.line = t.areaY + CellHeight(t);
-}
-
-void MoveForward(CaptionTextState& t) {
-    EnsurePosition(t);
-    t.column = Bound(t.column + CellWidth(t));
-    if (t.column >= t.areaX + t.areaWidth) {
-        t.column = t.areaX;
-        t.line = Bound(t.line + CellHeight(t));
-    }
-    t.currentRow = -1;
-}
-
-void MoveBackward(CaptionTextState& t) {
-    EnsurePosition(t);
-    t.column = Bound(t.column - CellWidth(t));
-    if (t.column < t.areaX) {
-        t.column = t.areaX + ((t.areaWidth / CellWidth(t)) - 1) * CellWidth(t);
-        t.line = Bound(t.line - CellHeight(t));
-    }
-    t.currentRow = -1;
-}
-
-void MoveDown(CaptionTextState& t) {
-    EnsurePosition(t);
-    t.line = Bound(t.line + CellHeight(t));
-    t.currentRow = -1;
-}
-
-void MoveUp(CaptionTextState& t) {
-    EnsurePosition(t);
-    t.line = Bound(t.line - CellHeight(t));
-    t.currentRow = -1;
-}
-
-void ReturnLine(CaptionTextState& t) {
-    EnsurePosition(t);
-    t.column = t.areaX;
-    t.line = Bound(t.line + CellHeight(t));
-    t.currentRow = -1;
-}
-
-// APS: line and column count in cells of the current size from the
-// display area's top left.
-void SetPosition(CaptionTextState& t, int32_t line, int32_t column) {
-    t.positionSet = true;
-    t.column = t.areaX + column * CellWidth(t);
-    t.line = t.areaY + (line + 1) * CellHeight(t);
-    t.currentRow = -1;
-}
-
-int16_t Clamp16(int32_t v) {
-    if (v > 32767) return 32767;
-    if (v < -32768) return -32768;
-    return static_cast<int16_t>(v);
-}
 
 // ---- the screen --------------------------------------------------------
 
@@ -364,46 +205,6 @@ void Report(Run& run) {
     if (run.sink != nullptr) run.sink->OnCaptionScreen(d.screen, d.text.waitedMs);
 }
 
-// ---- code sets -----------------------------------------------------------
-
-bool IsDrcsFinal(uint8_t f) { return f == kDrcs0 || (f >= kDrcsFirst && f <= kDrcsLast) || f == kMacroSet; }
-
-bool IsTwoByteSet(const CaptionTextState& t, int32_t g) {
-    const uint8_t f = t.designation[g];
-    if (t.designationIsDrcs[g]) return f == kDrcs0;
-    const uint8_t set = MappingSetOf(f);
-    return set == kSetKanji || set == kSetKanjiPlane2 || set == kSetAdditionalSymbols;
-}
-
-// The code sets a statement body starts with. Profile A: Kanji, alphanumerics,
-// hiragana and the macro set in G0-G3. Profile C (the one-segment service):
-// DRCS-1, alphanumerics, Kanji and katakana, as libaribb24's profile C
-// decoder starts. GL holds G0 and GR G2 in both.
-void InitCodeState(CaptionTextState& t, CaptionProfile profile) {
-    const bool c = profile == CaptionProfile::kC;
-    t.designation[0] = c ? kDrcsFirst : kSetKanjiAribFinal;
-    t.designation[1] = kSetAlphanumeric;
-    t.designation[2] = c ? kSetKanjiAribFinal : kSetHiragana;
-    t.designation[3] = c ? kSetKatakana : kMacroSet;
-    t.designationIsDrcs[0] = c;
-    t.designationIsDrcs[1] = false;
-    t.designationIsDrcs[2] = false;
-    t.designationIsDrcs[3] = !c;
-    t.glIndex = 0;
-    t.grIndex = 2;
-    t.hasPendingByte = false;
-    t.pendingByte = 0;
-}
-
-void Designate(CaptionTextState& t, int32_t g, uint8_t finalByte, bool drcs) {
-    if (g < 0 || g > 3) return;
-    if (drcs && !IsDrcsFinal(finalByte)) return;
-    if (!drcs && (finalByte < 0x30 || finalByte > 0x4F)) return;
-    t.designation[g] = finalByte;
-    t.designationIsDrcs[g] = drcs;
-    t.hasPendingByte = false;
-}
-
 void RunBytes(Run& run, const uint8_t* bytes, int32_t size, int32_t depth);
 
 void RunMacro(Run& run, uint8_t code, int32_t depth) {
@@ -490,154 +291,6 @@ void Space(Run& run) {
 
 // ---- escape and control sequences ----------------------------------------
 
-// ESC at bytes[-1]; returns the bytes used after it.
-int32_t Escape(CaptionTextState& t, const uint8_t* b, int32_t rest) {
-    if (rest < 1) return 0;
-    const uint8_t b1 = b[0];
-    if (b1 >= 0x28 && b1 <= 0x2B) {
-        // One-byte set to G0..G3; 0x20 F: a one-byte DRCS or the macro set.
-        if (rest >= 2 && b[1] == 0x20) {
-            if (rest >= 3) Designate(t, b1 - 0x28, b[2], true);
-            return rest >= 3 ? 3 : 2;
-        }
-        if (rest >= 2) Designate(t, b1 - 0x28, b[1], false);
-        return rest >= 2 ? 2 : 1;
-    }
-    if (b1 == 0x24) {
-        if (rest < 2) return 1;
-        const uint8_t b2 = b[1];
-        if (b2 >= 0x28 && b2 <= 0x2B) {
-            // Two-byte set to G0..G3 (0x28 only with a DRCS), 0x20 F: DRCS-0.
-            if (rest >= 3 && b[2] == 0x20) {
-                if (rest >= 4) Designate(t, b2 - 0x28, b[3], true);
-                return rest >= 4 ? 4 : 3;
-            }
-            if (rest >= 3) Designate(t, b2 - 0x28, b[2], false);
-            return rest >= 3 ? 3 : 2;
-        }
-        Designate(t, 0, b2, false);
-        return 2;
-    }
-    switch (b1) {
-        case 0x6E: t.glIndex = 2; break;  // LS2
-        case 0x6F: t.glIndex = 3; break;  // LS3
-        case 0x7E: t.grIndex = 1; break;  // LS1R
-        case 0x7D: t.grIndex = 2; break;  // LS2R
-        case 0x7C: t.grIndex = 3; break;  // LS3R
-        default: break;
-    }
-    return 1;
-}
-
-struct CsiSequence {
-    int32_t count;
-    int32_t values[kCsiMaxParameters];
-    uint8_t finalByte;  // 0 when the sequence had none
-};
-
-// CSI at bytes[-1]: parameters (digits and ';'), the intermediate 0x20 and
-// the final byte. Digits past kCsiParameterMax keep the value there;
-// parameters past kCsiMaxParameters are read and dropped. A byte that fits
-// no part ends the sequence without a final byte and is not consumed.
-int32_t ReadCsi(const uint8_t* b, int32_t rest, CsiSequence* csi) {
-    *csi = CsiSequence{};
-    int32_t i = 0;
-    bool inNumber = false;
-    while (i < rest) {
-        const uint8_t c = b[i];
-        if (c >= 0x30 && c <= 0x39) {
-            if (!inNumber) {
-                inNumber = true;
-                if (csi->count < kCsiMaxParameters) csi->values[csi->count] = 0;
-                ++csi->count;
-            }
-            const int32_t k = csi->count - 1;
-            if (k < kCsiMaxParameters) {
-                const int32_t v = csi->values[k] * 10 + (c - 0x30);
-                csi->values[k] = v > kCsiParameterMax ? kCsiParameterMax : v;
-            }
-            ++i;
-        } else if (c == 0x3B) {
-            if (!inNumber) {
-                // An empty parameter reads as 0.
-                if (csi->count < kCsiMaxParameters) csi->values[csi->count] = 0;
-                ++csi->count;
-            }
-            inNumber = false;
-            ++i;
-        } else if (c == 0x20) {
-            ++i;
-            if (i < rest && b[i] >= 0x40 && b[i] <= 0x7E) {
-                csi->finalByte = b[i];
-                ++i;
-            }
-            break;
-        } else if (c >= 0x40 && c <= 0x7E && i > 0) {
-            // A final byte without the intermediate.
-            csi->finalByte = c;
-            ++i;
-            break;
-        } else {
-            break;
-        }
-    }
-    if (csi->count > kCsiMaxParameters) csi->count = kCsiMaxParameters;
-    return i;
-}
-
-int32_t Positive(int32_t v, int32_t fallback) { return v > 0 ? v : fallback; }
-
-void ApplyCsi(CaptionTextState& t, const CsiSequence& csi) {
-    const int32_t* p = csi.values;
-    switch (csi.finalByte) {
-        case kCsiSwf:
-            if (csi.count >= 1) {
-                for (const PlaneFormat& f : kPlaneFormats) {
-                    if (f.format == p[0]) {
-                        t.writingFormat = p[0];
-                        SetPlane(t, f.width, f.height);
-                    }
-                }
-            }
-            break;
-        case kCsiSdf:
-            if (csi.count >= 2) {
-                t.areaWidth = Positive(p[0], t.areaWidth);
-                t.areaHeight = Positive(p[1], t.areaHeight);
-            }
-            break;
-        case kCsiSdp:
-            if (csi.count >= 2) {
-                t.areaX = p[0];
-                t.areaY = p[1];
-            }
-            break;
-        case kCsiSsm:
-            if (csi.count >= 2) {
-                t.charWidth = Positive(p[0], t.charWidth);
-                t.charHeight = Positive(p[1], t.charHeight);
-            }
-            break;
-        case kCsiShs:
-            if (csi.count >= 1) t.hSpacing = p[0];
-            break;
-        case kCsiSvs:
-            if (csi.count >= 1) t.vSpacing = p[0];
-            break;
-        case kCsiAcps:
-            if (csi.count >= 2) {
-                t.positionSet = true;
-                t.column = p[0];
-                t.line = p[1];
-                t.currentRow = -1;
-            }
-            break;
-        default:
-            // ORN, PLD, PLU, GAA, SRC, TCC, MDF, CFS, XCS, SCR, PRA, ACS,
-            // UED, RCS, SCS, CCC: no effect on the text.
-            break;
-    }
-}
 
 // MACRO at bytes[-1]. A definition runs to MACRO 0x4F (or the end);
 // returns the bytes used after the MACRO byte.
@@ -666,25 +319,6 @@ int32_t Macro(Run& run, const uint8_t* b, int32_t rest, int32_t depth) {
         if (p1 == kMacroDefineAndRun) RunMacro(run, code, depth);
     }
     return used;
-}
-
-CaptionCharSize SzxSize(uint8_t p) {
-    switch (p) {
-        case 0x60: return CaptionCharSize::kTiny;
-        case 0x41: return CaptionCharSize::kDoubleHeight;
-        case 0x44: return CaptionCharSize::kDoubleWidth;
-        case 0x45: return CaptionCharSize::kDoubleBoth;
-        case 0x6B: return CaptionCharSize::kSpecial1;
-        case 0x64: return CaptionCharSize::kSpecial2;
-        default: return CaptionCharSize::kNormal;
-    }
-}
-
-void SetColour(CaptionTextState& t, uint8_t p) {
-    const uint8_t entry = static_cast<uint8_t>(t.palette * 16 + (p & 0x0F));
-    if (p >= 0x40 && p <= 0x4F) t.foreground = entry;
-    else if (p >= 0x50 && p <= 0x5F) t.background = entry;
-    // 0x60-0x7F: half-foreground and half-background colours, not kept.
 }
 
 // TIME at bytes[-1]; returns the bytes used after it.
@@ -823,92 +457,6 @@ void RunBytes(Run& run, const uint8_t* bytes, int32_t size, int32_t depth) {
     }
 }
 
-// ---- DRCS ----------------------------------------------------------------
-
-int32_t BitsPerPixel(uint8_t mode, uint8_t depth) {
-    if (mode == 0) return 1;
-    int32_t levels = depth + 2;
-    int32_t bits = 0;
-    while ((1 << bits) < levels) ++bits;
-    return bits;
-}
-
-void DropStatementGlyphs(CaptionDrcsStore& store) {
-    int32_t kept = 0;
-    for (int32_t i = 0; i < store.count && i < kCaptionMaxDrcs; ++i) {
-        if (store.glyphs[i].fromManagement) store.glyphs[kept++] = store.glyphs[i];
-    }
-    store.count = kept;
-}
-
-void DropManagementGlyphs(CaptionDrcsStore& store) {
-    int32_t kept = 0;
-    for (int32_t i = 0; i < store.count && i < kCaptionMaxDrcs; ++i) {
-        if (!store.glyphs[i].fromManagement) store.glyphs[kept++] = store.glyphs[i];
-    }
-    store.count = kept;
-}
-
-void KeepGlyph(CaptionDecoder& d, const CaptionDrcsGlyph& g, const uint8_t* pattern) {
-    CaptionDrcsStore& store = d.drcs;
-    CaptionDrcsGlyph* slot = nullptr;
-    for (int32_t i = 0; i < store.count && i < kCaptionMaxDrcs; ++i) {
-        if (store.glyphs[i].set == g.set && store.glyphs[i].code == g.code) slot = &store.glyphs[i];
-    }
-    if (slot == nullptr) {
-        if (store.count >= kCaptionMaxDrcs || g.patternSize > kDrcsPatternMaxSize) {
-            ++d.counts.drcsDropped;
-            return;
-        }
-        slot = &store.glyphs[store.count++];
-    } else if (g.patternSize > kDrcsPatternMaxSize) {
-        ++d.counts.drcsDropped;
-        return;
-    }
-    *slot = g;
-    if (g.patternSize > 0) std::memcpy(slot->pattern, pattern, static_cast<size_t>(g.patternSize));
-}
-
-// A DRCS data unit: glyphs for one-byte (0x30) or two-byte (0x31) codes.
-void ReadDrcsUnit(CaptionDecoder& d, const DataUnit& unit, bool fromManagement) {
-    PsiReader r(unit.data, unit.size);
-    const int32_t codes = r.U8();
-    for (int32_t c = 0; c < codes && !r.Error(); ++c) {
-        const uint16_t characterCode = r.U16();
-        const int32_t fonts = r.U8();
-        for (int32_t f = 0; f < fonts && !r.Error(); ++f) {
-            const uint8_t idMode = r.U8();
-            const uint8_t mode = idMode & 0x0F;
-            if (mode > 1) {
-                // Geometric data: region, length, bytes.
-                r.Skip(2);
-                const int32_t length = r.U16();
-                r.Skip(length);
-                continue;
-            }
-            CaptionDrcsGlyph g = {};
-            g.depth = r.U8();
-            g.width = r.U8();
-            g.height = r.U8();
-            g.bitsPerPixel = static_cast<uint8_t>(BitsPerPixel(mode, g.depth));
-            g.patternSize = (g.width * g.height * g.bitsPerPixel + 7) / 8;
-            g.fromManagement = fromManagement;
-            if (unit.parameter == kDataUnitDrcsTwoByte) {
-                g.set = kDrcs0;
-                g.code = characterCode;
-            } else {
-                g.set = static_cast<uint8_t>(characterCode >> 8);
-                g.code = static_cast<uint16_t>(characterCode & 0x7F);
-            }
-            const uint8_t* pattern = r.Bytes(g.patternSize);
-            if (pattern == nullptr) break;
-            ++d.counts.drcsGlyphs;
-            // Only the first font of a code is kept.
-            if (f == 0) KeepGlyph(d, g, pattern);
-        }
-    }
-}
-
 void InitStatementState(CaptionDecoder& d) {
     CaptionTextState& t = d.text;
     InitCodeState(t, d.options.profile);
@@ -931,13 +479,6 @@ void DecodeBody(CaptionDecoder& d, const uint8_t* text, int32_t size, CaptionSin
 }
 
 }  // namespace
-
-const CaptionDrcsGlyph* FindDrcsGlyph(const CaptionDrcsStore& store, uint8_t set, uint16_t code) {
-    for (int32_t i = 0; i < store.count && i < kCaptionMaxDrcs; ++i) {
-        if (store.glyphs[i].set == set && store.glyphs[i].code == code) return &store.glyphs[i];
-    }
-    return nullptr;
-}
 
 void ResetCaptionDecoder(CaptionDecoder& decoder, const CaptionDecoderOptions& options) {
     decoder.options = options;
@@ -989,7 +530,7 @@ CaptionGroupResult DecodeCaptionDataGroup(CaptionDecoder& d, const uint8_t* byte
         while (NextDataUnit(m.dataUnits, m.dataUnitsSize, &offset, &unit)) {
             if (unit.cut) ++d.counts.cutDataUnits;
             if (unit.parameter == kDataUnitDrcsOneByte || unit.parameter == kDataUnitDrcsTwoByte) {
-                ReadDrcsUnit(d, unit, true);
+                ReadDrcsUnit(d.drcs, unit, true, &d.counts.drcsGlyphs, &d.counts.drcsDropped);
             }
         }
         d.management.dataUnits = nullptr;
@@ -1014,7 +555,7 @@ CaptionGroupResult DecodeCaptionDataGroup(CaptionDecoder& d, const uint8_t* byte
     while (NextDataUnit(s.dataUnits, s.dataUnitsSize, &offset, &unit)) {
         if (unit.cut) ++d.counts.cutDataUnits;
         if (unit.parameter == kDataUnitDrcsOneByte || unit.parameter == kDataUnitDrcsTwoByte) {
-            ReadDrcsUnit(d, unit, false);
+            ReadDrcsUnit(d.drcs, unit, false, &d.counts.drcsGlyphs, &d.counts.drcsDropped);
         } else if (unit.parameter == kDataUnitStatementBody) {
             // Each body starts with the initial code sets; position, size
             // and colour carry on from the body before.
@@ -1043,47 +584,4 @@ void DecodeCaptionStatementBody(CaptionDecoder& decoder, const uint8_t* text, in
     DecodeBody(decoder, text, size, sink);
     Run run = {decoder, sink, 0};
     Report(run);
-}
-
-namespace {
-
-// Glyphs that broadcasters send as DRCS for characters a font has: the
-// FNV-1a hash of width, height, depth and pattern, and the Shift_JIS text
-// written for them. Built from the glyphs of the real caption streams in
-// tests/data/real/captions, looked at one by one.
-struct KnownGlyph {
-    uint32_t hash;
-    uint8_t width;
-    uint8_t height;
-    const char* text;
-};
-
-const KnownGlyph kKnownGlyphs[] = {
-    {0x94E06255u, 36, 36, "\x81\xA8"},  // → (a continued line)
-    {0x0C5E14FDu, 36, 36, "\xEA\xA3"},  // 凜 (a name)
-};
-
-uint32_t GlyphHash(const CaptionDrcsGlyph& g) {
-    uint32_t h = 2166136261u;
-    const auto mix = [&h](uint8_t b) {
-        h ^= b;
-        h *= 16777619u;
-    };
-    mix(g.width);
-    mix(g.height);
-    mix(g.depth);
-    const int32_t n = g.patternSize < kDrcsPatternMaxSize ? g.patternSize : kDrcsPatternMaxSize;
-    for (int32_t i = 0; i < n; ++i) mix(g.pattern[i]);
-    return h;
-}
-
-}  // namespace
-
-const char* DrcsReplacementText(const CaptionDrcsGlyph* glyph) {
-    if (glyph == nullptr) return kDrcsReplacement;
-    const uint32_t hash = GlyphHash(*glyph);
-    for (const KnownGlyph& k : kKnownGlyphs) {
-        if (k.hash == hash && k.width == glyph->width && k.height == glyph->height) return k.text;
-    }
-    return kDrcsReplacement;
 }

@@ -18,98 +18,24 @@
 #include <cstdint>
 
 #include "text/caption_data.h"
+#include "text/caption_drcs.h"
+#include "text/caption_format.h"
 #include "text/caption_model.h"
-
-// DRCS glyphs kept at once (those of the management data and of the
-// statement being shown) and the largest pattern kept (72 x 72 dots at 2
-// bits, or 36 x 36 at 8): larger glyphs are counted but not kept.
-const int32_t kCaptionMaxDrcs = 32;
-const int32_t kDrcsPatternMaxSize = 1296;
 
 // Macros that a statement may define (MACRO): codes 0x60-0x6F, which start
 // as the default macros; bodies up to kCaptionMacroMaxSize bytes.
 const int32_t kCaptionMacroCount = 16;
 const int32_t kCaptionMacroMaxSize = 128;
 
-// CSI parameters kept per sequence; each value stops growing at
-// kCsiParameterMax (a huge number reads as that).
-const int32_t kCsiMaxParameters = 8;
-const int32_t kCsiParameterMax = 9999;
-
-// The caption profile decides the writing plane when the statement does not
-// set one: A (full-segment services, component_tag 0x30-0x37) or C (the
-// one-segment service, component_tag 0x87).
-enum class CaptionProfile : uint8_t { kA, kC };
-
 struct CaptionDecoderOptions {
     int32_t language;        // 0 the first language (statement group 0x01/0x21), 1 the second
     CaptionProfile profile;
 };
 
-// One DRCS glyph. `set` is the final byte the character is coded through:
-// 0x40 for the two-byte DRCS-0 set, 0x41-0x4F for DRCS-1..15; `code` the
-// character code (two bytes for DRCS-0, the byte in the low half otherwise).
-struct CaptionDrcsGlyph {
-    uint8_t set;
-    uint16_t code;
-    uint8_t width;
-    uint8_t height;
-    uint8_t depth;           // gradation levels minus 2 (0: two colours)
-    uint8_t bitsPerPixel;
-    bool fromManagement;     // kept across statements
-    int32_t patternSize;
-    uint8_t pattern[kDrcsPatternMaxSize];
-};
-
-struct CaptionDrcsStore {
-    int32_t count;
-    CaptionDrcsGlyph glyphs[kCaptionMaxDrcs];
-};
-
-// The glyph of a DRCS character, or null when none was received.
-const CaptionDrcsGlyph* FindDrcsGlyph(const CaptionDrcsStore& store, uint8_t set, uint16_t code);
-
-// The Shift_JIS text written for a DRCS glyph: the character it shows when
-// it is one of the few glyphs the decoder recognises by their exact pattern
-// (an arrow at the end of a continued line, a kanji of a name), otherwise
-// 〓 (also for a character whose glyph was not received).
-const char* DrcsReplacementText(const CaptionDrcsGlyph* glyph);
-
 struct CaptionMacro {
     bool defined;
     int32_t size;
     uint8_t body[kCaptionMacroMaxSize];
-};
-
-// The coding and presentation state inside a statement.
-struct CaptionTextState {
-    uint8_t designation[4];   // final byte in G0..G3 (DRCS 0x40-0x4F, macro 0x70)
-    bool designationIsDrcs[4];  // the set is a DRCS (or macro) set
-    int32_t glIndex;
-    int32_t grIndex;
-    bool hasPendingByte;
-    uint8_t pendingByte;
-    CaptionCharSize size;
-    uint8_t foreground;
-    uint8_t background;
-    uint8_t palette;
-    bool flashing;
-    bool positionSet;         // an explicit position is in force
-    int32_t line;             // active position in lines and columns
-    int32_t column;
-    int32_t writingFormat;    // SWF parameter
-    int32_t planeWidth;
-    int32_t planeHeight;
-    int32_t areaWidth;        // SDF
-    int32_t areaHeight;
-    int32_t areaX;            // SDP
-    int32_t areaY;
-    int32_t charWidth;        // SSM
-    int32_t charHeight;
-    int32_t hSpacing;         // SHS
-    int32_t vSpacing;         // SVS
-    int32_t currentRow;       // row being written, -1 none
-    int32_t waitedMs;         // TIME waits so far in this statement
 };
 
 // What happened to one data group.

@@ -16,6 +16,19 @@ const int32_t kContentEntrySize = 2;
 
 // --- Reading ---------------------------------------------------------------
 
+// Calls visit(tag, body) for each descriptor of the loop, its body cut to
+// the loop; the walk ends at the loop's end or at a header cut by it.
+template <typename Visit>
+void WalkDescriptors(const uint8_t* loop, int32_t length, Visit visit) {
+    PsiReader descriptors(loop, length);
+    while (!descriptors.AtEnd()) {
+        const uint8_t tag = descriptors.U8();
+        const int32_t descriptorLength = descriptors.U8();
+        if (descriptors.Error()) break;
+        visit(tag, descriptors.Enter(descriptorLength));
+    }
+}
+
 // The body of one extended event descriptor (after descriptor_length), as
 // far as it lies inside the loop.
 struct DescriptorBody {
@@ -25,67 +38,46 @@ struct DescriptorBody {
 };
 
 // Raw ARIB bytes joined across descriptors; what does not fit is left out.
-struct RawText {
-    uint8_t bytes[kDetailRawCapacity];
-    int32_t count;
-};
-
-void AppendRaw(RawText& raw, const uint8_t* bytes, int32_t n) {
-    const int32_t room = kDetailRawCapacity - raw.count;
+void AppendRaw(uint8_t* raw, int32_t& count, int32_t capacity, const uint8_t* bytes, int32_t n) {
+    const int32_t room = capacity - count;
     const int32_t take = n < room ? n : room;
     if (take <= 0) return;
-    std::memcpy(raw.bytes + raw.count, bytes, static_cast<size_t>(take));
-    raw.count += take;
+    std::memcpy(raw + count, bytes, static_cast<size_t>(take));
+    count += take;
 }
 
-// The item sequence over all descriptors: the item being joined is decoded
-// once the next item starts or the descriptors end.
+// The item sequence over all descriptors.
 enum class ItemState {
     kNone,     // no item yet
-    kOpen,     // details.items[itemCount - 1] collects continuations
+    kOpen,     // raw.items[itemCount - 1] collects continuations
     kDropped,  // the item did not fit kMaxDetailItems: its continuations go too
 };
 
-struct ItemCollector {
-    EventDetails& details;
-    SymbolStyle style;
-    ItemState state;
-    RawText text;
-};
-
-void CloseItem(ItemCollector& c) {
-    if (c.state == ItemState::kOpen) {
-        DetailItem& item = c.details.items[c.details.itemCount - 1];
-        DecodeAribText(item.text, c.text.bytes, c.text.count, kDetailTextSize, c.style);
-    }
-    c.state = ItemState::kNone;
-    c.text.count = 0;
-}
-
-void StartItem(ItemCollector& c, const uint8_t* description, int32_t descriptionLength) {
-    CloseItem(c);
-    if (c.details.itemCount >= kMaxDetailItems) {
-        c.state = ItemState::kDropped;
-        return;
-    }
-    DetailItem& item = c.details.items[c.details.itemCount++];
-    DecodeAribText(item.description, description, descriptionLength, kDetailDescriptionSize, c.style);
-    item.text[0] = '\0';
-    c.state = ItemState::kOpen;
-}
-
-void AddItem(ItemCollector& c, const uint8_t* description, int32_t descriptionLength, const uint8_t* text,
-             int32_t textLength) {
+void AddItem(ExtendedEventRaw& raw, ItemState& state, const uint8_t* description, int32_t descriptionLength,
+             const uint8_t* text, int32_t textLength) {
     if (descriptionLength == 0 && textLength == 0) return;
     // An empty description continues the item before it; with none before,
     // the text stands as an item of its own.
-    if (descriptionLength > 0 || c.state == ItemState::kNone) StartItem(c, description, descriptionLength);
-    if (c.state == ItemState::kOpen) AppendRaw(c.text, text, textLength);
+    if (descriptionLength > 0 || state == ItemState::kNone) {
+        if (raw.itemCount >= kMaxDetailItems) {
+            state = ItemState::kDropped;
+            return;
+        }
+        ExtendedItemRaw& item = raw.items[raw.itemCount++];
+        item.descriptionSize = 0;
+        item.textSize = 0;
+        AppendRaw(item.description, item.descriptionSize, kItemDescriptionRawSize, description, descriptionLength);
+        state = ItemState::kOpen;
+    }
+    if (state == ItemState::kOpen) {
+        ExtendedItemRaw& item = raw.items[raw.itemCount - 1];
+        AppendRaw(item.text, item.textSize, kDetailRawCapacity, text, textLength);
+    }
 }
 
 // descriptor_number and last_descriptor_number, ISO_639_language_code,
 // length_of_items, the items, text_length, text_char.
-void ReadExtendedEvent(const DescriptorBody& body, ItemCollector& items, RawText& text) {
+void ReadExtendedEvent(const DescriptorBody& body, ExtendedEventRaw& raw, ItemState& state) {
     PsiReader d(body.data, body.size);
     d.U8();
     d.Skip(kLanguageCodeSize);
@@ -96,11 +88,11 @@ void ReadExtendedEvent(const DescriptorBody& body, ItemCollector& items, RawText
         const int32_t descriptionLength = loop.TakeUpTo(loop.U8(), &description);
         const uint8_t* itemText = nullptr;
         const int32_t itemTextLength = loop.TakeUpTo(loop.U8(), &itemText);
-        AddItem(items, description, descriptionLength, itemText, itemTextLength);
+        AddItem(raw, state, description, descriptionLength, itemText, itemTextLength);
     }
     const uint8_t* textChar = nullptr;
     const int32_t textLength = d.TakeUpTo(d.U8(), &textChar);
-    AppendRaw(text, textChar, textLength);
+    AppendRaw(raw.text, raw.textSize, kDetailRawCapacity, textChar, textLength);
 }
 
 // content_nibble_level_1/2 and two user nibbles per entry.
@@ -108,18 +100,7 @@ void ReadContent(PsiReader body, EventDetails& details) {
     while (body.CanRead(kContentEntrySize)) {
         const uint8_t nibbles = body.U8();
         body.U8();
-        if (details.genreCount >= kMaxGenreLines) return;
-        char* line = details.genres[details.genreCount];
-        if (FormatGenreLine(line, kGenreLineSize, nibbles) == 0) continue;
-        bool repeated = false;
-        for (int32_t i = 0; i < details.genreCount; ++i) {
-            if (std::strcmp(details.genres[i], line) == 0) repeated = true;
-        }
-        if (repeated) {
-            line[0] = '\0';
-        } else {
-            ++details.genreCount;
-        }
+        AddGenreLine(details, nibbles);
     }
 }
 
@@ -201,37 +182,64 @@ void PutBlock(TooltipWriter& w, const char* text, int32_t size) {
 
 }  // namespace
 
+void AddGenreLine(EventDetails& details, uint8_t nibbles) {
+    if (details.genreCount >= kMaxGenreLines) return;
+    char* line = details.genres[details.genreCount];
+    if (FormatGenreLine(line, kGenreLineSize, nibbles) == 0) return;
+    for (int32_t i = 0; i < details.genreCount; ++i) {
+        if (std::strcmp(details.genres[i], line) == 0) {
+            line[0] = '\0';
+            return;
+        }
+    }
+    ++details.genreCount;
+}
+
+void JoinExtendedEvent(const uint8_t* loop, int32_t length, ExtendedEventRaw& raw) {
+    raw.itemCount = 0;
+    raw.textSize = 0;
+    raw.present = false;
+    if (loop == nullptr) return;
+
+    // Where each extended event descriptor number first appears.
+    DescriptorBody extended[kDescriptorNumbers] = {};
+    WalkDescriptors(loop, length, [&](uint8_t tag, const PsiReader& body) {
+        if (tag != kExtendedEventTag || body.AtEnd()) return;
+        const int32_t number = body.Peek() >> 4;
+        if (!extended[number].present) extended[number] = {body.Current(), body.Remaining(), true};
+        raw.present = true;
+    });
+    // The descriptors by number, joining the raw item texts and text_char.
+    ItemState state = ItemState::kNone;
+    for (const DescriptorBody& body : extended) {
+        if (body.present) ReadExtendedEvent(body, raw, state);
+    }
+}
+
+void DecodeExtendedEvent(const ExtendedEventRaw& raw, SymbolStyle style, EventDetails& details) {
+    details.itemCount = 0;
+    for (int32_t i = 0; i < raw.itemCount && i < kMaxDetailItems; ++i) {
+        const ExtendedItemRaw& from = raw.items[i];
+        DetailItem& item = details.items[details.itemCount++];
+        DecodeAribText(item.description, from.description, from.descriptionSize, kDetailDescriptionSize, style);
+        DecodeAribText(item.text, from.text, from.textSize, kDetailTextSize, style);
+    }
+    DecodeAribText(details.extendedText, raw.text, raw.textSize, kExtendedTextSize, style);
+}
+
 void ReadEventDetails(const uint8_t* loop, int32_t length, SymbolStyle style, EventDetails& details) {
     std::memset(&details, 0, sizeof details);
     if (loop == nullptr) return;
 
-    // First pass: the genres, and where each extended event descriptor
-    // number first appears.
-    DescriptorBody extended[kDescriptorNumbers] = {};
-    PsiReader descriptors(loop, length);
-    while (!descriptors.AtEnd()) {
-        const uint8_t tag = descriptors.U8();
-        const int32_t descriptorLength = descriptors.U8();
-        if (descriptors.Error()) break;
-        PsiReader body = descriptors.Enter(descriptorLength);
-        if (tag == kContentTag) {
-            ReadContent(body, details);
-        } else if (tag == kExtendedEventTag && !body.AtEnd()) {
-            const int32_t number = body.Peek() >> 4;
-            if (!extended[number].present) extended[number] = {body.Current(), body.Remaining(), true};
-        }
-    }
-
-    // Second pass: the extended event descriptors by number, joining the
-    // raw item texts and text_char (2 KiB of stack for both).
-    ItemCollector items = {details, style, ItemState::kNone, {}};
-    RawText text;
-    text.count = 0;
-    for (const DescriptorBody& body : extended) {
-        if (body.present) ReadExtendedEvent(body, items, text);
-    }
-    CloseItem(items);
-    DecodeAribText(details.extendedText, text.bytes, text.count, kExtendedTextSize, style);
+    // The genres in loop order over all content descriptors.
+    WalkDescriptors(loop, length, [&](uint8_t tag, const PsiReader& body) {
+        if (tag == kContentTag) ReadContent(body, details);
+    });
+    // The joined items (20 KiB: kept static would not be thread-safe, so the
+    // raw join lives on the stack only as long as this call).
+    ExtendedEventRaw raw;
+    JoinExtendedEvent(loop, length, raw);
+    DecodeExtendedEvent(raw, style, details);
 }
 
 bool HasEventDetails(const EventDetails& details) {

@@ -29,6 +29,39 @@ const int32_t kDetailDescriptionSize = 128;  // item_description: a short headin
 const int32_t kDetailTextSize = 1024;        // one joined item text
 const int32_t kExtendedTextSize = 1024;      // the joined text_char
 
+struct EventDetails;
+
+// The extended event items before decoding: each item's raw
+// item_description and its item_char joined over continuations and
+// descriptors, and the joined text_char. What ReadEventDetails decodes.
+const int32_t kItemDescriptionRawSize = 255;  // item_description_length is 8 bits
+struct ExtendedItemRaw {
+    uint8_t description[kItemDescriptionRawSize];
+    int32_t descriptionSize;
+    uint8_t text[kDetailRawCapacity];
+    int32_t textSize;
+};
+struct ExtendedEventRaw {
+    ExtendedItemRaw items[kMaxDetailItems];
+    int32_t itemCount;
+    uint8_t text[kDetailRawCapacity];
+    int32_t textSize;
+    bool present;  // the loop held an extended event descriptor
+};
+
+// Joins the extended event descriptors of one descriptor loop as
+// ReadEventDetails does (see there), without decoding.
+void JoinExtendedEvent(const uint8_t* loop, int32_t length, ExtendedEventRaw& raw);
+
+// Decodes joined items into `details` (items and extendedText; the genres
+// are left as they are).
+void DecodeExtendedEvent(const ExtendedEventRaw& raw, SymbolStyle style, EventDetails& details);
+
+// Adds the genre line of one content entry (nibbles = level 1 << 4 | level
+// 2) as ReadEventDetails does: reserved or unassigned entries, repeats and
+// lines beyond kMaxGenreLines are skipped.
+void AddGenreLine(EventDetails& details, uint8_t nibbles);
+
 struct DetailItem {
     char description[kDetailDescriptionSize];  // empty for a text without heading
     char text[kDetailTextSize];

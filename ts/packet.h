@@ -15,11 +15,16 @@ const int32_t kTsPacketSize = 188;
 const uint16_t kPatPid = 0x0000;
 const uint16_t kNitPid = 0x0010;
 const uint16_t kSdtPid = 0x0011;  // SDT, BAT
-const uint16_t kEitPid = 0x0012;
+const uint16_t kEitPid = 0x0012;  // H-EIT: every service, p/f and schedule
 const uint16_t kTotPid = 0x0014;  // TDT, TOT
 // Further service-information PIDs of the broadcast, recorded without a
 // handler of their own.
 const uint16_t kFurtherSiPids[3] = {0x0024, 0x0027, 0x0028};
+// EIT present/following sent again in the lower hierarchical layers: M-EIT
+// and, in the partial-reception (one-segment) layer, L-EIT. A receiver of
+// the one-segment layer alone gets its programme information only there.
+const uint16_t kMediumEitPid = 0x0026;
+const uint16_t kLowEitPid = 0x0027;
 // The PMT of the one-segment (partial reception) service.
 const uint16_t kOneSegPmtPid = 0x1FC8;
 

@@ -1,6 +1,7 @@
 #include "ui/channel_buttons.h"
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "plugin/messages.h"
@@ -30,26 +31,63 @@ int32_t LoadSettingsBeforeWindow(PluginState& s) {
     return TemplateForChoice(s.templateChoice);
 }
 
+namespace {
+
+void ShowPlainNumbers(PluginState& s, int32_t channel) {
+    char label[4];
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        if (s.channelTable[i] == channel) {
+            std::snprintf(label, sizeof label, "%d", i + 1);
+            s.platform->SetControlText(kChannelButtonIds[i], label);
+        }
+    }
+}
+
+void ShowCircledNumbers(PluginState& s, int32_t channel) {
+    char label[3];
+    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
+        if (s.channelTable[i] == channel) {
+            // Circled digits one to twelve: Shift_JIS 0x87 0x40 + (i - 1).
+            label[0] = static_cast<char>(0x87);
+            label[1] = static_cast<char>(0x40 + i);
+            label[2] = '\0';
+            s.platform->SetControlText(kChannelButtonIds[i], label);
+        }
+    }
+}
+
+}  // namespace
+
 void LoadChannelTable(PluginState& s) {
-    ReadChannelTable(s);
+    // The settings file is read without the lock; the table is published
+    // under it, as the host's thread may report a channel meanwhile and
+    // reads the table then.
+    int32_t table[kChannelButtonCount];
+    ReadChannelTable(s, table);
+    int32_t channel;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        std::memcpy(s.channelTable, table, sizeof s.channelTable);
+        channel = s.currentChannel;
+    }
     // A button that cannot tune shows a blank label; its number stays in the
     // table (the host may still report that channel).
     for (int32_t i = 0; i < kChannelButtonCount; ++i) {
         if (!IsTunableChannel(s.channelTable[i])) s.platform->SetControlText(kChannelButtonIds[i], " ");
     }
+    // The new dialog circles nothing yet. A channel the host reported
+    // before the table was published (before the window existed, or while
+    // the settings were read) found no button to post for: it is circled
+    // here. A report after the publication posts WM_CHANNEL_LABELS, which
+    // then finds the labels already right or moves them on.
+    s.circledChannel = channel;
+    if (channel != -1) ShowCircledNumbers(s, channel);
 }
 
 int32_t PluginOnChannelChange(PluginState& s, int32_t channel, int32_t serviceId) {
-    const int32_t oldChannel = ChangeChannel(s, channel, serviceId);
-    if (channel == oldChannel) return 1;
-    // Only when a button carries the channel left or the new one (the table
-    // is written only before the window is shown).
-    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
-        if (s.channelTable[i] == oldChannel || s.channelTable[i] == channel) {
-            s.platform->PostToWindow(WM_CHANNEL_LABELS);
-            break;
-        }
-    }
+    const ChannelReport report = ChangeChannel(s, channel, serviceId);
+    if (report.relabel) s.platform->PostToWindow(WM_CHANNEL_LABELS);
+    if (report.showService) s.platform->PostToWindow(WM_SERVICE_VIEW);
     return 1;
 }
 
@@ -62,22 +100,8 @@ void RelabelChannelButtons(PluginState& s) {
     const int32_t circled = s.circledChannel;
     if (channel == circled) return;
     s.circledChannel = channel;
-    // The channel table is written only before the window is shown, so it is
-    // read here without the lock.
-    char label[4];
-    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
-        if (s.channelTable[i] == circled) {
-            std::snprintf(label, sizeof label, "%d", i + 1);
-            s.platform->SetControlText(kChannelButtonIds[i], label);
-        }
-    }
-    for (int32_t i = 0; i < kChannelButtonCount; ++i) {
-        if (s.channelTable[i] == channel) {
-            // Circled digits one to twelve: Shift_JIS 0x87 0x40 + (i - 1).
-            label[0] = static_cast<char>(0x87);
-            label[1] = static_cast<char>(0x40 + i);
-            label[2] = '\0';
-            s.platform->SetControlText(kChannelButtonIds[i], label);
-        }
-    }
+    // The channel table is written only on this thread, so it is read here
+    // without the lock.
+    ShowPlainNumbers(s, circled);
+    ShowCircledNumbers(s, channel);
 }

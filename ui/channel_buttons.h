@@ -21,15 +21,18 @@ int32_t TemplateForChoice(int32_t choice);
 // template id to create (101, 102, 103).
 int32_t LoadSettingsBeforeWindow(PluginState& state);
 
-// After the window is created: "CH1".."CH12" into the channel table, then
-// the buttons outside 13..62 get the blank label " ".
+// After the window is created, on its thread: "CH1".."CH12" into the
+// channel table (published under the lock), the buttons outside 13..62 get
+// the blank label " ", and the buttons of the channel the host has reported
+// so far show it circled, whenever that report came.
 void LoadChannelTable(PluginState& state);
 
 // IDTVPlugin::OnChannelChange, on whatever thread the host calls it: the
-// per-service resets, then, when the channel changed and a button carries
-// the old or the new one, WM_CHANNEL_LABELS to the window (a label set from
-// here would wait for the window's thread).
-// Returns 1.
+// per-service resets, then WM_CHANNEL_LABELS to the window when a button
+// carries the new channel (also when it is reported again) or, after a
+// change, the old one, and WM_SERVICE_VIEW when the window may still show
+// the old service's programme (a label set from here would wait for the
+// window's thread). Returns 1.
 int32_t PluginOnChannelChange(PluginState& state, int32_t channel, int32_t serviceId);
 
 // WM_CHANNEL_LABELS, on the window's thread: the buttons of the channel

@@ -1,6 +1,8 @@
 #include "ui/programme_display.h"
 
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 
 #include "plugin/broadcast_clock.h"
 #include "plugin/event_handlers.h"
@@ -55,17 +57,46 @@ void UpdateCaption(PluginState& state) {
         std::snprintf(caption, sizeof caption,
                       "\x94\xD4\x91\x67\x8F\xEE\x95\xF1\x81\x69\x8E\x9F\x94\xD4\x91\x67\x81\x6A- %.31s", name);
         state.platform->SetControlText(IDC_PRESENT_FOLLOWING, "\x8E\x9F");  // 次
+        state.shownView = View::kFollowing;
     } else {
         std::snprintf(caption, sizeof caption,
                       "\x94\xD4\x91\x67\x8F\xEE\x95\xF1\x81\x69\x8C\xBB\x8D\xDD\x81\x6A- %.31s", name);
         state.platform->SetControlText(IDC_PRESENT_FOLLOWING, "\x8C\xBB");  // 現
+        state.shownView = View::kPresent;
     }
     state.platform->SetWindowTitle(caption);
 }
 
 void ShowOtherView(PluginState& state) {
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        if (state.serviceViewPending) {
+            // The window still names the view it showed before a service
+            // change: the press switches from that one. From here on the
+            // window shows the state again.
+            state.view = state.shownView;
+            state.serviceViewPending = false;
+        }
+    }
     char text[kEventTextSize];
     const View view = ToggleView(state, text);
+    state.platform->SetControlText(IDC_INFO_TEXT, text);
+    ShowEventToolTip(state, view);
+    UpdateCaption(state);
+}
+
+void ShowServiceView(PluginState& state) {
+    char text[kEventTextSize];
+    View view;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        // From here on the window shows the state again; a later change
+        // posts anew.
+        state.serviceViewPending = false;
+        view = state.view;
+        std::memcpy(text, view == View::kFollowing ? state.followingText : state.presentText, kEventTextSize);
+    }
+    text[kEventTextSize - 1] = '\0';
     state.platform->SetControlText(IDC_INFO_TEXT, text);
     ShowEventToolTip(state, view);
     UpdateCaption(state);

@@ -28,13 +28,22 @@ void HandleFollowingEvent(PluginState& state);
 // WM_SDT_READY: the service name, then the caption.
 void HandleServiceName(PluginState& state);
 
-// Writes the caption and the view button's label for the view on screen;
-// in the following view the following event is collected afresh.
+// Writes the caption and the view button's label for the view on screen
+// (and keeps that view as PluginState::shownView); in the following view
+// the following event is collected afresh.
 void UpdateCaption(PluginState& state);
 
 // IDC_PRESENT_FOLLOWING: the other view's text and tooltip, then the
-// caption.
+// caption. The other view is the one the window's button does not name,
+// also while a service change waits for WM_SERVICE_VIEW.
 void ShowOtherView(PluginState& state);
+
+// WM_SERVICE_VIEW, posted after a service change emptied the stored events
+// while the window still showed the old service's: the event text and
+// tooltip of the view in the state (after the change the present view,
+// empty until the new service's event arrives), then the caption and the
+// view button's label.
+void ShowServiceView(PluginState& state);
 
 // Advances the clock and shows it on IDC_CLOCK.
 void TickBroadcastClock(PluginState& state);

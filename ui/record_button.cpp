@@ -20,6 +20,7 @@ void ShowLabel(PluginState& s, bool recording) {
 
 void ToggleRecording(PluginState& s) {
     bool start;
+    bool refused;
     uint32_t press;
     {
         std::lock_guard<std::mutex> guard(s.lock);
@@ -28,11 +29,17 @@ void ToggleRecording(PluginState& s) {
         // to this thread: the user pressed "1■" to stop, and it stays
         // stopped rather than starting again.
         start = !s.recordLabelRecording;
+        press = ++s.recordPresses;
+        // After the close command a press on "1○" starts nothing: no file
+        // may be created or replaced for a plug-in the host was told is
+        // closed. The label stays with the flag at idle.
+        refused = start && !s.active;
+        if (refused) start = false;
         s.recording = start;
         s.recordLabelRecording = start;
-        press = ++s.recordPresses;
     }
     ShowLabel(s, start);
+    if (refused) return;
     StartStopRecording(s, press);
     if (!start) return;
     {

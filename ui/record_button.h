@@ -7,7 +7,8 @@ struct PluginState;
 
 // The button was pressed: stops the recording when the label shows "1■",
 // else starts one ("1■" while the file is created, back to "1○" when it
-// cannot be).
+// cannot be). After the window's close command a start is refused: no file
+// is created, the flag stays 0 and the label "1○".
 void ToggleRecording(PluginState& state);
 
 // WM_RECORD_LABEL, posted by the packet path after a failed write stopped

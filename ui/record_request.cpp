@@ -29,7 +29,13 @@ uint32_t Low16(int64_t value) { return static_cast<uint32_t>(static_cast<uint64_
 }  // namespace
 
 bool ComputeRecordingRequest(const PluginState& s, uint32_t& word) {
-    if (s.view != View::kFollowing) {
+    // The request is for the programme the window shows. While a service
+    // change waits for WM_SERVICE_VIEW, the window still names the view it
+    // showed before; the times are the new service's (not known yet), so
+    // the present view asks for the unknown length and the following view
+    // asks for nothing, never for the old service's programme.
+    const View view = s.serviceViewPending ? s.shownView : s.view;
+    if (view != View::kFollowing) {
         // Present event: minutes until it ends, rounded up.
         uint32_t minutes = kUnknownLengthMinutes;
         if (s.presentEndHour >= 0 && s.presentEndMinute >= 0 && s.presentEndSecond >= 0) {

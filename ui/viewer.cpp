@@ -98,6 +98,9 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
         case WM_CAPTION_READY:
             HandleCaptionReady(s);
             return true;
+        case WM_SERVICE_VIEW:
+            ShowServiceView(s);
+            return true;
         default:
             return false;
     }

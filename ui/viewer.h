@@ -19,7 +19,8 @@ void ViewerMoved(PluginState& state);
 void ViewerCommand(PluginState& state, int32_t id);
 
 // One of the private messages (the three section hand-overs, the record
-// label, the channel labels); false for any other message.
+// label, the channel labels, the view after a service change); false for
+// any other message.
 bool ViewerPrivateMessage(PluginState& state, uint32_t message);
 
 // IDTVPlugin::OnStreamData: routes the buffer, then posts WM_RECORD_LABEL

@@ -64,6 +64,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_EIT_FOLLOWING_READY:
         case WM_RECORD_LABEL:
         case WM_CHANNEL_LABELS:
+        case WM_SERVICE_VIEW:
         case WM_CAPTION_READY:
             ViewerPrivateMessage(state, message);
             break;

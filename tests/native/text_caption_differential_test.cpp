@@ -42,6 +42,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "tests/support/utf8_text.h"
 #include "tests/support/real_data.h"
 #include "text/caption_data.h"
 #include "text/caption_decoder.h"
@@ -72,20 +73,6 @@ private:
     arib_instance_t* instance_;
     arib_decoder_t* decoder_;
 };
-
-size_t CharLength(const std::string& s, size_t i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    return i + n <= s.size() ? n : s.size() - i;
-}
-
-uint32_t CodePoint(const std::string& s, size_t i, size_t n) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (n == 1) return c;
-    uint32_t v = c & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
-    for (size_t k = 1; k < n; ++k) v = (v << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    return v;
-}
 
 std::string Normalise(const std::string& utf8) {
     std::string out;

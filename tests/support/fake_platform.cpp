@@ -47,8 +47,7 @@ void FakeGate::Notify() {
 
 FakePlatform::FakePlatform() : windowThread(std::this_thread::get_id()) {}
 
-void FakePlatform::ProbeControlChange(const char* call, int32_t controlId) {
-    if (probeState == nullptr) return;
+bool FakePlatform::ProbedLockHeld() {
     // try_lock from the owning thread is undefined for std::mutex: a thread
     // of its own asks instead.
     bool held = false;
@@ -60,6 +59,18 @@ void FakePlatform::ProbeControlChange(const char* call, int32_t controlId) {
         }
     });
     checker.join();
+    return held;
+}
+
+void FakePlatform::ProbeFileCall(const char* call) {
+    if (probeState == nullptr || !ProbedLockHeld()) return;
+    std::lock_guard<std::mutex> g(mutex);
+    violations.push_back(std::string(call) + " with the lock held");
+}
+
+void FakePlatform::ProbeControlChange(const char* call, int32_t controlId) {
+    if (probeState == nullptr) return;
+    const bool held = ProbedLockHeld();
     const bool foreign = std::this_thread::get_id() != windowThread;
     if (!held && !foreign) return;
     std::string v = std::string(call) + "(" + std::to_string(controlId) + ")";
@@ -137,6 +148,7 @@ void FakePlatform::PluginClosed() {
 }
 
 FileHandle FakePlatform::CreateRecordingFile(const char* path) {
+    ProbeFileCall("CreateRecordingFile");
     createGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     createdPaths.push_back(path);
@@ -148,6 +160,7 @@ FileHandle FakePlatform::CreateRecordingFile(const char* path) {
 }
 
 bool FakePlatform::WriteFile(FileHandle file, const uint8_t* data, uint32_t size) {
+    ProbeFileCall("WriteFile");
     writeGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     ++writeCalls;
@@ -167,7 +180,9 @@ bool FakePlatform::WriteFile(FileHandle file, const uint8_t* data, uint32_t size
 }
 
 void FakePlatform::CloseFile(FileHandle file) {
+    ProbeFileCall("CloseFile");
     std::lock_guard<std::mutex> g(mutex);
+    ++closeCalls;
     if (openFiles.erase(file) == 0) ++closeOfClosedFile;
 }
 

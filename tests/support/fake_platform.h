@@ -117,10 +117,12 @@ public:
     std::thread::id windowThread;
 
     // Lock contract probe: with probeState set, every control change
-    // (SetControlText, SetWindowTitle) is checked and a violation recorded
-    // when PluginState::lock is held at that moment or the caller is not
-    // windowThread. "Held" is tested by a short-lived thread's try_lock, so
-    // a probed test lets no other thread hold the lock meanwhile.
+    // (SetControlText, SetWindowTitle, SetToolTipText) is checked and a
+    // violation recorded when PluginState::lock is held at that moment or
+    // the caller is not windowThread; every file call (CreateRecordingFile,
+    // WriteFile, CloseFile), on whatever thread, when the lock is held.
+    // "Held" is tested by a short-lived thread's try_lock, so a probed test
+    // lets no other thread hold the lock meanwhile.
     PluginState* probeState = nullptr;
     std::vector<std::string> violations;
 
@@ -152,6 +154,7 @@ public:
     int writesToClosedFile = 0;   // a write through a handle that is not open
     int failedWrites = 0;         // writes made to fail by failWriteAt
     int closeOfClosedFile = 0;
+    int closeCalls = 0;           // every CloseFile call
     std::vector<std::pair<std::string, std::string>> settingWrites;  // "SECTION/Key", value
     std::vector<std::string> settingsPathsUsed;  // path argument of every settings read and write
 
@@ -168,7 +171,10 @@ public:
     bool PopMessage(uint32_t& message);
 
 private:
+    // True when some thread holds probeState->lock (probeState set).
+    bool ProbedLockHeld();
     void ProbeControlChange(const char* call, int32_t controlId);
+    void ProbeFileCall(const char* call);
 
     FileHandle nextHandle_ = 100;
 };

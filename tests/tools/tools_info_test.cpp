@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -18,7 +20,11 @@
 #include "tests/support/test_plugin.h"
 #include "tests/tools/tools_test_support.h"
 #include "tools/info/cp932_utf8.h"
+#include "tools/info/epg_dump.h"
 #include "tools/info/event_report.h"
+#include "text/event_formatter.h"
+#include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/stream_builder.h"
 #include "ts/crc32.h"
 #include "ts/programme_map.h"
 #include "ui/channel_buttons.h"
@@ -233,6 +239,7 @@ TEST_F(Extraction, EqualsWhatThePluginsRecorderWritesWhateverTheBufferSize) {
     for (const char* packets : {"256", "1", "7", "1000"}) {
         SCOPED_TRACE(packets);
         const std::string out = WorkPath(std::string("extract-") + packets + ".ts");
+        std::remove(out.c_str());  // an existing file is not replaced
         const auto r = RunCommand(Info(std::string("--quiet --buffer-packets ") + packets + " --extract " + Quote(out) + " " +
                                 Quote(KESTRIN_SAMPLE_TS)));
         EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -328,8 +335,7 @@ TEST(KestrinInfo, BadInputsGiveTheirErrorsAndExitCodes) {
         {Quote(WorkPath("missing.ts")), 2, "cannot open"},
         {Quote(KESTRIN_TOOLS_WORK_DIR), 2, "is a directory"},
         {Quote(empty), 3, "is empty: not a transport stream"},
-        {Quote(text), 3, "is not a transport stream: no sync byte 0x47 at 188-byte steps"},
-        {Quote(shifted), 3, "is not a transport stream"},
+        {Quote(text), 3, "is not a transport stream: no sync byte 0x47 at 188-, 192- or 204-byte steps"},
         {Quote(noOneSeg), 4, "has no one-segment service: its PAT lists no PMT on PID 0x1FC8"},
         {"--extract " + Quote(removed) + " " + Quote(noPmt), 4, "no PMT on PID 0x1FC8 was read"},
         {"--extract " + Quote(WorkPath("no/such/dir/x.ts")) + " " + sampleArg, 5, "cannot create"},
@@ -348,6 +354,10 @@ TEST(KestrinInfo, BadInputsGiveTheirErrorsAndExitCodes) {
     EXPECT_EQ(RunCommand(Info("--service 0x0400 " + Quote(noOneSeg))).exitCode, 0);
     // The PAT of the stream without the PMT still names the service.
     EXPECT_EQ(RunCommand(Info(Quote(noPmt))).exitCode, 0);
+    // A stream that starts inside a packet is read from the next one.
+    const auto fromTheNext = RunCommand(Info(Quote(shifted)));
+    EXPECT_EQ(fromTheNext.exitCode, 0);
+    EXPECT_EQ(fromTheNext.err, "kestrin-info: warning: 88 bytes outside the packets were skipped\n");
     for (const std::string& path : {shifted, noPmt}) std::remove(path.c_str());
 }
 
@@ -391,6 +401,100 @@ TEST(KestrinGen, WritesTheSampleAndReportsScenarioErrors) {
     EXPECT_EQ(RunCommand(std::string(KESTRIN_GEN_EXE) + " " + Quote(WorkPath("none.scenario")) + " -o x.ts").exitCode, 2);
     EXPECT_EQ(RunCommand(std::string(KESTRIN_GEN_EXE)).exitCode, 1);
     EXPECT_EQ(RunCommand(std::string(KESTRIN_GEN_EXE) + " -o " + Quote(WorkPath("no/dir/x.ts"))).exitCode, 5);
+}
+
+}  // namespace
+
+namespace {
+
+// The fields --json takes from the EIT itself: the whole short text with its
+// symbols as Unicode, the cut flag, ids and times with the Japan offset; and
+// nothing when the section is not the one whose text the window shows.
+TEST(KestrinInfoEitFields, WholeShortTextCutFlagIdsAndTimes) {
+    bool complete = true;
+    // A description that fits its descriptor but not the window's 256-byte working text.
+    std::string longText;
+    for (int i = 0; i < 20; ++i) longText += "ながいせつめいです";  // one ARIB byte a character, two in Shift_JIS
+    const build::Bytes titleWithSymbol = EncodeAribFromUtf8("字幕", &complete);
+    build::Bytes text = EncodeAribFromUtf8(longText.c_str(), &complete);
+    // The boxed 字: additional symbols designated to G0, then kanji again.
+    text.insert(text.end(), {0x1B, 0x24, 0x3B, 0x7A, 0x56, 0x1B, 0x24, 0x42});
+    build::EitEvent e = build::Event(61382, 22, 0, 0, 0, 45, 0,
+                                     build::Cat({build::ShortEventDescriptor(titleWithSymbol, text),
+                                                 build::ContentDescriptorOf({0x3012})}));
+    e.eventId = 0x1002;
+    const build::Bytes section = build::EitPfSection(0x0588, 0, {e});
+    EventSnapshot snapshot;
+    std::memcpy(snapshot.section.data, section.data(), section.size());
+    snapshot.section.length = static_cast<int32_t>(section.size());
+    snapshot.hasSection = true;
+    std::unique_ptr<EventOutcome> outcome(new EventOutcome);
+    FormatEvent(section.data(), static_cast<int32_t>(section.size()), false, SymbolStyle::kUserDefined, *outcome);
+
+    const EitEventFields f = ReadEitEventFields(snapshot, outcome->text);
+    ASSERT_TRUE(f.present);
+    EXPECT_EQ(f.eventId, 0x1002);
+    EXPECT_EQ(f.serviceId, 0x0588);
+    EXPECT_EQ(f.networkId, build::kDefaultNetworkId);
+    EXPECT_EQ(f.startAt, "2026-12-08T22:00:00+09:00");
+    EXPECT_EQ(f.endAt, "2026-12-08T22:45:00+09:00");
+    ASSERT_EQ(f.genres.size(), 1u);
+    EXPECT_EQ(f.genres[0].level1, 3);
+    EXPECT_EQ(f.genres[0].user2, 2);
+    EXPECT_EQ(f.shortText, longText + "\U0001F211");
+    EXPECT_TRUE(f.textCut);
+
+    EXPECT_FALSE(ReadEitEventFields(snapshot, "another text").present);
+    snapshot.hasSection = false;
+    EXPECT_FALSE(ReadEitEventFields(snapshot, outcome->text).present);
+}
+
+}  // namespace
+
+namespace {
+
+// kestrin-info --epg: the file's guide as JSON on standard output or in -o's
+// file, and its errors.
+TEST(KestrinInfoEpg, WritesTheGuideAndReportsErrors) {
+    const tools_test::Bytes stream = tools_test::ReadBytes(KESTRIN_SAMPLE_TS);
+    std::string warnings;
+    const std::string expected = EpgJsonFromStream(stream.data(), stream.size(), warnings);
+    EXPECT_EQ(warnings, "");
+    const nlohmann::json guide = nlohmann::json::parse(expected);
+    ASSERT_EQ(guide.size(), 8u);  // three programmes of two services, two of one, the ended present ones too
+    for (const nlohmann::json& p : guide) {
+        EXPECT_EQ(p["id"].get<int64_t>(), p["networkId"].get<int64_t>() * 10000000000LL +
+                                              p["serviceId"].get<int64_t>() * 100000LL + p["eventId"].get<int64_t>());
+    }
+
+    const auto out = RunCommand(Info("--epg " + Quote(KESTRIN_SAMPLE_TS)));
+    EXPECT_EQ(out.exitCode, 0);
+    EXPECT_EQ(out.out, expected);
+    const std::string file = WorkPath("guide.json");
+    std::remove(file.c_str());
+    EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 0);
+    EXPECT_EQ(tools_test::ReadText(file), expected);
+    // -o is written as --extract is: an existing file only with --force, never the input.
+    tools_test::WriteBytes(file, tools_test::Bytes(3, 'x'));
+    EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 6);
+    EXPECT_EQ(tools_test::ReadText(file), "xxx");
+    EXPECT_EQ(RunCommand(Info("--epg --force --output=" + Quote(file) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 0);
+    EXPECT_EQ(tools_test::ReadText(file), expected);
+    const std::string input = WorkPath("guide-input.ts");
+    tools_test::WriteBytes(input, tools_test::ReadBytes(KESTRIN_SAMPLE_TS));
+    EXPECT_EQ(RunCommand(Info("--epg --force -o " + Quote(input) + " " + Quote(input))).exitCode, 6);
+    EXPECT_EQ(tools_test::ReadBytes(input), tools_test::ReadBytes(KESTRIN_SAMPLE_TS));
+
+    EXPECT_EQ(RunCommand(Info("--epg")).exitCode, 1);
+    EXPECT_EQ(RunCommand(Info("--epg --json " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 1);
+    EXPECT_EQ(RunCommand(Info("--epg " + Quote(WorkPath("missing.ts")))).exitCode, 2);
+    EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(WorkPath("no/dir/g.json")) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 5);
+    // Not a transport stream: no programme, an empty array.
+    const std::string text = WorkPath("text.ts");
+    tools_test::WriteBytes(text, tools_test::Bytes(5000, 'x'));
+    const auto empty = RunCommand(Info("--epg " + Quote(text)));
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.out, "[]\n");
 }
 
 }  // namespace

@@ -14,6 +14,9 @@ extern "C" {
 #include <vector>
 
 #include "tests/tools/tools_test_support.h"
+#include "text/arib_decoder.h"
+#include "tools/info/cp932_utf8.h"
+#include "tools/common/arib_symbol_unicode.h"
 #include "tools/common/arib_symbols.h"
 
 namespace {
@@ -102,6 +105,11 @@ TEST(SampleStreamOracle, Aribb24ReadsTheEventsOfTheOneSegmentService) {
 
 std::string Utf8(uint32_t c) {
     std::string s;
+    if (c < 0x800) {
+        s += static_cast<char>(0xC0 | (c >> 6));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+        return s;
+    }
     if (c < 0x10000) {
         s += static_cast<char>(0xE0 | (c >> 12));
     } else {
@@ -120,6 +128,37 @@ TEST(AribSymbolsOracle, UnicodeFormsAreThoseOfLibaribb24) {
                                 static_cast<uint8_t>(symbol.code)};  // additional symbols to G0, one character
         EXPECT_EQ(DecodeWithAribb24(arib, sizeof arib), Utf8(symbol.unicode)) << symbol.name;
     }
+}
+
+TEST(AribSymbolsOracle, EveryUnicodeMappingIsLibaribb24s) {
+    // The whole table kestrin-info's UTF-8 outputs use, checked against
+    // libaribb24; then each entry through our own decoder and converter.
+    // The window's decoder writes some symbols as its substitute □ (no code
+    // page 932 place), 0x7D6E as "!!", and 0x7C78-0x7C7B on one shared
+    // user-defined code: those cannot come back as their own characters.
+    // Every other symbol must arrive as its Unicode character, and none as
+    // a Private Use Area one.
+    std::map<std::string, int> users;  // Shift_JIS of each symbol -> symbols written so
+    auto windowText = [](uint16_t code) {
+        const uint8_t arib[] = {0x1B, 0x24, 0x3B, static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
+        char sjis[16];
+        DecodeAribText(sjis, arib, sizeof arib, sizeof sjis, SymbolStyle::kUserDefined);
+        return std::string(sjis);
+    };
+    for (const AribSymbolUnicode& symbol : kAribSymbolUnicode) ++users[windowText(symbol.code)];
+    int own = 0;
+    for (const AribSymbolUnicode& symbol : kAribSymbolUnicode) {
+        const uint8_t arib[] = {0x1B, 0x24, 0x3B, static_cast<uint8_t>(symbol.code >> 8),
+                                static_cast<uint8_t>(symbol.code)};
+        EXPECT_EQ(DecodeWithAribb24(arib, sizeof arib), Utf8(symbol.unicode)) << std::hex << symbol.code;
+        const std::string sjis = windowText(symbol.code);
+        const std::string utf8 = Cp932ToUtf8WithSymbols(sjis);
+        EXPECT_EQ(utf8.find("\xEE"), std::string::npos) << std::hex << symbol.code;  // U+E000-U+EFFF
+        if (sjis == "\x81\xA0" || sjis == "!!" || users[sjis] > 1) continue;
+        EXPECT_EQ(utf8, Utf8(symbol.unicode)) << std::hex << symbol.code;
+        ++own;
+    }
+    EXPECT_GT(own, 250);  // most of the table
 }
 
 }  // namespace

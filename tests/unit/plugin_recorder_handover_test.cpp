@@ -6,6 +6,7 @@
 // platform's gates: deterministic, released by the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <ostream>
@@ -27,10 +28,11 @@ const std::string kIdleLabel = "1\x81\x9B";
 const char kPath[] = "C:\\ch27_20261208_221500.ts";
 const uint16_t kVideoPid = 0x0181;
 
-std::vector<uint8_t> Packets(uint16_t pid, int count) {
+// `count` packets whose payload bytes are first, first + 1, ... (mod 256).
+std::vector<uint8_t> Packets(uint16_t pid, int count, int first = 0) {
     std::vector<uint8_t> out;
     for (int i = 0; i < count; ++i) {
-        std::vector<uint8_t> p(188, static_cast<uint8_t>(i));
+        std::vector<uint8_t> p(188, static_cast<uint8_t>(first + i));
         p[0] = 0x47;
         p[1] = static_cast<uint8_t>((pid >> 8) & 0x1F);
         p[2] = static_cast<uint8_t>(pid);
@@ -80,6 +82,10 @@ protected:
     size_t PacketsInFile() {
         std::lock_guard<std::mutex> g(t.platform.mutex);
         return t.platform.files[kPath].size() / 188;
+    }
+    std::vector<uint8_t> File(const std::string& path) {
+        std::lock_guard<std::mutex> g(t.platform.mutex);
+        return t.platform.files[path];
     }
 
     TestPlugin t;
@@ -234,6 +240,118 @@ TEST_F(RecorderHandover, FailedWriteLabelIsPostedToTheWindow) {
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kIdleLabel);
     EXPECT_EQ(PacketsInFile(), 1u);
     EXPECT_TRUE(t.platform.openFiles.empty());
+}
+
+// Two host threads in OnStreamData: the first is stuck in a write, the
+// second routes a short buffer. The second never waits for the first's
+// write; the first writes the second's packets behind its own.
+TEST_F(RecorderHandover, SecondStreamThreadDuringAStalledWriteReturnsAtOnce) {
+    Press();
+    t.platform.writeGate.Close();
+    const std::vector<uint8_t> first = Packets(kVideoPid, 4, 0x10);
+    const std::vector<uint8_t> second = Packets(kVideoPid, 3, 0x20);
+    Start([this, &first] { Stream(first); });
+    ASSERT_TRUE(t.platform.writeGate.WaitForArrivals(1));
+    Start([this, &second] { Stream(second); });
+    EXPECT_TRUE(Finished(1, t.platform.writeGate)) << "the second stream thread waited for the write";
+
+    t.platform.writeGate.Open();
+    ASSERT_TRUE(Finished(2, t.platform.writeGate));
+    std::vector<uint8_t> expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_TRUE(File(kPath) == expected) << PacketsInFile() << " packets, not the first's then the second's";
+    EXPECT_TRUE(t.s().recording);
+    EXPECT_EQ(t.platform.writesToClosedFile, 0);
+    EXPECT_EQ(t.platform.openFiles.size(), 1u);
+    EXPECT_TRUE(t.platform.windowPosted.empty());
+}
+
+// The second thread routes more packets than the staging buffer holds while
+// the first one's write holds it: rather than wait for the disk or leave a
+// hole in the file, the recording stops. With a stop and a start pressed
+// during the stall, the staging buffer fills for the new file, which the
+// packet path then leaves to the stalled writer to close (the orphan).
+struct OverflowCase {
+    const char* name;
+    bool restartDuringTheStall;
+};
+
+void PrintTo(const OverflowCase& c, std::ostream* os) { *os << c.name; }
+
+class StagingOverflow : public RecorderHandover, public ::testing::WithParamInterface<OverflowCase> {};
+
+TEST_P(StagingOverflow, RecordingStopsWithoutWritesThroughClosedHandlesNorLeaks) {
+    const OverflowCase& c = GetParam();
+    const char kSecondPath[] = "C:\\ch27_20261208_221501.ts";
+    Press();
+    t.platform.writeGate.Close();
+    const std::vector<uint8_t> first = Packets(kVideoPid, 3, 0x10);
+    const std::vector<uint8_t> second = Packets(kVideoPid, 300, 0x40);
+    Start([this, &first] { Stream(first); });
+    ASSERT_TRUE(t.platform.writeGate.WaitForArrivals(1));
+    if (c.restartDuringTheStall) {
+        Press();  // stop: the stalled writer closes the first file
+        {
+            std::lock_guard<std::mutex> g(t.platform.mutex);
+            t.platform.localTime.second = 1;  // the next recording's own name
+        }
+        Press();  // start: a second file
+        ASSERT_TRUE(t.s().recording);
+        ASSERT_EQ(t.platform.openFiles.size(), 2u);
+    }
+    Start([this, &second] { Stream(second); });
+    EXPECT_TRUE(Finished(1, t.platform.writeGate)) << "the second stream thread waited for the write";
+    EXPECT_FALSE(t.s().recording);
+    EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
+
+    t.platform.writeGate.Open();
+    ASSERT_TRUE(Finished(2, t.platform.writeGate));
+    t.platform.Pump(t.s());
+    EXPECT_EQ(t.platform.writesToClosedFile, 0);
+    EXPECT_EQ(t.platform.closeOfClosedFile, 0);
+    EXPECT_TRUE(t.platform.openFiles.empty()) << "a handle was left open";
+    EXPECT_FALSE(t.s().recording);
+    EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), kIdleLabel);
+    // The first thread's packets are whole in the first file.
+    EXPECT_TRUE(File(kPath) == first);
+    // The second file, if any, holds nothing but the second's packets from
+    // their start.
+    const std::vector<uint8_t> secondFile = File(kSecondPath);
+    ASSERT_LE(secondFile.size(), second.size());
+    EXPECT_TRUE(std::equal(secondFile.begin(), secondFile.end(), second.begin()));
+
+    // Later buffers write nothing.
+    const int writes = t.platform.writeCalls;
+    Stream(first);
+    EXPECT_EQ(t.platform.writeCalls, writes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StagingOverflow,
+                         ::testing::Values(OverflowCase{"OneRecording", false},
+                                           OverflowCase{"StopAndStartDuringTheStall", true}),
+                         [](const ::testing::TestParamInfo<OverflowCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+// The close command while the start's CreateFileA is slow: the start finds
+// the plug-in no longer active and closes the file it made itself.
+TEST_F(RecorderHandover, CloseCommandDuringASlowCreateLeavesNoFileOpen) {
+    t.platform.createGate.Close();
+    Start([this] { Press(); });
+    ASSERT_TRUE(t.platform.createGate.WaitForArrivals(1));
+    Start([this] { ViewerCommand(t.s(), IDC_CLOSE); });
+    EXPECT_TRUE(Finished(1, t.platform.createGate)) << "the close command waited for CreateFileA";
+
+    t.platform.createGate.Open();
+    ASSERT_TRUE(Finished(2, t.platform.createGate));
+    t.platform.Pump(t.s());
+    EXPECT_TRUE(t.platform.openFiles.empty()) << "the file created during the close is still open";
+    EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
+    EXPECT_EQ(t.platform.closeOfClosedFile, 0);
+    EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), t.s().recording ? kRecordingLabel : kIdleLabel);
+    const std::vector<uint8_t> buffer = Packets(kVideoPid, 3);
+    EXPECT_EQ(ViewerStreamData(t.s(), buffer.data(), static_cast<uint32_t>(buffer.size())), 0);
+    EXPECT_EQ(t.platform.writeCalls, 0);
 }
 
 }  // namespace

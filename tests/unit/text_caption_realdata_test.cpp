@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/utf8_text.h"
 #include "tests/support/real_data.h"
 #include "text/caption_decoder.h"
 #include "tools/streamkit/arib_encoder.h"
@@ -69,21 +70,6 @@ std::unique_ptr<CaptionDecoder> NewDecoder() {
     std::unique_ptr<CaptionDecoder> d(new CaptionDecoder);
     ResetCaptionDecoder(*d, CaptionDecoderOptions{0, CaptionProfile::kA});
     return d;
-}
-
-// Code points as UTF-8 pieces: the next character of `s` at `i`.
-size_t CharLength(const std::string& s, size_t i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    return i + n <= s.size() ? n : s.size() - i;
-}
-
-uint32_t CodePoint(const std::string& s, size_t i, size_t n) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (n == 1) return c;
-    uint32_t v = c & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
-    for (size_t k = 1; k < n; ++k) v = (v << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    return v;
 }
 
 // Text reduced to what both decodings agree on: no spaces or line breaks,

@@ -173,6 +173,11 @@ const LayoutCase kLayoutCases[] = {
      "未定 - 未定 (未定)   ", {165, 165, 165}, {165, 165}},
     {"following start undetermined, duration determined", true, {0x20, 0x61, 0x00}, {0x01, 0x00, 0x00},
      "未定 - 未定 (未定)   ", {20, 61, 0}, {1, 0}},
+    // An undetermined second alone makes the whole start undetermined.
+    {"following start second 0xFF undetermined", true, {0x22, 0x00, 0xFF}, {0x01, 0x00, 0x00},
+     "未定 - 未定 (未定)   ", {22, 0, 165}, {1, 0}},
+    {"following start second 0x61 undetermined", true, {0x22, 0x00, 0x61}, {0x01, 0x00, 0x00},
+     "未定 - 未定 (未定)   ", {22, 0, 61}, {1, 0}},
     {"following start hour is not tested", true, {0xFF, 0x00, 0x00}, {0x01, 0x00, 0x00},
      "165:00:00 - 142:00:00 ('09/04/01)   ", {165, 0, 0}, {1, 0}},
     {"following undetermined duration", true, {0x23, 0x30, 0x00}, {0xFF, 0xFF, 0xFF},

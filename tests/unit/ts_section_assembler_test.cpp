@@ -137,6 +137,45 @@ TEST_F(SectionAssemblyTest, SectionBehindTheOtherSectionNumber) {
     }
 }
 
+// Two EIT p/f sections of two services in one PUSI packet: a section of
+// another service is never taken for the current service's, whichever place
+// it has and whatever its section_number.
+struct TwoServicesCase {
+    const char* name;
+    View view;
+    uint16_t firstService;
+    uint8_t firstNumber;
+    uint16_t secondService;
+    uint8_t secondNumber;
+    std::vector<uint32_t> posted;  // the present section is ours when posted
+};
+
+TEST_F(SectionAssemblyTest, SectionOfAnotherServiceIsNotTakenForOurs) {
+    const uint16_t other = 0x0401;
+    const TwoServicesCase cases[] = {
+        {"PresentBehindTheSameNumberOfAnother", View::kPresent, other, 0, kService, 0, {}},
+        {"PresentOfAnotherBehindOurFollowing", View::kPresent, kService, 1, other, 0, {}},
+        {"FollowingBehindTheSameNumberOfAnother", View::kFollowing, other, 1, kService, 1, {}},
+        {"FollowingOfAnotherBehindOurPresent", View::kFollowing, kService, 0, other, 1, {WM_EIT_PRESENT_READY}},
+        {"BothPresentInTheFollowingView", View::kFollowing, other, 0, kService, 0, {}},
+    };
+    for (const TwoServicesCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlugin fresh;
+        PluginOnChannelChange(fresh.s(), 27, kService);
+        fresh.s().view = c.view;
+        const Bytes first = EventSection(c.firstService, c.firstNumber, 60, 1);
+        const Bytes second = EventSection(c.secondService, c.secondNumber, 60, 2);
+        const std::vector<Bytes> packets = sb.Packets(kEitPid, {first, second});
+        ASSERT_EQ(packets.size(), 1u);
+        RoutePackets(fresh.s(), packets[0].data(), 188);
+        EXPECT_EQ(fresh.platform.windowPosted, c.posted);
+        if (!c.posted.empty()) {
+            EXPECT_EQ(Mailbox(fresh.s().presentMailbox), first);
+        }
+    }
+}
+
 struct CounterCase {
     const char* name;
     uint8_t counters[3];

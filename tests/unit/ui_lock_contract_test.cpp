@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "plugin/plugin_state.h"
+#include "plugin/recorder.h"
 #include "plugin/router.h"
 #include "plugin/settings.h"
 #include "tests/support/test_plugin.h"
@@ -143,6 +144,95 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"ChannelTableAfterCreation", nullptr, [](Probed& p) { LoadChannelTable(p.t.s()); }}),
     [](const ::testing::TestParamInfo<PathCase>& param) { return std::string(param.param.name); });
 
+// Every path that creates, writes or closes the recording file, under the
+// same probe: CreateFileA on a sleeping disk, WriteFile to a disk spinning up
+// and CloseHandle flushing a network file all take seconds, and the lock
+// held across them stalls the packet path or the window's thread.
+struct FileCounts {
+    size_t creates;
+    int writes;
+    int closes;
+};
+
+FileCounts Count(FakePlatform& f) {
+    std::lock_guard<std::mutex> g(f.mutex);
+    return FileCounts{f.createdPaths.size(), f.writeCalls, f.closeCalls};
+}
+
+struct FilePathCase {
+    const char* name;
+    std::function<void(Probed&)> prepare;  // not probed
+    std::function<void(Probed&)> run;      // probed
+    FileCounts calls;                       // at least these calls during run
+};
+
+void PrintTo(const FilePathCase& c, std::ostream* os) { *os << c.name; }
+
+class FileLockContract : public ::testing::TestWithParam<FilePathCase> {};
+
+void StartRecording(Probed& p) {
+    ViewerCommand(p.t.s(), IDC_ONESEG_RECORD);
+    p.t.s().esPidTable.entries[0].pid = 0x0181;
+    p.t.s().esPidTable.count = 1;
+}
+
+// `count` packets of the recorded PID in one buffer, routed as the host's
+// stream thread.
+void StreamVideo(Probed& p, int count) {
+    Bytes buffer;
+    for (int i = 0; i < count; ++i) {
+        const Bytes packet = p.sb.Packet(0x0181, false, Bytes(184, 0x00));
+        buffer.insert(buffer.end(), packet.begin(), packet.end());
+    }
+    p.OnHostThread([&p, &buffer] {
+        ViewerStreamData(p.t.s(), buffer.data(), static_cast<uint32_t>(buffer.size()));
+    });
+}
+
+TEST_P(FileLockContract, FileCallsAreMadeWithoutTheLock) {
+    const FilePathCase& c = GetParam();
+    Probed p;
+    if (c.prepare) c.prepare(p);
+    const FileCounts before = Count(p.t.platform);
+    p.t.platform.probeState = &p.t.s();
+    c.run(p);
+    p.t.platform.probeState = nullptr;
+    const FileCounts after = Count(p.t.platform);
+    EXPECT_GE(after.creates - before.creates, c.calls.creates);
+    EXPECT_GE(after.writes - before.writes, c.calls.writes);
+    EXPECT_GE(after.closes - before.closes, c.calls.closes);
+    EXPECT_EQ(p.t.platform.violations, std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryPath, FileLockContract,
+    ::testing::Values(
+        FilePathCase{"StartByButton", nullptr, [](Probed& p) { StartRecording(p); }, {1, 0, 0}},
+        FilePathCase{"StopByButton", [](Probed& p) { StartRecording(p); },
+                     [](Probed& p) { ViewerCommand(p.t.s(), IDC_ONESEG_RECORD); }, {0, 0, 1}},
+        FilePathCase{"WritesOfOneBuffer", [](Probed& p) { StartRecording(p); },
+                     [](Probed& p) { StreamVideo(p, 3); }, {0, 3, 0}},
+        // More packets than the staging buffer holds: written out in the
+        // middle of the buffer too.
+        FilePathCase{"WritesOfALongBuffer", [](Probed& p) { StartRecording(p); },
+                     [](Probed& p) { StreamVideo(p, kStagedPackets + 10); }, {0, kStagedPackets + 10, 0}},
+        FilePathCase{"StopByAFailedWrite",
+                     [](Probed& p) {
+                         StartRecording(p);
+                         p.t.platform.failWriteAt = 2;
+                     },
+                     [](Probed& p) {
+                         StreamVideo(p, 3);
+                         p.t.platform.Pump(p.t.s());
+                     },
+                     {0, 2, 1}},
+        FilePathCase{"CloseCommand", [](Probed& p) { StartRecording(p); },
+                     [](Probed& p) { ViewerCommand(p.t.s(), IDC_CLOSE); }, {0, 0, 1}},
+        // The plug-in object goes with packets staged and the file open.
+        FilePathCase{"Release", [](Probed& p) { StartRecording(p); },
+                     [](Probed& p) { ReleaseRecording(p.t.s()); }, {0, 0, 1}}),
+    [](const ::testing::TestParamInfo<FilePathCase>& param) { return std::string(param.param.name); });
+
 // The probe itself: a control changed with the lock held, or from another
 // thread, is reported.
 TEST(LockContractProbe, ReportsTheLockHeldAndAForeignThread) {
@@ -158,6 +248,28 @@ TEST(LockContractProbe, ReportsTheLockHeldAndAForeignThread) {
     EXPECT_EQ(t.platform.violations,
               (std::vector<std::string>{"SetControlText(1003) with the lock held",
                                         "SetWindowTitle(0) off the window's thread"}));
+}
+
+// A file call with the lock held is reported, on whatever thread it runs.
+TEST(LockContractProbe, ReportsAFileCallWithTheLockHeld) {
+    TestPlugin t;
+    t.platform.probeState = &t.s();
+    FileHandle file;
+    {
+        std::lock_guard<std::mutex> guard(t.s().lock);
+        file = t.platform.CreateRecordingFile("C:\\a.ts");
+    }
+    std::thread other([&t, file] {
+        const uint8_t packet[188] = {0x47};
+        t.platform.WriteFile(file, packet, sizeof packet);
+    });
+    other.join();
+    {
+        std::lock_guard<std::mutex> guard(t.s().lock);
+        t.platform.CloseFile(file);
+    }
+    EXPECT_EQ(t.platform.violations, (std::vector<std::string>{"CreateRecordingFile with the lock held",
+                                                               "CloseFile with the lock held"}));
 }
 
 }  // namespace

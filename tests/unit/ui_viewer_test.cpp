@@ -229,8 +229,9 @@ TEST(Viewer, OnlyThePrivateMessagesAreHandled) {
     EXPECT_TRUE(ViewerPrivateMessage(t.s(), WM_EIT_FOLLOWING_READY));
     EXPECT_TRUE(ViewerPrivateMessage(t.s(), WM_RECORD_LABEL));
     EXPECT_TRUE(ViewerPrivateMessage(t.s(), WM_CHANNEL_LABELS));
+    EXPECT_TRUE(ViewerPrivateMessage(t.s(), WM_SERVICE_VIEW));
     EXPECT_FALSE(ViewerPrivateMessage(t.s(), 6023));
-    EXPECT_FALSE(ViewerPrivateMessage(t.s(), 6029));
+    EXPECT_FALSE(ViewerPrivateMessage(t.s(), 6030));
     EXPECT_FALSE(ViewerPrivateMessage(t.s(), WM_RECORD_REQUEST));
 }
 

@@ -251,8 +251,8 @@ std::string WindowText(HWND window) {
 // The stack pointer is kept in ESI (callee-saved, so it survives the call)
 // and put back afterwards whatever the callee did, so that a wrong
 // convention is reported instead of corrupting this frame.
-#if defined(__GNUC__)
-uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDelta) {
+#if defined(__GNUC__) && defined(__i386__)
+uintptr_t CallThiscall1(void* function, void* self, uintptr_t a, int32_t* stackDelta) {
     uint32_t result;
     uint32_t before;
     uint32_t after;
@@ -269,7 +269,7 @@ uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDel
     return result;
 }
 
-uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32_t* stackDelta) {
+uintptr_t CallThiscall2(void* function, void* self, uintptr_t a, uintptr_t b, int32_t* stackDelta) {
     uint32_t result;
     uint32_t before;
     uint32_t after;
@@ -288,7 +288,7 @@ uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32
     return result;
 }
 #elif defined(_MSC_VER) && defined(_M_IX86)
-uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDelta) {
+uintptr_t CallThiscall1(void* function, void* self, uintptr_t a, int32_t* stackDelta) {
     uint32_t result;
     uint32_t before;
     uint32_t after;
@@ -307,7 +307,7 @@ uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDel
     return result;
 }
 
-uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32_t* stackDelta) {
+uintptr_t CallThiscall2(void* function, void* self, uintptr_t a, uintptr_t b, int32_t* stackDelta) {
     uint32_t result;
     uint32_t before;
     uint32_t after;
@@ -326,6 +326,18 @@ uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32
     *stackDelta = static_cast<int32_t>(after - before);
     return result;
 }
+#elif defined(__x86_64__) || defined(_M_X64)
+uintptr_t CallThiscall1(void* function, void* self, uintptr_t a, int32_t* stackDelta) {
+    typedef uintptr_t (*Slot1)(void* self, uintptr_t a);
+    *stackDelta = 0;
+    return reinterpret_cast<Slot1>(function)(self, a);
+}
+
+uintptr_t CallThiscall2(void* function, void* self, uintptr_t a, uintptr_t b, int32_t* stackDelta) {
+    typedef uintptr_t (*Slot2)(void* self, uintptr_t a, uintptr_t b);
+    *stackDelta = 0;
+    return reinterpret_cast<Slot2>(function)(self, a, b);
+}
 #else
-#error "The slot tests call 32-bit x86 __thiscall code"
+#error "The slot tests call x86 __thiscall code or x86-64 members"
 #endif

@@ -121,8 +121,10 @@ std::string WindowText(HWND window);
 // Calls a __thiscall slot and reports how far the stack pointer moved over
 // the call: 0 when the callee popped its own arguments, as __thiscall
 // requires; a cdecl or stdcall-with-object-on-stack callee leaves it off.
-uint32_t CallThiscall1(void* function, void* self, uint32_t a, int32_t* stackDelta);
-uint32_t CallThiscall2(void* function, void* self, uint32_t a, uint32_t b, int32_t* stackDelta);
+// A 64-bit build has one calling convention, where the caller cleans up:
+// there the slot is called as an ordinary member and the delta is 0.
+uintptr_t CallThiscall1(void* function, void* self, uintptr_t a, int32_t* stackDelta);
+uintptr_t CallThiscall2(void* function, void* self, uintptr_t a, uintptr_t b, int32_t* stackDelta);
 
 // Records every PostMessageA call that Kestrin.dll makes, for its lifetime,
 // by pointing the library's import of user32!PostMessageA at a recorder

@@ -93,14 +93,14 @@ TEST(KestrinDll, EverySlotIsThiscallAtItsIndex) {
     void* const* table = *static_cast<void* const* const*>(object);
     int32_t delta = -1;
 
-    EXPECT_EQ(CallThiscall2(table[kSlotSetHost], object, reinterpret_cast<uint32_t>(&host), 0x10400,
+    EXPECT_EQ(CallThiscall2(table[kSlotSetHost], object, reinterpret_cast<uintptr_t>(&host), 0x10400,
                             &delta),
               1u);
     EXPECT_EQ(delta, 0) << "SetHost";
 
     WriteSettingsFile("");
     EXPECT_EQ(CallThiscall1(table[kSlotCreatePluginWindow], object,
-                            reinterpret_cast<uint32_t>(hostWindow.Handle()), &delta),
+                            reinterpret_cast<uintptr_t>(hostWindow.Handle()), &delta),
               1u);
     EXPECT_EQ(delta, 0) << "CreatePluginWindow";
     HWND dialog = FindViewerDialog(hostWindow.Handle());
@@ -122,10 +122,10 @@ TEST(KestrinDll, EverySlotIsThiscallAtItsIndex) {
 
     if (dialog != nullptr) DestroyWindow(dialog);
     PumpMessages();
-    const uint32_t returned = CallThiscall1(table[kSlotDeletingDestructor], object, 1, &delta);
+    const uintptr_t returned = CallThiscall1(table[kSlotDeletingDestructor], object, 1, &delta);
     EXPECT_EQ(delta, 0) << "deleting destructor";
     // MSVC's deleting destructor hands back the object's address.
-    EXPECT_EQ(returned, reinterpret_cast<uint32_t>(object));
+    EXPECT_EQ(returned, reinterpret_cast<uintptr_t>(object));
 }
 
 struct SdkVersionCase {

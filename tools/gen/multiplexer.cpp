@@ -12,6 +12,7 @@
 #include "tools/streamkit/stream_builder.h"
 #include "tools/gen/elementary_streams.h"
 #include "tools/gen/network_sections.h"
+#include "tools/gen/partial_reception.h"
 
 namespace gen {
 
@@ -91,30 +92,77 @@ struct PsiJob {
     std::function<std::vector<build::Bytes>(int64_t due)> build;
 };
 
-build::EitEvent EventEntry(const Event& e, uint8_t runningStatus) {
-    build::Bytes descriptors = build::ShortEventDescriptor(Arib(e.title), Arib(e.text));
-    if (e.videoType >= 0) {
-        descriptors = build::Cat({descriptors, build::ComponentDescriptor(0x01, static_cast<uint8_t>(e.videoType),
-                                                                          e.videoTag, "jpn")});
+// Which descriptors an event entry carries: p/f all of them, the basic
+// schedule all but the items, the extended schedule the items alone.
+enum class EntryParts { kAll, kBasic, kExtended };
+
+build::EitEvent EventEntry(const Event& e, uint8_t runningStatus, EntryParts parts = EntryParts::kAll) {
+    build::Bytes descriptors;
+    if (parts != EntryParts::kExtended) {
+        descriptors = build::ShortEventDescriptor(Arib(e.title), Arib(e.text));
+        if (e.videoType >= 0) {
+            descriptors = build::Cat({descriptors, build::ComponentDescriptor(0x01, static_cast<uint8_t>(e.videoType),
+                                                                              e.videoTag, "jpn")});
+        }
+        uint8_t tag = 0x10;
+        for (const AudioComponent& a : e.audio) {
+            build::AudioComponent c;
+            c.componentType = a.componentType;
+            c.componentTag = tag++;
+            const bool dual = !a.language2.empty();
+            // ES_multi_lingual_flag for two languages, main_component_flag,
+            // quality_indicator, sampling_rate 48 kHz (7) and the reserved bit.
+            c.flags =
+                static_cast<uint8_t>((dual ? 0x80 : 0x00) | (a.main ? 0x40 : 0x00) | ((a.quality & 3) << 4) | 0x0F);
+            c.language = a.language.c_str();
+            c.language2 = dual ? a.language2.c_str() : nullptr;
+            descriptors = build::Cat({descriptors, build::AudioComponentDescriptor(c)});
+        }
     }
-    uint8_t tag = 0x10;
-    for (const AudioComponent& a : e.audio) {
-        build::AudioComponent c;
-        c.componentType = a.componentType;
-        c.componentTag = tag++;
-        const bool dual = !a.language2.empty();
-        // ES_multi_lingual_flag for two languages, main_component_flag,
-        // quality_indicator, sampling_rate 48 kHz (7) and the reserved bit.
-        c.flags = static_cast<uint8_t>((dual ? 0x80 : 0x00) | (a.main ? 0x40 : 0x00) | ((a.quality & 3) << 4) | 0x0F);
-        c.language = a.language.c_str();
-        c.language2 = dual ? a.language2.c_str() : nullptr;
-        descriptors = build::Cat({descriptors, build::AudioComponentDescriptor(c)});
-    }
-    // Validated with the scenario: the details always build here.
+    // Validated with the scenario: the details always build here. The
+    // content descriptor, when there is one, comes last.
     std::vector<build::Bytes> details;
     std::string error;
     if (EventDetailDescriptors(e, details, error)) {
-        for (const build::Bytes& d : details) descriptors = build::Cat({descriptors, d});
+        for (size_t i = 0; i < details.size(); ++i) {
+            const bool content = !e.genres.empty() && i + 1 == details.size();
+            if (parts == EntryParts::kAll || (parts == EntryParts::kBasic) == content) {
+                descriptors = build::Cat({descriptors, details[i]});
+            }
+        }
+    }
+    if (parts != EntryParts::kExtended) {
+        if (e.hasSeries) {
+            build::Series series;
+            series.seriesId = e.seriesId;
+            series.repeatLabel = e.repeatLabel;
+            series.programPattern = e.programPattern;
+            series.expireDateValid = e.seriesExpire >= 0;
+            series.expireDate = static_cast<uint16_t>(e.seriesExpire >= 0 ? e.seriesExpire / 86400 : 0);
+            series.episodeNumber = e.episode;
+            series.lastEpisodeNumber = e.lastEpisode;
+            series.name = Arib(e.seriesName);
+            descriptors = build::Cat({descriptors, build::SeriesDescriptor(series)});
+        }
+        for (const Event::Group& g : e.groups) {
+            std::vector<build::GroupEvent> events;
+            std::vector<build::GroupEvent> others;
+            for (uint32_t v : g.events) {
+                build::GroupEvent ge;
+                ge.serviceId = static_cast<uint16_t>(v >> 16);
+                ge.eventId = static_cast<uint16_t>(v);
+                events.push_back(ge);
+            }
+            for (uint64_t v : g.otherNetworkEvents) {
+                build::GroupEvent ge;
+                ge.originalNetworkId = static_cast<uint16_t>(v >> 48);
+                ge.transportStreamId = static_cast<uint16_t>(v >> 32);
+                ge.serviceId = static_cast<uint16_t>(v >> 16);
+                ge.eventId = static_cast<uint16_t>(v);
+                others.push_back(ge);
+            }
+            descriptors = build::Cat({descriptors, build::EventGroupDescriptor(g.type, events, others)});
+        }
     }
     uint16_t mjd;
     int h, m, s;
@@ -125,14 +173,99 @@ build::EitEvent EventEntry(const Event& e, uint8_t runningStatus) {
     if (e.duration < 0) entry.duration[0] = entry.duration[1] = entry.duration[2] = 0xFF;
     entry.eventId = e.eventId;
     entry.runningStatus = runningStatus;
+    entry.freeCaMode = e.freeCa;
     return entry;
+}
+
+// The EIT carries the event at broadcast time `now`.
+bool Live(const Event& e, int64_t now) { return e.from <= now && now < e.until; }
+
+// Sections of the EIT schedule of one service at broadcast time `now`:
+// the events the EIT carries then, by three-hour segment from midnight of
+// the stream's first day, eight days, one section per segment (more when
+// its events need them, up to eight), every segment up to the last one
+// with events sent, empty ones too.
+const int64_t kSegmentSeconds = 3 * 3600;
+const int kSegmentsPerTable = 32;
+const int kScheduleSegments = 64;  // eight days
+const size_t kScheduleSectionBudget = 4000;
+
+std::vector<build::Bytes> EitSchedule(const Scenario& sc, const Service& service, int64_t now) {
+    const int64_t day0 = sc.start - sc.start % 86400;
+    std::vector<build::Bytes> out;
+    for (const EntryParts parts : {EntryParts::kBasic, EntryParts::kExtended}) {
+        const bool extended = parts == EntryParts::kExtended;
+        std::vector<std::vector<const Event*>> segments(kScheduleSegments);
+        std::vector<int> changes(kScheduleSegments, 0);
+        int last = -1;
+        for (const Event& e : sc.events) {
+            if (e.serviceId != service.id || e.start < day0) continue;
+            const int64_t g = (e.start - day0) / kSegmentSeconds;
+            if (g >= kScheduleSegments) continue;
+            if (extended && e.items.empty()) continue;
+            const int segment = static_cast<int>(g);
+            // Each from or until already passed changes the section.
+            if (e.from > 0 && e.from <= now) ++changes[static_cast<size_t>(segment)];
+            if (e.until != INT64_MAX && e.until <= now) ++changes[static_cast<size_t>(segment)];
+            if (!Live(e, now)) continue;
+            segments[static_cast<size_t>(segment)].push_back(&e);
+            if (segment > last) last = segment;
+        }
+        if (last < 0) continue;
+        const int lastTable = last / kSegmentsPerTable;
+        const uint8_t firstTableId = extended ? 0x58 : 0x50;
+        for (int table = 0; table <= lastTable; ++table) {
+            const int lastSegment = table < lastTable ? kSegmentsPerTable - 1 : last % kSegmentsPerTable;
+            // Sections of each segment, then the numbers.
+            std::vector<std::vector<std::vector<build::EitEvent>>> bySegment(static_cast<size_t>(lastSegment + 1));
+            std::vector<uint8_t> versions(static_cast<size_t>(lastSegment + 1), 0);
+            for (int segment = 0; segment <= lastSegment; ++segment) {
+                const size_t g = static_cast<size_t>(table * kSegmentsPerTable + segment);
+                std::vector<std::vector<build::EitEvent>>& sections = bySegment[static_cast<size_t>(segment)];
+                sections.emplace_back();
+                size_t bytes = 0;
+                uint8_t version = 0;
+                for (const Event* e : segments[g]) {
+                    build::EitEvent entry = EventEntry(*e, 0, parts);
+                    const size_t size = 12 + entry.descriptors.size();
+                    if (bytes + size > kScheduleSectionBudget && !sections.back().empty() && sections.size() < 8) {
+                        sections.emplace_back();
+                        bytes = 0;
+                    }
+                    sections.back().push_back(entry);
+                    bytes += size;
+                    if (e->version > version) version = e->version;
+                }
+                versions[static_cast<size_t>(segment)] = static_cast<uint8_t>((version + changes[g]) & 0x1F);
+            }
+            const int lastSectionNumber =
+                lastSegment * 8 + static_cast<int>(bySegment[static_cast<size_t>(lastSegment)].size()) - 1;
+            for (int segment = 0; segment <= lastSegment; ++segment) {
+                const auto& sections = bySegment[static_cast<size_t>(segment)];
+                for (size_t k = 0; k < sections.size(); ++k) {
+                    build::EitHeader h;
+                    h.tableId = static_cast<uint8_t>(firstTableId + table);
+                    h.serviceId = service.id;
+                    h.version = versions[static_cast<size_t>(segment)];
+                    h.sectionNumber = static_cast<uint8_t>(segment * 8 + static_cast<int>(k));
+                    h.lastSectionNumber = static_cast<uint8_t>(lastSectionNumber);
+                    h.transportStreamId = sc.transportStreamId;
+                    h.originalNetworkId = sc.originalNetworkId;
+                    h.segmentLastSectionNumber = static_cast<uint8_t>(segment * 8 + static_cast<int>(sections.size()) - 1);
+                    h.lastTableId = static_cast<uint8_t>(firstTableId + lastTable);
+                    out.push_back(build::EitSection(h, sections[k]));
+                }
+            }
+        }
+    }
+    return out;
 }
 
 // The present and following sections of one service at broadcast time `now`.
 std::vector<build::Bytes> EitPresentFollowing(const Scenario& sc, const Service& service, int64_t now) {
     std::vector<const Event*> events;
     for (const Event& e : sc.events) {
-        if (e.serviceId == service.id) events.push_back(&e);
+        if (e.serviceId == service.id && Live(e, now)) events.push_back(&e);
     }
     int present = -1;
     for (size_t i = 0; i < events.size(); ++i) {
@@ -194,6 +327,16 @@ std::vector<PsiJob> ServiceInformationJobs(const Scenario& sc) {
         jobs.push_back({kEitPid, kEitInterval, 0, [s, sv](int64_t due) {
                             return EitPresentFollowing(*s, *sv, s->start + due / kClock);
                         }});
+    }
+
+    if (sc.schedule) {
+        const int64_t interval = sc.scheduleIntervalMs * kTicksPerMs;
+        for (const Service& service : sc.services) {
+            const Service* sv = &service;
+            jobs.push_back({kEitPid, interval, kEitInterval / 4, [s, sv](int64_t due) {
+                                return EitSchedule(*s, *sv, s->start + due / kClock);
+                            }});
+        }
     }
 
     // The one-segment services' present/following again on the L-EIT PID,
@@ -350,7 +493,8 @@ uint64_t PacketCount(const Scenario& sc) {
     return (static_cast<uint64_t>(sc.durationMs) * sc.bitrate / 1000 + kPacketBits / 2) / kPacketBits;
 }
 
-bool GenerateStream(const Scenario& sc, const PacketWriter& write) {
+bool GenerateStream(const Scenario& sc, const PacketWriter& writeAll) {
+    const PacketWriter write = sc.partialReceptionOnly ? PartialReceptionWriter(sc, writeAll) : writeAll;
     std::vector<PsiJob> jobs = ServiceInformationJobs(sc);
     build::StreamBuilder sections;
     std::deque<Packet> psiQueue;

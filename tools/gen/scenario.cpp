@@ -9,6 +9,7 @@
 #include "tools/common/arib_symbols.h"
 #include "tools/gen/elementary_streams.h"
 #include "tools/gen/event_descriptors.h"
+#include "tools/gen/scenario_values.h"
 #include "text/arib_charset.h"
 
 namespace gen {
@@ -31,152 +32,6 @@ const size_t kMaxEventDetailBytes = 3500;
 const size_t kMinItemBytes = 16;
 // Service descriptor: service_type and two length bytes within 255.
 const size_t kMaxServiceNameBytes = 252;
-
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-    return s.substr(b, e - b);
-}
-
-std::vector<std::string> Words(const std::string& s) {
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-        size_t j = i;
-        while (j < s.size() && s[j] != ' ' && s[j] != '\t') ++j;
-        if (j > i) words.push_back(s.substr(i, j - i));
-        i = j;
-    }
-    return words;
-}
-
-bool ParseInt(const std::string& text, int64_t minimum, int64_t maximum, int64_t& value) {
-    if (text.empty()) return false;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    char* end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
-    if (*end != '\0' || v < minimum || v > maximum) return false;
-    value = v;
-    return true;
-}
-
-// "2.5" seconds -> 2500 ms.
-bool ParseSecondsMs(const std::string& text, int64_t& ms) {
-    const size_t dot = text.find('.');
-    int64_t whole = 0;
-    if (!ParseInt(text.substr(0, dot), 0, 86400, whole)) return false;
-    int64_t fraction = 0;
-    if (dot != std::string::npos) {
-        std::string digits = text.substr(dot + 1);
-        if (digits.empty() || digits.size() > 3) return false;
-        while (digits.size() < 3) digits += '0';
-        if (!ParseInt(digits, 0, 999, fraction)) return false;
-    }
-    ms = whole * 1000 + fraction;
-    return true;
-}
-
-// hh:mm:ss
-bool ParseClock(const std::string& text, int& h, int& m, int& s) {
-    if (text.size() != 8 || text[2] != ':' || text[5] != ':') return false;
-    int64_t a, b, c;
-    if (!ParseInt(text.substr(0, 2), 0, 99, a) || !ParseInt(text.substr(3, 2), 0, 59, b) ||
-        !ParseInt(text.substr(6, 2), 0, 59, c)) {
-        return false;
-    }
-    h = static_cast<int>(a);
-    m = static_cast<int>(b);
-    s = static_cast<int>(c);
-    return true;
-}
-
-// yyyy-mm-dd hh:mm:ss
-bool ParseDateTime(const std::string& text, int64_t& seconds) {
-    const std::vector<std::string> w = Words(text);
-    if (w.size() != 2 || w[0].size() != 10 || w[0][4] != '-' || w[0][7] != '-') return false;
-    int64_t y, mo, d;
-    if (!ParseInt(w[0].substr(0, 4), 1900, 2099, y) || !ParseInt(w[0].substr(5, 2), 1, 12, mo) ||
-        !ParseInt(w[0].substr(8, 2), 1, 31, d)) {
-        return false;
-    }
-    int h, m, s;
-    if (!ParseClock(w[1], h, m, s) || h > 23) return false;
-    seconds = SecondsOf(static_cast<int>(y), static_cast<int>(mo), static_cast<int>(d), h, m, s);
-    return true;
-}
-
-// The Shift_JIS bytes of one additional symbol, from the plug-in's own
-// character mapping, so that the decoder gives back exactly this character.
-bool SymbolToShiftJis(uint16_t code, std::string& out) {
-    uint8_t bytes[2];
-    const int32_t n = MapTwoByteCharacter(kSetAdditionalSymbols, static_cast<uint8_t>(code >> 8),
-                                          static_cast<uint8_t>(code), kNormalSize, bytes);
-    if (n != 2 || (bytes[0] == 0x81 && bytes[1] == 0xA0)) return false;  // the substitute: no symbol
-    out.append(reinterpret_cast<const char*>(bytes), 2);
-    return true;
-}
-
-// A text value: UTF-8 with the escapes \n, \\ and \{symbol}, to Shift_JIS.
-bool ParseText(const std::string& value, std::string& sjis, std::string& error) {
-    sjis.clear();
-    std::string run;
-    auto flush = [&]() -> bool {
-        if (run.empty()) return true;
-        bool ok = true;
-        sjis += Utf8ToShiftJis(run, &ok);
-        if (!ok) {
-            error = "the text has characters that code page 932 lacks: " + run;
-            return false;
-        }
-        run.clear();
-        return true;
-    };
-    for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] != '\\') {
-            run += value[i];
-            continue;
-        }
-        if (i + 1 >= value.size()) {
-            error = "a backslash ends the text (write \\\\ for a backslash)";
-            return false;
-        }
-        const char next = value[++i];
-        if (next == 'n') {
-            run += '\n';
-        } else if (next == '\\') {
-            run += '\\';
-        } else if (next == '{') {
-            const size_t close = value.find('}', i);
-            if (close == std::string::npos) {
-                error = "\\{ without its }";
-                return false;
-            }
-            const std::string name = value.substr(i + 1, close - i - 1);
-            i = close;
-            int64_t code = -1;
-            for (const AribSymbol& s : kAribSymbols) {
-                if (name == s.name) code = s.code;
-            }
-            if (code < 0 && !(name.size() == 4 && ParseInt("0x" + name, 0x2121, 0x7E7E, code))) {
-                error = "unknown additional symbol \\{" + name + "}";
-                return false;
-            }
-            if (!flush()) return false;
-            if (!SymbolToShiftJis(static_cast<uint16_t>(code), sjis)) {
-                error = "\\{" + name + "} is not an ARIB additional symbol";
-                return false;
-            }
-        } else {
-            error = std::string("unknown escape \\") + next;
-            return false;
-        }
-    }
-    return flush();
-}
-
-size_t AribSize(const std::string& sjis) { return EncodeAribFromShiftJis(sjis).size(); }
 
 bool ParseStream(const std::string& value, bool video, ElementaryStream& es) {
     const std::vector<std::string> w = Words(value);
@@ -422,6 +277,16 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                     sc.originalNetworkId = static_cast<uint16_t>(n);
                 } else if (key == "network-name") {
                     if (!ParseText(value, sc.networkName, why)) return fail(why);
+                } else if (key == "schedule") {
+                    if (value != "on" && value != "off") return fail("schedule wants on or off");
+                    sc.schedule = value == "on";
+                } else if (key == "schedule-interval") {
+                    if (!ParseSecondsMs(value, sc.scheduleIntervalMs) || sc.scheduleIntervalMs < 100) {
+                        return fail("schedule-interval wants seconds, at least 0.1");
+                    }
+                } else if (key == "layers") {
+                    if (value != "all" && value != "partial-reception") return fail("layers wants all or partial-reception");
+                    sc.partialReceptionOnly = value == "partial-reception";
                 } else {
                     return fail("unknown key " + key + " in [stream]");
                 }
@@ -528,6 +393,62 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                                     std::to_string(kMaxItemBytesPerDescriptor));
                     }
                     e.itemBytes = static_cast<size_t>(n);
+                } else if (key == "free-ca") {
+                    if (value != "0" && value != "1") return fail("free-ca wants 0 or 1");
+                    e.freeCa = value == "1";
+                } else if (key == "from" || key == "until") {
+                    if (!ParseDateTime(value, key == "from" ? e.from : e.until)) {
+                        return fail(key + " wants yyyy-mm-dd hh:mm:ss");
+                    }
+                } else if (key == "version") {
+                    if (!ParseInt(value, 0, 31, n)) return fail("version wants 0..31");
+                    e.version = static_cast<uint8_t>(n);
+                } else if (key == "series") {
+                    const size_t bar = value.find('|');
+                    const std::vector<std::string> w = Words(Trim(value.substr(0, bar)));
+                    int64_t f[5];
+                    const int64_t limits[5] = {0xFFFF, 15, 7, 0xFFF, 0xFFF};
+                    bool ok = bar != std::string::npos && (w.size() == 5 || w.size() == 6);
+                    for (size_t i = 0; ok && i < 5; ++i) ok = ParseInt(w[i], 0, limits[i], f[i]);
+                    if (ok && w.size() == 6) ok = ParseDateTime(w[5] + " 00:00:00", e.seriesExpire);
+                    if (!ok) return fail("series wants: ID REPEAT PATTERN EPISODE LAST [yyyy-mm-dd] | name");
+                    if (!ParseText(Trim(value.substr(bar + 1)), e.seriesName, why)) return fail(why);
+                    e.hasSeries = true;
+                    e.seriesId = static_cast<uint16_t>(f[0]);
+                    e.repeatLabel = static_cast<uint8_t>(f[1]);
+                    e.programPattern = static_cast<uint8_t>(f[2]);
+                    e.episode = static_cast<uint16_t>(f[3]);
+                    e.lastEpisode = static_cast<uint16_t>(f[4]);
+                } else if (key == "group") {
+                    const std::vector<std::string> w = Words(value);
+                    Event::Group g;
+                    bool ok = w.size() >= 2 && ParseInt(w[0], 1, 15, n);
+                    g.type = static_cast<uint8_t>(n);
+                    for (size_t i = 1; ok && i < w.size(); ++i) {
+                        std::vector<int64_t> parts;
+                        size_t at = 0;
+                        while (ok) {
+                            const size_t colon = w[i].find(':', at);
+                            int64_t v = 0;
+                            ok = ParseInt(w[i].substr(at, colon == std::string::npos ? std::string::npos : colon - at), 0,
+                                          0xFFFF, v);
+                            parts.push_back(v);
+                            if (colon == std::string::npos) break;
+                            at = colon + 1;
+                        }
+                        if (ok && parts.size() == 2) {
+                            g.events.push_back(static_cast<uint32_t>(parts[0] << 16 | parts[1]));
+                        } else if (ok && parts.size() == 4) {
+                            g.otherNetworkEvents.push_back(static_cast<uint64_t>(parts[0]) << 48 |
+                                                           static_cast<uint64_t>(parts[1]) << 32 |
+                                                           static_cast<uint64_t>(parts[2]) << 16 |
+                                                           static_cast<uint64_t>(parts[3]));
+                        } else {
+                            ok = false;
+                        }
+                    }
+                    if (!ok || g.events.size() > 15) return fail("group wants: TYPE SID:EID ... [NID:TSID:SID:EID ...]");
+                    e.groups.push_back(g);
                 } else {
                     return fail("unknown key " + key + " in [event]");
                 }

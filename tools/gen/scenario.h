@@ -44,10 +44,26 @@
 //                                   may repeat, in this order
 //   item-bytes = 249                length_of_items of each extended event
 //                                   descriptor at most (16..249, default 249)
+//   free-ca = 1                     free_CA_mode (default 0)
+//   series = ID REPEAT PATTERN EPISODE LAST [EXPIRE-DATE] | name
+//                                   series descriptor (EXPIRE-DATE yyyy-mm-dd)
+//   group = TYPE SID:EID [SID:EID ...] [NID:TSID:SID:EID ...]
+//                                   event group descriptor; may repeat
+//   from = 2026-12-08 21:00:00      the EIT carries the event from this broadcast
+//   until = 2026-12-08 21:00:01     time, and before this one only (an update)
+//   version = 3                     version_number of the schedule section that
+//                                   carries the event (the highest of its events)
+//
+// With "schedule = on" in [stream] the EIT schedule is sent as well, every
+// "schedule-interval" seconds (default 2): basic tables 0x50/0x51 with each
+// event's short event, component, audio and content descriptors (and series,
+// group), extended tables 0x58/0x59 with its items; one section per
+// three-hour segment from midnight of the stream's first day, eight days.
 #ifndef KESTRIN_TOOLS_GEN_SCENARIO_H
 #define KESTRIN_TOOLS_GEN_SCENARIO_H
 
 #include <cstdint>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -103,6 +119,24 @@ struct Event {
     std::vector<uint8_t> genres;  // content entries, nibble levels 1 and 2
     std::vector<EventItem> items;
     size_t itemBytes = 249;       // length_of_items per extended event descriptor
+    bool freeCa = false;
+    bool hasSeries = false;
+    uint16_t seriesId = 0;
+    uint8_t repeatLabel = 0;
+    uint8_t programPattern = 0;
+    uint16_t episode = 0;
+    uint16_t lastEpisode = 0;
+    int64_t seriesExpire = -1;  // seconds since MJD 0 of the expiry date; -1 none
+    std::string seriesName;     // Shift_JIS
+    struct Group {
+        uint8_t type = 1;
+        std::vector<uint32_t> events;  // service_id << 16 | event_id
+        std::vector<uint64_t> otherNetworkEvents;  // nid << 48 | tsid << 32 | sid << 16 | eid
+    };
+    std::vector<Group> groups;
+    int64_t from = 0;             // seconds since MJD 0; the EIT carries the event from then
+    int64_t until = INT64_MAX;    // and before this
+    uint8_t version = 0;          // of the schedule section that carries it
 };
 
 // One caption statement: the screen is cleared and the text written.
@@ -120,9 +154,14 @@ struct Scenario {
     uint16_t transportStreamId = 0x7FE0;
     uint16_t originalNetworkId = 0x7FE0;
     std::string networkName;  // Shift_JIS
+    // `layers = partial-reception`: only the one-segment layer's packets
+    // (tools/gen/partial_reception.h); `all`, the default, the multiplex.
+    bool partialReceptionOnly = false;
     std::vector<Service> services;
     std::vector<Event> events;  // sorted by service, then start
     std::vector<Caption> captions;  // in the order of the file
+    bool schedule = false;      // send the EIT schedule
+    int64_t scheduleIntervalMs = 2000;
 };
 
 // Parses the scenario text. On failure returns false and sets `error` to a

@@ -55,12 +55,6 @@ public:
     }
 };
 
-std::string ScreenText(const CaptionScreen& screen, bool ruby) {
-    std::vector<char> text(kCaptionMaxRows * kCaptionRowTextSize + kCaptionMaxRows * 2 + 1);
-    const int32_t n = FormatCaptionText(screen, ruby, text.data(), static_cast<int32_t>(text.size()));
-    return std::string(text.data(), static_cast<size_t>(n));
-}
-
 // Screens to cues: each screen with text is shown until the next screen
 // (a screen repeated unchanged continues the cue); the last one until the
 // end of the file, or kLastCueMs when the file ends with it.
@@ -70,7 +64,7 @@ std::vector<CaptionCue> BuildCues(const std::vector<ScreenEvent>& events, int64_
     bool open = false;
     for (size_t i = 0; i < events.size(); ++i) {
         const ScreenEvent& e = events[i];
-        const std::string text = ScreenText(*e.screen, true);
+        const std::string text = CaptionScreenText(*e.screen, true);
         const bool empty = CaptionScreenIsEmpty(*e.screen, ruby);
         if (open && text == shown) continue;
         if (open) {
@@ -273,146 +267,6 @@ bool LooksLikeTransportStream(const uint8_t* data, size_t size) {
     return true;
 }
 
-// ---- output ----------------------------------------------------------------
-
-void AppendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// The Unicode character of an additional symbol the core wrote as a code
-// page 932 user-defined character, or 0.
-uint32_t SymbolOf(uint16_t shiftJis) {
-    const size_t count = sizeof kCaptionSymbols / sizeof kCaptionSymbols[0];
-    size_t low = 0;
-    size_t high = count;
-    while (low < high) {
-        const size_t middle = (low + high) / 2;
-        if (kCaptionSymbols[middle].shiftJis < shiftJis) low = middle + 1;
-        else high = middle;
-    }
-    return low < count && kCaptionSymbols[low].shiftJis == shiftJis ? kCaptionSymbols[low].unicode : 0;
-}
-
-// Caption text in UTF-8: the additional symbols as their Unicode
-// characters (subtitle players show no Private Use Area character), the
-// rest as kestrin-info writes code page 932 with --symbols.
-std::string CaptionUtf8(const std::string& shiftJis) {
-    std::string out;
-    std::string run;
-    for (size_t i = 0; i < shiftJis.size(); ++i) {
-        const uint8_t lead = static_cast<uint8_t>(shiftJis[i]);
-        if (lead >= 0xF0 && lead <= 0xF9 && i + 1 < shiftJis.size()) {
-            const uint32_t symbol = SymbolOf(static_cast<uint16_t>((lead << 8) | static_cast<uint8_t>(shiftJis[i + 1])));
-            if (symbol != 0) {
-                out += Cp932ToUtf8WithSymbols(run);
-                run.clear();
-                AppendUtf8(out, symbol);
-                ++i;
-                continue;
-            }
-        }
-        run += shiftJis[i];
-        // A double-byte character goes whole into the run.
-        if (((lead >= 0x81 && lead <= 0x9F) || lead >= 0xE0) && i + 1 < shiftJis.size()) run += shiftJis[++i];
-    }
-    return out + Cp932ToUtf8WithSymbols(run);
-}
-
-std::string Utf8(const std::string& shiftJis) {
-    std::string text = CaptionUtf8(shiftJis);
-    // CR LF between lines becomes LF.
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out += text[i];
-    }
-    return out;
-}
-
-std::string Timestamp(int64_t ms, char fractionSeparator) {
-    if (ms < 0) ms = 0;
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld%c%03lld", static_cast<long long>(ms / 3600000),
-                  static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),
-                  fractionSeparator, static_cast<long long>(ms % 1000));
-    return buffer;
-}
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char u[8];
-                    std::snprintf(u, sizeof u, "\\u%04x", c);
-                    out += u;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-std::string ColourText(uint8_t index) {
-    const CaptionColour c = CaptionColourOf(index);
-    char buffer[16];
-    if (c.alpha == 0) return "\"transparent\"";
-    std::snprintf(buffer, sizeof buffer, "\"#%06x\"", static_cast<unsigned>(c.rgb));
-    return buffer;
-}
-
-std::string Seconds(int64_t ms) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%lld.%03lld", static_cast<long long>(ms / 1000),
-                  static_cast<long long>(ms % 1000));
-    return buffer;
-}
-
-std::string JsonCue(size_t index, const CaptionCue& cue, bool ruby) {
-    std::string out = "{\"index\":" + std::to_string(index) + ",\"start\":" + Seconds(cue.startMs) +
-                      ",\"end\":" + Seconds(cue.endMs) + ",\"text\":" +
-                      JsonString(Utf8(ScreenText(cue.screen, ruby))) + ",\"plane\":{\"width\":" +
-                      std::to_string(cue.screen.planeWidth) + ",\"height\":" + std::to_string(cue.screen.planeHeight) +
-                      "},\"rows\":[";
-    bool first = true;
-    for (int32_t i = 0; i < cue.screen.rowCount && i < kCaptionMaxRows; ++i) {
-        const CaptionRow& row = cue.screen.rows[i];
-        if (row.length <= 0) continue;
-        if (!first) out += ",";
-        first = false;
-        out += "{\"x\":" + std::to_string(row.x) + ",\"y\":" + std::to_string(row.y) +
-               ",\"line\":" + std::to_string(row.line) + ",\"column\":" + std::to_string(row.column) +
-               ",\"size\":\"" + CaptionCharSizeName(row.size) + "\",\"colour\":" + ColourText(row.foreground) +
-               ",\"colour_index\":" + std::to_string(row.foreground) +
-               ",\"background\":" + ColourText(row.background) + ",\"ruby\":" + (row.ruby ? "true" : "false") +
-               ",\"flashing\":" + (row.flashing ? "true" : "false") + ",\"drcs\":" + (row.hasDrcs ? "true" : "false") +
-               ",\"text\":" + JsonString(Utf8(std::string(row.text, static_cast<size_t>(row.length)))) + "}";
-    }
-    return out + "]}\n";
-}
-
 std::FILE* OpenInput(const std::string& name, std::string& error) {
     if (name == "-") {
 #ifdef _WIN32
@@ -469,6 +323,12 @@ bool ParseFormat(const std::string& text, CaptionFormat* format) {
 
 }  // namespace
 
+std::string CaptionScreenText(const CaptionScreen& screen, bool ruby) {
+    std::vector<char> text(kCaptionMaxRows * kCaptionRowTextSize + kCaptionMaxRows * 2 + 1);
+    const int32_t n = FormatCaptionText(screen, ruby, text.data(), static_cast<int32_t>(text.size()));
+    return std::string(text.data(), static_cast<size_t>(n));
+}
+
 CaptionReadResult ReadCaptionsFromTransportStream(const std::vector<uint8_t>& stream,
                                                   const CaptionExportOptions& options) {
     if (!LooksLikeTransportStream(stream.data(), stream.size())) {
@@ -507,31 +367,10 @@ CaptionReadResult ReadCaptionsFromPesPayloads(const std::vector<uint8_t>& payloa
     return result;
 }
 
-std::string FormatCaptionCues(const std::vector<CaptionCue>& cues, const CaptionExportOptions& options) {
-    std::string out;
-    if (options.format == CaptionFormat::kVtt) out += "WEBVTT\n\n";
-    size_t index = 0;
-    for (const CaptionCue& cue : cues) {
-        const std::string text = Utf8(ScreenText(cue.screen, options.ruby));
-        if (text.empty()) continue;
-        ++index;
-        switch (options.format) {
-            case CaptionFormat::kSrt:
-                out += std::to_string(index) + "\n" + Timestamp(cue.startMs, ',') + " --> " +
-                       Timestamp(cue.endMs, ',') + "\n" + text + "\n\n";
-                break;
-            case CaptionFormat::kVtt:
-                out += Timestamp(cue.startMs, '.') + " --> " + Timestamp(cue.endMs, '.') + "\n" + text + "\n\n";
-                break;
-            case CaptionFormat::kJson: out += JsonCue(index, cue, options.ruby); break;
-        }
-    }
-    return out;
-}
 
 bool WantsCaptionExport(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--captions") == 0) return true;
+        if (std::strcmp(argv[i], "--captions") == 0 || std::strncmp(argv[i], "--captions=", 11) == 0) return true;
     }
     return false;
 }
@@ -548,20 +387,27 @@ int RunCaptionExport(int argc, char** argv) {
         return 1;
     };
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        std::string arg = argv[i];
+        // --option=value beside --option value.
+        std::string inlineValue;
+        const bool hasInline = arg.compare(0, 2, "--") == 0 && arg.find('=') != std::string::npos;
+        if (hasInline) {
+            inlineValue = arg.substr(arg.find('=') + 1);
+            arg.resize(arg.find('='));
+        }
+        const char* value = hasInline ? inlineValue.c_str() : (i + 1 < argc ? argv[i + 1] : nullptr);
         if (arg == "--captions") {
             if (value == nullptr || !ParseFormat(value, &options.format)) {
                 return usage("--captions wants srt, vtt or json, not", value ? value : "nothing");
             }
             haveFormat = true;
-            ++i;
+            if (!hasInline) ++i;
         } else if (arg == "--captions-input") {
             if (value == nullptr || (std::strcmp(value, "ts") != 0 && std::strcmp(value, "pes") != 0)) {
                 return usage("--captions-input wants ts or pes, not", value ? value : "nothing");
             }
             options.pesInput = std::strcmp(value, "pes") == 0;
-            ++i;
+            if (!hasInline) ++i;
         } else if (arg == "--service") {
             char* end = nullptr;
             const long v = value ? std::strtol(value, &end, 0) : -1;
@@ -569,13 +415,15 @@ int RunCaptionExport(int argc, char** argv) {
                 return usage("--service wants a service_id 0..65535, not", value ? value : "nothing");
             }
             options.service = static_cast<int32_t>(v);
-            ++i;
+            if (!hasInline) ++i;
         } else if (arg == "--caption-language") {
             if (value == nullptr || (std::strcmp(value, "1") != 0 && std::strcmp(value, "2") != 0)) {
                 return usage("--caption-language wants 1 or 2, not", value ? value : "nothing");
             }
             options.language = value[0] - '1';
-            ++i;
+            if (!hasInline) ++i;
+        } else if (hasInline && (arg == "--ruby" || arg == "--no-progress" || arg == "--quiet")) {
+            return usage("takes no value:", argv[i]);
         } else if (arg == "--ruby") {
             options.ruby = true;
         } else if (arg == "--no-progress" || arg == "--quiet") {
@@ -628,6 +476,12 @@ int RunCaptionExport(int argc, char** argv) {
             return 4;
     }
     const std::string out = FormatCaptionCues(result.cues, options);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 5;
+    // Every write is checked: a full disk or a closed file must not pass for
+    // success (a reader that closed the pipe ends the process by SIGPIPE).
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "kestrin-info: cannot write the captions to standard output: %s\n",
+                     std::strerror(errno));
+        return 5;
+    }
+    return 0;
 }

@@ -61,6 +61,10 @@ CaptionReadResult ReadCaptionsFromTransportStream(const std::vector<uint8_t>& st
 CaptionReadResult ReadCaptionsFromPesPayloads(const std::vector<uint8_t>& payloads,
                                               const CaptionExportOptions& options);
 
+// The screen's text as the viewer shows it (Shift_JIS, rows joined by line
+// breaks), ruby kept or left out.
+std::string CaptionScreenText(const CaptionScreen& screen, bool ruby);
+
 // The cues written in the chosen format, UTF-8, lines ending in "\n".
 std::string FormatCaptionCues(const std::vector<CaptionCue>& cues, const CaptionExportOptions& options);
 

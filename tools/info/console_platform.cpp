@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "tools/info/output_file.h"
+
 const char ConsolePlatform::kRecordingDirectory[] = "X:\\kestrin-info";
 const char ConsolePlatform::kRecordingFileName[] = "extract.ts";
 const char ConsolePlatform::kRecordingVirtualPath[] = "X:\\kestrin-info\\extract.ts";
@@ -13,9 +15,7 @@ static const FileHandle kRecordingHandle = 1;
 
 ConsolePlatform::ConsolePlatform() {}
 
-ConsolePlatform::~ConsolePlatform() {
-    if (file_ != nullptr) std::fclose(file_);
-}
+ConsolePlatform::~ConsolePlatform() {}
 
 void ConsolePlatform::SetControlText(int32_t controlId, const char* text) {
     changes.push_back(Change{controlId, text});
@@ -36,7 +36,7 @@ void ConsolePlatform::ShowError(const char* text, const char* caption) {
 }
 
 FileHandle ConsolePlatform::CreateRecordingFile(const char* path) {
-    if (recordingTarget_.empty() || file_ != nullptr) {
+    if (output_ == nullptr || recordingCreated) {
         recordingError = "no recording was asked for";
         return kInvalidFileHandle;
     }
@@ -44,31 +44,31 @@ FileHandle ConsolePlatform::CreateRecordingFile(const char* path) {
         recordingError = std::string("the recorder asked for an unexpected path: ") + path;
         return kInvalidFileHandle;
     }
-    file_ = std::fopen(recordingTarget_.c_str(), "wb");
-    if (file_ == nullptr) {
-        recordingError = std::string("cannot create ") + recordingTarget_ + ": " + std::strerror(errno);
+    if (!output_->Open()) {
+        recordingError = output_->Error();
         return kInvalidFileHandle;
     }
     recordingCreated = true;
+    open_ = true;
     return kRecordingHandle;
 }
 
 bool ConsolePlatform::WriteFile(FileHandle file, const uint8_t* data, uint32_t size) {
-    if (file != kRecordingHandle || file_ == nullptr) return false;
-    if (std::fwrite(data, 1, size, file_) == size) return true;
+    if (file != kRecordingHandle || !open_) return false;
+    if (output_->Write(data, size)) return true;
     recordingWriteFailed = true;
-    recordingError = std::string("cannot write ") + recordingTarget_ + ": " + std::strerror(errno);
+    recordingError = output_->Error();
     return false;
 }
 
 void ConsolePlatform::CloseFile(FileHandle file) {
-    if (file != kRecordingHandle || file_ == nullptr) return;
+    if (file != kRecordingHandle || !open_) return;
+    open_ = false;
     // Buffered bytes reach the disk here; a failure now is a failed write.
-    if (std::fclose(file_) != 0 && !recordingWriteFailed) {
+    if (!output_->Close() && !recordingWriteFailed) {
         recordingWriteFailed = true;
-        recordingError = std::string("cannot write ") + recordingTarget_ + ": " + std::strerror(errno);
+        recordingError = output_->Error();
     }
-    file_ = nullptr;
 }
 
 int32_t ConsolePlatform::ReadSettingInt(const char*, const char*, int32_t defaultValue, const char*) {

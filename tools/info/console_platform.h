@@ -7,7 +7,8 @@
 // with a fixed virtual path and, when the recorder asks to create exactly
 // that path, creates the file the user named instead. So the file is written
 // by the recorder's own start, router selection and PAT rewriting, whatever
-// the host operating system's path syntax.
+// the host operating system's path syntax. The file itself is an
+// OutputFile: a temporary file renamed into place only after a whole run.
 #ifndef KESTRIN_TOOLS_INFO_CONSOLE_PLATFORM_H
 #define KESTRIN_TOOLS_INFO_CONSOLE_PLATFORM_H
 
@@ -18,6 +19,8 @@
 #include <vector>
 
 #include "plugin/platform.h"
+
+class OutputFile;
 
 // Pseudo control id of the window's caption in ConsolePlatform::changes.
 const int32_t kCaptionControl = -1;
@@ -32,8 +35,9 @@ public:
     ConsolePlatform();
     virtual ~ConsolePlatform();
 
-    // The file the recorder's virtual path stands for; empty: no recording.
-    void SetRecordingTarget(const std::string& path) { recordingTarget_ = path; }
+    // The file the recorder's virtual path stands for; null: no recording.
+    // Opened once, at the recorder's first CreateRecordingFile.
+    void SetRecordingOutput(OutputFile* output) { output_ = output; }
 
     // --- Platform ----------------------------------------------------------
     void SetControlText(int32_t controlId, const char* text) override;
@@ -71,8 +75,8 @@ public:
     bool recordingWriteFailed = false;
 
 private:
-    std::string recordingTarget_;
-    std::FILE* file_ = nullptr;
+    OutputFile* output_ = nullptr;
+    bool open_ = false;
 };
 
 #endif

@@ -1,8 +1,10 @@
 #include "tools/info/cp932_utf8.h"
 
 #include <cstdint>
+#include <map>
 
 #include "text/arib_charset.h"
+#include "tools/common/arib_symbol_unicode.h"
 #include "tools/common/arib_symbols.h"
 
 #ifdef _WIN32
@@ -57,8 +59,6 @@ std::string Cp932ToUtf8(const std::string& text) {
 
 #endif
 
-namespace {
-
 void AppendUtf8(std::string& out, uint32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -77,20 +77,35 @@ void AppendUtf8(std::string& out, uint32_t c) {
     }
 }
 
+namespace {
+
+
 bool IsLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
-// The Unicode form of a double-byte code that is one of the known symbols,
-// found through the plug-in's own mapping of the additional symbols; 0 if none.
+// The Unicode character of a double-byte code that the plug-in's decoder
+// writes for an additional symbol, found through its own mapping of the
+// symbols; 0 if none. The named symbols count wherever the decoder puts
+// them; the others of ARIB's Unicode mapping where they land in the
+// user-defined area (lead bytes 0xF0-0xF9), so that a code page 932
+// character that some symbol shares is left to the converter.
 uint32_t SymbolFor(uint8_t lead, uint8_t trail) {
-    for (const AribSymbol& s : kAribSymbols) {
-        uint8_t bytes[2];
-        if (MapTwoByteCharacter(kSetAdditionalSymbols, static_cast<uint8_t>(s.code >> 8),
-                                static_cast<uint8_t>(s.code), kNormalSize, bytes) == 2 &&
-            bytes[0] == lead && bytes[1] == trail) {
-            return s.unicode;
-        }
-    }
-    return 0;
+    static const std::map<uint16_t, uint32_t> symbols = [] {
+        std::map<uint16_t, uint32_t> m;
+        auto add = [&m](uint16_t code, uint32_t unicode, bool anywhere) {
+            uint8_t bytes[2];
+            if (MapTwoByteCharacter(kSetAdditionalSymbols, static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code),
+                                    kNormalSize, bytes) != 2) {
+                return;
+            }
+            if (!anywhere && (bytes[0] < 0xF0 || bytes[0] > 0xF9)) return;
+            m.emplace(static_cast<uint16_t>(bytes[0] << 8 | bytes[1]), unicode);
+        };
+        for (const AribSymbol& s : kAribSymbols) add(s.code, s.unicode, true);
+        for (const AribSymbolUnicode& s : kAribSymbolUnicode) add(s.code, s.unicode, false);
+        return m;
+    }();
+    const auto found = symbols.find(static_cast<uint16_t>(lead << 8 | trail));
+    return found == symbols.end() ? 0 : found->second;
 }
 
 }  // namespace

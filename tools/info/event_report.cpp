@@ -4,6 +4,10 @@
 #include <cstring>
 #include <mutex>
 
+#include <memory>
+
+#include "text/eit_event.h"
+#include "text/event_formatter.h"
 #include "tools/info/cp932_utf8.h"
 
 namespace {
@@ -96,6 +100,44 @@ void TakeEventSnapshot(PluginState& state, EventSnapshot& snapshot) {
     snapshot.day = state.eventDay;
     std::memcpy(&snapshot.details, state.view == View::kFollowing ? &state.followingDetails : &state.presentDetails,
                 sizeof snapshot.details);
+    snapshot.hasSection = CopySectionFromMailbox(
+        state.view == View::kFollowing ? state.followingMailbox : state.presentMailbox, snapshot.section);
+}
+
+EitEventFields ReadEitEventFields(const EventSnapshot& snapshot, const std::string& shownSjis) {
+    EitEventFields fields;
+    if (!snapshot.hasSection) return fields;
+    const uint8_t* section = snapshot.section.data;
+    const int32_t size = snapshot.section.length;
+    // The section must be the one whose text the window shows.
+    std::unique_ptr<EventOutcome> outcome(new EventOutcome);
+    FormatEvent(section, size, snapshot.view == View::kFollowing, SymbolStyle::kUserDefined, *outcome);
+    if (!outcome->hasEvent || shownSjis != outcome->text) return fields;
+    EitSectionHeader header;
+    EitEventEntry entry;
+    if (!ReadEitSectionHeader(section, size, header) || !ReadEitEventAt(section, size, kEitSectionHeaderSize, entry)) {
+        return fields;
+    }
+    std::unique_ptr<EitEventRecord> record(new EitEventRecord);
+    ReadEitEvent(header, entry, *record);
+    fields.present = true;
+    fields.eventId = record->eventId;
+    fields.serviceId = record->serviceId;
+    fields.transportStreamId = record->transportStreamId;
+    fields.networkId = record->originalNetworkId;
+    if (record->startDetermined) {
+        fields.startAt = IsoTime(record->start) + "+09:00";
+        if (record->durationDetermined) fields.endAt = IsoTime(record->start + record->duration) + "+09:00";
+    }
+    for (int32_t i = 0; i < record->genreCount && i < kMaxEventGenres; ++i) {
+        const EitGenre& g = record->genres[i];
+        fields.genres.push_back({g.level1, g.level2, g.user1, g.user2});
+    }
+    std::unique_ptr<char[]> text(new char[kFullDescriptionSize]);
+    DecodeAribText(text.get(), record->text, record->textSize, kFullDescriptionSize, SymbolStyle::kUserDefined);
+    fields.shortText = UnixLineBreaks(Cp932ToUtf8WithSymbols(text.get()));
+    fields.textCut = outcome->textCut;
+    return fields;
 }
 
 std::string UnixLineBreaks(const std::string& text) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plugin/plugin_state.h"
+#include "plugin/section_mailbox.h"
 
 // What the state holds about the event on screen, read under the lock right
 // after the message (or command) that set the window's event text.
@@ -19,6 +20,11 @@ struct EventSnapshot {
     int32_t month = 0;
     int32_t day = 0;
     EventDetails details;  // of the view on screen
+    // The EIT section the view's handler read last (its mailbox), and
+    // whether there was one.
+    SectionCopy section;
+    bool hasSection = false;
+    std::string shownSjis;  // the window's event text it was taken for
 };
 
 // Copies the snapshot out of the state (takes state.lock).
@@ -71,6 +77,29 @@ struct DetailTexts {
     std::string extendedText;
 };
 DetailTexts ConvertDetails(const EventDetails& details, bool symbols);
+
+// What the JSON event lines take from the EIT section itself rather than from
+// the window's text: the ids, the times in ISO 8601 with the Japan offset,
+// the genre codes, the whole short event text (UTF-8, additional symbols as
+// their Unicode characters, "\n" breaks) and whether the window cut it.
+// `present` is false when the snapshot holds no section or one that is not
+// the event whose text `shownSjis` is (the window's Shift_JIS event text).
+struct GenreCode {
+    int32_t level1, level2, user1, user2;
+};
+struct EitEventFields {
+    bool present = false;
+    int32_t eventId = 0;
+    int32_t serviceId = 0;
+    int32_t transportStreamId = 0;
+    int32_t networkId = 0;
+    std::string startAt;  // "2026-12-08T22:00:00+09:00"; empty when undetermined
+    std::string endAt;    // empty when the start or the duration is undetermined
+    std::vector<GenreCode> genres;
+    std::string shortText;
+    bool textCut = false;
+};
+EitEventFields ReadEitEventFields(const EventSnapshot& snapshot, const std::string& shownSjis);
 
 // Line breaks "\r\n" and "\r" as "\n".
 std::string UnixLineBreaks(const std::string& text);

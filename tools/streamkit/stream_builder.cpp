@@ -196,11 +196,25 @@ EitEvent Event(uint16_t startMjd, int hour, int minute, int second, int duration
 
 Bytes EitPfSection(uint16_t serviceId, uint8_t sectionNumber, const std::vector<EitEvent>& events,
                    uint8_t version, uint16_t transportStreamId, uint16_t originalNetworkId, uint8_t tableId) {
+    EitHeader h;
+    h.tableId = tableId;
+    h.serviceId = serviceId;
+    h.version = version;
+    h.sectionNumber = sectionNumber;
+    h.lastSectionNumber = 1;
+    h.transportStreamId = transportStreamId;
+    h.originalNetworkId = originalNetworkId;
+    h.segmentLastSectionNumber = 0x01;
+    h.lastTableId = tableId;
+    return EitSection(h, events);
+}
+
+Bytes EitSection(const EitHeader& h, const std::vector<EitEvent>& events) {
     Bytes body;
-    Put16(body, transportStreamId);
-    Put16(body, originalNetworkId);
-    body.push_back(0x01);     // segment_last_section_number
-    body.push_back(tableId);  // last_table_id
+    Put16(body, h.transportStreamId);
+    Put16(body, h.originalNetworkId);
+    body.push_back(h.segmentLastSectionNumber);
+    body.push_back(h.lastTableId);
     for (const EitEvent& e : events) {
         Put16(body, e.eventId);
         Put16(body, e.startMjd);
@@ -208,10 +222,66 @@ Bytes EitPfSection(uint16_t serviceId, uint8_t sectionNumber, const std::vector<
         body.insert(body.end(), e.duration, e.duration + 3);
         const size_t loop = e.descriptorsLoopLength >= 0 ? static_cast<size_t>(e.descriptorsLoopLength)
                                                          : e.descriptors.size();
-        PutLength12(body, static_cast<uint8_t>((e.runningStatus & 0x07) << 5), loop);
+        PutLength12(body, static_cast<uint8_t>((e.runningStatus & 0x07) << 5 | (e.freeCaMode ? 0x10 : 0)), loop);
         body.insert(body.end(), e.descriptors.begin(), e.descriptors.end());
     }
-    return LongSection(tableId, 0xF0, serviceId, version, sectionNumber, 1, body);
+    return LongSection(h.tableId, 0xF0, h.serviceId, h.version, h.sectionNumber, h.lastSectionNumber, body);
+}
+
+Bytes ExtendedEventDescriptor(uint8_t number, uint8_t lastNumber, const std::vector<ExtendedItem>& items,
+                              const Bytes& text, const char* language) {
+    Bytes body;
+    body.push_back(static_cast<uint8_t>((number & 0x0F) << 4 | (lastNumber & 0x0F)));
+    PutLanguage(body, language);
+    Bytes loop;
+    for (const ExtendedItem& item : items) {
+        loop.push_back(static_cast<uint8_t>(item.description.size()));
+        loop.insert(loop.end(), item.description.begin(), item.description.end());
+        loop.push_back(static_cast<uint8_t>(item.text.size()));
+        loop.insert(loop.end(), item.text.begin(), item.text.end());
+    }
+    body.push_back(static_cast<uint8_t>(loop.size()));
+    body.insert(body.end(), loop.begin(), loop.end());
+    body.push_back(static_cast<uint8_t>(text.size()));
+    body.insert(body.end(), text.begin(), text.end());
+    return Descriptor(0x4E, body);
+}
+
+Bytes ContentDescriptorOf(const std::vector<uint16_t>& entries) {
+    Bytes body;
+    for (uint16_t e : entries) Put16(body, e);
+    return Descriptor(0x54, body);
+}
+
+Bytes SeriesDescriptor(const Series& s) {
+    Bytes body;
+    Put16(body, s.seriesId);
+    body.push_back(static_cast<uint8_t>((s.repeatLabel & 0x0F) << 4 | (s.programPattern & 0x07) << 1 |
+                                        (s.expireDateValid ? 1 : 0)));
+    Put16(body, s.expireDate);
+    const uint32_t episodes = static_cast<uint32_t>(s.episodeNumber & 0x0FFF) << 12 | (s.lastEpisodeNumber & 0x0FFF);
+    body.push_back(static_cast<uint8_t>(episodes >> 16));
+    body.push_back(static_cast<uint8_t>(episodes >> 8));
+    body.push_back(static_cast<uint8_t>(episodes));
+    body.insert(body.end(), s.name.begin(), s.name.end());
+    return Descriptor(0xD5, body);
+}
+
+Bytes EventGroupDescriptor(uint8_t groupType, const std::vector<GroupEvent>& events,
+                           const std::vector<GroupEvent>& otherNetworkEvents) {
+    Bytes body;
+    body.push_back(static_cast<uint8_t>((groupType & 0x0F) << 4 | (events.size() & 0x0F)));
+    for (const GroupEvent& e : events) {
+        Put16(body, e.serviceId);
+        Put16(body, e.eventId);
+    }
+    for (const GroupEvent& e : otherNetworkEvents) {
+        Put16(body, e.originalNetworkId);
+        Put16(body, e.transportStreamId);
+        Put16(body, e.serviceId);
+        Put16(body, e.eventId);
+    }
+    return Descriptor(0xD6, body);
 }
 
 Bytes TotSection(uint16_t mjd, uint8_t hourBcd, uint8_t minuteBcd, uint8_t secondBcd, const Bytes& descriptors) {

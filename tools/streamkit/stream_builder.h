@@ -126,6 +126,7 @@ struct EitEvent {
     uint8_t start[3] = {0, 0, 0};     // hour, minute, second (BCD)
     uint8_t duration[3] = {0, 0, 0};  // hours, minutes, seconds (BCD)
     uint8_t runningStatus = 4;
+    bool freeCaMode = false;
     Bytes descriptors;
     int descriptorsLoopLength = -1;  // -1: the size of `descriptors`
 };
@@ -142,6 +143,55 @@ const uint16_t kDefaultNetworkId = 0x7FE0;
 Bytes EitPfSection(uint16_t serviceId, uint8_t sectionNumber, const std::vector<EitEvent>& events,
                    uint8_t version = 0, uint16_t transportStreamId = kDefaultTransportStreamId,
                    uint16_t originalNetworkId = kDefaultNetworkId, uint8_t tableId = 0x4E);
+
+// Any EIT section (present/following or schedule, actual or other): the
+// header fields as given, the events, the CRC_32.
+struct EitHeader {
+    uint8_t tableId = 0x50;
+    uint16_t serviceId = 0;
+    uint8_t version = 0;
+    uint8_t sectionNumber = 0;
+    uint8_t lastSectionNumber = 0;
+    uint16_t transportStreamId = kDefaultTransportStreamId;
+    uint16_t originalNetworkId = kDefaultNetworkId;
+    uint8_t segmentLastSectionNumber = 0;
+    uint8_t lastTableId = 0x50;
+};
+Bytes EitSection(const EitHeader& header, const std::vector<EitEvent>& events);
+
+// 0x4E extended event descriptor: descriptor_number, last, language, items
+// (description, text as raw bytes), text_char.
+struct ExtendedItem {
+    Bytes description;
+    Bytes text;
+};
+Bytes ExtendedEventDescriptor(uint8_t number, uint8_t lastNumber, const std::vector<ExtendedItem>& items,
+                              const Bytes& text = Bytes(), const char* language = "jpn");
+// 0x54 content descriptor: each entry is level1 << 12 | level2 << 8 |
+// user1 << 4 | user2.
+Bytes ContentDescriptorOf(const std::vector<uint16_t>& entries);
+// 0xD5 series descriptor.
+struct Series {
+    uint16_t seriesId = 0;
+    uint8_t repeatLabel = 0;
+    uint8_t programPattern = 0;
+    bool expireDateValid = false;
+    uint16_t expireDate = 0;  // MJD
+    uint16_t episodeNumber = 0;
+    uint16_t lastEpisodeNumber = 0;
+    Bytes name;
+};
+Bytes SeriesDescriptor(const Series& series);
+// 0xD6 event group descriptor: group_type, events (service_id, event_id),
+// and for group types 4 and 5 the other network's events.
+struct GroupEvent {
+    uint16_t originalNetworkId = 0;
+    uint16_t transportStreamId = 0;
+    uint16_t serviceId = 0;
+    uint16_t eventId = 0;
+};
+Bytes EventGroupDescriptor(uint8_t groupType, const std::vector<GroupEvent>& events,
+                           const std::vector<GroupEvent>& otherNetworkEvents = std::vector<GroupEvent>());
 
 // TOT (table_id 0x73): JST_time as MJD and raw BCD bytes, descriptors (by
 // default the local time offset descriptor), CRC_32.

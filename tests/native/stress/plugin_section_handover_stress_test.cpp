@@ -193,8 +193,9 @@ void HandleMessages(TestPlugin& t, const std::atomic<bool>& done, bool realHandl
                 continue;
             }
         }
-        if (message == WM_CHANNEL_LABELS) {
-            // Not a hand-over: the channel buttons' labels.
+        if (message == WM_CHANNEL_LABELS || message == WM_SERVICE_VIEW) {
+            // Not a hand-over: the channel buttons' labels, the view after a
+            // service change.
             if (realHandlers) ViewerPrivateMessage(state, message);
             continue;
         }

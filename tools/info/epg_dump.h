@@ -1,0 +1,33 @@
+// kestrin-info --epg: the programme guide of every service of a file as one
+// JSON array of programme objects in the shape EPG servers' dump tools write
+// (Mirakurun's Program), made from the EIT sections (p/f and schedule, on
+// PIDs 0x0012, 0x0026 and 0x0027) with the core's schedule assembly.
+//
+// Each object: id (network id, then service and event id as five decimal
+// digits each), eventId, serviceId, networkId, startAt and duration in
+// milliseconds (startAt in UTC milliseconds since 1970; null when the EIT
+// says undetermined), isFree, and as far as the event carries them: name,
+// description, extended (item heading -> text), video, audio, genres
+// (lv1/lv2/un1/un2), series, relatedItems.
+#ifndef KESTRIN_TOOLS_INFO_EPG_DUMP_H
+#define KESTRIN_TOOLS_INFO_EPG_DUMP_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Services the dump keeps apart, and the pool each one gets (memory is
+// reserved, touched only as sections arrive).
+const int32_t kEpgDumpServices = 64;
+const int32_t kEpgDumpPoolSize = 2 * 1024 * 1024;
+
+// Reads the transport stream at `data` (`size` bytes, whole 188-byte packets
+// from the first sync byte) and returns the JSON text; `warnings` gets a
+// line for each service or section that did not fit.
+std::string EpgJsonFromStream(const uint8_t* data, size_t size, std::string& warnings);
+
+// The --epg command: `kestrin-info --epg [-o OUT.json] INPUT.ts`, the output
+// to standard output without -o. Returns the process exit code.
+int RunEpgDump(int argc, char** argv);
+
+#endif
