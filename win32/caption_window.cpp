@@ -13,6 +13,8 @@ namespace {
 const UINT_PTR kMenuSubclassId = 1;
 // The viewer's property that names its caption window.
 const char kCaptionWindowProperty[] = "KestrinCaptionWindow";
+// The programme text's property while it carries the menu's subclass.
+const char kMenuProperty[] = "KestrinViewerMenu";
 
 ViewerBinding* BindingOf(HWND dialog) {
     return reinterpret_cast<ViewerBinding*>(GetWindowLongPtrA(dialog, DWLP_USER));
@@ -23,17 +25,16 @@ ViewerBinding* BindingOf(HWND dialog) {
 // window unhandled too.
 INT_PTR CALLBACK CaptionDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     if (message == WM_INITDIALOG) return TRUE;
-    ViewerBinding* binding = BindingOf(GetWindow(window, GW_OWNER));
+    HWND viewer = GetWindow(window, GW_OWNER);
+    // Closed, or gone with its owner: nothing may reach it again.
+    if (message == WM_NCDESTROY && CaptionWindowOf(viewer) == window) RemovePropA(viewer, kCaptionWindowProperty);
+    ViewerBinding* binding = BindingOf(viewer);
     if (binding == nullptr) return FALSE;
     switch (message) {
         case WM_COMMAND:
             CaptionViewCommand(*binding->state, LOWORD(wParam));
             break;
         case WM_NCDESTROY:
-            // Closed, or gone with its owner: nothing may reach it again.
-            if (CaptionWindowOf(GetWindow(window, GW_OWNER)) == window) {
-                RemovePropA(GetWindow(window, GW_OWNER), kCaptionWindowProperty);
-            }
             CaptionViewDestroyed(*binding->state);
             break;
         default:
@@ -42,12 +43,30 @@ INT_PTR CALLBACK CaptionDialogProc(HWND window, UINT message, WPARAM wParam, LPA
     return FALSE;
 }
 
-// The programme text's own menu gives way to the viewer's.
 LRESULT CALLBACK MenuSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                  DWORD_PTR viewerData);
+
+// Takes the menu's subclass off the programme text. comctl32 changes a
+// window's subclasses only on the window's own thread; where it refuses (a
+// plug-in object deleted on another thread), the subclass procedure must
+// stay callable, so this library stays loaded for the rest of the process.
+void RemoveViewerMenu(HWND text) {
+    if (text == nullptr || GetPropA(text, kMenuProperty) == nullptr) return;
+    if (RemoveWindowSubclass(text, MenuSubclassProc, kMenuSubclassId)) {
+        RemovePropA(text, kMenuProperty);
+        return;
+    }
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&MenuSubclassProc), &self);
+}
+
+// The programme text's own menu gives way to the viewer's.
+LRESULT CALLBACK MenuSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
                                   DWORD_PTR viewerData) {
     HWND viewer = reinterpret_cast<HWND>(viewerData);
     if (message == WM_NCDESTROY) {
-        RemoveWindowSubclass(control, MenuSubclassProc, id);
+        RemoveViewerMenu(control);
     } else if (message == WM_CONTEXTMENU) {
         ViewerBinding* binding = BindingOf(viewer);
         if (binding == nullptr) return 0;
@@ -96,7 +115,18 @@ HWND CaptionWindowOf(HWND viewer) {
 
 void InstallViewerMenu(HWND viewer) {
     HWND text = GetDlgItem(viewer, IDC_INFO_TEXT);
-    if (text != nullptr) {
-        SetWindowSubclass(text, MenuSubclassProc, kMenuSubclassId, reinterpret_cast<DWORD_PTR>(viewer));
+    if (text != nullptr &&
+        SetWindowSubclass(text, MenuSubclassProc, kMenuSubclassId, reinterpret_cast<DWORD_PTR>(viewer))) {
+        SetPropA(text, kMenuProperty, text);
     }
+}
+
+void ReleaseViewerMenuAndCaptions(HWND viewer) {
+    if (viewer == nullptr) return;
+    RemoveViewerMenu(GetDlgItem(viewer, IDC_INFO_TEXT));
+    HWND captions = CaptionWindowOf(viewer);
+    if (captions == nullptr) return;
+    RemovePropA(viewer, kCaptionWindowProperty);
+    // Left to the dialog manager's defaults until it goes with the viewer.
+    SetWindowLongPtrA(captions, DWLP_DLGPROC, 0);
 }

@@ -19,4 +19,12 @@ HWND CaptionWindowOf(HWND viewer);
 // viewer opens; an item sends its WM_COMMAND to the viewer.
 void InstallViewerMenu(HWND viewer);
 
+// The viewer's plug-in object goes, on any thread, and the viewer may stay
+// until the host destroys it, perhaps after freeing this library: the
+// programme text loses the menu's subclass and the caption window its
+// dialog procedure, so that none of their messages runs this library's
+// code. Where comctl32 will not remove the subclass from this thread, the
+// library stays loaded instead.
+void ReleaseViewerMenuAndCaptions(HWND viewer);
+
 #endif

@@ -18,7 +18,9 @@ ViewerBinding* BindingOf(HWND dialog) {
 }  // namespace
 
 void ForgetViewerBinding(HWND dialog, const ViewerBinding* binding) {
-    if (dialog != nullptr && BindingOf(dialog) == binding) SetWindowLongPtrA(dialog, DWLP_USER, 0);
+    if (dialog == nullptr || BindingOf(dialog) != binding) return;
+    SetWindowLongPtrA(dialog, DWLP_USER, 0);
+    ReleaseViewerMenuAndCaptions(dialog);
 }
 
 // Returns TRUE only for WM_INITDIALOG (focus left to the dialog manager);

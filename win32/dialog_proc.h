@@ -13,7 +13,9 @@
 INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Called when the plug-in object is destroyed: its window, if it outlives
-// the object, stops handling messages for it.
+// the object, stops handling messages for it, and its programme text's menu
+// and its caption window stop running this library's code
+// (ReleaseViewerMenuAndCaptions).
 void ForgetViewerBinding(HWND dialog, const ViewerBinding* binding);
 
 #endif

@@ -218,4 +218,51 @@ TEST_F(CaptionViewWindow, GoesWithTheViewer) {
     EXPECT_EQ(ReadSettingsInt("DISPLAY", "Captions", -1), 1) << "the user did not close it";
 }
 
+// The plug-in object deleted through slot 0 with the caption view open and
+// the viewer left standing, on the window's thread and on another (where
+// the host may free the library before it destroys its window): the
+// programme text is left with the edit control's own menu, so the menu's
+// subclass is off it, and the caption window has no dialog procedure, so
+// neither runs the library's code any more.
+TEST_F(CaptionViewWindow, DeletedObjectLeavesNoMenuSubclassOrCaptionProcedure) {
+    const bool threads[] = {false, true};
+    for (bool otherThread : threads) {
+        SCOPED_TRACE(otherThread ? "deleted on another thread" : "deleted on the window's thread");
+        PluginObject plugin;
+        WriteSettingsFile("[DISPLAY]\r\nCaptions=1\r\n");
+        ASSERT_EQ(plugin.SetHost(&host_, kSdkVersion), 1);
+        ASSERT_EQ(plugin.CreatePluginWindow(hostWindow_.Handle()), 1);
+        dialog_ = plugin.Dialog();
+        ASSERT_NE(dialog_, nullptr);
+        HWND captions = FindCaptionWindow(dialog_);
+        ASSERT_NE(captions, nullptr);
+        EXPECT_NE(GetWindowLongPtrA(captions, DWLP_DLGPROC), 0);
+
+        void* object = plugin.Raw();
+        const DeletingDestructorSlot destroy = SlotAs<DeletingDestructorSlot>(plugin.Slot(kSlotDeletingDestructor));
+        if (otherThread) {
+            std::thread([&] { destroy(object, 1); }).join();
+        } else {
+            destroy(object, 1);
+        }
+        plugin.Forget();
+
+        ASSERT_TRUE(IsWindow(dialog_));
+        ASSERT_TRUE(IsWindow(captions));
+        EXPECT_EQ(GetWindowLongPtrA(captions, DWLP_DLGPROC), 0);
+        const std::vector<std::string> items = MenuOfProgrammeText();
+        EXPECT_GT(items.size(), 1u) << "the edit control's own menu";
+        for (const std::string& item : items) EXPECT_EQ(item.find(kCaptionsLabel), std::string::npos) << item;
+        SendMessageA(captions, WM_COMMAND, MAKEWPARAM(IDC_CAPTION_HOLD, BN_CLICKED), 0);
+        SendMessageA(captions, WM_CLOSE, 0, 0);
+        PumpMessages();
+        EXPECT_TRUE(IsWindow(captions)) << "no procedure closes it";
+        EXPECT_EQ(ControlText(captions, IDC_CAPTION_HOLD), kHoldLabel);
+        DestroyWindow(dialog_);
+        PumpMessages();
+        EXPECT_FALSE(IsWindow(captions)) << "gone with its owner";
+    }
+    dialog_ = nullptr;
+}
+
 }  // namespace
