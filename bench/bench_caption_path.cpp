@@ -45,20 +45,6 @@ namespace {
 const uint16_t kCaptionPid = 0x0187;
 const int kPacketsPerCycle = 1500;
 
-std::vector<build::Bytes> SplitPayloads(const build::Bytes& file) {
-    std::vector<build::Bytes> out;
-    size_t at = 0;
-    while (at + 3 <= file.size()) {
-        const size_t group = at + 3 + (file[at + 2] & 0x0F);
-        if (group + 5 > file.size()) break;
-        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
-        if (end > file.size()) break;
-        out.push_back(build::Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end)));
-        at = end;
-    }
-    return out;
-}
-
 // A file of tests/data/real; the benchmark stops with a message without it.
 build::Bytes ReadRealFile(const char* name) {
     const std::string path = std::string(KESTRIN_REALDATA_DIR) + "/" + name;
@@ -83,7 +69,7 @@ std::vector<uint8_t> MakeCaptionMultiplex() {
                                    {{0x1B, build::kMuxOneSegVideoPid, build::Bytes()},
                                     {0x0F, build::kMuxOneSegAudioPid, build::Bytes()},
                                     {0x06, kCaptionPid, build::Descriptor(0x52, {0x87})}})});
-    const std::vector<build::Bytes> payloads = SplitPayloads(ReadRealFile("captions/toriko_subs.es"));
+    const std::vector<build::Bytes> payloads = build::SplitCaptionPayloads(ReadRealFile("captions/toriko_subs.es"));
     size_t next = 0;
     uint64_t pts = 0;
     std::vector<build::Bytes> pending;

@@ -14,8 +14,12 @@ const uint16_t kNullPid = 0x1FFF;
 class StoreSink : public CaptionSink {
 public:
     explicit StoreSink(CaptionReader& reader) : reader_(reader), changed_(false) {}
-    void OnCaptionScreen(const CaptionScreen& screen, int32_t /*delayMs*/) override {
+    void OnCaptionScreen(const CaptionScreen& screen, int32_t delayMs) override {
         const int32_t n = FormatCaptionText(screen, false, reader_.text, kCaptionTextSize);
+        // A screen emptied after a TIME wait is the caption's timed end.
+        // Without a clock to wait for it, the caption stays up until the next
+        // statement: cleared at once, it would never be seen.
+        if (n == 0 && delayMs > 0) return;
         if (ShowCaption(reader_.store, reader_.text, n)) changed_ = true;
     }
     bool Changed() const { return changed_; }

@@ -28,7 +28,9 @@ bool ReadHandedCaptions(PluginState& state);
 // Reads whole packets of the caption PID: PES reassembly, then each data
 // group through the decoder; every screen a statement leaves (and every
 // TIME wait inside one) is shown without its ruby. Captions are shown as
-// they arrive: the viewer has no video clock to hold them to their PTS.
+// they arrive: the viewer has no video clock to hold them to their PTS, nor
+// to their TIME waits, so a screen a statement empties after a wait leaves
+// its caption up until the next statement.
 // True when the store changed.
 bool ReadCaptionPackets(CaptionReader& reader, const uint8_t (*packets)[kTsPacketSize], int32_t count);
 

@@ -2,6 +2,7 @@
 // button, the "Captions" setting, and the hand-over it switches on and off.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -160,22 +161,6 @@ TEST(CaptionView, ChangesItsControlsOnTheWindowsThreadWithoutTheLock) {
 
 using build::Bytes;
 
-// The caption PES payloads of a file of them, one after another (each the
-// caption PES layout and one data group).
-std::vector<Bytes> SplitPayloads(const Bytes& file) {
-    std::vector<Bytes> out;
-    size_t at = 0;
-    while (at + 3 <= file.size()) {
-        const size_t group = at + 3 + (file[at + 2] & 0x0F);
-        if (group + 5 > file.size()) break;
-        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
-        if (end > file.size()) break;
-        out.push_back(Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end)));
-        at = end;
-    }
-    return out;
-}
-
 Bytes Tag(uint8_t tag) { return build::Descriptor(kStreamIdentifierDescriptorTag, {tag}); }
 
 // A viewer fed a stream: the PMT that names the caption stream, then the
@@ -205,7 +190,7 @@ TEST(CaptionView, ShowsTheRealCaptionsOfAFullSegmentServiceWithoutRuby) {
     f.Route(f.sb.Stream(kPatPid, {build::PatSection(0x7FE0, {{0x0400, 0x0101}, {0x0408, kOneSegPmtPid}})}));
     f.Route(f.sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(),
                                                    {{0x02, 0x0111, Tag(0x00)}, {0x06, 0x0130, Tag(0x30)}})}));
-    const std::vector<Bytes> payloads = SplitPayloads(ReadRealData("captions/toriko_subs.es"));
+    const std::vector<Bytes> payloads = build::SplitCaptionPayloads(ReadRealData("captions/toriko_subs.es"));
     ASSERT_GT(payloads.size(), 40u);
     // Captions of another PID are not read.
     f.Captions(0x0131, std::vector<Bytes>(payloads.begin(), payloads.begin() + 40));
@@ -223,15 +208,54 @@ TEST(CaptionView, ShowsTheRealCaptionsOfAFullSegmentServiceWithoutRuby) {
     // The ruby above 捕獲 is left out; the line under it stays.
     EXPECT_EQ(lines.find(Sjis("ほかく")), std::string::npos);
     EXPECT_NE(lines.find(Sjis("ＧＯＤの捕獲を目指す")), std::string::npos);
-    // The current caption showed each screen, and an empty one after a clear.
-    bool shownAlone = false, cleared = false;
+    // The current caption showed each caption in turn and never went empty:
+    // the stream clears each one after a TIME wait, which the view cannot
+    // time, so it stays up until the next. The last is up still.
+    std::vector<std::string> shown;
     for (const auto& h : f.t.platform.captionHistory) {
-        if (h.first != IDC_CAPTION_CURRENT) continue;
-        if (h.second == Sjis("＜世はグルメ時代＞")) shownAlone = true;
-        if (shownAlone && h.second.empty()) cleared = true;
+        if (h.first == IDC_CAPTION_CURRENT && h.second != "") shown.push_back(h.second);
     }
-    EXPECT_TRUE(shownAlone);
-    EXPECT_TRUE(cleared);
+    at = 0;
+    for (const std::string& caption : expected) {
+        const auto found = std::find(shown.begin() + static_cast<long>(at), shown.end(), caption);
+        ASSERT_NE(found, shown.end()) << Cp932(caption);
+        at = static_cast<size_t>(found - shown.begin());
+    }
+    const std::string current = f.t.platform.CaptionText(IDC_CAPTION_CURRENT);
+    ASSERT_FALSE(current.empty());
+    EXPECT_EQ(lines.substr(lines.size() - current.size() - 2), current + "\r\n");
+}
+
+TEST(CaptionView, ACaptionClearedAfterATimeWaitStaysUpUntilTheNextStatement) {
+    Fed f;
+    ViewerCommand(f.t.s(), IDM_VIEWER_CAPTIONS);
+    f.Route(f.sb.Stream(kOneSegPmtPid, {build::PmtSection(0x0408, 0x01FF, Bytes(),
+                                                          {{0x1B, 0x0181, Tag(0x81)}, {0x06, 0x0187, Tag(0x87)}})}));
+    // Profile C: each statement clears the screen and designates the event
+    // texts' code sets first; `wait` is a TIME wait of that many tenths of a
+    // second followed by a clear.
+    const auto statement = [](uint8_t version, const std::vector<const char*>& pieces) {
+        Bytes body = {0x0C, 0x1B, 0x24, 0x42, 0x1B, 0x29, 0x4A, 0x1B, 0x2A, 0x30, 0x1B, 0x2B, 0x31, 0x0F, 0x1B, 0x7D};
+        for (const char* piece : pieces) {
+            const Bytes coded = piece[0] == '\0' ? Bytes{0x9D, 0x20, 0x40 + 30, 0x0C} : EncodeAribFromUtf8(piece);
+            body.insert(body.end(), coded.begin(), coded.end());
+        }
+        return build::CaptionPesPayload(
+            build::DataGroup(0x01, version, build::StatementData({build::StatementBody(body)})));
+    };
+    const char* const wait = "";
+    f.Captions(0x0187, {build::CaptionPesPayload(build::DataGroup(0x00, 0, build::ManagementData({"jpn"}))),
+                        statement(0, {"三秒の字幕", wait})});
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_CURRENT), Sjis("三秒の字幕"));
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_LINES), Sjis("三秒の字幕") + "\r\n");
+    // A screen written after the wait replaces it; a statement that clears
+    // without a wait clears it at once.
+    f.Captions(0x0187, {statement(1, {"前", wait, "後"})});
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_CURRENT), Sjis("後"));
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_LINES),
+              Sjis("三秒の字幕") + "\r\n" + Sjis("前") + "\r\n" + Sjis("後") + "\r\n");
+    f.Captions(0x0187, {statement(2, {})});
+    EXPECT_EQ(f.t.platform.CaptionText(IDC_CAPTION_CURRENT), "");
 }
 
 TEST(CaptionView, ShowsTheOneSegmentServicesCaptions) {

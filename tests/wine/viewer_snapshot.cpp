@@ -133,23 +133,12 @@ bool ToolTipPicture(const std::string& path) {
     return WriteBmp(path, both);
 }
 
-// The caption PES payloads of a file of them, one after another.
-std::vector<build::Bytes> SplitPayloads(const build::Bytes& file) {
-    std::vector<build::Bytes> out;
-    size_t at = 0;
-    while (at + 3 <= file.size()) {
-        const size_t group = at + 3 + (file[at + 2] & 0x0F);
-        if (group + 5 > file.size()) break;
-        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
-        if (end > file.size()) break;
-        out.push_back(build::Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end)));
-        at = end;
-    }
-    return out;
-}
+// The first caption PES payloads of the real stream that the picture is
+// taken after: its first five captions, the fifth still on screen.
+const size_t kPictureCaptionPayloads = 33;
 
 // Template 102 and the caption view below it, after the multiplex and the
-// first 40 captions of the real stream (the full-segment service's PMT
+// first caption PES of the real stream (the full-segment service's PMT
 // names it with component tag 0x30). The picture covers both windows.
 bool CaptionPicture(const std::string& path) {
     build::MultiplexOptions options;
@@ -166,9 +155,9 @@ bool CaptionPicture(const std::string& path) {
                                    {{0x02, build::kMuxFullSegVideoPid, build::Bytes()},
                                     {0x0F, build::kMuxFullSegAudioPid, build::Bytes()},
                                     {0x06, 0x0130, build::Descriptor(0x52, {0x30})}}, 1)});
-    const std::vector<build::Bytes> payloads = SplitPayloads(ReadRealData("captions/toriko_subs.es"));
+    const std::vector<build::Bytes> payloads = build::SplitCaptionPayloads(ReadRealData("captions/toriko_subs.es"));
     uint64_t pts = 0;
-    for (size_t i = 0; i < 40 && i < payloads.size(); ++i) {
+    for (size_t i = 0; i < kPictureCaptionPayloads && i < payloads.size(); ++i) {
         pts += 45000;
         const build::Bytes ts = build::Join(build::PesPackets(sb, 0x0130, build::PesPacketWithPts(pts, payloads[i])));
         captions.insert(captions.end(), ts.begin(), ts.end());

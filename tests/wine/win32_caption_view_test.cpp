@@ -31,21 +31,6 @@ const char kRuby[] = "\x82\xD9\x82\xA9\x82\xAD";
 
 using build::Bytes;
 
-// The caption PES payloads of a file of them, one after another.
-std::vector<Bytes> SplitPayloads(const Bytes& file) {
-    std::vector<Bytes> out;
-    size_t at = 0;
-    while (at + 3 <= file.size()) {
-        const size_t group = at + 3 + (file[at + 2] & 0x0F);
-        if (group + 5 > file.size()) break;
-        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
-        if (end > file.size()) break;
-        out.push_back(Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end)));
-        at = end;
-    }
-    return out;
-}
-
 // The full-segment service 0x0400 (the real stream is a full-segment
 // service's, profile A): the PAT, its PMT on 0x0101 naming the caption
 // stream on 0x0130 (component tag 0x30), then the first `count` caption PES
@@ -59,7 +44,7 @@ Bytes CaptionStream(int count) {
                                                            {{0x02, 0x0111, build::Descriptor(0x52, {0x00})},
                                                             {0x06, 0x0130, build::Descriptor(0x52, {0x30})}})});
     out.insert(out.end(), pmt.begin(), pmt.end());
-    const std::vector<Bytes> payloads = SplitPayloads(ReadRealData("captions/toriko_subs.es"));
+    const std::vector<Bytes> payloads = build::SplitCaptionPayloads(ReadRealData("captions/toriko_subs.es"));
     uint64_t pts = 0;
     for (int i = 0; i < count && i < static_cast<int>(payloads.size()); ++i) {
         pts += 45000;
