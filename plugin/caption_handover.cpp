@@ -15,16 +15,6 @@ namespace {
 const int32_t kPatMinimumLength = 9;
 const int32_t kPmtMinimumLength = 13;
 
-SectionFilter TableOnly(uint8_t tableId, int32_t minimumLength) {
-    SectionFilter f;
-    f.tableId = tableId;
-    f.minimumLength = minimumLength;
-    f.matchEvent = false;
-    f.serviceId = 0;
-    f.sectionNumber = 0;
-    return f;
-}
-
 void EmptyMailbox(CaptionMailbox& m) {
     m.count = 0;
     m.dropped = false;
@@ -67,7 +57,7 @@ int32_t WholeSectionSize(const SectionAssembler& a) {
 
 void AssemblePat(PluginState& s, const uint8_t* packet) {
     CaptionSelection& c = s.captionHandover.selection;
-    if (AssembleTableSection(c.patAssembler, TableOnly(kPatTableId, kPatMinimumLength), packet) !=
+    if (AssembleTableSection(c.patAssembler, TableSectionFilter(kPatTableId, kPatMinimumLength), packet) !=
         AssemblyResult::kComplete) {
         return;
     }
@@ -90,7 +80,7 @@ void AssemblePat(PluginState& s, const uint8_t* packet) {
 
 void AssembleServicePmt(PluginState& s, const uint8_t* packet) {
     CaptionSelection& c = s.captionHandover.selection;
-    if (AssembleTableSection(c.pmtAssembler, TableOnly(kPmtTableId, kPmtMinimumLength), packet) !=
+    if (AssembleTableSection(c.pmtAssembler, TableSectionFilter(kPmtTableId, kPmtMinimumLength), packet) !=
         AssemblyResult::kComplete) {
         return;
     }

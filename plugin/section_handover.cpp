@@ -25,16 +25,6 @@ SectionFilter EventFilter(const PluginState& state, uint8_t sectionNumber) {
     return f;
 }
 
-SectionFilter TableFilter(uint8_t tableId, int32_t minimumLength) {
-    SectionFilter f;
-    f.tableId = tableId;
-    f.minimumLength = minimumLength;
-    f.matchEvent = false;
-    f.serviceId = 0;
-    f.sectionNumber = 0;
-    return f;
-}
-
 // Copies the complete section into the window's mailbox and posts the
 // message; the window reads a whole section even after the assembler has
 // started the next one.
@@ -87,14 +77,14 @@ void ResetLowerLayerEit(LowerLayerEit& layer) {
 }
 
 void AssembleSdt(PluginState& state, const uint8_t* packet) {
-    if (AssembleTableSection(state.sdtAssembler, TableFilter(kSdtActualTableId, kSdtMinimumLength), packet) ==
+    if (AssembleTableSection(state.sdtAssembler, TableSectionFilter(kSdtActualTableId, kSdtMinimumLength), packet) ==
         AssemblyResult::kComplete) {
         HandOver(state, state.sdtAssembler, state.sdtMailbox, WM_SDT_READY);
     }
 }
 
 void AssemblePmt(PluginState& state, const uint8_t* packet) {
-    if (AssembleTableSection(state.pmtAssembler, TableFilter(kPmtTableId, kPmtMinimumLength), packet) ==
+    if (AssembleTableSection(state.pmtAssembler, TableSectionFilter(kPmtTableId, kPmtMinimumLength), packet) ==
         AssemblyResult::kComplete) {
         UpdateProgrammeMap(state);
     }

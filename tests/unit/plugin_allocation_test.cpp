@@ -105,6 +105,16 @@ TEST(Allocation, CounterSeesOperatorNew) {
     EXPECT_EQ(counter.Stop(), 2);
 }
 
+// The state on the heap, as the DLL's object holds it, with its window.
+struct WindowedPlugin {
+    QuietPlatform platform;
+    std::unique_ptr<PluginState> state;
+    WindowedPlugin() : state(new PluginState) {
+        InitPluginState(*state, &platform);
+        state->hasWindow = true;
+    }
+};
+
 TEST(Allocation, PacketPathAndWindowHandlersAllocateNothingAfterConstruction) {
     build::MultiplexOptions options;
     options.cycles = 6;
@@ -112,11 +122,9 @@ TEST(Allocation, PacketPathAndWindowHandlersAllocateNothingAfterConstruction) {
     const std::vector<uint8_t> stream = build::BuildTestMultiplex(options);
     const size_t half = (stream.size() / 2) / 188 * 188;
 
-    QuietPlatform platform;
-    std::unique_ptr<PluginState> owner(new PluginState);
-    PluginState& state = *owner;
-    InitPluginState(state, &platform);
-    state.hasWindow = true;
+    WindowedPlugin plugin;
+    QuietPlatform& platform = plugin.platform;
+    PluginState& state = *plugin.state;
 
     AllocationCounter counter;
     LoadSettingsBeforeWindow(state);
@@ -163,26 +171,19 @@ TEST(Allocation, CaptionSelectionHandOverAndViewAllocateNothingAfterConstruction
         kOneSegPmtPid, {build::PmtSection(build::kMuxOneSegService, build::kMuxOneSegPcrPid, build::Bytes(),
                                           {{0x1B, build::kMuxOneSegVideoPid, build::Bytes()},
                                            {0x06, 0x0187, build::Descriptor(kStreamIdentifierDescriptorTag, {0x87})}})});
-    const std::vector<uint8_t> file = ReadRealData("captions/samurai_flamenco_13.es");
+    const std::vector<build::Bytes> payloads =
+        build::SplitCaptionPayloads(ReadRealData("captions/samurai_flamenco_13.es"));
     uint64_t pts = 0;
-    for (size_t at = 0; at + 3 <= file.size() && pts < 400 * 45000u;) {
-        const size_t group = at + 3 + (file[at + 2] & 0x0F);
-        if (group + 5 > file.size()) break;
-        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
-        if (end > file.size()) break;
+    for (size_t i = 0; i < payloads.size() && i < 400; ++i) {
         pts += 45000;
-        const build::Bytes payload(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end));
-        for (const build::Bytes& p : build::PesPackets(sb, 0x0187, build::PesPacketWithPts(pts, payload))) {
+        for (const build::Bytes& p : build::PesPackets(sb, 0x0187, build::PesPacketWithPts(pts, payloads[i]))) {
             stream.insert(stream.end(), p.begin(), p.end());
         }
-        at = end;
     }
 
-    QuietPlatform platform;
-    std::unique_ptr<PluginState> owner(new PluginState);
-    PluginState& state = *owner;
-    InitPluginState(state, &platform);
-    state.hasWindow = true;
+    WindowedPlugin plugin;
+    QuietPlatform& platform = plugin.platform;
+    PluginState& state = *plugin.state;
 
     AllocationCounter counter;
     LoadSettingsBeforeWindow(state);

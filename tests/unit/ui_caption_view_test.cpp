@@ -174,6 +174,13 @@ struct Fed {
         ViewerStreamData(t.s(), b.data(), static_cast<uint32_t>(b.size()));
         t.platform.Pump(t.s());
     }
+    // The PAT and the PMT of the full-segment service 0x0400 (on 0x0101),
+    // which names its caption stream on 0x0130 with component tag 0x30.
+    void FullSegmentServicePsi() {
+        Route(sb.Stream(kPatPid, {build::PatSection(0x7FE0, {{0x0400, 0x0101}, {0x0408, kOneSegPmtPid}})}));
+        Route(sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(),
+                                                   {{0x02, 0x0111, Tag(0x00)}, {0x06, 0x0130, Tag(0x30)}})}));
+    }
     void Captions(uint16_t pid, const std::vector<Bytes>& payloads) {
         for (const Bytes& p : payloads) {
             pts += 45000;
@@ -187,9 +194,7 @@ TEST(CaptionView, ShowsTheRealCaptionsOfAFullSegmentServiceWithoutRuby) {
     Fed f;
     ChangeChannel(f.t.s(), 27, 0x0400);
     ViewerCommand(f.t.s(), IDM_VIEWER_CAPTIONS);
-    f.Route(f.sb.Stream(kPatPid, {build::PatSection(0x7FE0, {{0x0400, 0x0101}, {0x0408, kOneSegPmtPid}})}));
-    f.Route(f.sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(),
-                                                   {{0x02, 0x0111, Tag(0x00)}, {0x06, 0x0130, Tag(0x30)}})}));
+    f.FullSegmentServicePsi();
     const std::vector<Bytes> payloads = build::SplitCaptionPayloads(ReadRealData("captions/toriko_subs.es"));
     ASSERT_GT(payloads.size(), 40u);
     // Captions of another PID are not read.
@@ -278,9 +283,7 @@ TEST(CaptionView, ShowsAFullSegmentServicesCaptionsAndForgetsThemOnAServiceChang
     Fed f;
     ChangeChannel(f.t.s(), 27, 0x0400);
     ViewerCommand(f.t.s(), IDM_VIEWER_CAPTIONS);
-    f.Route(f.sb.Stream(kPatPid, {build::PatSection(0x7FE0, {{0x0400, 0x0101}, {0x0408, kOneSegPmtPid}})}));
-    f.Route(f.sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(),
-                                                   {{0x02, 0x0111, Tag(0x00)}, {0x06, 0x0130, Tag(0x30)}})}));
+    f.FullSegmentServicePsi();
     const Bytes management = build::CaptionPesPayload(build::DataGroup(0x00, 0, build::ManagementData({"jpn"})));
     const Bytes statement = build::CaptionPesPayload(build::DataGroup(
         0x01, 0, build::StatementData({build::StatementBody(EncodeAribFromUtf8("字幕の試験"))})));
@@ -296,9 +299,7 @@ TEST(CaptionView, ShowsAFullSegmentServicesCaptionsAndForgetsThemOnAServiceChang
     // Back on the service: a PMT version without the caption component
     // clears the caption shown, though no caption packet comes.
     ChangeChannel(f.t.s(), 27, 0x0400);
-    f.Route(f.sb.Stream(kPatPid, {build::PatSection(0x7FE0, {{0x0400, 0x0101}, {0x0408, kOneSegPmtPid}})}));
-    f.Route(f.sb.Stream(0x0101, {build::PmtSection(0x0400, 0x0111, Bytes(),
-                                                   {{0x02, 0x0111, Tag(0x00)}, {0x06, 0x0130, Tag(0x30)}})}));
+    f.FullSegmentServicePsi();
     const Bytes other = build::CaptionPesPayload(build::DataGroup(
         0x01, 1, build::StatementData({build::StatementBody(EncodeAribFromUtf8("次の字幕"))})));
     f.Captions(0x0130, {management, other});

@@ -81,6 +81,26 @@ void FeedAll(PluginObject& plugin, const std::vector<uint8_t>& mux) {
     }
 }
 
+// A viewer in a host window of its own, opened with the settings `ini`,
+// told it watches `service` on channel 27 and fed `mux`; `dialog` is NULL
+// when no window came.
+struct FedViewer {
+    HostWindow host;
+    FakeHost callbacks;
+    PluginObject plugin;
+    HWND dialog = nullptr;
+
+    FedViewer(const std::string& ini, int32_t service, const std::vector<uint8_t>& mux) {
+        WriteSettingsFile(ini);
+        plugin.SetHost(&callbacks, 0x10400);
+        plugin.CreatePluginWindow(host.Handle());
+        dialog = plugin.Dialog();
+        if (dialog == nullptr) return;
+        plugin.OnChannelChange(27, service);
+        FeedAll(plugin, mux);
+    }
+};
+
 // Template 101 with the programme details and bracketed symbols; the
 // pointer is put on the event text and the tooltip asked to pop up for the
 // tool under it. The picture covers the window and the tooltip.
@@ -90,17 +110,11 @@ bool ToolTipPicture(const std::string& path) {
     options.packetsPerCycle = 0;
     options.eventDetails = true;
     const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
-    WriteSettingsFile("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=1\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
-                      "[DISPLAY]\r\nSymbols=1\r\n");
-    HostWindow host;
-    FakeHost callbacks;
-    PluginObject plugin;
-    plugin.SetHost(&callbacks, 0x10400);
-    plugin.CreatePluginWindow(host.Handle());
-    HWND dialog = plugin.Dialog();
+    FedViewer viewer("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=1\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
+                     "[DISPLAY]\r\nSymbols=1\r\n",
+                     build::kMuxOneSegService, mux);
+    HWND dialog = viewer.dialog;
     if (dialog == nullptr) return false;
-    plugin.OnChannelChange(27, build::kMuxOneSegService);
-    FeedAll(plugin, mux);
     SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     HWND tip = ViewerToolTipWindow(dialog);
     if (tip == nullptr) {
@@ -162,18 +176,12 @@ bool CaptionPicture(const std::string& path) {
         const build::Bytes ts = build::Join(build::PesPackets(sb, 0x0130, build::PesPacketWithPts(pts, payloads[i])));
         captions.insert(captions.end(), ts.begin(), ts.end());
     }
-    WriteSettingsFile("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=0\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
-                      "[DISPLAY]\r\nCaptions=1\r\n");
-    HostWindow host;
-    FakeHost callbacks;
-    PluginObject plugin;
-    plugin.SetHost(&callbacks, 0x10400);
-    plugin.CreatePluginWindow(host.Handle());
-    HWND dialog = plugin.Dialog();
+    FedViewer viewer("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=0\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
+                     "[DISPLAY]\r\nCaptions=1\r\n",
+                     build::kMuxFullSegService, mux);
+    HWND dialog = viewer.dialog;
     if (dialog == nullptr) return false;
-    plugin.OnChannelChange(27, build::kMuxFullSegService);
-    FeedAll(plugin, mux);
-    FeedAll(plugin, captions);
+    FeedAll(viewer.plugin, captions);
     HWND view = nullptr;
     for (HWND w = GetWindow(dialog, GW_HWNDFIRST); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
         if (GetWindow(w, GW_OWNER) == dialog && IsWindowVisible(w)) view = w;
@@ -213,26 +221,15 @@ int main(int argc, char** argv) {
     } templates[] = {{1, 101}, {0, 102}, {2, 103}};
     int failures = 0;
     for (const auto& t : templates) {
-        WriteSettingsFile("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=" + std::to_string(t.font) +
-                          "\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\nCH3=25\r\nCH4=24\r\nCH5=22\r\nCH6=21\r\n"
-                          "CH7=16\r\nCH8=23\r\nCH9=28\r\nCH10=20\r\nCH11=18\r\nCH12=0\r\n");
-        HostWindow host;
-        FakeHost callbacks;
-        PluginObject plugin;
-        plugin.SetHost(&callbacks, 0x10400);
-        plugin.CreatePluginWindow(host.Handle());
-        HWND dialog = plugin.Dialog();
+        FedViewer viewer("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=" + std::to_string(t.font) +
+                             "\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\nCH3=25\r\nCH4=24\r\nCH5=22\r\nCH6=21\r\n"
+                             "CH7=16\r\nCH8=23\r\nCH9=28\r\nCH10=20\r\nCH11=18\r\nCH12=0\r\n",
+                         build::kMuxOneSegService, mux);
+        HWND dialog = viewer.dialog;
         if (dialog == nullptr) {
             std::printf("template %d: no window\n", t.templateId);
             ++failures;
             continue;
-        }
-        plugin.OnChannelChange(27, build::kMuxOneSegService);
-        const uint32_t chunk = 188 * 32;
-        for (size_t at = 0; at < mux.size(); at += chunk) {
-            const uint32_t n = static_cast<uint32_t>(mux.size() - at < chunk ? mux.size() - at : chunk);
-            plugin.OnStreamData(mux.data() + at, n);
-            PumpMessages();
         }
         SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
