@@ -39,10 +39,11 @@ run_preset win64
 if bash scripts/can-run-32bit.sh; then
   run_preset win32
 else
-  echo "=== win32 (built only) ==="
+  echo "=== win32 (built; only the checks that need no Wine run) ==="
+  echo "This kernel runs no 32-bit program (i386 execve fails: IA-32 emulation is off),"
+  echo "so 32-bit Wine cannot start. The win64 preset above ran the Wine tests; here the"
+  echo "32-bit DLL is built and its binary interface is read from its code."
   cmake --preset win32 >/dev/null
   cmake --build --preset win32 -j "$jobs"
-  echo "This kernel runs no 32-bit program (i386 execve fails: IA-32 emulation is off),"
-  echo "so 32-bit Wine cannot start: the win32 tests were built but not run. The win64"
-  echo "preset above ran the same tests, less the 32-bit calling-convention checks."
+  ctest --preset win32 -L static
 fi

@@ -21,7 +21,7 @@ ViewerBinding* BindingOf(HWND dialog) {
 }
 
 // The caption window reaches the plug-in through its owner, the viewer: a
-// viewer that forgot its object (ForgetViewerBinding) leaves the caption
+// viewer that forgot its object (ReleaseViewer) leaves the caption
 // window unhandled too.
 INT_PTR CALLBACK CaptionDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     if (message == WM_INITDIALOG) return TRUE;

@@ -17,10 +17,19 @@ ViewerBinding* BindingOf(HWND dialog) {
 
 }  // namespace
 
-void ForgetViewerBinding(HWND dialog, const ViewerBinding* binding) {
+void ReleaseViewer(HWND dialog, const ViewerBinding* binding) {
     if (dialog == nullptr || BindingOf(dialog) != binding) return;
-    SetWindowLongPtrA(dialog, DWLP_USER, 0);
     ReleaseViewerMenuAndCaptions(dialog);
+    // Messages already posted, and the user's clicks on a window left
+    // standing, get the dialog manager's defaults only.
+    SetWindowLongPtrA(dialog, DWLP_USER, 0);
+    SetWindowLongPtrA(dialog, DWLP_DLGPROC, 0);
+    if (GetWindowThreadProcessId(dialog, nullptr) == GetCurrentThreadId()) {
+        // The tooltip, an owned window, goes with it.
+        DestroyWindow(dialog);
+        return;
+    }
+    Win32Platform::KeepToolTipCode();
 }
 
 // Returns TRUE only for WM_INITDIALOG (focus left to the dialog manager);

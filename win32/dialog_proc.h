@@ -12,10 +12,15 @@
 // that pointer itself (DWLP_USER) from WM_INITDIALOG on.
 INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Called when the plug-in object is destroyed: its window, if it outlives
-// the object, stops handling messages for it, and its programme text's menu
-// and its caption window stop running this library's code
-// (ReleaseViewerMenuAndCaptions).
-void ForgetViewerBinding(HWND dialog, const ViewerBinding* binding);
+// Called when the plug-in object is destroyed. The host may free the
+// library before it destroys its own window and with it the viewer, so the
+// viewer keeps nothing of the library: it stops handling messages for the
+// object and loses this procedure, its programme text the menu's subclass
+// and its caption window that window's procedure
+// (ReleaseViewerMenuAndCaptions). On the window's own thread it is then
+// destroyed; from another thread (where DestroyWindow fails, and waiting for
+// the window's thread could deadlock a host that waits for this one) it is
+// left to the host.
+void ReleaseViewer(HWND dialog, const ViewerBinding* binding);
 
 #endif

@@ -34,12 +34,16 @@ CSamplePlugin::CSamplePlugin() {
     binding_.platform = &platform_;
 }
 
-// The window belongs to the host and the close command; a window that
-// outlives the object forgets it, so that its messages are left unhandled
-// instead of reaching freed memory or a later object. An open recording file
-// is closed here: after the object nothing else could close it.
+// The window belongs to the host and the close command, but the host may
+// free the library right after this and destroy its own window (and with it
+// the viewer) only then: the viewer is released here, so that none of its
+// messages reaches freed memory, a later object or the freed code. Nothing
+// posts to it any more. An open recording file is closed here: after the
+// object nothing else could close it.
 CSamplePlugin::~CSamplePlugin() {
-    ForgetViewerBinding(platform_.Dialog(), &binding_);
+    HWND dialog = platform_.Dialog();
+    platform_.SetDialog(nullptr);
+    ReleaseViewer(dialog, &binding_);
     ReleaseRecording(state_);
 }
 

@@ -85,6 +85,13 @@ HWND Win32Platform::ToolTipOf(HWND dialog, bool create) {
     return tip;
 }
 
+void Win32Platform::KeepToolTipCode() {
+    // The module this library's import of the common controls was bound to.
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&InitCommonControlsEx), &module);
+}
+
 void Win32Platform::SetToolTipText(int32_t controlId, const char* text) {
     HWND dialog = Dialog();
     if (dialog == nullptr) return;

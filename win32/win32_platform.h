@@ -49,6 +49,12 @@ public:
     void CloseCaptionWindow() override;
     void SetCaptionControlText(int32_t controlId, const char* text) override;
 
+    // The tooltip and the controls it subclasses run the common controls'
+    // code. When the viewer is left standing for the host, the library's
+    // import may be all that keeps that code loaded, so it stays loaded
+    // for the rest of the process.
+    static void KeepToolTipCode();
+
     // Work areas of the display monitors, the primary first; at most
     // `capacity` of them. Returns how many were stored.
     int32_t MonitorWorkAreas(ScreenRect* out, int32_t capacity) const;

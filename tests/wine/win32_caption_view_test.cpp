@@ -203,12 +203,12 @@ TEST_F(CaptionViewWindow, GoesWithTheViewer) {
     EXPECT_EQ(ReadSettingsInt("DISPLAY", "Captions", -1), 1) << "the user did not close it";
 }
 
-// The plug-in object deleted through slot 0 with the caption view open and
-// the viewer left standing, on the window's thread and on another (where
-// the host may free the library before it destroys its window): the
-// programme text is left with the edit control's own menu, so the menu's
-// subclass is off it, and the caption window has no dialog procedure, so
-// neither runs the library's code any more.
+// The plug-in object deleted through slot 0 with the caption view open. On
+// the window's thread the viewer goes and the caption window with it. From
+// another thread both are left to the host, which may free the library
+// before it destroys its window: the programme text is left with the edit
+// control's own menu, so the menu's subclass is off it, and the caption
+// window has no dialog procedure, so neither runs the library's code.
 TEST_F(CaptionViewWindow, DeletedObjectLeavesNoMenuSubclassOrCaptionProcedure) {
     const bool threads[] = {false, true};
     for (bool otherThread : threads) {
@@ -231,6 +231,11 @@ TEST_F(CaptionViewWindow, DeletedObjectLeavesNoMenuSubclassOrCaptionProcedure) {
             destroy(object, 1);
         }
         plugin.Forget();
+        if (!otherThread) {
+            EXPECT_FALSE(IsWindow(dialog_));
+            EXPECT_FALSE(IsWindow(captions));
+            continue;
+        }
 
         ASSERT_TRUE(IsWindow(dialog_));
         ASSERT_TRUE(IsWindow(captions));

@@ -885,8 +885,24 @@ TEST_F(ViewerWindow, HostWaitingForItsStreamThreadIsNeverDeadlocked) {
     EXPECT_EQ(ControlText(dialog_, IDC_CH2), "2");
 }
 
-// The host may delete the object and leave the window to close later: the
-// window's messages then reach no plug-in, and nothing breaks.
+DWORD WINAPI DeletePlugin(LPVOID object) {
+    SlotAs<DeletingDestructorSlot>(PluginTableSlot(object, kSlotDeletingDestructor))(object, 1);
+    return 0;
+}
+
+// Deleted through slot 0 on a thread of its own: only then is the window
+// left standing (on the window's thread the object takes its viewer along).
+void DeleteFromAnotherThread(PluginObject& plugin) {
+    HANDLE thread = CreateThread(nullptr, 0, DeletePlugin, plugin.Raw(), 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    plugin.Forget();
+}
+
+// The host may delete the object from another thread and leave the window
+// to close later: the window's messages then reach no plug-in, and nothing
+// breaks.
 TEST(ViewerAfterDelete, WindowOutlivesThePluginObject) {
     WriteSettingsFile("[SERVICE]\r\nCH1=27\r\n");
     HostWindow hostWindow;
@@ -899,9 +915,7 @@ TEST(ViewerAfterDelete, WindowOutlivesThePluginObject) {
         plugin.CreatePluginWindow(hostWindow.Handle());
         dialog = plugin.Dialog();
         ASSERT_NE(dialog, nullptr);
-        // Deleted through slot 0 with the window left standing.
-        reinterpret_cast<DeletingDestructorSlot>(plugin.Slot(kSlotDeletingDestructor))(plugin.Raw(), 1);
-        plugin.Forget();
+        DeleteFromAnotherThread(plugin);
     }
     ASSERT_TRUE(IsWindow(dialog));
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_CH1, BN_CLICKED), 0);
@@ -933,8 +947,7 @@ TEST(ViewerAfterDelete, OldWindowCannotDriveANewObject) {
         a.CreatePluginWindow(hostWindow.Handle());
         dialogA = a.Dialog();
         ASSERT_NE(dialogA, nullptr);
-        reinterpret_cast<DeletingDestructorSlot>(a.Slot(kSlotDeletingDestructor))(a.Raw(), 1);
-        a.Forget();
+        DeleteFromAnotherThread(a);
     }
     ASSERT_TRUE(IsWindow(dialogA));
 
