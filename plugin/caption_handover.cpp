@@ -21,6 +21,25 @@ void EmptyMailbox(CaptionMailbox& m) {
     // `posted` stays: a message on its way still arrives and finds nothing.
 }
 
+// Posts WM_CAPTION_READY unless one is on its way.
+void TellWindow(PluginState& s) {
+    CaptionMailbox& m = s.captionHandover.mailbox;
+    if (m.posted) return;
+    m.posted = true;
+    s.platform->PostToWindow(WM_CAPTION_READY);
+}
+
+// Another stream or another service: packets taken from now on are told
+// apart from the old ones by their generation, and the window, while the
+// view is open, takes the (empty) batch of the new one and clears the old
+// caption.
+void NewGeneration(PluginState& s) {
+    CaptionHandover& h = s.captionHandover;
+    ++h.selection.generation;
+    EmptyMailbox(h.mailbox);
+    if (h.wanted) TellWindow(s);
+}
+
 // The service the captions are for is the one-segment service when the host
 // has not reported a service, when the reported one is the one-segment
 // PMT's programme, or when the PAT maps it to the one-segment PMT.
@@ -32,21 +51,15 @@ bool WatchingOneSeg(const PluginState& s) {
 }
 
 void Select(PluginState& s) {
-    CaptionHandover& h = s.captionHandover;
-    CaptionSelection& c = h.selection;
+    CaptionSelection& c = s.captionHandover.selection;
     const bool oneSeg = WatchingOneSeg(s);
     const int32_t pid = oneSeg ? c.oneSegCaptionPid : c.serviceCaptionPid;
     if (pid == c.pid && oneSeg == c.oneSeg) return;
     c.pid = pid;
     c.oneSeg = oneSeg;
-    ++c.generation;
-    EmptyMailbox(h.mailbox);
     // The window clears the old stream's caption at once, even when the new
     // selection brings no packets (a PMT version without captions).
-    if (h.wanted && !h.mailbox.posted) {
-        h.mailbox.posted = true;
-        s.platform->PostToWindow(WM_CAPTION_READY);
-    }
+    NewGeneration(s);
 }
 
 int32_t WholeSectionSize(const SectionAssembler& a) {
@@ -104,10 +117,7 @@ void PutInMailbox(PluginState& s, const uint8_t* packet) {
     }
     std::memcpy(m.packets[m.count], packet, kTsPacketSize);
     ++m.count;
-    if (!m.posted) {
-        m.posted = true;
-        s.platform->PostToWindow(WM_CAPTION_READY);
-    }
+    TellWindow(s);
 }
 
 }  // namespace
@@ -124,8 +134,7 @@ void InitCaptionHandover(PluginState& s) {
 }
 
 void ForgetCaptionService(PluginState& s) {
-    CaptionHandover& h = s.captionHandover;
-    CaptionSelection& c = h.selection;
+    CaptionSelection& c = s.captionHandover.selection;
     c.patAssembler.inProgress = false;
     c.pmtAssembler.inProgress = false;
     c.patKey = 0;
@@ -135,14 +144,7 @@ void ForgetCaptionService(PluginState& s) {
     c.serviceCaptionPid = kNoPid;
     c.pid = kNoPid;
     c.oneSeg = true;
-    ++c.generation;
-    EmptyMailbox(h.mailbox);
-    // The window clears the old service's caption when it takes the
-    // (empty) batch of the new generation.
-    if (h.wanted && !h.mailbox.posted) {
-        h.mailbox.posted = true;
-        s.platform->PostToWindow(WM_CAPTION_READY);
-    }
+    NewGeneration(s);
 }
 
 void RouteCaptionPacket(PluginState& s, const uint8_t* packet, uint16_t pid) {
