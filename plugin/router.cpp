@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "plugin/broadcast_clock.h"
+#include "plugin/caption_handover.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
 #include "plugin/section_handover.h"
@@ -23,6 +24,7 @@ bool IsRecordedSiPid(uint16_t pid) {
 
 void RouteOnePacket(PluginState& s, const uint8_t* p) {
     const uint16_t pid = PacketPid(p);
+    RouteCaptionPacket(s, p, pid);
     switch (pid) {
         case kPatPid:
             // Only the rewritten copy, and only while recording.

@@ -26,4 +26,11 @@
 #define IDC_RECORD_REQUEST 1022
 #define IDC_ONESEG_RECORD 1023
 
+/* The caption view and the viewer's menu item that opens it. */
+#define IDD_CAPTIONS 110
+#define IDC_CAPTION_CURRENT 1110
+#define IDC_CAPTION_LINES 1111
+#define IDC_CAPTION_HOLD 1112
+#define IDM_VIEWER_CAPTIONS 1119
+
 #endif

@@ -4,6 +4,7 @@
 #include "plugin/plugin_state.h"
 #include "plugin/window_position.h"
 #include "ui/viewer.h"
+#include "win32/caption_window.h"
 #include "win32/win32_platform.h"
 
 namespace {
@@ -18,6 +19,7 @@ ViewerBinding* BindingOf(HWND dialog) {
 
 void ReleaseViewer(HWND dialog, const ViewerBinding* binding) {
     if (dialog == nullptr || BindingOf(dialog) != binding) return;
+    ReleaseViewerMenuAndCaptions(dialog);
     // Messages already posted, and the user's clicks on a window left
     // standing, get the dialog manager's defaults only.
     SetWindowLongPtrA(dialog, DWLP_USER, 0);
@@ -54,6 +56,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         const int32_t monitors = binding->platform->MonitorWorkAreas(workAreas, kMaxMonitors);
         const ScreenRect placed = PlaceOnScreen(saved, workAreas, monitors);
         SetWindowPos(dialog, HWND_TOP, placed.left, placed.top, 0, 0, SWP_NOSIZE);
+        InstallViewerMenu(dialog);
         ViewerInitialised(state);
         return TRUE;
     }
@@ -73,6 +76,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_RECORD_LABEL:
         case WM_CHANNEL_LABELS:
         case WM_SERVICE_VIEW:
+        case WM_CAPTION_READY:
             ViewerPrivateMessage(state, message);
             break;
         case WM_NCDESTROY:

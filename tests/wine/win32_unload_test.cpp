@@ -1,7 +1,7 @@
 // The host's teardown of a plug-in whose viewer is open: the object deleted,
 // the library freed and the host's window (which owns the viewer) destroyed
 // in every order, the object deleted on the window's thread or on another
-// one, with and without a recording running. Each case loads Kestrin.dll and
+// one, with and without a recording running, the caption view open. Each case loads Kestrin.dll and
 // frees it again, so this program runs on its own: the other Wine tests keep
 // the library loaded for their whole process.
 #include <windows.h>
@@ -40,9 +40,11 @@ const char* OrderName(Order order) {
 
 std::string RecordingPath() { return ProgramDirectory() + kRecordingName; }
 
+// The caption view opens with the viewer: its window and the programme
+// text's menu run the library's code too.
 std::string Settings() {
     return "[SERVICE]\r\nCH1=27\r\n[1Seg]\r\nDirectory=" + ProgramDirectory() + "\r\nFilename=" + kRecordingName +
-           "\r\n";
+           "\r\n[DISPLAY]\r\nCaptions=1\r\n";
 }
 
 // The multiplex with programme details (so the event text gets its tooltip),
@@ -246,6 +248,9 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
     // The event text's tooltip and the controls it watches run the common
     // controls' code, which the library's import keeps loaded.
     ASSERT_NE(ViewerToolTipWindow(dialog), nullptr);
+    // The caption view, the one dialog the viewer owns.
+    const HWND captions = FindViewerDialog(dialog);
+    ASSERT_NE(captions, nullptr);
     if (record) {
         ASSERT_FALSE(RecordingClosed());
     }
@@ -276,6 +281,9 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
                 SendMessageA(dialog, WM_CLOSE, 0, 0);
                 SetWindowPos(dialog, nullptr, 70, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
                 SendMessageA(GetDlgItem(dialog, IDC_INFO_TEXT), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+                // The caption view's button and close box.
+                SendMessageA(captions, WM_COMMAND, MAKEWPARAM(IDC_CAPTION_HOLD, BN_CLICKED), 0);
+                SendMessageA(captions, WM_CLOSE, 0, 0);
                 PumpMessages();
                 session.DestroyHostWindow();
             } else {
@@ -285,6 +293,7 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
             EXPECT_FALSE(IsWindow(dialog));
             break;
     }
+    EXPECT_FALSE(IsWindow(captions));
 
     EXPECT_TRUE(session.Host().tuned.empty());
     EXPECT_EQ(session.Host().closedCalls, 0);
