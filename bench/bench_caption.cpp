@@ -65,18 +65,13 @@ const Caption& Load(int64_t which) {
     const Bytes file = ReadFile(kFiles[which]);
     build::StreamBuilder builder;
     uint64_t pts = 0;
-    size_t at = 0;
-    while (at + 3 <= file.size()) {
-        const size_t group = at + 3 + (file[at + 2] & 0x0F);
-        if (group + 5 > file.size()) break;
-        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
-        if (end > file.size()) break;
-        const Bytes payload(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end));
+    for (const Bytes& payload : build::SplitCaptionPayloads(file)) {
         c->payloads.push_back(payload);
         c->payloadBytes += payload.size();
+        const size_t group = 3 + (payload[2] & 0x0F);
         DataGroup g;
         CaptionStatement s;
-        if (ParseDataGroup(&file[group], static_cast<int32_t>(end - group), &g) == DataGroupStatus::kOk &&
+        if (ParseDataGroup(&payload[group], static_cast<int32_t>(payload.size() - group), &g) == DataGroupStatus::kOk &&
             g.language == 1 && ParseCaptionStatement(g.data, g.size, &s)) {
             int32_t offset = 0;
             DataUnit unit;
@@ -90,7 +85,6 @@ const Caption& Load(int64_t which) {
         for (const Bytes& p : build::PesPackets(builder, kCaptionPid, build::PesPacketWithPts(pts, payload))) {
             c->packets.insert(c->packets.end(), p.begin(), p.end());
         }
-        at = end;
     }
     return *c;
 }

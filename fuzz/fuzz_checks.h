@@ -151,6 +151,20 @@ public:
                        box->length);
         }
 
+        // The caption view's texts and the caption mailbox.
+        const CaptionStore& captions = state.captionReader.store;
+        CheckTextField(captions.current, sizeof captions.current, "caption");
+        FUZZ_CHECK(captions.lineCount >= 0 && captions.lineCount <= captions.lineLimit &&
+                       captions.lineLimit <= kCaptionRecentLines,
+                   "caption lines %d of %d", captions.lineCount, captions.lineLimit);
+        for (int32_t i = 0; i < captions.lineCount; ++i) {
+            const char* line = captions.lines[(captions.firstLine + i) % kCaptionRecentLines];
+            CheckTextField(line, kCaptionLineSize, "caption line");
+        }
+        FUZZ_CHECK(state.captionHandover.mailbox.count >= 0 &&
+                       state.captionHandover.mailbox.count <= kCaptionMailboxPackets,
+                   "caption mailbox count %d", state.captionHandover.mailbox.count);
+
         // An open file is a wanted recording; the flag may stay 1 without a
         // file only after the close command.
         FUZZ_CHECK(state.recordingFile == kInvalidFileHandle || state.recording,

@@ -55,6 +55,9 @@ struct Harness {
         f.settings["SERVICE/CH3"] = "13";
         f.settings["SERVICE/CH4"] = "63";
         f.settings["1Seg/Directory"] = "D:\\rec";
+        // The caption view open: the caption selection, hand-over and
+        // reading run on every input too.
+        f.settings["DISPLAY/Captions"] = "1";
         LoadSettingsBeforeWindow(t.s());
         LoadChannelTable(t.s());
         ViewerInitialised(t.s());

@@ -56,6 +56,22 @@ public:
     // Message box without owner, error icon.
     virtual void ShowError(const char* text, const char* caption) = 0;
 
+    // --- Caption window ------------------------------------------------------
+    // A second modeless window owned by the viewer dialog, opened from the
+    // viewer; window's thread only, like the calls above. A platform without
+    // one keeps these defaults: it never opens, and its texts go nowhere.
+    // Creates the caption window (template IDD_CAPTIONS); true when it exists.
+    virtual bool OpenCaptionWindow() { return false; }
+    // Destroys it, if it exists.
+    virtual void CloseCaptionWindow() {}
+    // SetDlgItemTextA on the caption window (Shift_JIS). A control whose
+    // text the user scrolls keeps its scroll position, unless it showed its
+    // end, which it then shows again.
+    virtual void SetCaptionControlText(int32_t controlId, const char* text) {
+        (void)controlId;
+        (void)text;
+    }
+
     // --- Programme guide window (a dialog of its own on the viewer's thread;
     // called on that thread only, never with the lock held) ------------------
     // Opens it, or brings it to the front when it is open.

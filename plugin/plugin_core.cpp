@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugin/caption_handover.h"
+#include "plugin/caption_reader.h"
 #include "plugin/guide_store.h"
 #include "plugin/plugin_state.h"
 #include "plugin/section_handover.h"
@@ -15,7 +17,8 @@ void ClearEventDetails(EventDetails& details) { ReadEventDetails(nullptr, 0, Sym
 // sections being collected or handed over (a section handed over before a
 // change is not shown after it), the keys, the programme map, the view and
 // the stored events with their times and date (a recording request must
-// not ask for the old programme's end or start).
+// not ask for the old programme's end or start), the guide and the caption
+// selection.
 void ForgetService(PluginState& s) {
     s.presentMailbox.length = 0;
     s.followingMailbox.length = 0;
@@ -49,6 +52,7 @@ void ForgetService(PluginState& s) {
     ResetLowerLayerEit(s.mediumEit);
     ResetLowerLayerEit(s.lowEit);
     ForgetServiceGuide(s);
+    ForgetCaptionService(s);
 }
 
 // Whether the window may show something of the service being left: an event
@@ -100,6 +104,7 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.clockSecond = 0;
     s.tickCount = -100;
 
+    InitCaptions(s);
     ForgetService(s);
 
     std::memset(s.serviceName, 0, sizeof s.serviceName);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "plugin/caption_state.h"
 #include "plugin/guide_state.h"
 #include "plugin/platform.h"
 #include "plugin/section_mailbox.h"
@@ -196,6 +197,18 @@ struct PluginState {
     // A file the packet path took out of use while another thread's write
     // held the staging buffer; the next writer closes it.
     FileHandle orphanFile;
+
+    // --- Captions ------------------------------------------------------------
+    // The watched service's caption stream and the packets handed over to
+    // the window's thread; under the lock.
+    CaptionHandover captionHandover;
+    // The window's thread alone: the packets taken out of the mailbox, their
+    // decoding, the caption and the recent lines, and the view's flags.
+    CaptionReader captionReader;
+    bool captionViewOpen;    // the caption window is on screen
+    bool captionLinesHeld;   // the recent lines are held still for copying
+    bool captionViewWanted;  // "Captions" as read: open it with the viewer
+    char captionRecentText[kCaptionRecentTextSize];
 };
 
 // Puts every field to its value after construction.

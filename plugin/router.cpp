@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "plugin/broadcast_clock.h"
+#include "plugin/caption_handover.h"
 #include "plugin/guide_store.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
@@ -24,6 +25,7 @@ bool IsRecordedSiPid(uint16_t pid) {
 
 void RouteOnePacket(PluginState& s, const uint8_t* p) {
     const uint16_t pid = PacketPid(p);
+    RouteCaptionPacket(s, p, pid);
     switch (pid) {
         case kPatPid:
             // Only the rewritten copy, and only while recording.

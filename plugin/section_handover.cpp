@@ -1,5 +1,6 @@
 #include "plugin/section_handover.h"
 
+#include "plugin/caption_handover.h"
 #include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
@@ -22,16 +23,6 @@ SectionFilter EventFilter(const PluginState& state, uint8_t sectionNumber) {
     f.matchEvent = true;
     f.serviceId = static_cast<uint16_t>(state.currentService);
     f.sectionNumber = sectionNumber;
-    return f;
-}
-
-SectionFilter TableFilter(uint8_t tableId, int32_t minimumLength) {
-    SectionFilter f;
-    f.tableId = tableId;
-    f.minimumLength = minimumLength;
-    f.matchEvent = false;
-    f.serviceId = 0;
-    f.sectionNumber = 0;
     return f;
 }
 
@@ -91,14 +82,14 @@ void ResetLowerLayerEit(LowerLayerEit& layer) {
 }
 
 void AssembleSdt(PluginState& state, const uint8_t* packet) {
-    if (AssembleTableSection(state.sdtAssembler, TableFilter(kSdtActualTableId, kSdtMinimumLength), packet) ==
+    if (AssembleTableSection(state.sdtAssembler, TableSectionFilter(kSdtActualTableId, kSdtMinimumLength), packet) ==
         AssemblyResult::kComplete) {
         HandOver(state, state.sdtAssembler, state.sdtMailbox, WM_SDT_READY);
     }
 }
 
 void AssemblePmt(PluginState& state, const uint8_t* packet) {
-    if (AssembleTableSection(state.pmtAssembler, TableFilter(kPmtTableId, kPmtMinimumLength), packet) ==
+    if (AssembleTableSection(state.pmtAssembler, TableSectionFilter(kPmtTableId, kPmtMinimumLength), packet) ==
         AssemblyResult::kComplete) {
         UpdateProgrammeMap(state);
     }
@@ -115,4 +106,5 @@ void UpdateProgrammeMap(PluginState& state) {
     if (key == state.pmtKey) return;
     state.esPidTable.count = ParsePmt(a.buffer, size, state.esPidTable, state.programNumber);
     state.pmtKey = key;
+    NoteOneSegPmt(state, a.buffer, size);
 }

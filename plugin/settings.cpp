@@ -135,3 +135,13 @@ void ReadRecordingSettings(PluginState& s, char* directory, uint32_t directorySi
     ReadString(s, kRecordingSection, "Directory", kDefaultDirectory, directory, directorySize);
     ReadString(s, kRecordingSection, "Filename", "", fileName, fileNameSize);
 }
+
+int32_t ReadCaptionSettings(PluginState& s) {
+    s.captionViewWanted = ReadInt(s, kDisplaySection, "Captions", 0) == 1;
+    const int32_t lines = ReadInt(s, kDisplaySection, "CaptionLines", kCaptionRecentLines);
+    return lines >= 1 && lines <= kCaptionRecentLines ? lines : kCaptionRecentLines;
+}
+
+void SaveCaptionViewShown(PluginState& s, bool shown) {
+    WriteInt(s, kDisplaySection, "Captions", shown ? 1 : 0);
+}

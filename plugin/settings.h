@@ -42,4 +42,14 @@ void SaveTemplateChoice(PluginState& state);
 void ReadRecordingSettings(PluginState& state, char* directory, uint32_t directorySize,
                            char* fileName, uint32_t fileNameSize);
 
+// "Captions" (1: the caption view opens with the viewer, default 0) into
+// captionViewWanted, and "CaptionLines" (recent lines the caption view
+// keeps, 1..200, default 200; anything else gives the default) as the return
+// value. Both from section "DISPLAY".
+int32_t ReadCaptionSettings(PluginState& state);
+
+// Writes "Captions": 1 when the caption view was opened, 0 when the user
+// closed it, so that the next viewer opens as this one was left.
+void SaveCaptionViewShown(PluginState& state, bool shown);
+
 #endif

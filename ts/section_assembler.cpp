@@ -109,6 +109,16 @@ AssemblyResult ContinuationPacket(SectionAssembler& a, const SectionFilter& f, c
 
 }  // namespace
 
+SectionFilter TableSectionFilter(uint8_t tableId, int32_t minimumLength) {
+    SectionFilter f;
+    f.tableId = tableId;
+    f.minimumLength = minimumLength;
+    f.matchEvent = false;
+    f.serviceId = 0;
+    f.sectionNumber = 0;
+    return f;
+}
+
 void ResetSectionAssembler(SectionAssembler& a) {
     a.bytesCollected = 0;
     a.inProgress = false;

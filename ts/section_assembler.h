@@ -35,6 +35,10 @@ struct SectionFilter {
     uint8_t sectionNumber;
 };
 
+// Every section of table `tableId` of at least `minimumLength`, whatever its
+// service or section number.
+SectionFilter TableSectionFilter(uint8_t tableId, int32_t minimumLength);
+
 enum class AssemblyResult {
     kNothing,   // nothing completed in this packet
     kComplete,  // a whole section lies at buffer[0 .. SectionLength + 3)

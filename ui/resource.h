@@ -26,9 +26,16 @@
 #define IDC_RECORD_REQUEST 1022
 #define IDC_ONESEG_RECORD 1023
 
-/* The programme guide: its dialog, controls, and the command of the event
-   text's context menu that opens it. */
-#define IDD_GUIDE 110
+/* The caption view and the viewer's menu item that opens it. */
+#define IDD_CAPTIONS 110
+#define IDC_CAPTION_CURRENT 1110
+#define IDC_CAPTION_LINES 1111
+#define IDC_CAPTION_HOLD 1112
+#define IDM_VIEWER_CAPTIONS 1119
+
+/* The programme guide: its dialog, controls, and the viewer's menu item
+   that opens it. */
+#define IDD_GUIDE 111
 #define IDC_GUIDE_OPEN 1100
 #define IDC_GUIDE_LIST 1101
 #define IDC_GUIDE_DETAILS 1102

@@ -7,12 +7,14 @@
 #include "plugin/recorder.h"
 #include "plugin/router.h"
 #include "plugin/settings.h"
+#include "ui/caption_view.h"
 #include "ui/channel_buttons.h"
 #include "ui/guide_view.h"
 #include "ui/programme_display.h"
 #include "ui/record_button.h"
 #include "ui/record_request.h"
 #include "ui/resource.h"
+#include "ui/viewer_menu.h"
 
 namespace {
 
@@ -43,7 +45,10 @@ void TuneToButton(PluginState& s, int32_t index) {
 
 }  // namespace
 
-void ViewerInitialised(PluginState& s) { s.windowInitialised = true; }
+void ViewerInitialised(PluginState& s) {
+    s.windowInitialised = true;
+    StartCaptionView(s);
+}
 
 void ViewerMoved(PluginState& s) {
     // WM_MOVE also arrives while the dialog is being created, before it has
@@ -66,12 +71,10 @@ void ViewerCommand(PluginState& s, int32_t id) {
         case IDC_ONESEG_RECORD:
             ToggleRecording(s);
             return;
-        case IDC_GUIDE_OPEN:
-            OpenGuide(s);
-            return;
         default:
             break;
     }
+    if (ViewerMenuCommand(s, id)) return;
     const int32_t button = ChannelButtonIndex(id);
     if (button >= 0) TuneToButton(s, button);
 }
@@ -92,6 +95,9 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
             return true;
         case WM_CHANNEL_LABELS:
             RelabelChannelButtons(s);
+            return true;
+        case WM_CAPTION_READY:
+            HandleCaptionReady(s);
             return true;
         case WM_SERVICE_VIEW:
             ShowServiceView(s);

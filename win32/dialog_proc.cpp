@@ -4,6 +4,7 @@
 #include "plugin/plugin_state.h"
 #include "plugin/window_position.h"
 #include "ui/viewer.h"
+#include "win32/caption_window.h"
 #include "win32/guide_window.h"
 #include "win32/win32_platform.h"
 
@@ -19,16 +20,18 @@ ViewerBinding* BindingOf(HWND dialog) {
 
 void ReleaseViewer(HWND dialog, const ViewerBinding* binding) {
     if (dialog == nullptr || BindingOf(dialog) != binding) return;
+    ReleaseViewerMenuAndCaptions(dialog);
+    ReleaseGuideWindows(dialog);
     // Messages already posted, and the user's clicks on a window left
     // standing, get the dialog manager's defaults only.
     SetWindowLongPtrA(dialog, DWLP_USER, 0);
     SetWindowLongPtrA(dialog, DWLP_DLGPROC, 0);
     if (GetWindowThreadProcessId(dialog, nullptr) == GetCurrentThreadId()) {
-        // The tooltip and an open guide, owned windows, go with it.
+        // The tooltip, an owned window, goes with it (and so do the caption
+        // and guide windows).
         DestroyWindow(dialog);
         return;
     }
-    ReleaseGuideWindows(dialog);
     Win32Platform::KeepToolTipCode();
 }
 
@@ -56,8 +59,8 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         const int32_t monitors = binding->platform->MonitorWorkAreas(workAreas, kMaxMonitors);
         const ScreenRect placed = PlaceOnScreen(saved, workAreas, monitors);
         SetWindowPos(dialog, HWND_TOP, placed.left, placed.top, 0, 0, SWP_NOSIZE);
+        InstallViewerMenu(dialog);
         ViewerInitialised(state);
-        AttachGuideMenu(dialog);
         return TRUE;
     }
     ViewerBinding* binding = BindingOf(dialog);
@@ -76,6 +79,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_RECORD_LABEL:
         case WM_CHANNEL_LABELS:
         case WM_SERVICE_VIEW:
+        case WM_CAPTION_READY:
         case WM_GUIDE_READY:
             ViewerPrivateMessage(state, message);
             break;

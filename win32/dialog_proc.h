@@ -15,7 +15,9 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 // Called when the plug-in object is destroyed. The host may free the
 // library before it destroys its own window and with it the viewer, so the
 // viewer keeps nothing of the library: it stops handling messages for the
-// object and loses this procedure. On the window's own thread it is then
+// object and loses this procedure, its programme text the menu's subclass
+// and its caption window that window's procedure
+// (ReleaseViewerMenuAndCaptions). On the window's own thread it is then
 // destroyed; from another thread (where DestroyWindow fails, and waiting for
 // the window's thread could deadlock a host that waits for this one) it is
 // left to the host.

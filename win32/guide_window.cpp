@@ -1,8 +1,8 @@
 // The programme guide window: a modeless dialog (IDD_GUIDE) owned by the
 // viewer, on the viewer's thread. A list view in owner-data mode asks for
 // each visible cell (ui/guide_view.h decides the texts); the details and the
-// request button are set through the platform. The event text's context
-// menu opens it.
+// request button are set through the platform. The viewer's menu on the
+// programme text opens it (ui/viewer_menu.h).
 #include "win32/guide_window.h"
 
 #include <commctrl.h>
@@ -17,9 +17,6 @@
 
 namespace {
 
-const UINT_PTR kEventTextSubclass = 0x4B47;  // the menu's subclass id
-// The context menu's item: 番組表(&G).
-const char kGuideMenuItem[] = "\x94\xD4\x91\x67\x95\x5C(&G)";
 // Column headings and widths (pixels): 日付, 時間, 番組名, ジャンル. The
 // genre takes what the list leaves, so that no column runs past its edge.
 const char* const kColumnTitles[kGuideColumns] = {"\x93\xFA\x95\x74", "\x8E\x9E\x8A\xD4", "\x94\xD4\x91\x67\x96\xBC",
@@ -71,28 +68,6 @@ void FillCellWide(PluginState& state, LVITEMW& item) {
     if (MultiByteToWideChar(932, 0, text, -1, item.pszText, item.cchTextMax) == 0) item.pszText[0] = L'\0';
 }
 
-LRESULT CALLBACK EventTextProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-    if (message == WM_CONTEXTMENU) {
-        POINT at = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        if (lParam == -1) {  // from the keyboard: at the control's corner
-            RECT r;
-            GetWindowRect(control, &r);
-            at.x = r.left;
-            at.y = r.top;
-        }
-        HMENU menu = CreatePopupMenu();
-        if (menu == nullptr) return 0;
-        AppendMenuA(menu, MF_STRING, IDC_GUIDE_OPEN, kGuideMenuItem);
-        const UINT command = static_cast<UINT>(
-            TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, control, nullptr));
-        DestroyMenu(menu);
-        if (command == IDC_GUIDE_OPEN) SendMessageA(GetParent(control), WM_COMMAND, IDC_GUIDE_OPEN, 0);
-        return 0;
-    }
-    if (message == WM_NCDESTROY) RemoveWindowSubclass(control, EventTextProc, kEventTextSubclass);
-    return DefSubclassProc(control, message, wParam, lParam);
-}
-
 BOOL CALLBACK UnbindGuide(HWND window, LPARAM viewer) {
     if (GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(viewer) && GetDlgItem(window, IDC_GUIDE_LIST) != nullptr) {
         SetWindowLongPtrA(window, DWLP_DLGPROC, 0);
@@ -103,26 +78,11 @@ BOOL CALLBACK UnbindGuide(HWND window, LPARAM viewer) {
 }  // namespace
 
 void ReleaseGuideWindows(HWND viewer) {
-    // The subclass helpers refuse other threads, so the event text goes
-    // back to its class's own procedure: the menu's subclass is passed over
-    // (and so is the tooltip's, whose window is bound to nothing any more).
-    HWND text = GetDlgItem(viewer, IDC_INFO_TEXT);
-    if (text != nullptr) {
-        if (IsWindowUnicode(text)) {
-            SetWindowLongPtrW(text, GWLP_WNDPROC, static_cast<LONG_PTR>(GetClassLongPtrW(text, GCLP_WNDPROC)));
-        } else {
-            SetWindowLongPtrA(text, GWLP_WNDPROC, static_cast<LONG_PTR>(GetClassLongPtrA(text, GCLP_WNDPROC)));
-        }
-    }
+    if (viewer == nullptr) return;
     // The guide, an owned pop-up, keeps only the dialog manager's defaults
     // and its list view (common controls' code, kept loaded with the
     // tooltip's).
     EnumThreadWindows(GetWindowThreadProcessId(viewer, nullptr), UnbindGuide, reinterpret_cast<LPARAM>(viewer));
-}
-
-void AttachGuideMenu(HWND viewer) {
-    HWND text = GetDlgItem(viewer, IDC_INFO_TEXT);
-    if (text != nullptr) SetWindowSubclass(text, EventTextProc, kEventTextSubclass, 0);
 }
 
 INT_PTR CALLBACK GuideDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -4,13 +4,9 @@
 
 #include <windows.h>
 
-// Gives the viewer's event text a context menu whose item opens the guide
-// (WM_COMMAND IDC_GUIDE_OPEN to the viewer). Called at WM_INITDIALOG.
-void AttachGuideMenu(HWND viewer);
-
-// For a viewer released off its own thread and left standing for the host
-// (whose library may be freed before the window goes): no procedure of this
-// library stays on the viewer's event text or on an open guide window.
+// The viewer's plug-in object goes, on any thread, and the viewer may stay
+// until the host destroys it, perhaps after freeing this library: an open
+// guide window loses its dialog procedure.
 void ReleaseGuideWindows(HWND viewer);
 
 // Dialog procedure of IDD_GUIDE; it works on the plug-in of its owner, the

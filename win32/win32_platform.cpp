@@ -1,5 +1,7 @@
 #include "win32/win32_platform.h"
 
+#include "win32/caption_window.h"
+
 #include <commctrl.h>
 
 #include "plugin/settings.h"
@@ -240,4 +242,40 @@ LocalTime Win32Platform::GetLocalTime() {
     t.minute = st.wMinute;
     t.second = st.wSecond;
     return t;
+}
+
+bool Win32Platform::OpenCaptionWindow() {
+    HWND dialog = Dialog();
+    if (dialog == nullptr) return false;
+    return CaptionWindowOf(dialog) != nullptr || CreateCaptionWindow(dialog) != nullptr;
+}
+
+// WM_NCDESTROY of the caption window forgets it.
+void Win32Platform::CloseCaptionWindow() {
+    HWND window = CaptionWindowOf(Dialog());
+    if (window != nullptr) DestroyWindow(window);
+}
+
+void Win32Platform::SetCaptionControlText(int32_t controlId, const char* text) {
+    HWND window = CaptionWindowOf(Dialog());
+    if (window == nullptr) return;
+    HWND control = GetDlgItem(window, controlId);
+    if (control == nullptr) return;
+    if ((GetWindowLongPtrA(control, GWL_STYLE) & WS_VSCROLL) == 0) {
+        SetWindowTextA(control, text);
+        return;
+    }
+    // A text the user scrolls: where it was, or its end when it showed it.
+    SCROLLINFO info;
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    const bool atEnd = !GetScrollInfo(control, SB_VERT, &info) ||
+                       info.nPos + static_cast<int>(info.nPage) > info.nMax;
+    const LRESULT firstLine = SendMessageA(control, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SetWindowTextA(control, text);
+    if (atEnd) {
+        SendMessageA(control, WM_VSCROLL, SB_BOTTOM, 0);
+    } else {
+        SendMessageA(control, EM_LINESCROLL, 0, firstLine);
+    }
 }

@@ -45,6 +45,9 @@ public:
                             const char* path) override;
     uint32_t GetHostExecutablePath(char* out, uint32_t size, bool* whole) override;
     LocalTime GetLocalTime() override;
+    bool OpenCaptionWindow() override;
+    void CloseCaptionWindow() override;
+    void SetCaptionControlText(int32_t controlId, const char* text) override;
 
     // The tooltip and the controls it subclasses run the common controls'
     // code. When the viewer is left standing for the host, the library's

@@ -294,3 +294,34 @@ int FakePlatform::Pump(PluginState& state) {
     }
     return n;
 }
+
+bool FakePlatform::OpenCaptionWindow() {
+    ProbeControlChange("OpenCaptionWindow", 0);
+    std::lock_guard<std::mutex> g(mutex);
+    if (!window || captionWindowFails) return false;
+    captionWindow = true;
+    ++captionOpens;
+    return true;
+}
+
+void FakePlatform::CloseCaptionWindow() {
+    ProbeControlChange("CloseCaptionWindow", 0);
+    std::lock_guard<std::mutex> g(mutex);
+    if (!captionWindow) return;
+    captionWindow = false;
+    ++captionCloses;
+}
+
+void FakePlatform::SetCaptionControlText(int32_t controlId, const char* text) {
+    ProbeControlChange("SetCaptionControlText", controlId);
+    std::lock_guard<std::mutex> g(mutex);
+    if (!captionWindow) return;
+    captionTexts[controlId] = text;
+    captionHistory.emplace_back(controlId, text);
+}
+
+std::string FakePlatform::CaptionText(int32_t controlId) {
+    std::lock_guard<std::mutex> g(mutex);
+    auto it = captionTexts.find(controlId);
+    return it == captionTexts.end() ? std::string() : it->second;
+}

@@ -84,6 +84,9 @@ public:
                             const char* path) override;
     uint32_t GetHostExecutablePath(char* out, uint32_t size, bool* whole) override;
     LocalTime GetLocalTime() override;
+    bool OpenCaptionWindow() override;
+    void CloseCaptionWindow() override;
+    void SetCaptionControlText(int32_t controlId, const char* text) override;
 
     // --- Test controls (call before the code under test runs) ---------------
     bool window = true;                          // the dialog exists
@@ -131,6 +134,13 @@ public:
     std::mutex mutex;
     std::map<int32_t, std::string> controlTexts;            // last text per control
     std::vector<std::pair<int32_t, std::string>> controlHistory;
+    // The caption window: whether it exists, its controls' texts, and how
+    // often it was opened and closed. captionWindowFails makes opening fail.
+    bool captionWindowFails = false;
+    bool captionWindow = false;
+    int captionOpens = 0, captionCloses = 0;
+    std::map<int32_t, std::string> captionTexts;
+    std::vector<std::pair<int32_t, std::string>> captionHistory;
     std::string windowTitle;
     std::vector<std::string> titleHistory;
     std::map<int32_t, std::string> toolTips;                // last tooltip per control
@@ -160,6 +170,8 @@ public:
     std::vector<std::pair<std::string, std::string>> settingWrites;  // "SECTION/Key", value
     std::vector<std::string> settingsPathsUsed;  // path argument of every settings read and write
 
+    // Text of a caption window control, "" when never set.
+    std::string CaptionText(int32_t controlId);
     // Text of a control, "" when never set.
     std::string Text(int32_t controlId);
     // Tooltip of a control, "" when never set.

@@ -87,10 +87,19 @@ void QuietPlatform::Pump(PluginState& state) {
             case WM_SDT_READY: ++sdtHandled; break;
             case WM_RECORD_LABEL: ++recordLabelsHandled; break;
             case WM_CHANNEL_LABELS: ++channelLabelsHandled; break;
+            case WM_CAPTION_READY: ++captionsHandled; break;
             case WM_GUIDE_READY: ++guideHandled; break;
             default: break;
         }
         ViewerPrivateMessage(state, queue[i]);
     }
     queued = 0;
+}
+
+void QuietPlatform::SetCaptionControlText(int32_t, const char* text) {
+    ++captionTexts;
+    while (*text != '\0') {
+        ++text;
+        ++captionTextBytes;
+    }
 }

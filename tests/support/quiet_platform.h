@@ -45,6 +45,12 @@ public:
     }
     uint32_t GetHostExecutablePath(char* out, uint32_t size, bool* whole) override;
     LocalTime GetLocalTime() override;
+    bool OpenCaptionWindow() override {
+        captionWindow = true;
+        return true;
+    }
+    void CloseCaptionWindow() override { captionWindow = false; }
+    void SetCaptionControlText(int32_t, const char* text) override;
 
     // Handles the waiting messages as the dialog procedure would.
     void Pump(PluginState& state);
@@ -59,6 +65,9 @@ public:
     size_t textBytes = 0;
     uint64_t bytesWritten = 0;
     bool open = false;
+    bool captionWindow = false;
+    int captionsHandled = 0, captionTexts = 0;
+    size_t captionTextBytes = 0;
 };
 
 #endif

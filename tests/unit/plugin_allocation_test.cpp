@@ -23,12 +23,17 @@
 #include "plugin/router.h"
 #include "plugin/settings.h"
 #include "tests/support/quiet_platform.h"
-#include "tools/streamkit/test_multiplex.h"
+#include "tests/support/real_data.h"
+#include "tools/streamkit/caption_builder.h"
 #include "tools/streamkit/stream_builder.h"
+#include "tools/streamkit/test_multiplex.h"
+#include "ts/caption_stream.h"
+#include "ui/caption_view.h"
 #include "ui/channel_buttons.h"
 #include "ui/guide_view.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
+#include "ui/viewer_menu.h"
 
 namespace {
 
@@ -101,6 +106,16 @@ TEST(Allocation, CounterSeesOperatorNew) {
     EXPECT_EQ(counter.Stop(), 2);
 }
 
+// The state on the heap, as the DLL's object holds it, with its window.
+struct WindowedPlugin {
+    QuietPlatform platform;
+    std::unique_ptr<PluginState> state;
+    WindowedPlugin() : state(new PluginState) {
+        InitPluginState(*state, &platform);
+        state->hasWindow = true;
+    }
+};
+
 TEST(Allocation, PacketPathAndWindowHandlersAllocateNothingAfterConstruction) {
     build::MultiplexOptions options;
     options.cycles = 6;
@@ -108,11 +123,9 @@ TEST(Allocation, PacketPathAndWindowHandlersAllocateNothingAfterConstruction) {
     const std::vector<uint8_t> stream = build::BuildTestMultiplex(options);
     const size_t half = (stream.size() / 2) / 188 * 188;
 
-    QuietPlatform platform;
-    std::unique_ptr<PluginState> owner(new PluginState);
-    PluginState& state = *owner;
-    InitPluginState(state, &platform);
-    state.hasWindow = true;
+    WindowedPlugin plugin;
+    QuietPlatform& platform = plugin.platform;
+    PluginState& state = *plugin.state;
 
     AllocationCounter counter;
     LoadSettingsBeforeWindow(state);
@@ -184,11 +197,9 @@ TEST(Allocation, GuideStoreAndWindowAllocateNothingAfterConstruction) {
         append(sb.Stream(0x0012, sections));
     }
 
-    QuietPlatform platform;
-    std::unique_ptr<PluginState> owner(new PluginState);
-    PluginState& state = *owner;
-    InitPluginState(state, &platform);
-    state.hasWindow = true;
+    WindowedPlugin plugin;
+    QuietPlatform& platform = plugin.platform;
+    PluginState& state = *plugin.state;
 
     AllocationCounter counter;
     LoadSettingsBeforeWindow(state);
@@ -217,6 +228,53 @@ TEST(Allocation, GuideStoreAndWindowAllocateNothingAfterConstruction) {
     EXPECT_EQ(filled, 24 * kGuideColumns);
     EXPECT_EQ(platform.ownerPosts, 1);
     EXPECT_EQ(platform.guideRows, 0);  // the other service has no schedule here
+}
+
+TEST(Allocation, CaptionSelectionHandOverAndViewAllocateNothingAfterConstruction) {
+    // The one-segment PMT names the caption stream; a real caption stream
+    // (DRCS, ruby, group A and B) follows as PES and TS packets.
+    build::StreamBuilder sb;
+    std::vector<uint8_t> stream = sb.Stream(
+        kOneSegPmtPid, {build::PmtSection(build::kMuxOneSegService, build::kMuxOneSegPcrPid, build::Bytes(),
+                                          {{0x1B, build::kMuxOneSegVideoPid, build::Bytes()},
+                                           {0x06, 0x0187, build::Descriptor(kStreamIdentifierDescriptorTag, {0x87})}})});
+    const std::vector<build::Bytes> payloads =
+        build::SplitCaptionPayloads(ReadRealData("captions/samurai_flamenco_13.es"));
+    uint64_t pts = 0;
+    for (size_t i = 0; i < payloads.size() && i < 400; ++i) {
+        pts += 45000;
+        for (const build::Bytes& p : build::PesPackets(sb, 0x0187, build::PesPacketWithPts(pts, payloads[i]))) {
+            stream.insert(stream.end(), p.begin(), p.end());
+        }
+    }
+
+    WindowedPlugin plugin;
+    QuietPlatform& platform = plugin.platform;
+    PluginState& state = *plugin.state;
+
+    AllocationCounter counter;
+    LoadSettingsBeforeWindow(state);
+    ViewerInitialised(state);
+    PluginOnChannelChange(state, 27, build::kMuxOneSegService);
+    ViewerCommand(state, IDM_VIEWER_CAPTIONS);
+    const size_t half = (stream.size() / 2) / 188 * 188;
+    RouteAndPump(state, platform, stream.data(), half);
+    CaptionViewCommand(state, IDC_CAPTION_HOLD);
+    RouteAndPump(state, platform, stream.data() + half, stream.size() - half);
+    CaptionViewCommand(state, IDC_CAPTION_HOLD);
+    const int32_t statements = state.captionReader.decoder.counts.statements;
+    PluginOnChannelChange(state, 28, build::kMuxFullSegService);
+    platform.Pump(state);
+    ViewerCommand(state, IDM_VIEWER_CAPTIONS);
+    const long allocations = counter.Stop();
+
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(platform.dropped, 0);
+    EXPECT_GT(platform.captionsHandled, 5);
+    EXPECT_GT(platform.captionTexts, 10);
+    EXPECT_GT(platform.captionTextBytes, 1000u);
+    EXPECT_GT(statements, 10);
+    EXPECT_FALSE(platform.captionWindow);
 }
 
 }  // namespace

@@ -19,22 +19,6 @@ namespace {
 
 using build::Bytes;
 
-// The PES payloads of a file, split by their own lengths: data header,
-// data group header, data_group_size, CRC_16.
-std::vector<Bytes> SplitPayloads(const Bytes& file) {
-    std::vector<Bytes> out;
-    size_t at = 0;
-    while (at + 3 <= file.size()) {
-        const size_t group = at + 3 + (file[at + 2] & 0x0F);
-        if (group + 5 > file.size()) break;
-        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
-        if (end > file.size()) break;
-        out.push_back(Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end)));
-        at = end;
-    }
-    return out;
-}
-
 // The rows of each reported screen in the order they were written, ruby
 // included, as UTF-8; and the screens' text as the viewer shows it.
 class Transcript : public CaptionSink {
@@ -136,7 +120,7 @@ TEST(CaptionRealData, EveryDataGroupDecodesWithItsCrc) {
     for (const RealFile& f : kFiles) {
         SCOPED_TRACE(f.name);
         const Bytes file = ReadRealData(f.name);
-        const std::vector<Bytes> payloads = SplitPayloads(file);
+        const std::vector<Bytes> payloads = build::SplitCaptionPayloads(file);
         ASSERT_EQ(static_cast<int32_t>(payloads.size()), f.dataGroups);
         auto d = NewDecoder();
         Transcript t;
@@ -163,7 +147,7 @@ TEST(CaptionRealData, TextMatchesTheReferenceDecoding) {
             ReferenceLines(std::string(referenceBytes.begin(), referenceBytes.end()));
         auto d = NewDecoder();
         Transcript t;
-        for (const Bytes& p : SplitPayloads(file)) {
+        for (const Bytes& p : build::SplitCaptionPayloads(file)) {
             DecodeCaptionPesPayload(*d, p.data(), static_cast<int32_t>(p.size()), &t);
         }
         // Every reference line is found, in order, in what we wrote. The
@@ -191,7 +175,7 @@ TEST(CaptionRealData, TheSameThroughPesAndTransportStreamPackets) {
     const uint16_t kPid = 0x0130;
     for (const RealFile& f : kFiles) {
         SCOPED_TRACE(f.name);
-        const std::vector<Bytes> payloads = SplitPayloads(ReadRealData(f.name));
+        const std::vector<Bytes> payloads = build::SplitCaptionPayloads(ReadRealData(f.name));
         auto direct = NewDecoder();
         Transcript expected;
         for (const Bytes& p : payloads) {

@@ -18,6 +18,7 @@
 #include "ui/guide_view.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
+#include "ui/viewer_menu.h"
 
 namespace {
 
@@ -102,6 +103,22 @@ protected:
 // The rows fill as sections arrive, in start order, with date, times,
 // title (the boxed 字 as [字]) and genre; other services' and p/f sections
 // do not reach the guide; a service change empties it.
+// The viewer's menu carries the guide's item after the caption view's; the
+// item opens the guide, or brings it to the front when it is open, so it is
+// never checked.
+TEST_F(GuideView, TheViewersMenuOpensIt) {
+    ViewerMenuItem items[kViewerMenuCapacity];
+    ASSERT_EQ(ViewerMenuItems(t.s(), items, kViewerMenuCapacity), 2);
+    EXPECT_EQ(items[1].command, IDC_GUIDE_OPEN);
+    EXPECT_STREQ(items[1].label, "\x94\xD4\x91\x67\x95\x5C(&G)");  // 番組表(&G)
+    EXPECT_EQ(ViewerMenuItems(t.s(), items, 1), 1);
+    Open();
+    ViewerMenuItems(t.s(), items, kViewerMenuCapacity);
+    EXPECT_FALSE(items[1].checked);
+    ViewerCommand(t.s(), items[1].command);
+    EXPECT_EQ(t.platform.guideOpens, 2);
+}
+
 TEST_F(GuideView, RowsFillAsSectionsArriveAndFollowTheService) {
     Open();
     EXPECT_EQ(t.platform.guideRowCount, 0);

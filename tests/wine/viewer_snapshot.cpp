@@ -4,8 +4,10 @@
 // Writes viewer-101.bmp, viewer-102.bmp and viewer-103.bmp (24-bit) into the
 // directory given as the first argument, or the program's own; then
 // tooltip.bmp: template 101 with Symbols=1 and the programme details'
-// tooltip popped up over the event text, the pointer resting on it; last
-// guide.bmp: the viewer with its programme guide open below it.
+// tooltip popped up over the event text, the pointer resting on it; then
+// captions.bmp: template 102 with the caption view open below it, on the
+// full-segment service, fed the first captions of a real caption stream;
+// last guide.bmp: the viewer with its programme guide open below it.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/caption_builder.h"
 #include "tools/streamkit/stream_builder.h"
 #include "tools/streamkit/test_multiplex.h"
 #include "tests/wine/plugin_driver.h"
@@ -81,6 +84,26 @@ void FeedAll(PluginObject& plugin, const std::vector<uint8_t>& mux) {
     }
 }
 
+// A viewer in a host window of its own, opened with the settings `ini`,
+// told it watches `service` on channel 27 and fed `mux`; `dialog` is NULL
+// when no window came.
+struct FedViewer {
+    HostWindow host;
+    FakeHost callbacks;
+    PluginObject plugin;
+    HWND dialog = nullptr;
+
+    FedViewer(const std::string& ini, int32_t service, const std::vector<uint8_t>& mux) {
+        WriteSettingsFile(ini);
+        plugin.SetHost(&callbacks, 0x10400);
+        plugin.CreatePluginWindow(host.Handle());
+        dialog = plugin.Dialog();
+        if (dialog == nullptr) return;
+        plugin.OnChannelChange(27, service);
+        FeedAll(plugin, mux);
+    }
+};
+
 // Template 101 with the programme details and bracketed symbols; the
 // pointer is put on the event text and the tooltip asked to pop up for the
 // tool under it. The picture covers the window and the tooltip.
@@ -90,17 +113,11 @@ bool ToolTipPicture(const std::string& path) {
     options.packetsPerCycle = 0;
     options.eventDetails = true;
     const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
-    WriteSettingsFile("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=1\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
-                      "[DISPLAY]\r\nSymbols=1\r\n");
-    HostWindow host;
-    FakeHost callbacks;
-    PluginObject plugin;
-    plugin.SetHost(&callbacks, 0x10400);
-    plugin.CreatePluginWindow(host.Handle());
-    HWND dialog = plugin.Dialog();
+    FedViewer viewer("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=1\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
+                     "[DISPLAY]\r\nSymbols=1\r\n",
+                     build::kMuxOneSegService, mux);
+    HWND dialog = viewer.dialog;
     if (dialog == nullptr) return false;
-    plugin.OnChannelChange(27, build::kMuxOneSegService);
-    FeedAll(plugin, mux);
     SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     HWND tip = ViewerToolTipWindow(dialog);
     if (tip == nullptr) {
@@ -160,19 +177,14 @@ build::EitEvent GuideEvent(uint16_t id, int hour, int minute, int minutes, const
     return e;
 }
 
-// The viewer with its programme guide opened from the event text's menu
+// The viewer with its programme guide opened from the viewer's menu, moved
 // below it, the programme after next selected: guide.bmp.
 bool GuidePicture(const std::string& path, const std::vector<uint8_t>& mux) {
-    WriteSettingsFile("[POSITION]\r\nLeft=20\r\nTop=20\r\nFont=0\r\n[DISPLAY]\r\nSymbols=1\r\n"
-                      "[GUIDE]\r\nLeft=20\r\nTop=150\r\n");
-    HostWindow host;
-    FakeHost callbacks;
-    PluginObject plugin;
-    plugin.SetHost(&callbacks, 0x10400);
-    plugin.CreatePluginWindow(host.Handle());
-    HWND dialog = plugin.Dialog();
+    // The viewer's programme and clock (21:30 on the same evening).
+    FedViewer viewer("[POSITION]\r\nLeft=20\r\nTop=20\r\nFont=0\r\n[DISPLAY]\r\nSymbols=1\r\n",
+                     build::kMuxOneSegService, mux);
+    HWND dialog = viewer.dialog;
     if (dialog == nullptr) return false;
-    plugin.OnChannelChange(27, build::kMuxOneSegService);
     build::StreamBuilder sb;
     const std::vector<uint8_t> stream = build::Cat(
         {sb.Stream(0x0012,
@@ -187,10 +199,8 @@ bool GuidePicture(const std::string& path, const std::vector<uint8_t>& mux) {
                                                  L"港町に戻った美咲は、古い灯台で写真を見つける。", 0x30, true),
                                       GuideEvent(0x2008, 22, 45, 15, L"天気予報・交通情報", L"あすの天気", 0x01,
                                                  false)})})});
-    plugin.OnStreamData(stream.data(), static_cast<uint32_t>(stream.size()));
-    PumpMessages();
-    // The viewer's programme and clock (21:30 on the same evening).
-    FeedAll(plugin, mux);
+    FeedAll(viewer.plugin, stream);
+    // The viewer's menu item 番組表 sends this command.
     SendMessageA(dialog, WM_COMMAND, IDC_GUIDE_OPEN, 0);
     PumpMessages();
     HWND guide = FindGuideWindow(dialog);
@@ -217,6 +227,63 @@ bool GuidePicture(const std::string& path, const std::vector<uint8_t>& mux) {
     return WriteBmp(path, both);
 }
 
+// The first caption PES payloads of the real stream that the picture is
+// taken after: its first five captions, the fifth still on screen.
+const size_t kPictureCaptionPayloads = 33;
+
+// Template 102 and the caption view below it, after the multiplex and the
+// first caption PES of the real stream (the full-segment service's PMT
+// names it with component tag 0x30). The picture covers both windows.
+bool CaptionPicture(const std::string& path) {
+    build::MultiplexOptions options;
+    options.cycles = 3;
+    options.packetsPerCycle = 0;
+    const std::vector<uint8_t> mux = build::BuildTestMultiplex(options);
+    // The real stream is a full-segment service's (profile A): the
+    // full-segment service of the multiplex, its PMT on 0x0101 now naming
+    // the caption stream (component tag 0x30).
+    build::StreamBuilder sb;
+    sb.SetCounter(0x0101, 8);
+    std::vector<uint8_t> captions = sb.Stream(
+        0x0101, {build::PmtSection(build::kMuxFullSegService, build::kMuxFullSegVideoPid, build::Bytes(),
+                                   {{0x02, build::kMuxFullSegVideoPid, build::Bytes()},
+                                    {0x0F, build::kMuxFullSegAudioPid, build::Bytes()},
+                                    {0x06, 0x0130, build::Descriptor(0x52, {0x30})}}, 1)});
+    const std::vector<build::Bytes> payloads = build::SplitCaptionPayloads(ReadRealData("captions/toriko_subs.es"));
+    uint64_t pts = 0;
+    for (size_t i = 0; i < kPictureCaptionPayloads && i < payloads.size(); ++i) {
+        pts += 45000;
+        const build::Bytes ts = build::Join(build::PesPackets(sb, 0x0130, build::PesPacketWithPts(pts, payloads[i])));
+        captions.insert(captions.end(), ts.begin(), ts.end());
+    }
+    FedViewer viewer("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=0\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\n"
+                     "[DISPLAY]\r\nCaptions=1\r\n",
+                     build::kMuxFullSegService, mux);
+    HWND dialog = viewer.dialog;
+    if (dialog == nullptr) return false;
+    FeedAll(viewer.plugin, captions);
+    HWND view = nullptr;
+    for (HWND w = GetWindow(dialog, GW_HWNDFIRST); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+        if (GetWindow(w, GW_OWNER) == dialog && IsWindowVisible(w)) view = w;
+    }
+    if (view == nullptr) {
+        std::printf("captions: the caption view did not open\n");
+        return false;
+    }
+    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetWindowPos(view, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    PumpMessages();
+    Sleep(300);
+    PumpMessages();
+    RECT a, b, both;
+    GetWindowRect(dialog, &a);
+    GetWindowRect(view, &b);
+    UnionRect(&both, &a, &b);
+    return WriteBmp(path, both);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -234,26 +301,15 @@ int main(int argc, char** argv) {
     } templates[] = {{1, 101}, {0, 102}, {2, 103}};
     int failures = 0;
     for (const auto& t : templates) {
-        WriteSettingsFile("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=" + std::to_string(t.font) +
-                          "\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\nCH3=25\r\nCH4=24\r\nCH5=22\r\nCH6=21\r\n"
-                          "CH7=16\r\nCH8=23\r\nCH9=28\r\nCH10=20\r\nCH11=18\r\nCH12=0\r\n");
-        HostWindow host;
-        FakeHost callbacks;
-        PluginObject plugin;
-        plugin.SetHost(&callbacks, 0x10400);
-        plugin.CreatePluginWindow(host.Handle());
-        HWND dialog = plugin.Dialog();
+        FedViewer viewer("[POSITION]\r\nLeft=40\r\nTop=40\r\nFont=" + std::to_string(t.font) +
+                             "\r\n[SERVICE]\r\nCH1=27\r\nCH2=26\r\nCH3=25\r\nCH4=24\r\nCH5=22\r\nCH6=21\r\n"
+                             "CH7=16\r\nCH8=23\r\nCH9=28\r\nCH10=20\r\nCH11=18\r\nCH12=0\r\n",
+                         build::kMuxOneSegService, mux);
+        HWND dialog = viewer.dialog;
         if (dialog == nullptr) {
             std::printf("template %d: no window\n", t.templateId);
             ++failures;
             continue;
-        }
-        plugin.OnChannelChange(27, build::kMuxOneSegService);
-        const uint32_t chunk = 188 * 32;
-        for (size_t at = 0; at < mux.size(); at += chunk) {
-            const uint32_t n = static_cast<uint32_t>(mux.size() - at < chunk ? mux.size() - at : chunk);
-            plugin.OnStreamData(mux.data() + at, n);
-            PumpMessages();
         }
         SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -273,6 +329,13 @@ int main(int argc, char** argv) {
         std::printf("wrote %s\n", tooltip.c_str());
     } else {
         std::printf("could not write %s\n", tooltip.c_str());
+        ++failures;
+    }
+    const std::string captionPicture = directory + "captions.bmp";
+    if (CaptionPicture(captionPicture)) {
+        std::printf("wrote %s\n", captionPicture.c_str());
+    } else {
+        std::printf("could not write %s\n", captionPicture.c_str());
         ++failures;
     }
     const std::string guide = directory + "guide.bmp";

@@ -82,7 +82,7 @@ TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
     plugin.OnStreamData(stream.data(), static_cast<uint32_t>(stream.size()));
     PumpMessages();
 
-    // The event text's context menu sends this command to the viewer.
+    // The viewer's menu item 番組表 sends this command to the viewer.
     SendMessageA(viewer, WM_COMMAND, IDC_GUIDE_OPEN, 0);
     PumpMessages();
     HWND guide = FindGuideWindow(viewer);
@@ -135,31 +135,34 @@ TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
     WriteSettingsFile("");
 }
 
-// What the context menu showed, read inside its modal loop by a thread
-// timer, which then picks the first item with the keyboard.
+// What the viewer's menu showed, read inside its modal loop by a thread
+// timer, which then picks the guide's item with the keyboard.
 struct MenuSeen {
     int items = -1;
-    std::string firstItem;
+    std::string guideItem;
 };
 MenuSeen g_menuSeen;
 
-VOID CALLBACK PickFirstMenuItem(HWND, UINT, UINT_PTR timer, DWORD) {
+VOID CALLBACK PickGuideMenuItem(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND menuWindow = FindWindowA("#32768", nullptr);
     if (menuWindow == nullptr || !IsWindowVisible(menuWindow)) return;
     KillTimer(nullptr, timer);
     HMENU menu = reinterpret_cast<HMENU>(SendMessageA(menuWindow, MN_GETHMENU, 0, 0));
     g_menuSeen.items = GetMenuItemCount(menu);
-    char text[64] = {};
-    GetMenuStringA(menu, 0, text, sizeof text, MF_BYPOSITION);
-    g_menuSeen.firstItem = text;
-    PostMessageA(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+    for (int i = 0; i < g_menuSeen.items; ++i) {
+        if (GetMenuItemID(menu, i) != IDC_GUIDE_OPEN) continue;
+        char text[64] = {};
+        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        g_menuSeen.guideItem = text;
+        for (int down = 0; down <= i; ++down) PostMessageA(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+    }
     PostMessageA(menuWindow, WM_KEYDOWN, VK_RETURN, 0);
 }
 
-// The event text's own menu is replaced by one item that opens the guide,
-// from the mouse (at the pointer) and from the keyboard (lParam -1), in
-// every template.
-TEST(GuideWindow, EventTextMenuOpensTheGuide) {
+// The viewer's menu on the programme text (right mouse button at the
+// pointer, or the menu key: lParam -1) holds the guide's item, in every
+// template, and the item opens the guide.
+TEST(GuideWindow, ViewersMenuOpensTheGuide) {
     const struct {
         int font;
         bool keyboard;
@@ -176,13 +179,13 @@ TEST(GuideWindow, EventTextMenuOpensTheGuide) {
         const LPARAM at = c.keyboard ? static_cast<LPARAM>(-1) : MAKELPARAM(r.left + 10, r.top + 10);
 
         g_menuSeen = MenuSeen();
-        const UINT_PTR timer = SetTimer(nullptr, 0, 50, PickFirstMenuItem);
+        const UINT_PTR timer = SetTimer(nullptr, 0, 50, PickGuideMenuItem);
         ASSERT_NE(timer, 0u);
         SendMessageA(text, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(text), at);
         KillTimer(nullptr, timer);
         PumpMessages();
-        EXPECT_EQ(g_menuSeen.items, 1);
-        EXPECT_EQ(g_menuSeen.firstItem, Text(Sjis(L"番組表(&G)")));
+        EXPECT_EQ(g_menuSeen.items, 2);  // 字幕, 番組表
+        EXPECT_EQ(g_menuSeen.guideItem, Text(Sjis(L"番組表(&G)")));
 
         HWND guide = FindGuideWindow(viewer);
         ASSERT_NE(guide, nullptr);

@@ -1,8 +1,8 @@
 // The host's teardown of a plug-in whose viewer is open: the object deleted,
 // the library freed and the host's window (which owns the viewer) destroyed
 // in every order, the object deleted on the window's thread or on another
-// one, with and without a recording running, with and without the guide
-// window open. Each case loads Kestrin.dll and
+// one, with and without a recording running, the caption view open, with and
+// without the guide window open. Each case loads Kestrin.dll and
 // frees it again, so this program runs on its own: the other Wine tests keep
 // the library loaded for their whole process.
 #include <windows.h>
@@ -41,9 +41,11 @@ const char* OrderName(Order order) {
 
 std::string RecordingPath() { return ProgramDirectory() + kRecordingName; }
 
+// The caption view opens with the viewer: its window and the programme
+// text's menu run the library's code too.
 std::string Settings() {
     return "[SERVICE]\r\nCH1=27\r\n[1Seg]\r\nDirectory=" + ProgramDirectory() + "\r\nFilename=" + kRecordingName +
-           "\r\n";
+           "\r\n[DISPLAY]\r\nCaptions=1\r\n";
 }
 
 // The multiplex with programme details (so the event text gets its tooltip),
@@ -139,7 +141,7 @@ public:
         }
     }
 
-    // The guide window, opened as the event text's context menu does.
+    // The guide window, opened as the viewer's menu does.
     HWND OpenGuide() {
         SendMessageA(dialog_, WM_COMMAND, IDC_GUIDE_OPEN, 0);
         PumpMessages();
@@ -252,16 +254,21 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
     session.Open(record);
     session.Feed(true);
     const HWND dialog = session.Dialog();
-    // The guide window and the event text's menu run this library's code on
-    // windows the host may destroy only after the library is gone.
+    // The event text's tooltip and the controls it watches run the common
+    // controls' code, which the library's import keeps loaded.
+    ASSERT_NE(ViewerToolTipWindow(dialog), nullptr);
+    // The caption view, the one dialog the viewer owns.
+    const HWND captions = FindViewerDialog(dialog);
+    ASSERT_NE(captions, nullptr);
+    // The guide window, opened as the viewer's menu does, runs this
+    // library's code on a window the host may destroy only after the library
+    // is gone.
     HWND guideWindow = nullptr;
     if (guide) {
         guideWindow = session.OpenGuide();
         ASSERT_NE(guideWindow, nullptr);
+        ASSERT_NE(guideWindow, captions);
     }
-    // The event text's tooltip and the controls it watches run the common
-    // controls' code, which the library's import keeps loaded.
-    ASSERT_NE(ViewerToolTipWindow(dialog), nullptr);
     if (record) {
         ASSERT_FALSE(RecordingClosed());
     }
@@ -295,6 +302,9 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
                 SendMessageA(dialog, WM_CLOSE, 0, 0);
                 SetWindowPos(dialog, nullptr, 70, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
                 SendMessageA(GetDlgItem(dialog, IDC_INFO_TEXT), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+                // The caption view's button and close box.
+                SendMessageA(captions, WM_COMMAND, MAKEWPARAM(IDC_CAPTION_HOLD, BN_CLICKED), 0);
+                SendMessageA(captions, WM_CLOSE, 0, 0);
                 PostMessageA(dialog, WM_GUIDE_READY, 0, 0);
                 if (guide) {
                     const int guideIds[] = {IDC_GUIDE_REQUEST, IDCANCEL};
@@ -313,6 +323,7 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
             EXPECT_FALSE(IsWindow(dialog));
             break;
     }
+    EXPECT_FALSE(IsWindow(captions));
     if (guide) {
         EXPECT_FALSE(IsWindow(guideWindow));
     }

@@ -102,6 +102,20 @@ std::vector<Bytes> PesPackets(StreamBuilder& builder, uint16_t pid, const Bytes&
     return packets;
 }
 
+std::vector<Bytes> SplitCaptionPayloads(const Bytes& file) {
+    std::vector<Bytes> out;
+    size_t at = 0;
+    while (at + 3 <= file.size()) {
+        const size_t group = at + 3 + (file[at + 2] & 0x0F);
+        if (group + 5 > file.size()) break;
+        const size_t end = group + 5 + ((static_cast<size_t>(file[group + 3]) << 8) | file[group + 4]) + 2;
+        if (end > file.size()) break;
+        out.push_back(Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(end)));
+        at = end;
+    }
+    return out;
+}
+
 Bytes DrcsCharacter(uint16_t code, uint8_t width, uint8_t height, uint8_t fill) {
     const Bytes header = {static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code), 0x01, 0x01, 0x02, width, height};
     const Bytes pattern((static_cast<size_t>(width) * height * 2 + 7) / 8, fill);

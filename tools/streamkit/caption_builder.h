@@ -37,6 +37,11 @@ Bytes PesPacketWithPts(uint64_t pts, const Bytes& payload);
 // the rest of the last one 0xFF.
 std::vector<Bytes> PesPackets(StreamBuilder& builder, uint16_t pid, const Bytes& pes);
 
+// The caption PES payloads of a file of them, one after another, split by
+// their own lengths (data header, data group header, data_group_size,
+// CRC_16); a last piece that runs past the end of the file is left out.
+std::vector<Bytes> SplitCaptionPayloads(const Bytes& file);
+
 // One DRCS glyph of `width` x `height` dots at 2 bits (depth 2, mode 1): the
 // fields of a DRCS data unit's font entry for the character `code`, with
 // every pattern byte `fill`.

@@ -1,0 +1,189 @@
+#include "plugin/caption_handover.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "plugin/messages.h"
+#include "plugin/plugin_state.h"
+#include "ts/caption_stream.h"
+#include "ts/section.h"
+
+namespace {
+
+// A PAT of one programme, or a PMT with its fixed fields: anything shorter
+// cannot be read.
+const int32_t kPatMinimumLength = 9;
+const int32_t kPmtMinimumLength = 13;
+
+void EmptyMailbox(CaptionMailbox& m) {
+    m.count = 0;
+    m.dropped = false;
+    // `posted` stays: a message on its way still arrives and finds nothing.
+}
+
+// Posts WM_CAPTION_READY unless one is on its way.
+void TellWindow(PluginState& s) {
+    CaptionMailbox& m = s.captionHandover.mailbox;
+    if (m.posted) return;
+    m.posted = true;
+    s.platform->PostToWindow(WM_CAPTION_READY);
+}
+
+// Another stream or another service: packets taken from now on are told
+// apart from the old ones by their generation, and the window, while the
+// view is open, takes the (empty) batch of the new one and clears the old
+// caption.
+void NewGeneration(PluginState& s) {
+    CaptionHandover& h = s.captionHandover;
+    ++h.selection.generation;
+    EmptyMailbox(h.mailbox);
+    if (h.wanted) TellWindow(s);
+}
+
+// The service the captions are for is the one-segment service when the host
+// has not reported a service, when the reported one is the one-segment
+// PMT's programme, or when the PAT maps it to the one-segment PMT.
+bool WatchingOneSeg(const PluginState& s) {
+    const CaptionSelection& c = s.captionHandover.selection;
+    if (s.currentService == 0) return true;
+    if (c.servicePmtPid == kOneSegPmtPid) return true;
+    return s.esPidTable.count > 0 && s.currentService == s.programNumber;
+}
+
+void Select(PluginState& s) {
+    CaptionSelection& c = s.captionHandover.selection;
+    const bool oneSeg = WatchingOneSeg(s);
+    const int32_t pid = oneSeg ? c.oneSegCaptionPid : c.serviceCaptionPid;
+    if (pid == c.pid && oneSeg == c.oneSeg) return;
+    c.pid = pid;
+    c.oneSeg = oneSeg;
+    // The window clears the old stream's caption at once, even when the new
+    // selection brings no packets (a PMT version without captions).
+    NewGeneration(s);
+}
+
+int32_t WholeSectionSize(const SectionAssembler& a) {
+    if (a.bytesCollected < kSectionHeaderSize) return 0;
+    const int32_t size = SectionLength(a.buffer) + kSectionHeaderSize;
+    return size <= a.bytesCollected ? size : 0;
+}
+
+void AssemblePat(PluginState& s, const uint8_t* packet) {
+    CaptionSelection& c = s.captionHandover.selection;
+    if (AssembleTableSection(c.patAssembler, TableSectionFilter(kPatTableId, kPatMinimumLength), packet) !=
+        AssemblyResult::kComplete) {
+        return;
+    }
+    const int32_t size = WholeSectionSize(c.patAssembler);
+    if (size < kSectionHeaderSize + kCrcSize) return;
+    const uint32_t key = SectionChangeKey(c.patAssembler.buffer);
+    if (key == c.patKey) return;
+    c.patKey = key;
+    const int32_t pmtPid =
+        FindProgramMapPid(c.patAssembler.buffer, size, static_cast<uint16_t>(s.currentService));
+    if (pmtPid != c.servicePmtPid) {
+        // Another PMT: its answer is read afresh.
+        c.servicePmtPid = pmtPid;
+        c.serviceCaptionPid = kNoPid;
+        c.pmtKey = 0;
+        c.pmtAssembler.inProgress = false;
+    }
+    Select(s);
+}
+
+void AssembleServicePmt(PluginState& s, const uint8_t* packet) {
+    CaptionSelection& c = s.captionHandover.selection;
+    if (AssembleTableSection(c.pmtAssembler, TableSectionFilter(kPmtTableId, kPmtMinimumLength), packet) !=
+        AssemblyResult::kComplete) {
+        return;
+    }
+    const int32_t size = WholeSectionSize(c.pmtAssembler);
+    if (size < kSectionHeaderSize + kCrcSize) return;
+    // Several programmes may share a PMT PID: only the watched one counts.
+    const uint8_t* b = c.pmtAssembler.buffer;
+    if (((b[3] << 8) | b[4]) != s.currentService) return;
+    const uint32_t key = SectionChangeKey(b);
+    if (key == c.pmtKey) return;
+    c.pmtKey = key;
+    c.serviceCaptionPid = FindCaptionPid(b, size, kFullSegCaptionComponentTag);
+    Select(s);
+}
+
+void PutInMailbox(PluginState& s, const uint8_t* packet) {
+    CaptionMailbox& m = s.captionHandover.mailbox;
+    if (m.count >= kCaptionMailboxPackets) {
+        m.dropped = true;
+        return;
+    }
+    std::memcpy(m.packets[m.count], packet, kTsPacketSize);
+    ++m.count;
+    TellWindow(s);
+}
+
+}  // namespace
+
+void InitCaptionHandover(PluginState& s) {
+    CaptionHandover& h = s.captionHandover;
+    h.wanted = false;
+    ResetSectionAssembler(h.selection.patAssembler);
+    ResetSectionAssembler(h.selection.pmtAssembler);
+    h.selection.generation = 0;
+    h.selection.pid = kNoPid;
+    h.mailbox.posted = false;
+    ForgetCaptionService(s);
+}
+
+void ForgetCaptionService(PluginState& s) {
+    CaptionSelection& c = s.captionHandover.selection;
+    c.patAssembler.inProgress = false;
+    c.pmtAssembler.inProgress = false;
+    c.patKey = 0;
+    c.pmtKey = 0;
+    c.servicePmtPid = kNoPid;
+    c.oneSegCaptionPid = kNoPid;
+    c.serviceCaptionPid = kNoPid;
+    c.pid = kNoPid;
+    c.oneSeg = true;
+    NewGeneration(s);
+}
+
+void RouteCaptionPacket(PluginState& s, const uint8_t* packet, uint16_t pid) {
+    CaptionHandover& h = s.captionHandover;
+    if (pid == kPatPid) {
+        AssemblePat(s, packet);
+        return;
+    }
+    if (pid == h.selection.servicePmtPid && pid != kOneSegPmtPid) {
+        AssembleServicePmt(s, packet);
+        return;
+    }
+    if (h.wanted && pid == h.selection.pid) PutInMailbox(s, packet);
+}
+
+void NoteOneSegPmt(PluginState& s, const uint8_t* section, int32_t size) {
+    s.captionHandover.selection.oneSegCaptionPid = FindCaptionPid(section, size, kOneSegCaptionComponentTag);
+    Select(s);
+}
+
+void WantCaptions(PluginState& s, bool wanted) {
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.captionHandover.wanted = wanted;
+    if (!wanted) EmptyMailbox(s.captionHandover.mailbox);
+    // A stream joined again may continue a PES that began while closed.
+    s.captionHandover.mailbox.dropped = true;
+}
+
+void TakeCaptionPackets(PluginState& s, CaptionPacketBatch& batch) {
+    std::lock_guard<std::mutex> guard(s.lock);
+    CaptionMailbox& m = s.captionHandover.mailbox;
+    const int32_t n = m.count < 0 ? 0 : (m.count > kCaptionMailboxPackets ? kCaptionMailboxPackets : m.count);
+    std::memcpy(batch.packets, m.packets, static_cast<size_t>(n) * kTsPacketSize);
+    batch.count = n;
+    batch.dropped = m.dropped;
+    batch.generation = s.captionHandover.selection.generation;
+    batch.pid = s.captionHandover.selection.pid;
+    batch.oneSeg = s.captionHandover.selection.oneSeg;
+    m.count = 0;
+    m.dropped = false;
+    m.posted = false;
+}
