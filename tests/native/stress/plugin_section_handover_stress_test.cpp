@@ -250,7 +250,10 @@ void RunThreads(bool realHandlers) {
     EXPECT_GT(c.following.load(), 10);
     EXPECT_GT(c.sdt.load(), 10);
     EXPECT_EQ(c.verified.load() + c.emptied.load(), c.present.load() + c.following.load() + c.sdt.load());
-    EXPECT_GT(c.verified.load(), c.emptied.load());
+    // Whole sections were checked, not only mailboxes a service change had
+    // emptied. How the two split depends on the scheduler (on a loaded
+    // machine the changes can empty more than half), so only a floor.
+    EXPECT_GT(c.verified.load(), 10);
 }
 
 TEST(SectionHandoverStress, MailboxesHoldWholeSections) { RunThreads(false); }
