@@ -1,6 +1,6 @@
 // The programme guide window: what it shows and does, without Win32.
 //
-// Opened from the viewer's event text (its context menu, IDC_GUIDE_OPEN). A
+// Opened from the viewer's menu on the programme text (IDC_GUIDE_OPEN). A
 // list of the watched service's programmes (date, start-end, title with the
 // ARIB additional symbols as [字]-style text, genre) that fills as schedule
 // sections arrive and starts again on a service change; the details of the
@@ -38,7 +38,8 @@ GuideRequestStatus ComputeGuideRequest(const ScheduleEventRef& event, int64_t no
 // The button's label for a status (Shift_JIS).
 const char* GuideRequestLabel(GuideRequestStatus status);
 
-// The context menu's command: opens the guide window.
+// The viewer's menu item 番組表: opens the guide window, or brings it to the
+// front.
 void OpenGuide(PluginState& state);
 // WM_INITDIALOG of the guide window: fills it. The shell has placed it at
 // GuidePosition().
