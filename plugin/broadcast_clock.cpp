@@ -9,6 +9,7 @@
 void ReadTot(PluginState& state, const uint8_t* packet) {
     TotTime time;
     if (!ReadTotTime(packet, time)) return;
+    state.clockMjd = time.mjd;
     state.clockHour = time.hour;
     state.clockMinute = time.minute;
     state.clockSecond = time.second;

@@ -72,6 +72,17 @@ public:
         (void)text;
     }
 
+    // --- Programme guide window (a dialog of its own on the viewer's thread;
+    // called on that thread only, never with the lock held) ------------------
+    // Opens it, or brings it to the front when it is open.
+    virtual void OpenGuideWindow() {}
+    // Its list view holds `count` rows, whose texts the window asks for
+    // (GuideRowText, ui/guide_view.h); the selected row is `selected` (-1 none).
+    virtual void SetGuideRows(int32_t /*count*/, int32_t /*selected*/) {}
+    // SetDlgItemTextA / EnableWindow on a control of the guide window.
+    virtual void SetGuideControlText(int32_t /*controlId*/, const char* /*text*/) {}
+    virtual void EnableGuideControl(int32_t /*controlId*/, bool /*enabled*/) {}
+
     // --- Host callbacks (IDTVHost slots 1 and 6) ---------------------------
     virtual void TuneChannel(int32_t channel) = 0;
     virtual void PluginClosed() = 0;

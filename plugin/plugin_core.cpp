@@ -7,6 +7,7 @@
 #include "plugin/caption_reader.h"
 #include "plugin/guide_store.h"
 #include "plugin/plugin_state.h"
+#include "plugin/section_handover.h"
 
 namespace {
 
@@ -46,6 +47,10 @@ void ForgetService(PluginState& s) {
     s.presentEndHour = s.presentEndMinute = s.presentEndSecond = -1;
     s.followingStartHour = s.followingStartMinute = s.followingStartSecond = -1;
     s.followingDurationHours = s.followingDurationMinutes = -1;
+    // The lower layers' counters start again too: a new service may come
+    // from another channel and its reception.
+    ResetLowerLayerEit(s.mediumEit);
+    ResetLowerLayerEit(s.lowEit);
     ForgetServiceGuide(s);
     ForgetCaptionService(s);
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "plugin/caption_state.h"
+#include "plugin/guide_state.h"
 #include "plugin/platform.h"
 #include "plugin/section_mailbox.h"
 #include "text/event_formatter.h"
@@ -114,6 +115,8 @@ struct PluginState {
     // the same mailboxes as the H-EIT's when that one is not received.
     LowerLayerEit mediumEit;
     LowerLayerEit lowEit;
+    // The guide (EIT schedule) of the current service.
+    GuideStore guide;
 
     // --- Programme map -------------------------------------------------------
     EsPidTable esPidTable;
@@ -125,6 +128,7 @@ struct PluginState {
     int32_t clockMinute;
     int32_t clockSecond;
     int32_t tickCount;  // -100 until the first TOT
+    int32_t clockMjd = -1;  // the TOT's date (MJD), -1 until the first TOT
 
     // --- Event information ---------------------------------------------------
     View view;

@@ -4,6 +4,7 @@
 
 #include "plugin/broadcast_clock.h"
 #include "plugin/caption_handover.h"
+#include "plugin/guide_store.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
 #include "plugin/section_handover.h"
@@ -36,6 +37,7 @@ void RouteOnePacket(PluginState& s, const uint8_t* p) {
         case kEitPid:
             NoteLayerEitPacket(s, pid);
             AssembleEit(s, p);
+            AssembleGuide(s, p);
             return;  // EIT is never recorded
         case kMediumEitPid:
             NoteLayerEitPacket(s, pid);

@@ -1,6 +1,7 @@
 #include "plugin/section_handover.h"
 
 #include "plugin/caption_handover.h"
+#include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
 #include "ts/packet.h"
@@ -31,6 +32,10 @@ SectionFilter EventFilter(const PluginState& state, uint8_t sectionNumber) {
 void HandOver(PluginState& state, const SectionAssembler& a, SectionMailbox& mailbox, uint32_t message) {
     PutSectionInMailbox(mailbox, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
     state.platform->PostToWindow(message);
+    // The event in view goes to an open guide too: present/following beats
+    // the schedule there, and a receiver of the one-segment layer alone has
+    // no schedule at all.
+    if (message != WM_SDT_READY) GuidePresentFollowing(state, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
 }
 
 }  // namespace

@@ -12,11 +12,13 @@ bool ReadTotTime(const uint8_t* packet, TotTime& time) {
     // packet holds it.
     PsiReader r(packet + s, kTsPacketSize - s);
     const uint8_t tableId = r.U8();
-    r.Skip(kSectionHeaderSize - 1 + 2);  // section_length, then JST_time's MJD
+    r.Skip(kSectionHeaderSize - 1);  // section_length
+    const uint16_t mjd = r.U16();
     const uint8_t hour = r.U8();
     const uint8_t minute = r.U8();
     const uint8_t second = r.U8();
     if (r.Error() || tableId != kTotTableId) return false;
+    time.mjd = mjd;
     time.hour = FromBcd(hour);
     time.minute = FromBcd(minute);
     time.second = FromBcd(second);

@@ -7,6 +7,7 @@
 // JST_time's time of day, decoded from BCD without a range test (0xFF reads
 // as 165).
 struct TotTime {
+    int32_t mjd;  // JST_time's date
     int32_t hour;
     int32_t minute;
     int32_t second;

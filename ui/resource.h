@@ -33,4 +33,12 @@
 #define IDC_CAPTION_HOLD 1112
 #define IDM_VIEWER_CAPTIONS 1119
 
+/* The programme guide: its dialog, controls, and the viewer's menu item
+   that opens it. */
+#define IDD_GUIDE 111
+#define IDC_GUIDE_OPEN 1100
+#define IDC_GUIDE_LIST 1101
+#define IDC_GUIDE_DETAILS 1102
+#define IDC_GUIDE_REQUEST 1103
+
 #endif

@@ -9,6 +9,7 @@
 #include "plugin/settings.h"
 #include "ui/caption_view.h"
 #include "ui/channel_buttons.h"
+#include "ui/guide_view.h"
 #include "ui/programme_display.h"
 #include "ui/record_button.h"
 #include "ui/record_request.h"
@@ -100,6 +101,9 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
             return true;
         case WM_SERVICE_VIEW:
             ShowServiceView(s);
+            return true;
+        case WM_GUIDE_READY:
+            HandleGuideSections(s);
             return true;
         default:
             return false;

@@ -5,6 +5,7 @@
 #include "plugin/window_position.h"
 #include "ui/viewer.h"
 #include "win32/caption_window.h"
+#include "win32/guide_window.h"
 #include "win32/win32_platform.h"
 
 namespace {
@@ -20,12 +21,14 @@ ViewerBinding* BindingOf(HWND dialog) {
 void ReleaseViewer(HWND dialog, const ViewerBinding* binding) {
     if (dialog == nullptr || BindingOf(dialog) != binding) return;
     ReleaseViewerMenuAndCaptions(dialog);
+    ReleaseGuideWindows(dialog);
     // Messages already posted, and the user's clicks on a window left
     // standing, get the dialog manager's defaults only.
     SetWindowLongPtrA(dialog, DWLP_USER, 0);
     SetWindowLongPtrA(dialog, DWLP_DLGPROC, 0);
     if (GetWindowThreadProcessId(dialog, nullptr) == GetCurrentThreadId()) {
-        // The tooltip, an owned window, goes with it.
+        // The tooltip, an owned window, goes with it (and so do the caption
+        // and guide windows).
         DestroyWindow(dialog);
         return;
     }
@@ -77,6 +80,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_CHANNEL_LABELS:
         case WM_SERVICE_VIEW:
         case WM_CAPTION_READY:
+        case WM_GUIDE_READY:
             ViewerPrivateMessage(state, message);
             break;
         case WM_NCDESTROY:

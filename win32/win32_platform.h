@@ -55,6 +55,15 @@ public:
     // for the rest of the process.
     static void KeepToolTipCode();
 
+    // The guide window (win32/guide_window.cpp), on the viewer's thread.
+    void OpenGuideWindow() override;
+    void SetGuideRows(int32_t count, int32_t selected) override;
+    void SetGuideControlText(int32_t controlId, const char* text) override;
+    void EnableGuideControl(int32_t controlId, bool enabled) override;
+    void SetGuideDialog(HWND guide);
+    // True while SetGuideRows changes the list (its notifications are ours).
+    bool GuideRowsUpdating() const { return guideRowsUpdating_; }
+
     // Work areas of the display monitors, the primary first; at most
     // `capacity` of them. Returns how many were stored.
     int32_t MonitorWorkAreas(ScreenRect* out, int32_t capacity) const;
@@ -72,6 +81,9 @@ private:
     // The common-controls tooltip owned by the dialog (destroyed with it).
     // Used on the window's thread only.
     HWND toolTip_;
+    // The guide dialog, or NULL; the viewer's thread only.
+    HWND guide_ = nullptr;
+    bool guideRowsUpdating_ = false;
 };
 
 #endif

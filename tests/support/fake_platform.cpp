@@ -107,6 +107,31 @@ void FakePlatform::SetToolTipText(int32_t controlId, const char* text) {
     toolTipHistory.emplace_back(controlId, text);
 }
 
+void FakePlatform::OpenGuideWindow() {
+    std::lock_guard<std::mutex> g(mutex);
+    ++guideOpens;
+}
+
+void FakePlatform::SetGuideRows(int32_t count, int32_t selected) {
+    ProbeControlChange("SetGuideRows", 0);
+    std::lock_guard<std::mutex> g(mutex);
+    guideRowCount = count;
+    guideSelected = selected;
+    ++guideRowUpdates;
+}
+
+void FakePlatform::SetGuideControlText(int32_t controlId, const char* text) {
+    ProbeControlChange("SetGuideControlText", controlId);
+    std::lock_guard<std::mutex> g(mutex);
+    guideTexts[controlId] = text;
+}
+
+void FakePlatform::EnableGuideControl(int32_t controlId, bool enabled) {
+    ProbeControlChange("EnableGuideControl", controlId);
+    std::lock_guard<std::mutex> g(mutex);
+    guideEnabled[controlId] = enabled;
+}
+
 void FakePlatform::PostToWindow(uint32_t message) {
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return;

@@ -64,6 +64,10 @@ public:
     void SetWindowTitle(const char* text) override;
     void SetToolTipText(int32_t controlId, const char* text) override;
     void PostToWindow(uint32_t message) override;
+    void OpenGuideWindow() override;
+    void SetGuideRows(int32_t count, int32_t selected) override;
+    void SetGuideControlText(int32_t controlId, const char* text) override;
+    void EnableGuideControl(int32_t controlId, bool enabled) override;
     void PostToOwner(uint32_t message, uint32_t wParam) override;
     bool GetWindowPlacement(WindowPlacement* placement) override;
     void ShowError(const char* text, const char* caption) override;
@@ -147,6 +151,14 @@ public:
     std::vector<std::pair<std::string, std::string>> errors; // text, caption
     std::vector<int32_t> tuned;
     int closedCalls = 0;
+    // The guide window: opens asked for, its rows as last set (count and
+    // selection, and how often), its controls' texts and states.
+    int guideOpens = 0;
+    int32_t guideRowCount = 0;
+    int32_t guideSelected = -1;
+    int guideRowUpdates = 0;
+    std::map<int32_t, std::string> guideTexts;
+    std::map<int32_t, bool> guideEnabled;
     std::map<std::string, std::vector<uint8_t>> files;     // path -> content
     std::vector<std::string> createdPaths;                 // every creation attempt
     std::map<FileHandle, std::string> openFiles;

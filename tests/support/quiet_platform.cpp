@@ -88,6 +88,7 @@ void QuietPlatform::Pump(PluginState& state) {
             case WM_RECORD_LABEL: ++recordLabelsHandled; break;
             case WM_CHANNEL_LABELS: ++channelLabelsHandled; break;
             case WM_CAPTION_READY: ++captionsHandled; break;
+            case WM_GUIDE_READY: ++guideHandled; break;
             default: break;
         }
         ViewerPrivateMessage(state, queue[i]);

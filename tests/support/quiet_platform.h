@@ -23,6 +23,8 @@ public:
     void SetWindowTitle(const char* text) override;
     void SetToolTipText(int32_t controlId, const char* text) override;
     void PostToWindow(uint32_t message) override;
+    void SetGuideRows(int32_t count, int32_t) override { guideRows = count; }
+    void SetGuideControlText(int32_t, const char*) override { ++guideTexts; }
     void PostToOwner(uint32_t, uint32_t) override { ++ownerPosts; }
     bool GetWindowPlacement(WindowPlacement* placement) override;
     void ShowError(const char*, const char*) override {}
@@ -57,7 +59,8 @@ public:
     int queued = 0;
     int dropped = 0;  // posted while the queue was full
     int presentHandled = 0, followingHandled = 0, sdtHandled = 0;
-    int recordLabelsHandled = 0, channelLabelsHandled = 0;
+    int recordLabelsHandled = 0, channelLabelsHandled = 0, guideHandled = 0;
+    int guideRows = 0, guideTexts = 0;
     int controlTexts = 0, titles = 0, toolTips = 0, emptyToolTips = 0, ownerPosts = 0, tunes = 0, creates = 0, settingWrites = 0;
     size_t textBytes = 0;
     uint64_t bytesWritten = 0;

@@ -30,6 +30,7 @@
 #include "ts/caption_stream.h"
 #include "ui/caption_view.h"
 #include "ui/channel_buttons.h"
+#include "ui/guide_view.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 #include "ui/viewer_menu.h"
@@ -161,6 +162,72 @@ TEST(Allocation, PacketPathAndWindowHandlersAllocateNothingAfterConstruction) {
     EXPECT_EQ(platform.creates, 1);
     EXPECT_GT(platform.bytesWritten, 0u);
     EXPECT_EQ(platform.bytesWritten % 188, 0u);
+}
+
+// The guide: schedule sections of the watched service, basic and extended,
+// several versions, filed while the guide window is open, its rows and
+// details read, a request sent and the service changed.
+TEST(Allocation, GuideStoreAndWindowAllocateNothingAfterConstruction) {
+    std::vector<uint8_t> stream;
+    build::StreamBuilder sb;
+    const auto append = [&stream](const std::vector<uint8_t>& b) { stream.insert(stream.end(), b.begin(), b.end()); };
+    append(sb.Stream(0x0014, {build::TotSection(0xEFC6, 0x21, 0x30, 0x00)}));
+    for (uint8_t version = 0; version < 3; ++version) {
+        std::vector<std::vector<uint8_t>> sections;
+        for (uint8_t segment = 0; segment < 8; ++segment) {
+            for (uint8_t table : {0x50, 0x58}) {
+                build::EitHeader h = build::ScheduleHeader(build::kMuxOneSegService,
+                                                           static_cast<uint8_t>(segment * 8), version, table);
+                h.segmentLastSectionNumber = h.sectionNumber;
+                h.lastTableId = 0x58;
+                std::vector<build::EitEvent> events;
+                for (int i = 0; i < 3; ++i) {
+                    const std::vector<uint8_t> title(40, static_cast<uint8_t>(0x30 + i));
+                    const std::vector<uint8_t> descriptors =
+                        table == 0x50 ? build::Cat({build::ShortEventDescriptor(title, title),
+                                                    build::Descriptor(0x54, {0x30, 0xFF})})
+                                      : build::ExtendedEventDescriptor(0, 0, {{title, title}}, std::vector<uint8_t>());
+                    build::EitEvent e = build::Event(0xEFC6, segment * 3 + i, 0, 0, 1, 0, 0, descriptors);
+                    e.eventId = static_cast<uint16_t>(0x100 + segment * 8 + i);
+                    events.push_back(e);
+                }
+                sections.push_back(build::EitSection(h, events));
+            }
+        }
+        append(sb.Stream(0x0012, sections));
+    }
+
+    WindowedPlugin plugin;
+    QuietPlatform& platform = plugin.platform;
+    PluginState& state = *plugin.state;
+
+    AllocationCounter counter;
+    LoadSettingsBeforeWindow(state);
+    PluginOnChannelChange(state, 27, build::kMuxOneSegService);
+    ViewerCommand(state, IDC_GUIDE_OPEN);
+    GuideInitialised(state);
+    RouteAndPump(state, platform, stream.data(), stream.size());
+    char cell[256];
+    int32_t filled = 0;
+    for (int32_t row = 0; row < platform.guideRows; ++row) {
+        for (int32_t column = 0; column < kGuideColumns; ++column) {
+            filled += GuideRowText(state, row, column, cell, sizeof cell) > 0 ? 1 : 0;
+        }
+    }
+    GuideRowSelected(state, 22);  // 22:00, half an hour after the clock
+    GuideRequestPressed(state);
+    GuideMoved(state, 10, 20);
+    PluginOnChannelChange(state, 28, build::kMuxFullSegService);
+    RouteAndPump(state, platform, stream.data(), stream.size());
+    GuideClosed(state);
+    const long allocations = counter.Stop();
+
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(platform.dropped, 0);
+    EXPECT_GT(platform.guideHandled, 0);
+    EXPECT_EQ(filled, 24 * kGuideColumns);
+    EXPECT_EQ(platform.ownerPosts, 1);
+    EXPECT_EQ(platform.guideRows, 0);  // the other service has no schedule here
 }
 
 TEST(Allocation, CaptionSelectionHandOverAndViewAllocateNothingAfterConstruction) {

@@ -53,7 +53,7 @@ struct View {
 TEST(CaptionView, TheViewersMenuHasOneItemPerWindowAndOpensAndClosesTheView) {
     View v;
     ViewerMenuItem items[kViewerMenuCapacity];
-    ASSERT_EQ(ViewerMenuItems(v.t.s(), items, kViewerMenuCapacity), 1);
+    ASSERT_EQ(ViewerMenuItems(v.t.s(), items, kViewerMenuCapacity), 2);
     EXPECT_EQ(items[0].command, IDM_VIEWER_CAPTIONS);
     EXPECT_STREQ(items[0].label, kCaptions);
     EXPECT_FALSE(items[0].checked);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/resource.h"
+
 namespace {
 
 int32_t __thiscall HostUnused(FakeHost* self) {
@@ -191,6 +193,14 @@ HWND FindViewerDialog(HWND owner) {
     OwnedDialogSearch search = {owner, nullptr};
     EnumThreadWindows(GetCurrentThreadId(), FindOwnedDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+HWND FindGuideWindow(HWND viewer) {
+    if (viewer == nullptr) return nullptr;
+    for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+        if (GetWindow(w, GW_OWNER) == viewer && GetDlgItem(w, IDC_GUIDE_LIST) != nullptr) return w;
+    }
+    return nullptr;
 }
 
 void PumpMessages() {

@@ -98,6 +98,9 @@ private:
 
 // The dialog of this thread owned by `owner`, or NULL.
 HWND FindViewerDialog(HWND owner);
+// The programme guide of `viewer` (the dialog it owns with the guide's list),
+// or NULL.
+HWND FindGuideWindow(HWND viewer);
 
 // Dispatches every message waiting for this thread's windows.
 void PumpMessages();

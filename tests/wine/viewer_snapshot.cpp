@@ -6,7 +6,8 @@
 // tooltip.bmp: template 101 with Symbols=1 and the programme details'
 // tooltip popped up over the event text, the pointer resting on it; then
 // captions.bmp: template 102 with the caption view open below it, on the
-// full-segment service, fed the first captions of a real caption stream.
+// full-segment service, fed the first captions of a real caption stream;
+// last guide.bmp: the viewer with its programme guide open below it.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/streamkit/arib_encoder.h"
 #include "tools/streamkit/caption_builder.h"
 #include "tools/streamkit/stream_builder.h"
 #include "tools/streamkit/test_multiplex.h"
 #include "tests/wine/plugin_driver.h"
 #include "tools/common/viewer_tooltip.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -147,6 +150,83 @@ bool ToolTipPicture(const std::string& path) {
     return WriteBmp(path, both);
 }
 
+// A schedule section of the one-segment service for the guide's picture:
+// the evening of 2026-12-10 (the test multiplex's day), with the marks and
+// genres a real guide shows.
+std::vector<uint8_t> GuideSection(uint8_t sectionNumber, const std::vector<build::EitEvent>& events) {
+    return build::EitSection(build::ScheduleHeader(build::kMuxOneSegService, sectionNumber), events);
+}
+
+build::EitEvent GuideEvent(uint16_t id, int hour, int minute, int minutes, const wchar_t* title,
+                           const wchar_t* text, uint8_t genre, bool subtitled) {
+    char sjis[256];
+    const auto arib = [&sjis](const wchar_t* w) {
+        const int n = WideCharToMultiByte(932, 0, w, -1, sjis, sizeof sjis, nullptr, nullptr);
+        return EncodeAribFromShiftJis(std::string(sjis, n > 0 ? n - 1 : 0));
+    };
+    std::vector<uint8_t> name = arib(title);
+    if (subtitled) {
+        // ESC $ ; LS0 and the boxed 字 of the additional symbols.
+        const uint8_t ji[] = {0x1B, 0x24, 0x3B, 0x0F, 0x7A, 0x56};
+        name.insert(name.end(), ji, ji + sizeof ji);
+    }
+    build::EitEvent e = build::Event(0xEFC8, hour, minute, 0, minutes / 60, minutes % 60, 0,
+                                     build::Cat({build::ShortEventDescriptor(name, arib(text)),
+                                                 build::Descriptor(0x54, {genre, 0xFF})}));
+    e.eventId = id;
+    return e;
+}
+
+// The viewer with its programme guide opened from the viewer's menu, moved
+// below it, the programme after next selected: guide.bmp.
+bool GuidePicture(const std::string& path, const std::vector<uint8_t>& mux) {
+    // The viewer's programme and clock (21:30 on the same evening).
+    FedViewer viewer("[POSITION]\r\nLeft=20\r\nTop=20\r\nFont=0\r\n[DISPLAY]\r\nSymbols=1\r\n",
+                     build::kMuxOneSegService, mux);
+    HWND dialog = viewer.dialog;
+    if (dialog == nullptr) return false;
+    build::StreamBuilder sb;
+    const std::vector<uint8_t> stream = build::Cat(
+        {sb.Stream(0x0012,
+                   {GuideSection(48, {GuideEvent(0x2001, 18, 0, 60, L"夕方ニュース", L"各地の話題", 0x00, true),
+                                      GuideEvent(0x2002, 19, 0, 57, L"クイズ・ことばの森", L"言葉の謎", 0x50, false),
+                                      GuideEvent(0x2003, 19, 57, 3, L"天気予報", L"全国の天気", 0x01, false),
+                                      GuideEvent(0x2004, 20, 0, 54, L"動物ふしぎ発見", L"渡り鳥の旅", 0x80, true),
+                                      GuideEvent(0x2005, 20, 54, 60, L"ニュース・気象情報　第２回",
+                                                 L"全国と各地のニュース、気象情報", 0x00, true)}),
+                    GuideSection(56, {GuideEvent(0x2006, 21, 54, 6, L"天気予報", L"あすの天気", 0x01, false),
+                                      GuideEvent(0x2007, 22, 0, 45, L"連続ドラマ「渡り鳥の空」第３話",
+                                                 L"港町に戻った美咲は、古い灯台で写真を見つける。", 0x30, true),
+                                      GuideEvent(0x2008, 22, 45, 15, L"天気予報・交通情報", L"あすの天気", 0x01,
+                                                 false)})})});
+    FeedAll(viewer.plugin, stream);
+    // The viewer's menu item 番組表 sends this command.
+    SendMessageA(dialog, WM_COMMAND, IDC_GUIDE_OPEN, 0);
+    PumpMessages();
+    HWND guide = FindGuideWindow(dialog);
+    if (guide == nullptr) return false;
+    HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, 6, reinterpret_cast<LPARAM>(&item));
+    RECT a, b, both;
+    GetWindowRect(dialog, &a);
+    SetWindowPos(guide, HWND_TOPMOST, a.left, a.bottom + 4, 0, 0, SWP_NOSIZE);
+    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    SetForegroundWindow(guide);
+    SetFocus(list);
+    RedrawWindow(guide, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    PumpMessages();
+    Sleep(300);
+    PumpMessages();
+    GetWindowRect(guide, &b);
+    UnionRect(&both, &a, &b);
+    InflateRect(&both, 4, 4);
+    return WriteBmp(path, both);
+}
+
 // The first caption PES payloads of the real stream that the picture is
 // taken after: its first five captions, the fifth still on screen.
 const size_t kPictureCaptionPayloads = 33;
@@ -256,6 +336,13 @@ int main(int argc, char** argv) {
         std::printf("wrote %s\n", captionPicture.c_str());
     } else {
         std::printf("could not write %s\n", captionPicture.c_str());
+        ++failures;
+    }
+    const std::string guide = directory + "guide.bmp";
+    if (GuidePicture(guide, mux)) {
+        std::printf("wrote %s\n", guide.c_str());
+    } else {
+        std::printf("could not write %s\n", guide.c_str());
         ++failures;
     }
     WriteSettingsFile("");

@@ -149,8 +149,9 @@ TEST_F(CaptionViewWindow, TheProgrammeTextsMenuOpensTheViewInEveryTemplate) {
         ASSERT_NE(dialog_, nullptr);
         EXPECT_EQ(FindCaptionWindow(dialog_), nullptr) << "opt-in";
         const std::vector<std::string> items = MenuOfProgrammeText();
-        ASSERT_EQ(items.size(), 1u);
+        ASSERT_EQ(items.size(), 2u);  // 字幕, then the guide's 番組表
         EXPECT_EQ(items[0], std::to_string(IDM_VIEWER_CAPTIONS) + ":" + kCaptionsLabel);
+        EXPECT_EQ(items[1].substr(0, items[1].find(':')), std::to_string(IDC_GUIDE_OPEN));
         // The item's command, as the menu sends it to the viewer.
         SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDM_VIEWER_CAPTIONS, 0), 0);
         HWND captions = FindCaptionWindow(dialog_);

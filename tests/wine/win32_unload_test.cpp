@@ -1,7 +1,8 @@
 // The host's teardown of a plug-in whose viewer is open: the object deleted,
 // the library freed and the host's window (which owns the viewer) destroyed
 // in every order, the object deleted on the window's thread or on another
-// one, with and without a recording running, the caption view open. Each case loads Kestrin.dll and
+// one, with and without a recording running, the caption view open, with and
+// without the guide window open. Each case loads Kestrin.dll and
 // frees it again, so this program runs on its own: the other Wine tests keep
 // the library loaded for their whole process.
 #include <windows.h>
@@ -140,6 +141,13 @@ public:
         }
     }
 
+    // The guide window, opened as the viewer's menu does.
+    HWND OpenGuide() {
+        SendMessageA(dialog_, WM_COMMAND, IDC_GUIDE_OPEN, 0);
+        PumpMessages();
+        return FindGuideWindow(dialog_);
+    }
+
     void Press(int id) {
         SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog_, id)));
         PumpMessages();
@@ -214,8 +222,8 @@ const std::vector<uint8_t>& StoppedByButton() {
     return bytes;
 }
 
-// (order, object deleted on another thread, recording running)
-typedef std::tuple<Order, bool, bool> TeardownCase;
+// (order, object deleted on another thread, recording running, guide open)
+typedef std::tuple<Order, bool, bool, bool> TeardownCase;
 
 class HostTeardown : public ::testing::TestWithParam<TeardownCase> {
 protected:
@@ -233,6 +241,7 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
     const Order order = std::get<0>(GetParam());
     const bool otherThread = std::get<1>(GetParam());
     const bool record = std::get<2>(GetParam());
+    const bool guide = std::get<3>(GetParam());
     std::vector<uint8_t> expected;
     if (record) {
         expected = StoppedByButton();
@@ -251,6 +260,15 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
     // The caption view, the one dialog the viewer owns.
     const HWND captions = FindViewerDialog(dialog);
     ASSERT_NE(captions, nullptr);
+    // The guide window, opened as the viewer's menu does, runs this
+    // library's code on a window the host may destroy only after the library
+    // is gone.
+    HWND guideWindow = nullptr;
+    if (guide) {
+        guideWindow = session.OpenGuide();
+        ASSERT_NE(guideWindow, nullptr);
+        ASSERT_NE(guideWindow, captions);
+    }
     if (record) {
         ASSERT_FALSE(RecordingClosed());
     }
@@ -268,6 +286,9 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
             // On the window's thread the viewer goes with the object; from
             // another thread it is left to the host, bound to nothing.
             EXPECT_EQ(IsWindow(dialog) != FALSE, otherThread);
+            if (guide) {
+                EXPECT_EQ(IsWindow(guideWindow) != FALSE, otherThread);
+            }
             if (order == Order::kDeleteFreeDestroy) {
                 session.Free();
                 // What the left window still meets after the library is gone:
@@ -284,6 +305,15 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
                 // The caption view's button and close box.
                 SendMessageA(captions, WM_COMMAND, MAKEWPARAM(IDC_CAPTION_HOLD, BN_CLICKED), 0);
                 SendMessageA(captions, WM_CLOSE, 0, 0);
+                PostMessageA(dialog, WM_GUIDE_READY, 0, 0);
+                if (guide) {
+                    const int guideIds[] = {IDC_GUIDE_REQUEST, IDCANCEL};
+                    for (int id : guideIds) SendMessageA(guideWindow, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+                    SetWindowPos(guideWindow, nullptr, 90, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                    SendMessageA(GetDlgItem(guideWindow, IDC_GUIDE_LIST), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+                    InvalidateRect(guideWindow, nullptr, TRUE);
+                    UpdateWindow(guideWindow);
+                }
                 PumpMessages();
                 session.DestroyHostWindow();
             } else {
@@ -294,6 +324,9 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
             break;
     }
     EXPECT_FALSE(IsWindow(captions));
+    if (guide) {
+        EXPECT_FALSE(IsWindow(guideWindow));
+    }
 
     EXPECT_TRUE(session.Host().tuned.empty());
     EXPECT_EQ(session.Host().closedCalls, 0);
@@ -310,11 +343,12 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
 INSTANTIATE_TEST_SUITE_P(KestrinDll, HostTeardown,
                          ::testing::Combine(::testing::Values(Order::kDestroyDeleteFree, Order::kDeleteDestroyFree,
                                                               Order::kDeleteFreeDestroy),
-                                            ::testing::Bool(), ::testing::Bool()),
+                                            ::testing::Bool(), ::testing::Bool(), ::testing::Bool()),
                          [](const ::testing::TestParamInfo<TeardownCase>& param) {
                              return std::string(OrderName(std::get<0>(param.param))) +
                                     (std::get<1>(param.param) ? "_OtherThread" : "_WindowThread") +
-                                    (std::get<2>(param.param) ? "_Recording" : "_Viewer");
+                                    (std::get<2>(param.param) ? "_Recording" : "_Viewer") +
+                                    (std::get<3>(param.param) ? "_Guide" : "");
                          });
 
 // A host that unloads the plug-in as soon as it is told that the viewer

@@ -209,6 +209,18 @@ Bytes EitPfSection(uint16_t serviceId, uint8_t sectionNumber, const std::vector<
     return EitSection(h, events);
 }
 
+EitHeader ScheduleHeader(uint16_t serviceId, uint8_t sectionNumber, uint8_t version, uint8_t tableId) {
+    EitHeader h;
+    h.tableId = tableId;
+    h.serviceId = serviceId;
+    h.version = version;
+    h.sectionNumber = sectionNumber;
+    h.lastSectionNumber = 0xF8;
+    h.segmentLastSectionNumber = static_cast<uint8_t>(sectionNumber | 7);
+    h.lastTableId = tableId;
+    return h;
+}
+
 Bytes EitSection(const EitHeader& h, const std::vector<EitEvent>& events) {
     Bytes body;
     Put16(body, h.transportStreamId);

@@ -158,6 +158,9 @@ struct EitHeader {
     uint8_t lastTableId = 0x50;
 };
 Bytes EitSection(const EitHeader& header, const std::vector<EitEvent>& events);
+// The header of a schedule section of eight days (last_section_number
+// 0xF8) whose segment may run to its eighth section (sectionNumber | 7).
+EitHeader ScheduleHeader(uint16_t serviceId, uint8_t sectionNumber, uint8_t version = 0, uint8_t tableId = 0x50);
 
 // 0x4E extended event descriptor: descriptor_number, last, language, items
 // (description, text as raw bytes), text_char.

@@ -1,0 +1,200 @@
+// The programme guide window of the real DLL: opened from the viewer, its
+// list read back from the list view, a programme selected, its recording
+// requested from the host, its position from and to Kestrin.ini.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "plugin/messages.h"
+#include "tests/wine/plugin_driver.h"
+#include "tools/streamkit/arib_encoder.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ui/resource.h"
+
+namespace {
+
+using build::Bytes;
+
+const uint16_t kService = 0x0400;
+const uint16_t kMjd = 0xEFC6;  // 2026-12-08
+
+Bytes Sjis(const wchar_t* text) {
+    char out[512];
+    const int n = WideCharToMultiByte(932, 0, text, -1, out, sizeof out, nullptr, nullptr);
+    return Bytes(out, out + (n > 0 ? n - 1 : 0));
+}
+
+std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+build::EitEvent Entry(uint16_t id, int hour, int minute, int minutes, const Bytes& sjisTitle) {
+    const Bytes title = EncodeAribFromShiftJis(Text(sjisTitle));
+    const Bytes descriptors = build::Cat({build::ShortEventDescriptor(title, Bytes()),
+                                          build::Descriptor(0x54, {0x30, 0xFF})});
+    build::EitEvent e = build::Event(kMjd, hour, minute, 0, minutes / 60, minutes % 60, 0, descriptors);
+    e.eventId = id;
+    return e;
+}
+
+Bytes Schedule(uint8_t sectionNumber, const std::vector<build::EitEvent>& events) {
+    return build::EitSection(build::ScheduleHeader(kService, sectionNumber), events);
+}
+
+// The real DLL's viewer on a window of this thread, the settings given.
+struct ViewerSession {
+    FakeHost host;
+    HostWindow owner;
+    PluginObject plugin;
+
+    HWND Open(const std::string& settings) {
+        WriteSettingsFile(settings);
+        if (plugin.SetHost(&host, 0x10400) != 1 || plugin.CreatePluginWindow(owner.Handle()) != 1) return nullptr;
+        return plugin.Dialog();
+    }
+};
+
+std::string Cell(HWND list, int row, int column) {
+    char text[256] = {};
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
+    ViewerSession session;
+    HWND viewer = session.Open("[GUIDE]\r\nLeft=40\r\nTop=50\r\n");
+    ASSERT_NE(viewer, nullptr);
+    PluginObject& plugin = session.plugin;
+    plugin.OnChannelChange(27, kService);
+
+    build::StreamBuilder sb;
+    const Bytes stream = build::Cat(
+        {sb.Stream(0x0014, {build::TotSection(kMjd, 0x21, 0x30, 0x00)}),
+         sb.Stream(0x0012, {Schedule(8, {Entry(0x1002, 22, 0, 45, Sjis(L"連続ドラマ")),
+                                         Entry(0x1003, 22, 45, 15, Sjis(L"天気予報"))}),
+                            Schedule(0, {Entry(0x1001, 21, 0, 60, Sjis(L"ニュース９"))})})});
+    plugin.OnStreamData(stream.data(), static_cast<uint32_t>(stream.size()));
+    PumpMessages();
+
+    // The viewer's menu item 番組表 sends this command to the viewer.
+    SendMessageA(viewer, WM_COMMAND, IDC_GUIDE_OPEN, 0);
+    PumpMessages();
+    HWND guide = FindGuideWindow(viewer);
+    ASSERT_NE(guide, nullptr);
+    RECT r;
+    GetWindowRect(guide, &r);
+    EXPECT_EQ(r.left, 40);
+    EXPECT_EQ(r.top, 50);
+    EXPECT_EQ(WindowText(guide), Text(Sjis(L"番組表")));
+
+    HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
+    EXPECT_EQ(Cell(list, 0, 0), Text(Sjis(L"12/08(火)")));
+    EXPECT_EQ(Cell(list, 0, 1), "21:00-22:00");
+    EXPECT_EQ(Cell(list, 0, 2), Text(Sjis(L"ニュース９")));
+    EXPECT_EQ(Cell(list, 2, 2), Text(Sjis(L"天気予報")));
+    EXPECT_EQ(Cell(list, 2, 3), Text(Sjis(L"ドラマ - 国内ドラマ")));
+    HWND button = GetDlgItem(guide, IDC_GUIDE_REQUEST);
+    EXPECT_FALSE(IsWindowEnabled(button));
+
+    // Select the weather (22:45) as the user would, then press the button.
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&item));
+    PumpMessages();
+    EXPECT_NE(ControlText(guide, IDC_GUIDE_DETAILS).find(Text(Sjis(L"天気予報"))), std::string::npos);
+    EXPECT_EQ(ControlText(guide, IDC_GUIDE_REQUEST), Text(Sjis(L"録画予約")));
+    ASSERT_TRUE(IsWindowEnabled(button));
+    SendMessageA(button, BM_CLICK, 0, 0);
+    PumpMessages();
+    bool requested = false;
+    for (const auto& m : session.owner.Received()) {
+        // 22:45 less 21:30 is 4,500 s, less 11; 15 minutes plus 1.
+        if (m.first == WM_RECORD_REQUEST) {
+            EXPECT_EQ(m.second, static_cast<WPARAM>((4489u << 16) | 16u));
+            requested = true;
+        }
+    }
+    EXPECT_TRUE(requested);
+
+    // Moved: the new place is written; closed with the viewer.
+    SetWindowPos(guide, nullptr, 70, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    PumpMessages();
+    EXPECT_EQ(ReadSettingsInt("GUIDE", "Left", 0), 70);
+    EXPECT_EQ(ReadSettingsInt("GUIDE", "Top", 0), 80);
+    SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
+    PumpMessages();
+    EXPECT_FALSE(IsWindow(guide));
+    WriteSettingsFile("");
+}
+
+// What the viewer's menu showed, read inside its modal loop by a thread
+// timer, which then picks the guide's item with the keyboard.
+struct MenuSeen {
+    int items = -1;
+    std::string guideItem;
+};
+MenuSeen g_menuSeen;
+
+VOID CALLBACK PickGuideMenuItem(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND menuWindow = FindWindowA("#32768", nullptr);
+    if (menuWindow == nullptr || !IsWindowVisible(menuWindow)) return;
+    KillTimer(nullptr, timer);
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageA(menuWindow, MN_GETHMENU, 0, 0));
+    g_menuSeen.items = GetMenuItemCount(menu);
+    for (int i = 0; i < g_menuSeen.items; ++i) {
+        if (GetMenuItemID(menu, i) != IDC_GUIDE_OPEN) continue;
+        char text[64] = {};
+        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        g_menuSeen.guideItem = text;
+        for (int down = 0; down <= i; ++down) PostMessageA(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+    }
+    PostMessageA(menuWindow, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+// The viewer's menu on the programme text (right mouse button at the
+// pointer, or the menu key: lParam -1) holds the guide's item, in every
+// template, and the item opens the guide.
+TEST(GuideWindow, ViewersMenuOpensTheGuide) {
+    const struct {
+        int font;
+        bool keyboard;
+    } cases[] = {{0, false}, {1, true}, {2, false}, {0, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("Font=" + std::to_string(c.font) + (c.keyboard ? " keyboard" : " mouse"));
+        ViewerSession session;
+        HWND viewer = session.Open("[POSITION]\r\nFont=" + std::to_string(c.font) + "\r\n");
+        ASSERT_NE(viewer, nullptr);
+        HWND text = GetDlgItem(viewer, IDC_INFO_TEXT);
+        ASSERT_NE(text, nullptr);
+        RECT r;
+        GetWindowRect(text, &r);
+        const LPARAM at = c.keyboard ? static_cast<LPARAM>(-1) : MAKELPARAM(r.left + 10, r.top + 10);
+
+        g_menuSeen = MenuSeen();
+        const UINT_PTR timer = SetTimer(nullptr, 0, 50, PickGuideMenuItem);
+        ASSERT_NE(timer, 0u);
+        SendMessageA(text, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(text), at);
+        KillTimer(nullptr, timer);
+        PumpMessages();
+        EXPECT_EQ(g_menuSeen.items, 2);  // 字幕, 番組表
+        EXPECT_EQ(g_menuSeen.guideItem, Text(Sjis(L"番組表(&G)")));
+
+        HWND guide = FindGuideWindow(viewer);
+        ASSERT_NE(guide, nullptr);
+        EXPECT_EQ(WindowText(guide), Text(Sjis(L"番組表")));
+        SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
+        PumpMessages();
+        EXPECT_FALSE(IsWindow(guide));
+    }
+    WriteSettingsFile("");
+}
+
+}  // namespace
