@@ -19,17 +19,10 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/fuzz_require.h"
 #include "text/arib_decoder.h"
 
 namespace {
-
-#define ARIB_CHECK(cond)                                                          \
-    do {                                                                          \
-        if (!(cond)) {                                                            \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                         \
-        }                                                                         \
-    } while (0)
 
 const size_t kGuard = 32;
 const char kGuardByte = '\x5A';
@@ -49,14 +42,14 @@ std::vector<int32_t> CharacterStarts(const char* text, int32_t n) {
         if (b >= 0x20 && b <= 0x7E) {
             i += 1;
         } else if (b == 0x0D) {
-            ARIB_CHECK(i + 1 < n && p[i + 1] == 0x0A);
+            FUZZ_REQUIRE(i + 1 < n && p[i + 1] == 0x0A);
             i += 2;
         } else if (b == 0x00) {
-            ARIB_CHECK(i + 1 < n && p[i + 1] == 0x00);
+            FUZZ_REQUIRE(i + 1 < n && p[i + 1] == 0x00);
             i += 2;
         } else {
-            ARIB_CHECK(IsLead(b));
-            ARIB_CHECK(i + 1 < n && IsTrail(p[i + 1]));
+            FUZZ_REQUIRE(IsLead(b));
+            FUZZ_REQUIRE(i + 1 < n && IsTrail(p[i + 1]));
             i += 2;
         }
     }
@@ -68,20 +61,20 @@ int32_t DecodeGuarded(const uint8_t* source, int32_t length, int32_t capacity, s
     const size_t size = static_cast<size_t>(capacity > 0 ? capacity : 0);
     std::vector<char> buffer(size + kGuard, kGuardByte);
     const int32_t n = DecodeAribText(buffer.data(), source, length, capacity);
-    for (size_t i = size; i < buffer.size(); ++i) ARIB_CHECK(buffer[i] == kGuardByte);
+    for (size_t i = size; i < buffer.size(); ++i) FUZZ_REQUIRE(buffer[i] == kGuardByte);
     if (capacity <= 0) {
-        ARIB_CHECK(n == 0);
+        FUZZ_REQUIRE(n == 0);
         text.clear();
         return n;
     }
-    ARIB_CHECK(n >= 0 && n < capacity);
-    ARIB_CHECK(buffer[static_cast<size_t>(n)] == '\0');
+    FUZZ_REQUIRE(n >= 0 && n < capacity);
+    FUZZ_REQUIRE(buffer[static_cast<size_t>(n)] == '\0');
     text.assign(buffer.begin(), buffer.begin() + n);
 
     // The same call on a buffer of exactly the capacity, for AddressSanitizer.
     std::unique_ptr<char[]> exact(new char[size]);
-    ARIB_CHECK(DecodeAribText(exact.get(), source, length, capacity) == n);
-    ARIB_CHECK(std::memcmp(exact.get(), buffer.data(), static_cast<size_t>(n) + 1) == 0);
+    FUZZ_REQUIRE(DecodeAribText(exact.get(), source, length, capacity) == n);
+    FUZZ_REQUIRE(std::memcmp(exact.get(), buffer.data(), static_cast<size_t>(n) + 1) == 0);
     return n;
 }
 
@@ -96,29 +89,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> full;
     const int32_t fullCapacity = 2 * length + 1;
     const int32_t fullCount = DecodeGuarded(source, length, fullCapacity, full);
-    ARIB_CHECK(fullCount <= 2 * length);
+    FUZZ_REQUIRE(fullCount <= 2 * length);
     const std::vector<int32_t> starts = CharacterStarts(full.data(), fullCount);
 
     std::vector<char> again;
-    ARIB_CHECK(DecodeGuarded(source, length, fullCapacity, again) == fullCount);
-    ARIB_CHECK(again == full);
+    FUZZ_REQUIRE(DecodeGuarded(source, length, fullCapacity, again) == fullCount);
+    FUZZ_REQUIRE(again == full);
 
     std::vector<char> cut;
     const int32_t cutCount = DecodeGuarded(source, length, capacity, cut);
     if (capacity > 0) {
-        ARIB_CHECK(cutCount <= fullCount);
-        ARIB_CHECK(cutCount == 0 || std::memcmp(cut.data(), full.data(), static_cast<size_t>(cutCount)) == 0);
+        FUZZ_REQUIRE(cutCount <= fullCount);
+        FUZZ_REQUIRE(cutCount == 0 || std::memcmp(cut.data(), full.data(), static_cast<size_t>(cutCount)) == 0);
         // Cut at a character boundary, and as late as the capacity allows:
         // the next character would not have fitted with the terminator.
         size_t k = 0;
         while (k < starts.size() && starts[k] < cutCount) ++k;
-        ARIB_CHECK(k < starts.size() && starts[k] == cutCount);
+        FUZZ_REQUIRE(k < starts.size() && starts[k] == cutCount);
         // (The additional symbol 0x7D 0x6E is "!!", two ASCII bytes that
         // come as one character.)
         if (cutCount < fullCount) {
             int32_t next = starts[k + 1] - cutCount;
             if (full[cutCount] == '!' && cutCount + 1 < fullCount && full[cutCount + 1] == '!') next = 2;
-            ARIB_CHECK(cutCount + next + 1 > capacity);
+            FUZZ_REQUIRE(cutCount + next + 1 > capacity);
         }
     }
     return 0;

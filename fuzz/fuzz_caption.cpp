@@ -26,54 +26,47 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_require.h"
 #include "text/caption_decoder.h"
 #include "ts/crc16.h"
 
 namespace {
 
-#define CAPTION_CHECK(cond)                                                                  \
-    do {                                                                                     \
-        if (!(cond)) {                                                                       \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                    \
-        }                                                                                    \
-    } while (0)
-
 bool IsLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 void CheckText(const char* text, int32_t n, int32_t capacity) {
-    CAPTION_CHECK(n >= 0 && n < capacity);
-    CAPTION_CHECK(text[n] == '\0');
+    FUZZ_REQUIRE(n >= 0 && n < capacity);
+    FUZZ_REQUIRE(text[n] == '\0');
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
     for (int32_t i = 0; i < n;) {
         if (IsLead(p[i])) {
-            CAPTION_CHECK(i + 1 < n);
+            FUZZ_REQUIRE(i + 1 < n);
             i += 2;
         } else {
-            CAPTION_CHECK(p[i] != 0);
+            FUZZ_REQUIRE(p[i] != 0);
             i += 1;
         }
     }
 }
 
 void CheckScreen(const CaptionScreen& screen, std::string& log) {
-    CAPTION_CHECK(screen.rowCount >= 0 && screen.rowCount <= kCaptionMaxRows);
+    FUZZ_REQUIRE(screen.rowCount >= 0 && screen.rowCount <= kCaptionMaxRows);
     for (int32_t i = 0; i < screen.rowCount; ++i) {
         const CaptionRow& row = screen.rows[i];
-        CAPTION_CHECK(row.length >= 0 && row.length < kCaptionRowTextSize);
-        CAPTION_CHECK(row.text[row.length] == '\0');
+        FUZZ_REQUIRE(row.length >= 0 && row.length < kCaptionRowTextSize);
+        FUZZ_REQUIRE(row.text[row.length] == '\0');
     }
     const int32_t fullCapacity = kCaptionMaxRows * (kCaptionRowTextSize + 2) + 1;
     std::vector<char> full(static_cast<size_t>(fullCapacity) + 16, '\x5A');
     const int32_t n = FormatCaptionText(screen, true, full.data(), fullCapacity);
     CheckText(full.data(), n, fullCapacity);
-    for (size_t k = static_cast<size_t>(fullCapacity); k < full.size(); ++k) CAPTION_CHECK(full[k] == '\x5A');
+    for (size_t k = static_cast<size_t>(fullCapacity); k < full.size(); ++k) FUZZ_REQUIRE(full[k] == '\x5A');
     // A small buffer: a prefix, exactly that size for AddressSanitizer.
     const int32_t small = 1 + static_cast<int32_t>(screen.rowCount % 9);
     std::unique_ptr<char[]> cut(new char[static_cast<size_t>(small)]);
     const int32_t m = FormatCaptionText(screen, true, cut.get(), small);
     CheckText(cut.get(), m, small);
-    CAPTION_CHECK(std::memcmp(cut.get(), full.data(), static_cast<size_t>(m)) == 0);
+    FUZZ_REQUIRE(std::memcmp(cut.get(), full.data(), static_cast<size_t>(m)) == 0);
     char without[4096];
     CheckText(without, FormatCaptionText(screen, false, without, sizeof without), sizeof without);
     log.append(full.data(), static_cast<size_t>(n));
@@ -84,7 +77,7 @@ class Checker : public CaptionSink {
 public:
     std::string log;
     void OnCaptionScreen(const CaptionScreen& screen, int32_t delayMs) override {
-        CAPTION_CHECK(delayMs >= 0);
+        FUZZ_REQUIRE(delayMs >= 0);
         CheckScreen(screen, log);
         log += std::to_string(delayMs);
     }
@@ -120,9 +113,9 @@ std::string Run(const uint8_t* data, size_t size) {
         }
     }
     CheckScreen(d->screen, checker.log);
-    CAPTION_CHECK(d->drcs.count >= 0 && d->drcs.count <= kCaptionMaxDrcs);
+    FUZZ_REQUIRE(d->drcs.count >= 0 && d->drcs.count <= kCaptionMaxDrcs);
     for (int32_t i = 0; i < d->drcs.count; ++i) {
-        CAPTION_CHECK(d->drcs.glyphs[i].patternSize >= 0 && d->drcs.glyphs[i].patternSize <= kDrcsPatternMaxSize);
+        FUZZ_REQUIRE(d->drcs.glyphs[i].patternSize >= 0 && d->drcs.glyphs[i].patternSize <= kDrcsPatternMaxSize);
     }
     return checker.log;
 }
@@ -132,6 +125,6 @@ std::string Run(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2 || size > 65536) return 0;
     const std::string first = Run(data, size);
-    CAPTION_CHECK(Run(data, size) == first);
+    FUZZ_REQUIRE(Run(data, size) == first);
     return 0;
 }

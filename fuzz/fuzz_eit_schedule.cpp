@@ -21,30 +21,23 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/fuzz_require.h"
 #include "text/eit_schedule.h"
 #include "ts/section_stream.h"
 
 namespace {
 
-#define SCHEDULE_CHECK(cond)                                                                \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                   \
-        }                                                                                   \
-    } while (0)
-
 void CheckPool(const EitScheduleService& s) {
-    SCHEDULE_CHECK(s.poolUsed >= 0 && s.poolUsed <= s.poolCapacity);
-    SCHEDULE_CHECK(s.heldCount >= 0 && s.heldCount <= kScheduleSlots);
+    FUZZ_REQUIRE(s.poolUsed >= 0 && s.poolUsed <= s.poolCapacity);
+    FUZZ_REQUIRE(s.heldCount >= 0 && s.heldCount <= kScheduleSlots);
     uint32_t end = 0;
     for (int32_t i = 0; i < s.heldCount; ++i) {
         const ScheduleSectionSlot& slot = s.slots[s.order[i]];
-        SCHEDULE_CHECK(slot.size > 0);
-        SCHEDULE_CHECK(slot.offset >= end);
+        FUZZ_REQUIRE(slot.size > 0);
+        FUZZ_REQUIRE(slot.offset >= end);
         end = slot.offset + slot.size;
     }
-    SCHEDULE_CHECK(static_cast<int32_t>(end) <= s.poolUsed);
+    FUZZ_REQUIRE(static_cast<int32_t>(end) <= s.poolUsed);
 }
 
 void AddSection(void* context, const uint8_t* section, int32_t size) {
@@ -86,28 +79,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int32_t kind = 0; kind < kScheduleKinds; ++kind) {
         for (int64_t clock : {static_cast<int64_t>(-1), static_cast<int64_t>(1796767200)}) {
             const ScheduleProgress p = ScheduleKindProgress(*service, kind, clock);
-            SCHEDULE_CHECK(p.heldSections >= 0 && p.heldSections <= p.expectedSections);
-            SCHEDULE_CHECK(p.expectedSections <= kScheduleTablesPerKind * kScheduleSectionsPerTable);
+            FUZZ_REQUIRE(p.heldSections >= 0 && p.heldSections <= p.expectedSections);
+            FUZZ_REQUIRE(p.expectedSections <= kScheduleTablesPerKind * kScheduleSectionsPerTable);
         }
     }
     std::vector<ScheduleEventRef> refs(static_cast<size_t>(capacity));
     const int32_t count = ListScheduleEvents(*service, refs.data(), capacity);
-    SCHEDULE_CHECK(count >= 0 && count <= capacity);
+    FUZZ_REQUIRE(count >= 0 && count <= capacity);
     std::unique_ptr<EitEventRecord> record(new EitEventRecord);
     std::unique_ptr<EventDetails> details(new EventDetails);
     for (int32_t i = 0; i < count; ++i) {
         const ScheduleEventRef& r = refs[static_cast<size_t>(i)];
-        if (i > 0 && r.startDetermined) SCHEDULE_CHECK(refs[static_cast<size_t>(i - 1)].startDetermined);
-        if (i > 0 && r.startDetermined) SCHEDULE_CHECK(refs[static_cast<size_t>(i - 1)].start <= r.start);
-        SCHEDULE_CHECK(ReadScheduleEvent(*service, r, *record));
-        SCHEDULE_CHECK(record->eventId == r.eventId);
-        SCHEDULE_CHECK(record->nameSize >= 0 && record->nameSize <= kEitNameRawSize);
-        SCHEDULE_CHECK(record->textSize >= 0 && record->textSize <= kEitTextRawSize);
-        SCHEDULE_CHECK(record->videoCount <= kMaxEventVideos && record->audioCount <= kMaxEventAudios);
-        SCHEDULE_CHECK(record->genreCount <= kMaxEventGenres && record->relatedCount <= kMaxRelatedEvents);
-        SCHEDULE_CHECK(record->extended.itemCount <= kMaxDetailItems);
+        if (i > 0 && r.startDetermined) FUZZ_REQUIRE(refs[static_cast<size_t>(i - 1)].startDetermined);
+        if (i > 0 && r.startDetermined) FUZZ_REQUIRE(refs[static_cast<size_t>(i - 1)].start <= r.start);
+        FUZZ_REQUIRE(ReadScheduleEvent(*service, r, *record));
+        FUZZ_REQUIRE(record->eventId == r.eventId);
+        FUZZ_REQUIRE(record->nameSize >= 0 && record->nameSize <= kEitNameRawSize);
+        FUZZ_REQUIRE(record->textSize >= 0 && record->textSize <= kEitTextRawSize);
+        FUZZ_REQUIRE(record->videoCount <= kMaxEventVideos && record->audioCount <= kMaxEventAudios);
+        FUZZ_REQUIRE(record->genreCount <= kMaxEventGenres && record->relatedCount <= kMaxRelatedEvents);
+        FUZZ_REQUIRE(record->extended.itemCount <= kMaxDetailItems);
         EitEventDetails(*record, SymbolStyle::kBracketed, *details);
-        SCHEDULE_CHECK(details->itemCount <= kMaxDetailItems && details->genreCount <= kMaxGenreLines);
+        FUZZ_REQUIRE(details->itemCount <= kMaxDetailItems && details->genreCount <= kMaxGenreLines);
     }
     return 0;
 }

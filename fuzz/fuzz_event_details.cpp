@@ -18,17 +18,10 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/fuzz_require.h"
 #include "text/event_details.h"
 
 namespace {
-
-#define DETAILS_CHECK(cond)                                                                 \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                   \
-        }                                                                                   \
-    } while (0)
 
 const size_t kGuard = 32;
 const char kGuardByte = '\x5A';
@@ -58,32 +51,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::unique_ptr<EventDetails> details(new EventDetails);
     ReadEventDetails(loop.empty() ? nullptr : loop.data(), static_cast<int32_t>(loop.size()), style, *details);
-    DETAILS_CHECK(details->genreCount >= 0 && details->genreCount <= kMaxGenreLines);
-    DETAILS_CHECK(details->itemCount >= 0 && details->itemCount <= kMaxDetailItems);
-    for (int32_t i = 0; i < details->genreCount; ++i) DETAILS_CHECK(Terminated(details->genres[i], kGenreLineSize));
+    FUZZ_REQUIRE(details->genreCount >= 0 && details->genreCount <= kMaxGenreLines);
+    FUZZ_REQUIRE(details->itemCount >= 0 && details->itemCount <= kMaxDetailItems);
+    for (int32_t i = 0; i < details->genreCount; ++i) FUZZ_REQUIRE(Terminated(details->genres[i], kGenreLineSize));
     for (int32_t i = 0; i < details->itemCount; ++i) {
-        DETAILS_CHECK(Terminated(details->items[i].description, kDetailDescriptionSize));
-        DETAILS_CHECK(Terminated(details->items[i].text, kDetailTextSize));
+        FUZZ_REQUIRE(Terminated(details->items[i].description, kDetailDescriptionSize));
+        FUZZ_REQUIRE(Terminated(details->items[i].text, kDetailTextSize));
     }
-    DETAILS_CHECK(Terminated(details->extendedText, kExtendedTextSize));
+    FUZZ_REQUIRE(Terminated(details->extendedText, kExtendedTextSize));
 
     std::unique_ptr<EventDetails> again(new EventDetails);
     ReadEventDetails(loop.empty() ? nullptr : loop.data(), static_cast<int32_t>(loop.size()), style, *again);
-    DETAILS_CHECK(std::memcmp(details.get(), again.get(), sizeof(EventDetails)) == 0);
+    FUZZ_REQUIRE(std::memcmp(details.get(), again.get(), sizeof(EventDetails)) == 0);
 
     const char* description = "\x82\xA0 short";
     std::vector<char> full(static_cast<size_t>(kLargeTooltip));
     const int32_t fullCount = FormatEventDetailsTooltip(full.data(), kLargeTooltip, *details, description, cut);
     std::vector<char> part(static_cast<size_t>(capacity) + kGuard, kGuardByte);
     const int32_t n = FormatEventDetailsTooltip(part.data(), capacity, *details, description, cut);
-    for (size_t i = static_cast<size_t>(capacity); i < part.size(); ++i) DETAILS_CHECK(part[i] == kGuardByte);
+    for (size_t i = static_cast<size_t>(capacity); i < part.size(); ++i) FUZZ_REQUIRE(part[i] == kGuardByte);
     if (capacity < 1) {
-        DETAILS_CHECK(n == 0);
+        FUZZ_REQUIRE(n == 0);
         return 0;
     }
-    DETAILS_CHECK(n >= 0 && n < capacity && n <= fullCount);
-    DETAILS_CHECK(part[static_cast<size_t>(n)] == '\0');
-    DETAILS_CHECK(WholeCharacters(part.data(), n));
-    DETAILS_CHECK(std::memcmp(part.data(), full.data(), static_cast<size_t>(n)) == 0);
+    FUZZ_REQUIRE(n >= 0 && n < capacity && n <= fullCount);
+    FUZZ_REQUIRE(part[static_cast<size_t>(n)] == '\0');
+    FUZZ_REQUIRE(WholeCharacters(part.data(), n));
+    FUZZ_REQUIRE(std::memcmp(part.data(), full.data(), static_cast<size_t>(n)) == 0);
     return 0;
 }

@@ -16,15 +16,11 @@
 namespace {
 
 using tools_test::Bytes;
+using tools_test::Golden;
+using tools_test::Info;
 using tools_test::Quote;
 using tools_test::RunCommand;
 using tools_test::WorkPath;
-
-std::string Info(const std::string& arguments) { return std::string(KESTRIN_INFO_EXE) + " " + arguments; }
-
-std::string Golden(const std::string& name) {
-    return tools_test::ReadText(std::string(KESTRIN_SOURCE_DIR) + "/tests/golden/" + name);
-}
 
 // The sample's packets, each turned into a unit of `unit` bytes.
 Bytes AsUnits(const Bytes& stream, size_t unit) {

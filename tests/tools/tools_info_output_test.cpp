@@ -14,11 +14,10 @@
 namespace {
 
 using tools_test::Bytes;
+using tools_test::Info;
 using tools_test::Quote;
 using tools_test::RunCommand;
 using tools_test::WorkPath;
-
-std::string Info(const std::string& arguments) { return std::string(KESTRIN_INFO_EXE) + " " + arguments; }
 
 // A fresh, empty folder in the work directory.
 void Shell(const std::string& command) { EXPECT_EQ(std::system(command.c_str()), 0) << command; }

@@ -34,17 +34,13 @@
 namespace {
 
 using tools_test::Bytes;
+using tools_test::Golden;
+using tools_test::Info;
 using tools_test::Quote;
 using tools_test::RunCommand;
 using tools_test::WorkPath;
 
 const uint16_t kOneSegService = 0x0588;
-
-std::string Info(const std::string& arguments) { return std::string(KESTRIN_INFO_EXE) + " " + arguments; }
-
-std::string Golden(const std::string& name) {
-    return tools_test::ReadText(std::string(KESTRIN_SOURCE_DIR) + "/tests/golden/" + name);
-}
 
 // The file the plug-in's recorder writes from the stream, driven through the
 // core as the window drives it: the record button, the stream in host

@@ -31,6 +31,12 @@ std::string WorkPath(const std::string& name) {
     return std::string(KESTRIN_TOOLS_WORK_DIR) + "/" + name;
 }
 
+std::string Info(const std::string& arguments) { return std::string(KESTRIN_INFO_EXE) + " " + arguments; }
+
+std::string Golden(const std::string& name) {
+    return ReadText(std::string(KESTRIN_SOURCE_DIR) + "/tests/golden/" + name);
+}
+
 CommandResult RunCommand(const std::string& commandLine) {
     static int serial = 0;
     const std::string tag = std::to_string(::getpid()) + "-" + std::to_string(++serial);

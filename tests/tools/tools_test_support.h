@@ -27,6 +27,10 @@ CommandResult RunCommand(const std::string& commandLine);
 std::string Quote(const std::string& s);
 
 std::string WorkPath(const std::string& name);  // a file in the test's work directory
+// The command line of the built kestrin-info with these arguments.
+std::string Info(const std::string& arguments);
+// A golden output file of tests/golden/.
+std::string Golden(const std::string& name);
 Bytes ReadBytes(const std::string& path);
 std::string ReadText(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
