@@ -101,17 +101,18 @@ GuideMultiplex MakeGuideMultiplex() {
     const size_t cycleBytes = static_cast<size_t>(kPacketsPerCycle) * 188;
     // Per cycle: the full-segment video packets behind its last EIT p/f
     // packet, so that no schedule section is cut by a p/f section.
-    std::vector<size_t> free[kCycles];
+    std::vector<size_t> open[kCycles];
     std::vector<size_t> eitAt;
     for (int c = 0; c < kCycles; ++c) {
         size_t last = 0;
         for (size_t at = static_cast<size_t>(c) * cycleBytes; at < static_cast<size_t>(c + 1) * cycleBytes; at += 188) {
             const uint16_t pid = bench::Pid(m.base.data() + at);
-            if (pid == kEitPid) last = at;
-            if (pid == kEitPid) eitAt.push_back(at);
+            if (pid != kEitPid) continue;
+            last = at;
+            eitAt.push_back(at);
         }
         for (size_t at = last; at < static_cast<size_t>(c + 1) * cycleBytes; at += 188) {
-            if (bench::Pid(m.base.data() + at) == build::kMuxFullSegVideoPid) free[c].push_back(at);
+            if (bench::Pid(m.base.data() + at) == build::kMuxFullSegVideoPid) open[c].push_back(at);
         }
     }
     for (int version = 0; version < 2; ++version) {
@@ -131,10 +132,10 @@ GuideMultiplex MakeGuideMultiplex() {
                                                        carousel.begin() + static_cast<std::ptrdiff_t>(due)));
                 next = due;
                 for (size_t i = 0; i < packets.size(); ++i) {
-                    sp.at.push_back(free[c].at(i));
-                    sp.eitAt.push_back(free[c][i]);
+                    sp.at.push_back(open[c].at(i));
+                    sp.eitAt.push_back(open[c][i]);
                     sp.packets.insert(sp.packets.end(), packets[i].begin(), packets[i].end());
-                    m.reserved.push_back(free[c][i]);
+                    m.reserved.push_back(open[c][i]);
                 }
             }
             std::sort(sp.eitAt.begin(), sp.eitAt.end());
