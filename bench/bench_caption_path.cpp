@@ -29,6 +29,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "plugin/caption_handover.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
@@ -56,8 +57,6 @@ build::Bytes ReadRealFile(const char* name) {
     return build::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-uint16_t Pid(const uint8_t* p) { return static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]); }
-
 std::vector<uint8_t> MakeCaptionMultiplex() {
     build::MultiplexOptions o;
     o.cycles = 20;
@@ -75,7 +74,7 @@ std::vector<uint8_t> MakeCaptionMultiplex() {
     std::vector<build::Bytes> pending;
     for (size_t at = 0; at + 188 <= mux.size(); at += 188) {
         uint8_t* p = mux.data() + at;
-        if (Pid(p) == 0x1FC8) {
+        if (bench::Pid(p) == 0x1FC8) {
             // The PMT with the caption stream, the packet's own header kept.
             std::copy(pmt.begin() + 4, pmt.begin() + 188, p + 4);
             continue;
@@ -85,7 +84,7 @@ std::vector<uint8_t> MakeCaptionMultiplex() {
             pending = build::PesPackets(sb, kCaptionPid, build::PesPacketWithPts(pts, payloads[next++]));
             std::reverse(pending.begin(), pending.end());
         }
-        if (!pending.empty() && Pid(p) == build::kMuxFullSegVideoPid) {
+        if (!pending.empty() && bench::Pid(p) == build::kMuxFullSegVideoPid) {
             std::copy(pending.back().begin(), pending.back().end(), p);
             pending.pop_back();
         }
@@ -98,27 +97,7 @@ const std::vector<uint8_t>& Multiplex() {
     return mux;
 }
 
-void SetCounters(benchmark::State& st, size_t bytes) {
-    const int64_t packets = static_cast<int64_t>(bytes / 188);
-    st.SetItemsProcessed(st.iterations() * packets);
-    st.SetBytesProcessed(st.iterations() * static_cast<int64_t>(bytes));
-    st.counters["time_per_packet"] = benchmark::Counter(static_cast<double>(st.iterations() * packets),
-                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-
-void BM_CaptionBareScan(benchmark::State& st) {
-    const std::vector<uint8_t>& mux = Multiplex();
-    const size_t chunk = static_cast<size_t>(st.range(0)) * 188;
-    for (auto _ : st) {
-        uint32_t sum = 0;
-        for (size_t o = 0; o < mux.size(); o += chunk) {
-            const size_t end = o + chunk < mux.size() ? o + chunk : mux.size();
-            for (const uint8_t* p = mux.data() + o; p + 188 <= mux.data() + end; p += 188) sum += Pid(p);
-            benchmark::DoNotOptimize(sum);
-        }
-    }
-    SetCounters(st, mux.size());
-}
+void BM_CaptionBareScan(benchmark::State& st) { bench::BareScan(st, Multiplex()); }
 BENCHMARK(BM_CaptionBareScan)->Arg(256)->Arg(16);
 
 enum class Mode { kOff, kHandOver, kRead };
@@ -150,7 +129,7 @@ void RunPlugin(benchmark::State& st, Mode mode) {
             }
         }
     }
-    SetCounters(st, mux.size());
+    bench::SetPacketCounters(st, mux.size());
     st.counters["caption_packets"] = benchmark::Counter(static_cast<double>(handedOver), benchmark::Counter::kAvgIterations);
     st.counters["caption_texts"] =
         benchmark::Counter(static_cast<double>(platform.captionTexts), benchmark::Counter::kAvgIterations);

@@ -10,49 +10,18 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "text/eit_schedule.h"
-#include "tools/streamkit/stream_builder.h"
 
 namespace {
 
 const uint16_t kMjd = 61382;  // 2026-12-08
 
-std::vector<build::Bytes> EightDays() {
-    std::vector<build::Bytes> sections;
-    for (int kind = 0; kind < 2; ++kind) {
-        for (int g = 0; g < 64; ++g) {
-            std::vector<build::EitEvent> events;
-            for (int k = 0; k < 4; ++k) {
-                const int minute = g * 180 + k * 45;
-                build::Bytes d;
-                if (kind == 0) {
-                    d = build::Cat({build::ShortEventDescriptor(build::Bytes(40, 0x30), build::Bytes(160, 0x31)),
-                                    build::ComponentDescriptor(0x01, 0xB3, 0x00),
-                                    build::AudioComponentDescriptor(build::AudioComponent()),
-                                    build::ContentDescriptorOf({0x30FF})});
-                } else {
-                    d = build::ExtendedEventDescriptor(0, 0, {{build::Bytes(8, 0x32), build::Bytes(200, 0x33)}});
-                }
-                build::EitEvent e = build::Event(static_cast<uint16_t>(kMjd + minute / 1440), minute / 60 % 24,
-                                                 minute % 60, 0, 0, 45, 0, d);
-                e.eventId = static_cast<uint16_t>(0x1000 + g * 4 + k);
-                events.push_back(e);
-            }
-            build::EitHeader h;
-            h.tableId = static_cast<uint8_t>((kind ? 0x58 : 0x50) + g / 32);
-            h.serviceId = 0x0400;
-            h.sectionNumber = static_cast<uint8_t>(g % 32 * 8);
-            h.lastSectionNumber = 0xF8;
-            h.segmentLastSectionNumber = h.sectionNumber;
-            h.lastTableId = static_cast<uint8_t>(kind ? 0x59 : 0x51);
-            sections.push_back(build::EitSection(h, events));
-        }
-    }
-    return sections;
-}
-
 struct Fixture {
-    Fixture() : service(new EitScheduleService), pool(kSchedulePoolSizeEightDays), sections(EightDays()) {}
+    Fixture()
+        : service(new EitScheduleService),
+          pool(kSchedulePoolSizeEightDays),
+          sections(bench::EightDaysSchedule(0x0400, kMjd)) {}
     void Fill() {
         InitScheduleService(*service, pool.data(), kSchedulePoolSizeEightDays);
         for (const build::Bytes& s : sections) AddScheduleSection(*service, s.data(), static_cast<int32_t>(s.size()));

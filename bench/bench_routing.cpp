@@ -31,6 +31,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "bench/bench_support.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "plugin/router.h"
@@ -71,32 +72,9 @@ const std::vector<uint8_t>& Multiplex(int64_t kind = 0) {
     return kind == 1 ? si : full;
 }
 
-void SetCounters(benchmark::State& st, size_t bytesPerIteration) {
-    const int64_t packets = static_cast<int64_t>(bytesPerIteration / 188);
-    st.SetItemsProcessed(st.iterations() * packets);
-    st.SetBytesProcessed(st.iterations() * static_cast<int64_t>(bytesPerIteration));
-    st.counters["time_per_packet"] = benchmark::Counter(
-        static_cast<double>(st.iterations() * packets),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-
 // --- The floor ------------------------------------------------------------------
 
-void BM_PlainPidLoop(benchmark::State& st) {
-    const std::vector<uint8_t>& mux = Multiplex(st.range(1));
-    const size_t chunk = static_cast<size_t>(st.range(0)) * 188;
-    for (auto _ : st) {
-        uint32_t sum = 0;
-        for (size_t o = 0; o < mux.size(); o += chunk) {
-            const size_t end = o + chunk < mux.size() ? o + chunk : mux.size();
-            const uint8_t* p = mux.data() + o;
-            const uint8_t* e = mux.data() + end;
-            for (; p + 188 <= e; p += 188) sum += static_cast<uint32_t>(((p[1] & 0x1F) << 8) | p[2]);
-            benchmark::DoNotOptimize(sum);
-        }
-    }
-    SetCounters(st, mux.size());
-}
+void BM_PlainPidLoop(benchmark::State& st) { bench::BareScan(st, Multiplex(st.range(1))); }
 BENCHMARK(BM_PlainPidLoop)->Args({256, 0})->Args({16, 0})->Args({256, 1});
 
 // --- Kestrin ----------------------------------------------------------------------
@@ -132,7 +110,7 @@ void BM_Route(benchmark::State& st) {
     Plugin plugin(&platform);
     const std::vector<uint8_t>& mux = Multiplex(st.range(1));
     for (auto _ : st) RouteAll(plugin, mux, static_cast<size_t>(st.range(0)) * 188, false);
-    SetCounters(st, mux.size());
+    bench::SetPacketCounters(st, mux.size());
 }
 BENCHMARK(BM_Route)->Args({256, 0})->Args({16, 0})->Args({256, 1});
 
@@ -141,7 +119,7 @@ void BM_RouteAndHandle(benchmark::State& st) {
     Plugin plugin(&platform);
     const std::vector<uint8_t>& mux = Multiplex(st.range(1));
     for (auto _ : st) RouteAll(plugin, mux, static_cast<size_t>(st.range(0)) * 188, true);
-    SetCounters(st, mux.size());
+    bench::SetPacketCounters(st, mux.size());
     st.counters["messages"] = benchmark::Counter(
         static_cast<double>(platform.presentHandled + platform.followingHandled + platform.sdtHandled),
         benchmark::Counter::kAvgIterations);
@@ -203,7 +181,7 @@ void RouteRecording(benchmark::State& st, bool stdio) {
         ViewerCommand(*plugin.state, IDC_ONESEG_RECORD);  // closes it
         st.ResumeTiming();
     }
-    SetCounters(st, mux.size());
+    bench::SetPacketCounters(st, mux.size());
     const double recorded = static_cast<double>(platform.bytesWritten / 188);
     st.counters["recorded_per_iteration"] =
         benchmark::Counter(recorded, benchmark::Counter::kAvgIterations);
@@ -302,7 +280,7 @@ void BM_Dvbpsi(benchmark::State& st) {
             for (size_t q = o; q + 188 <= end; q += 188) peer.Push(&mux[q]);
         }
     }
-    SetCounters(st, mux.size());
+    bench::SetPacketCounters(st, mux.size());
     const char* kinds[5] = {"pat", "pmt", "sdt", "eit", "tot"};
     for (int i = 0; i < 5; ++i) {
         st.counters[kinds[i]] = benchmark::Counter(static_cast<double>(peer.tables[i]),
