@@ -22,7 +22,7 @@ struct GuideStore {
     int32_t slotLengths[kGuideHandOverSlots];
     int32_t firstSlot;
     int32_t slotCount;
-    uint32_t droppedSections;  // the slots were full (the section comes again)
+    uint32_t droppedSections = 0;  // the slots were full (the section comes again)
     // The version of each schedule section taken, kNoVersion for none;
     // written by the window thread, read by the packet path to skip repeats.
     uint8_t heldVersion[kScheduleTables][256];
