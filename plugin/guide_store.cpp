@@ -39,6 +39,18 @@ void HandOverSection(void* context, const uint8_t* section, int32_t length) {
     if (g.slotCount == 1) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
+// Window thread: the schedule as that of `generation`'s service, started
+// again (empty, unbound) when it belonged to another. True when started.
+bool StartSchedule(GuideStore& g, uint32_t generation) {
+    if (g.scheduleReady && g.filedGeneration == generation) return false;
+    InitScheduleService(g.schedule, g.pool, kSchedulePoolSizeEightDays);
+    g.scheduleReady = true;
+    g.filedGeneration = generation;
+    g.listCount = 0;
+    ++g.revision;
+    return true;
+}
+
 }  // namespace
 
 void ForgetServiceGuide(PluginState& s) {
@@ -81,19 +93,12 @@ int64_t BroadcastNow(const PluginState& s) {
 }
 
 bool SyncGuide(PluginState& s) {
-    GuideStore& g = s.guide;
     uint32_t generation;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        generation = g.generation;
+        generation = s.guide.generation;
     }
-    if (g.scheduleReady && g.filedGeneration == generation) return false;
-    InitScheduleService(g.schedule, g.pool, kSchedulePoolSizeEightDays);
-    g.scheduleReady = true;
-    g.filedGeneration = generation;
-    g.listCount = 0;
-    ++g.revision;
-    return true;
+    return StartSchedule(s.guide, generation);
 }
 
 bool TakeGuideSections(PluginState& s) {
@@ -112,8 +117,12 @@ bool TakeGuideSections(PluginState& s) {
             g.firstSlot = (g.firstSlot + 1) % kGuideHandOverSlots;
             --g.slotCount;
         }
-        // A service change since the last section: the schedule starts again.
-        if (generation != g.filedGeneration) changed = SyncGuide(s) || changed;
+        // A service change since the last section: the schedule starts again
+        // for the generation this section was copied under. Not for the one
+        // the state holds by now: a later change may have come meanwhile,
+        // and the first section filed binds the schedule to its service, so
+        // this one would shut the next service's sections out.
+        changed = StartSchedule(g, generation) || changed;
         if (copy.length < kScheduleHeaderSize) continue;
         const ScheduleAddResult result = FileScheduleSection(g, copy.data, copy.length);
         changed = changed || result == ScheduleAddResult::kStored;

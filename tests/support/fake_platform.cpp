@@ -217,6 +217,7 @@ static std::string SettingKey(const char* section, const char* key) {
 
 int32_t FakePlatform::ReadSettingInt(const char* section, const char* key, int32_t defaultValue,
                                      const char* path) {
+    ProbeFileCall("ReadSettingInt");
     std::lock_guard<std::mutex> g(mutex);
     settingsPathsUsed.push_back(path);
     auto it = settings.find(SettingKey(section, key));
@@ -228,6 +229,7 @@ int32_t FakePlatform::ReadSettingInt(const char* section, const char* key, int32
 uint32_t FakePlatform::ReadSettingString(const char* section, const char* key,
                                          const char* defaultValue, char* out, uint32_t size,
                                          const char* path) {
+    ProbeFileCall("ReadSettingString");
     std::lock_guard<std::mutex> g(mutex);
     settingsPathsUsed.push_back(path);
     if (size == 0) return 0;
@@ -242,6 +244,7 @@ uint32_t FakePlatform::ReadSettingString(const char* section, const char* key,
 
 void FakePlatform::WriteSettingString(const char* section, const char* key, const char* value,
                                       const char* path) {
+    ProbeFileCall("WriteSettingString");
     std::lock_guard<std::mutex> g(mutex);
     settingsPathsUsed.push_back(path);
     settings[SettingKey(section, key)] = value;

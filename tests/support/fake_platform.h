@@ -124,7 +124,8 @@ public:
     // (SetControlText, SetWindowTitle, SetToolTipText) is checked and a
     // violation recorded when PluginState::lock is held at that moment or
     // the caller is not windowThread; every file call (CreateRecordingFile,
-    // WriteFile, CloseFile), on whatever thread, when the lock is held.
+    // WriteFile, CloseFile and the settings calls), on whatever thread, when
+    // the lock is held.
     // "Held" is tested by a short-lived thread's try_lock, so a probed test
     // lets no other thread hold the lock meanwhile.
     PluginState* probeState = nullptr;

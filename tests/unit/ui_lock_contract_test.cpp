@@ -19,6 +19,7 @@
 #include "tests/support/test_plugin.h"
 #include "tools/streamkit/stream_builder.h"
 #include "ui/channel_buttons.h"
+#include "ui/guide_view.h"
 #include "ui/programme_display.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
@@ -60,7 +61,19 @@ struct Probed {
     }
     size_t Changes() {
         std::lock_guard<std::mutex> g(t.platform.mutex);
-        return t.platform.controlHistory.size() + t.platform.titleHistory.size();
+        return t.platform.controlHistory.size() + t.platform.titleHistory.size() +
+               t.platform.captionHistory.size() + static_cast<size_t>(t.platform.guideRowUpdates);
+    }
+    void OpenGuide() {
+        ViewerCommand(t.s(), IDC_GUIDE_OPEN);
+        GuideInitialised(t.s());  // the shell's WM_INITDIALOG
+    }
+    void RouteSchedule() {
+        build::EitHeader h = build::ScheduleHeader(kService, 0, 1, 0x50);
+        h.lastTableId = 0x50;
+        Route(0x0012, build::EitSection(h, {build::Event(0xE4C1, 22, 0, 0, 0, 45, 0,
+                                                         build::ShortEventDescriptor(build::Text("TITLE"),
+                                                                                     build::Text("TEXT")))}));
     }
 };
 
@@ -141,7 +154,25 @@ INSTANTIATE_TEST_SUITE_P(
                      p.OnHostThread([&p] { PluginOnChannelChange(p.t.s(), 27, kService); });
                      p.t.platform.Pump(p.t.s());
                  }},
-        PathCase{"ChannelTableAfterCreation", nullptr, [](Probed& p) { LoadChannelTable(p.t.s()); }}),
+        PathCase{"ChannelTableAfterCreation", nullptr, [](Probed& p) { LoadChannelTable(p.t.s()); }},
+        // Schedule sections from the host's stream thread, filed when the
+        // window's thread takes them; the user selects and requests a row.
+        PathCase{"GuideWindow",
+                 [](Probed& p) {
+                     p.RouteClock();
+                     p.OpenGuide();
+                 },
+                 [](Probed& p) {
+                     p.OnHostThread([&p] { p.RouteSchedule(); });
+                     p.t.platform.Pump(p.t.s());
+                     GuideRowSelected(p.t.s(), 0);
+                     GuideRequestPressed(p.t.s());
+                 }},
+        PathCase{"CaptionView", nullptr,
+                 [](Probed& p) {
+                     ViewerCommand(p.t.s(), IDM_VIEWER_CAPTIONS);
+                     ViewerCommand(p.t.s(), IDM_VIEWER_CAPTIONS);
+                 }}),
     [](const ::testing::TestParamInfo<PathCase>& param) { return std::string(param.param.name); });
 
 // Every path that creates, writes or closes the recording file, under the
@@ -233,6 +264,54 @@ INSTANTIATE_TEST_SUITE_P(
                      [](Probed& p) { ReleaseRecording(p.t.s()); }, {0, 0, 1}}),
     [](const ::testing::TestParamInfo<FilePathCase>& param) { return std::string(param.param.name); });
 
+// Every path that reads or writes Kestrin.ini once the window exists, under
+// the same probe: the profile functions open the file each time, and the
+// file may be on a sleeping or network disk.
+struct SettingsPathCase {
+    const char* name;
+    std::function<void(Probed&)> run;  // probed; reads or writes the settings
+};
+
+void PrintTo(const SettingsPathCase& c, std::ostream* os) { *os << c.name; }
+
+class SettingsLockContract : public ::testing::TestWithParam<SettingsPathCase> {};
+
+TEST_P(SettingsLockContract, SettingsCallsAreMadeWithoutTheLock) {
+    Probed p;
+    const size_t before = p.t.platform.settingsPathsUsed.size();
+    p.t.platform.probeState = &p.t.s();
+    GetParam().run(p);
+    p.t.platform.probeState = nullptr;
+    EXPECT_GT(p.t.platform.settingsPathsUsed.size(), before) << "the path used no setting: the probe saw nothing";
+    EXPECT_EQ(p.t.platform.violations, std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryPath, SettingsLockContract,
+    ::testing::Values(
+        SettingsPathCase{"ChannelTable", [](Probed& p) { LoadChannelTable(p.t.s()); }},
+        SettingsPathCase{"ViewerInitialisedAndMoved",
+                         [](Probed& p) {
+                             ViewerInitialised(p.t.s());
+                             ViewerMoved(p.t.s());
+                         }},
+        SettingsPathCase{"CaptionViewShownAndClosed",
+                         [](Probed& p) {
+                             ViewerCommand(p.t.s(), IDM_VIEWER_CAPTIONS);
+                             ViewerCommand(p.t.s(), IDM_VIEWER_CAPTIONS);
+                         }},
+        SettingsPathCase{"GuidePlacedAndMoved",
+                         [](Probed& p) {
+                             int32_t left = 0;
+                             int32_t top = 0;
+                             GuidePosition(p.t.s(), left, top);
+                             p.OpenGuide();
+                             GuideMoved(p.t.s(), 10, 20);
+                         }},
+        SettingsPathCase{"RecordingStart", [](Probed& p) { ViewerCommand(p.t.s(), IDC_ONESEG_RECORD); }},
+        SettingsPathCase{"CloseCommand", [](Probed& p) { ViewerCommand(p.t.s(), IDC_CLOSE); }}),
+    [](const ::testing::TestParamInfo<SettingsPathCase>& param) { return std::string(param.param.name); });
+
 // The probe itself: a control changed with the lock held, or from another
 // thread, is reported.
 TEST(LockContractProbe, ReportsTheLockHeldAndAForeignThread) {
@@ -270,6 +349,23 @@ TEST(LockContractProbe, ReportsAFileCallWithTheLockHeld) {
     }
     EXPECT_EQ(t.platform.violations, (std::vector<std::string>{"CreateRecordingFile with the lock held",
                                                                "CloseFile with the lock held"}));
+}
+
+// So is a settings call.
+TEST(LockContractProbe, ReportsASettingsCallWithTheLockHeld) {
+    TestPlugin t;
+    t.platform.probeState = &t.s();
+    char text[8];
+    t.platform.WriteSettingString("GUIDE", "Left", "1", "C:\\Host\\Kestrin.ini");
+    {
+        std::lock_guard<std::mutex> guard(t.s().lock);
+        t.platform.ReadSettingInt("GUIDE", "Left", 0, "C:\\Host\\Kestrin.ini");
+        t.platform.ReadSettingString("GUIDE", "Top", "", text, sizeof text, "C:\\Host\\Kestrin.ini");
+        t.platform.WriteSettingString("GUIDE", "Top", "2", "C:\\Host\\Kestrin.ini");
+    }
+    EXPECT_EQ(t.platform.violations,
+              (std::vector<std::string>{"ReadSettingInt with the lock held", "ReadSettingString with the lock held",
+                                        "WriteSettingString with the lock held"}));
 }
 
 }  // namespace
