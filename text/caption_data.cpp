@@ -59,7 +59,7 @@ bool ParseCaptionManagement(const uint8_t* data, int32_t size, CaptionManagement
     PsiReader r(data, size);
     CaptionManagement m = {};
     m.timeControlMode = static_cast<uint8_t>(r.U8() >> 6);
-    if (m.timeControlMode == 2) m.offsetTime = static_cast<uint32_t>(ReadTime(r));
+    if (m.timeControlMode == 2) m.offsetTime = ReadTime(r);
     const int32_t languages = r.U8();
     for (int32_t i = 0; i < languages && !r.Error(); ++i) {
         const uint8_t tagMode = r.U8();

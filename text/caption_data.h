@@ -65,7 +65,7 @@ struct CaptionLanguage {
 // time); OTM is kept for mode 2.
 struct CaptionManagement {
     uint8_t timeControlMode;
-    uint32_t offsetTime;      // OTM, nine BCD digits as read (hhmmssmmm), mode 2 only
+    uint64_t offsetTime;      // OTM, nine BCD digits as read (hhmmssmmm), mode 2 only
     int32_t languageCount;
     CaptionLanguage languages[kCaptionMaxLanguages];
     const uint8_t* dataUnits;  // the data unit loop

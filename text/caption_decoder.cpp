@@ -211,6 +211,15 @@ void RunMacro(Run& run, uint8_t code, int32_t depth) {
     if (code < kMacroFirst || code >= kMacroFirst + kCaptionMacroCount || depth >= kMaxMacroDepth) return;
     const int32_t index = code - kMacroFirst;
     const CaptionMacro& defined = run.decoder.macros[index];
+    // Every run is paid from the statement's allowance; past it macros do
+    // nothing.
+    int32_t& left = run.decoder.text.macroBytesLeft;
+    const int32_t size = defined.defined ? defined.size : kDefaultMacros[index].size;
+    if (size > left) {
+        left = 0;
+        return;
+    }
+    left -= size;
     if (defined.defined) {
         // The body is copied: a macro that redefines itself must not change
         // the bytes being run.
@@ -471,6 +480,7 @@ void InitStatementState(CaptionDecoder& d) {
     InitFormat(t, d.options.profile);
     t.currentRow = -1;
     t.waitedMs = 0;
+    t.macroBytesLeft = kCaptionMacroBytesPerStatement;
 }
 
 void DecodeBody(CaptionDecoder& d, const uint8_t* text, int32_t size, CaptionSink* sink) {

@@ -26,6 +26,10 @@
 // as the default macros; bodies up to kCaptionMacroMaxSize bytes.
 const int32_t kCaptionMacroCount = 16;
 const int32_t kCaptionMacroMaxSize = 128;
+// Macro body bytes one statement may run in all, default macros included:
+// as many as the largest data group carries. A macro that calls macros
+// would otherwise make a 64 KiB statement run billions of codes.
+const int32_t kCaptionMacroBytesPerStatement = 65536;
 
 struct CaptionDecoderOptions {
     int32_t language;        // 0 the first language (statement group 0x01/0x21), 1 the second

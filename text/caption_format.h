@@ -49,6 +49,7 @@ struct CaptionTextState {
     int32_t vSpacing;         // SVS
     int32_t currentRow;       // row being written, -1 none
     int32_t waitedMs;         // TIME waits so far in this statement
+    int32_t macroBytesLeft;   // macro body bytes this statement may still run
 };
 
 namespace caption_format {

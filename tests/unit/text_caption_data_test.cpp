@@ -85,6 +85,12 @@ TEST(ParseCaptionManagement, LanguagesTimeModeAndUnits) {
     for (size_t n = 0; n < data.size(); ++n) {
         EXPECT_FALSE(ParseCaptionManagement(data.data(), static_cast<int32_t>(n), &m)) << n;
     }
+
+    // An offset of ten hours or more keeps its first digit (nine digits
+    // are 36 bits).
+    const Bytes late = {0xBF, 0x12, 0x34, 0x56, 0x78, 0x9F, 0x00, 0x00, 0x00, 0x00};
+    ASSERT_TRUE(ParseCaptionManagement(late.data(), static_cast<int32_t>(late.size()), &m));
+    EXPECT_EQ(m.offsetTime, 0x123456789ull);
 }
 
 TEST(ParseCaptionStatement, TimeModesAndLoopLength) {

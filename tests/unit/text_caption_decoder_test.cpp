@@ -284,6 +284,36 @@ TEST(CaptionText, MacrosDefaultAndDefined) {
     EXPECT_EQ(Text(Decode(tooLong)->screen), "ア");
 }
 
+TEST(CaptionText, MacrosCallingMacrosRunWithinTheStatementsAllowance) {
+    // Macro 0x61 waits 42 times; macro 0x60 runs 0x61 64 times; the body
+    // runs 0x60 1,000 times. Unbounded that is 2.7 million waits (and as
+    // many screens) from 2 KiB of statement; the statement's allowance of
+    // macro bytes keeps it to what that many bytes of waits could be.
+    class Counter : public CaptionSink {
+    public:
+        int64_t screens = 0;
+        void OnCaptionScreen(const CaptionScreen&, int32_t) override { ++screens; }
+    };
+    Bytes body = {0x95, 0x40, 0x61};
+    for (int i = 0; i < 42; ++i) body.insert(body.end(), {0x9D, 0x20, 0x41});
+    body.insert(body.end(), {0x95, 0x4F, 0x95, 0x40, 0x60});
+    for (int i = 0; i < 64; ++i) body.insert(body.end(), {0x1D, 0x61});
+    body.insert(body.end(), {0x95, 0x4F});
+    for (int i = 0; i < 1000; ++i) body.insert(body.end(), {0x1D, 0x60});
+    body.push_back(0xA2);
+    Counter counter;
+    auto d = NewDecoder();
+    DecodeCaptionStatementBody(*d, body.data(), static_cast<int32_t>(body.size()), &counter);
+    EXPECT_GT(counter.screens, 1000);
+    EXPECT_LE(counter.screens, kCaptionMacroBytesPerStatement / 3 + 1);
+    // The text after the macros is still written, and the next statement
+    // has its allowance again.
+    EXPECT_EQ(Text(d->screen), "あ");
+    const Bytes again = {0x1D, 0x6E, 0x22};
+    DecodeCaptionStatementBody(*d, again.data(), static_cast<int32_t>(again.size()), nullptr);
+    EXPECT_EQ(Text(d->screen), "あア");
+}
+
 TEST(CaptionText, FullRowsAndScreensDropTheRest) {
     Bytes many;
     for (int i = 0; i < kCaptionMaxRows + 5; ++i) {

@@ -220,7 +220,8 @@ TEST(EitEventRecord, DamagedSectionsReadSafely) {
 
     // Every cut of the section: the walk never reads past what is given.
     for (size_t cut = 0; cut <= section.size(); ++cut) {
-        std::unique_ptr<uint8_t[]> copy(new uint8_t[cut + 1]);
+        // Exactly `cut` bytes, so that the sanitizers see a read past them.
+        std::unique_ptr<uint8_t[]> copy(new uint8_t[cut]);
         std::memcpy(copy.get(), section.data(), cut);
         EitEventCursor c(copy.get(), static_cast<int32_t>(cut));
         while (c.Next(entry)) ReadEitEvent(h, entry, *record);
