@@ -66,8 +66,9 @@ def crlf(text):
 
 
 IMAGE = re.compile(r"!\[([^\]]*)\]\([^)]*\)")
+HTML_IMAGE = re.compile(r"<img\b[^>]*?(?:\balt=\"([^\"]*)\"[^>]*)?>", re.IGNORECASE)
 LINK = re.compile(r"(?<!!)\[([^\]]+)\]\(([^)\s]+)[^)]*\)")
-HEADING = re.compile(r"^(#{1,6})\s+(.*?)\s*#*\s*$")
+HEADING = re.compile(r"^(#{1,6})\s+(.*?)(?:\s+#+)?\s*$")
 EMPHASIS = re.compile(r"(\*\*|__)(.+?)\1")
 CODE_SPAN = re.compile(r"`([^`]+)`")
 
@@ -77,6 +78,12 @@ def _link_text(match):
     if re.match(r"https?://", target) and target != text:
         return "%s (%s)" % (text, target)
     return text  # a link into the repository means nothing beside the DLL
+
+
+def _picture(match):
+    # A picture cannot be shown in Notepad: its caption in brackets, (Figure: ...).
+    caption = match.group(1)
+    return "\uff08\u56f3\uff1a%s\uff09" % caption if caption else "\uff08\u56f3\uff09"
 
 
 def guide_text(markdown):
@@ -95,8 +102,8 @@ def guide_text(markdown):
         if in_fence:
             out.append(line)
             continue
-        line = IMAGE.sub(lambda m: "\uff08\u56f3\uff1a%s\uff09" % m.group(1) if m.group(1)
-                         else "\uff08\u56f3\uff09", line)
+        line = IMAGE.sub(_picture, line)
+        line = HTML_IMAGE.sub(_picture, line)
         line = LINK.sub(_link_text, line)
         line = CODE_SPAN.sub(r"\1", line)
         line = EMPHASIS.sub(r"\2", line)

@@ -356,8 +356,11 @@ class PackageTest(unittest.TestCase):
         cases = [
             ("# \u898b\u51fa\u3057", "\u25a0 \u898b\u51fa\u3057"),
             ("### \u5c0f\u898b\u51fa\u3057 ###", "\u25a1 \u5c0f\u898b\u51fa\u3057"),
+            ("## C#", "\u25a0 C#"),
             ("![\u756a\u7d44\u8868](../guide.png)", "\uff08\u56f3\uff1a\u756a\u7d44\u8868\uff09"),
             ("![](a.png)", "\uff08\u56f3\uff09"),
+            ('<img src="a.png" alt="\u5b57\u5e55" width="300">', "\uff08\u56f3\uff1a\u5b57\u5e55\uff09"),
+            ('<IMG src="a.png">', "\uff08\u56f3\uff09"),
             ("[\u8a2d\u5b9a](../Kestrin.ini.example) \u3092\u898b\u308b", "\u8a2d\u5b9a \u3092\u898b\u308b"),
             ("[\u914d\u5e03](https://example.org/k)", "\u914d\u5e03 (https://example.org/k)"),
             ("`Kestrin.ini` \u3068 **\u6ce8\u610f**", "Kestrin.ini \u3068 \u6ce8\u610f"),
