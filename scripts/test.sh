@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native (debug with warnings as
 # errors, AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer),
+# the core's unit tests as 32-bit Linux programs under qemu-i386,
 # the fuzz corpora as regression tests, the benchmarks (built only), and the
 # Windows cross builds with their tests under Wine on a virtual display: the
 # 64-bit build always, the 32-bit one (the DLL as shipped) wherever the
@@ -22,6 +23,9 @@ run_preset() {
 run_preset debug
 run_preset asan
 run_preset tsan
+# The core and its unit tests as 32-bit programs (32-bit pointers, size_t and
+# long, as in the DLL), under qemu-i386: on every machine, whatever its kernel.
+run_preset i386
 
 echo "=== fuzz corpora ==="
 cmake --preset fuzz >/dev/null
