@@ -26,6 +26,12 @@ const uint8_t kSetMosaicD = 0x35;
 // any other final byte unchanged.
 uint8_t MappingSetOf(uint8_t finalByte);
 
+// Rows 0x7A-0x7E hold the additional symbols, in the additional symbols set
+// and in the Kanji set alike.
+const uint8_t kFirstSymbolRow = 0x7A;
+const uint8_t kLastSymbolRow = 0x7E;
+inline bool IsAdditionalSymbolRow(uint8_t row) { return row >= kFirstSymbolRow && row <= kLastSymbolRow; }
+
 // Character size controls.
 const uint8_t kMiddleSize = 0x89;  // MSZ
 const uint8_t kNormalSize = 0x8A;  // NSZ
