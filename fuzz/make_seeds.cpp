@@ -456,6 +456,21 @@ void AribTextSeeds() {
     }
 }
 
+// fuzz_caption, mode 0 (one statement body): byte 0 the mode, byte 1 the
+// language and profile (bit 1: profile C), then the body. The same shifts,
+// designations and symbols as above, with the caption's own starting sets.
+void CaptionTextSeeds() {
+    const Bytes body = {0x1B, 0x24, 0x2B, 0x3B, 0x1D, 0x7A, 0x6A, 0x0E, 0x56, 0x0F, 0x1B, 0x24, 0x2A, 0x42,
+                        0x0E, 0x19, 0x30, 0x21, 0x41, 0x0F, 0x7A, 0x56, 0x1B, 0x29, 0x20, 0x41, 0x0E, 0x21,
+                        0x1B, 0x24, 0x2B, 0x20, 0x40, 0x1D, 0x21, 0x21, 0x1B, 0x24, 0x28, 0x3B, 0x7E, 0x61,
+                        0x1B, 0x24, 0x2B, 0x42, 0x1D, 0x30};
+    for (uint8_t profile : {0x00, 0x02}) {
+        Bytes input = {0x00, profile};
+        input.insert(input.end(), body.begin(), body.end());
+        Write("caption", profile == 0 ? "body-single-shifts-a" : "body-single-shifts-c", input);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -471,5 +486,6 @@ int main(int argc, char** argv) {
     PmtPatSeeds(realdata);
     SettingsSeeds();
     AribTextSeeds();
+    CaptionTextSeeds();
     return 0;
 }
