@@ -11,9 +11,10 @@ const uint8_t kSetAlphanumeric = 0x4A;
 const uint8_t kSetKanji = 0x39;              // JIS compatible Kanji Plane 1
 const uint8_t kSetKanjiPlane2 = 0x3A;        // consumed, yields nothing
 const uint8_t kSetAdditionalSymbols = 0x3B;
+// The Kanji set's own final byte, which both decoders take as kSetKanji.
+const uint8_t kSetKanjiAribFinal = 0x42;
 // Sets that only captions designate. The event text decoder refuses them, so
 // they never reach the mapping from there.
-const uint8_t kSetKanjiAribFinal = 0x42;     // Kanji (mapped as kSetKanji)
 const uint8_t kSetJisKatakana = 0x49;        // JIS X 0201 katakana: half-width kana
 const uint8_t kSetProportionalAlphanumeric = 0x36;
 const uint8_t kSetProportionalHiragana = 0x37;

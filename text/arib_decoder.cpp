@@ -102,6 +102,10 @@ bool IsTwoByteSet(uint8_t set) {
 }
 
 void Designate(AribDecoderState& state, int32_t g, uint8_t finalByte) {
+    // 0x42 is the Kanji set's own final byte (ESC 0x24 0x42 puts the
+    // broadcast default back into G0 after the additional symbols); it is
+    // decoded as the JIS compatible Kanji Plane 1 that stands for it.
+    if (finalByte == kSetKanjiAribFinal) finalByte = kSetKanji;
     if (IsAcceptedFinalByte(finalByte)) state.designation[g] = finalByte;
 }
 

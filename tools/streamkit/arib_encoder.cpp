@@ -199,7 +199,8 @@ private:
         } else {
             out_.push_back(static_cast<uint8_t>(0x28 + g));
         }
-        out_.push_back(set);
+        // The Kanji set also by its own final byte, which decodes alike.
+        out_.push_back(set == kSetKanji && varied_ && Pick(3) == 0 ? kSetKanjiAribFinal : set);
         designation_[g] = set;
     }
 
