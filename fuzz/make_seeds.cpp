@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/:
 // excerpts of the generated multiplex, single sections from the stream
-// builder, the real PSI packets of tests/data/real, and settings values.
+// builder, the real PSI packets of tests/data/real, settings values, and
+// ARIB strings of the shifts and designations the text decoder must follow.
 // Run by `scripts/fuzz.sh --make-seeds`; the seeds are committed, so this
 // is needed only when the input layouts of the targets change.
 //
@@ -412,6 +413,64 @@ void SettingsSeeds() {
     Write(t, "no_backslash", SettingsInput(ExePath("hostexe"), {Str("-5"), Str("-7")}, 0x80000000));
 }
 
+// --- ARIB text -------------------------------------------------------------------
+// fuzz_arib_text: two bytes of capacity (little-endian, modulo 1100, minus 8),
+// then the ARIB bytes. Single shifts of one- and two-byte sets, every form of
+// designation (DRCS included) and the additional symbols in the Kanji set's
+// rows, each with a roomy capacity and one that cuts inside.
+Bytes AribTextInput(int32_t capacity, const Bytes& arib) {
+    const uint32_t v = static_cast<uint32_t>(capacity + 8);
+    Bytes b = {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8)};
+    b.insert(b.end(), arib.begin(), arib.end());
+    return b;
+}
+
+void AribTextSeeds() {
+    const char* t = "arib_text";
+    const struct {
+        const char* name;
+        Bytes arib;
+        int32_t smallCapacity;
+    } seeds[] = {
+        {"ss3_symbol_title", build::Cat({{0x1B, 0x24, 0x2B, 0x3B, 0x1D, 0x7A, 0x6A},
+                                         Arib("ＶＡＮで勝ち馬さがしてみませんか #76")}), 5},
+        {"ss2_kanji_pair", {0x1B, 0x24, 0x2A, 0x39, 0x0E, 0x19, 0x30, 0x21, 0x41, 0x19, 0x30}, 3},
+        {"ss_mixed_sizes_locking",
+         {0x1B, 0x24, 0x2B, 0x39, 0x89, 0x0E, 0x41, 0x1D, 0x23, 0x41, 0x8A, 0x1B, 0x6F, 0x22, 0x1D, 0x30, 0x21,
+          0x1B, 0x7C, 0x19, 0xA2, 0x1D},
+         6},
+        {"ss_pending_plane2",
+         {0x30, 0x1B, 0x24, 0x2A, 0x3A, 0x19, 0x30, 0x21, 0x1B, 0x24, 0x2B, 0x39, 0x1D, 0xB0, 0x21, 0x21}, 3},
+        {"g0_two_byte_forms", {0x1B, 0x24, 0x3B, 0x7A, 0x56, 0x1B, 0x24, 0x28, 0x39, 0x30, 0x21, 0x1B, 0x24, 0x42}, 4},
+        {"drcs_designations",
+         {0x1B, 0x28, 0x20, 0x41, 0x21, 0x1B, 0x24, 0x29, 0x20, 0x40, 0x0E, 0x21, 0x21, 0x1B, 0x2B, 0x20, 0x70,
+          0x1D, 0x60, 0x1B, 0x24, 0x2A, 0x20, 0x40, 0x19, 0x22, 0x22, 0x1B, 0x28, 0x20},
+         4},
+        {"kanji_symbol_rows", {0x7A, 0x56, 0x89, 0x7E, 0x61, 0x7E, 0x7E, 0x1B, 0x24, 0x2A, 0x39, 0xFA, 0xEA, 0x79, 0x21},
+         4},
+    };
+    for (const auto& seed : seeds) {
+        Write(t, std::string(seed.name) + "_cap992", AribTextInput(992, seed.arib));
+        Write(t, std::string(seed.name) + "_cap" + std::to_string(seed.smallCapacity),
+              AribTextInput(seed.smallCapacity, seed.arib));
+    }
+}
+
+// fuzz_caption, mode 0 (one statement body): byte 0 the mode, byte 1 the
+// language and profile (bit 1: profile C), then the body. The same shifts,
+// designations and symbols as above, with the caption's own starting sets.
+void CaptionTextSeeds() {
+    const Bytes body = {0x1B, 0x24, 0x2B, 0x3B, 0x1D, 0x7A, 0x6A, 0x0E, 0x56, 0x0F, 0x1B, 0x24, 0x2A, 0x42,
+                        0x0E, 0x19, 0x30, 0x21, 0x41, 0x0F, 0x7A, 0x56, 0x1B, 0x29, 0x20, 0x41, 0x0E, 0x21,
+                        0x1B, 0x24, 0x2B, 0x20, 0x40, 0x1D, 0x21, 0x21, 0x1B, 0x24, 0x28, 0x3B, 0x7E, 0x61,
+                        0x1B, 0x24, 0x2B, 0x42, 0x1D, 0x30};
+    for (uint8_t profile : {0x00, 0x02}) {
+        Bytes input = {0x00, profile};
+        input.insert(input.end(), body.begin(), body.end());
+        Write("caption", profile == 0 ? "body-single-shifts-a" : "body-single-shifts-c", input);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -426,5 +485,7 @@ int main(int argc, char** argv) {
     EventHandlerSeeds();
     PmtPatSeeds(realdata);
     SettingsSeeds();
+    AribTextSeeds();
+    CaptionTextSeeds();
     return 0;
 }

@@ -145,7 +145,15 @@ int32_t MapAlphanumeric(uint8_t code, uint8_t characterSize, uint8_t out[2]) {
     return 0;
 }
 
+int32_t MapAdditionalSymbol(uint8_t row, uint8_t cell, uint8_t out[2]);
+
 int32_t MapKanji(uint8_t row, uint8_t cell, uint8_t characterSize, uint8_t out[2]) {
+    // The Kanji set carries the additional symbols in its rows 0x7A-0x7E, and
+    // broadcasters send them there (the boxed 字 straight after a title's
+    // kanji). As JIS X 0208 codes those rows would land on unrelated code
+    // page 932 kanji (the NEC-selected IBM extensions), so they never go
+    // through JisToShiftJis.
+    if (IsAdditionalSymbolRow(row)) return MapAdditionalSymbol(row, cell, out);
     if (characterSize == kMiddleSize) {
         if (row == 0x23) return IsDigitOrLetter(cell) ? Put1(out, cell) : 0;
         uint8_t ascii = 0;

@@ -11,9 +11,10 @@ const uint8_t kSetAlphanumeric = 0x4A;
 const uint8_t kSetKanji = 0x39;              // JIS compatible Kanji Plane 1
 const uint8_t kSetKanjiPlane2 = 0x3A;        // consumed, yields nothing
 const uint8_t kSetAdditionalSymbols = 0x3B;
+// The Kanji set's own final byte, which both decoders take as kSetKanji.
+const uint8_t kSetKanjiAribFinal = 0x42;
 // Sets that only captions designate. The event text decoder refuses them, so
 // they never reach the mapping from there.
-const uint8_t kSetKanjiAribFinal = 0x42;     // Kanji (mapped as kSetKanji)
 const uint8_t kSetJisKatakana = 0x49;        // JIS X 0201 katakana: half-width kana
 const uint8_t kSetProportionalAlphanumeric = 0x36;
 const uint8_t kSetProportionalHiragana = 0x37;
@@ -25,6 +26,12 @@ const uint8_t kSetMosaicD = 0x35;
 // compatible Kanji Plane 1, the proportional sets as their fixed-width ones;
 // any other final byte unchanged.
 uint8_t MappingSetOf(uint8_t finalByte);
+
+// Rows 0x7A-0x7E hold the additional symbols, in the additional symbols set
+// and in the Kanji set alike.
+const uint8_t kFirstSymbolRow = 0x7A;
+const uint8_t kLastSymbolRow = 0x7E;
+inline bool IsAdditionalSymbolRow(uint8_t row) { return row >= kFirstSymbolRow && row <= kLastSymbolRow; }
 
 // Character size controls.
 const uint8_t kMiddleSize = 0x89;  // MSZ

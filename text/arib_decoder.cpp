@@ -18,18 +18,33 @@ const uint8_t kSp = 0x20;
 const uint8_t kEscMultiByte = 0x24;  // ESC 0x24: designation of a two-byte set
 const uint8_t kEscG0 = 0x28;         // ESC 0x28..0x2B F: designation to G0..G3
 const uint8_t kEscG3 = 0x2B;
+const uint8_t kEscDrcs = 0x20;       // intermediate byte of a DRCS designation
 const uint8_t kEscLs2 = 0x6E;
 const uint8_t kEscLs3 = 0x6F;
 const uint8_t kEscLs1R = 0x7E;
 const uint8_t kEscLs2R = 0x7D;
 const uint8_t kEscLs3R = 0x7C;
 
+// Final bytes of the DRCS designations (after the intermediate 0x20): the
+// two-byte DRCS-0, the one-byte DRCS-1..15, and the macro set.
+const uint8_t kFinalDrcs0 = 0x40;
+const uint8_t kFinalDrcs1 = 0x41;
+const uint8_t kFinalDrcs15 = 0x4F;
+const uint8_t kFinalMacro = 0x70;
+
+// What a G set holds when a DRCS or the macro set is designated to it. These
+// are not final bytes (those are 0x30-0x7E), so they cannot be mistaken for
+// a character set. The glyphs of DRCS characters are not kept here.
+const uint8_t kHeldDrcsOneByte = 0x01;
+const uint8_t kHeldDrcsTwoByte = 0x02;
+const uint8_t kHeldMacro = 0x03;
+
 const int32_t kGraphicSetCount = 4;
 
 // The code-extension state of one string. It lives for one call only, so
 // nothing carries over from one text to the next.
 struct AribDecoderState {
-    uint8_t designation[kGraphicSetCount];  // final byte of the set in G0..G3
+    uint8_t designation[kGraphicSetCount];  // final byte of the set in G0..G3, or a kHeld* value
     int32_t glIndex;                        // G set invoked into GL
     int32_t grIndex;                        // G set invoked into GR
     uint8_t characterSize;                  // kMiddleSize or kNormalSize
@@ -82,16 +97,74 @@ bool IsAcceptedFinalByte(uint8_t f) {
            f == kSetKanjiPlane2 || f == kSetAdditionalSymbols;
 }
 
-bool IsTwoByteSet(uint8_t set) { return set == kSetKanji || set == kSetAdditionalSymbols; }
+bool IsTwoByteSet(uint8_t set) {
+    return set == kSetKanji || set == kSetAdditionalSymbols || set == kSetKanjiPlane2 || set == kHeldDrcsTwoByte;
+}
 
 void Designate(AribDecoderState& state, int32_t g, uint8_t finalByte) {
+    // 0x42 is the Kanji set's own final byte (ESC 0x24 0x42 puts the
+    // broadcast default back into G0 after the additional symbols); it is
+    // decoded as the JIS compatible Kanji Plane 1 that stands for it.
+    if (finalByte == kSetKanjiAribFinal) finalByte = kSetKanji;
     if (IsAcceptedFinalByte(finalByte)) state.designation[g] = finalByte;
+}
+
+// A DRCS designation (ESC ... 0x20 F). The final byte says whether the set
+// has one or two bytes per character, whichever form carried it.
+void DesignateDrcs(AribDecoderState& state, int32_t g, uint8_t finalByte) {
+    if (finalByte == kFinalDrcs0) {
+        state.designation[g] = kHeldDrcsTwoByte;
+    } else if (finalByte >= kFinalDrcs1 && finalByte <= kFinalDrcs15) {
+        state.designation[g] = kHeldDrcsOneByte;
+    } else if (finalByte == kFinalMacro) {
+        state.designation[g] = kHeldMacro;
+    }
+}
+
+void AppendSubstitute(Output& out) {
+    const uint8_t substitute[2] = {0x81, 0xA0};  // □
+    Append(out, substitute, 2);
+}
+
+// One whole character of `set`: a one-byte code, or a pair (first, second)
+// in GL form (a first byte in 0xA1-0xFE when the pair came through both
+// halves).
+void AppendCharacter(AribDecoderState& state, uint8_t set, uint8_t first, uint8_t second, Output& out) {
+    uint8_t bytes[2] = {0, 0};
+    switch (set) {
+        case kSetKanji:
+        case kSetAdditionalSymbols:
+            if (state.symbolStyle == SymbolStyle::kBracketed &&
+                (set == kSetAdditionalSymbols || IsAdditionalSymbolRow(first))) {
+                const char* text = nullptr;
+                const int32_t n = BracketedSymbolText(first, second, &text);
+                if (n > 0) {
+                    Append(out, reinterpret_cast<const uint8_t*>(text), n);
+                    return;
+                }
+            }
+            Append(out, bytes, MapTwoByteCharacter(set, first, second, state.characterSize, bytes));
+            return;
+        case kHeldDrcsOneByte:
+        case kHeldDrcsTwoByte:
+            // A character of a downloaded font: the glyph is not known here,
+            // so it shows as an unmapped cell does.
+            AppendSubstitute(out);
+            return;
+        case kSetKanjiPlane2:
+        case kHeldMacro:
+            // Consumed; no text. Macros are not run.
+            return;
+        default:
+            Append(out, bytes, MapOneByteCharacter(set, first, state.characterSize, bytes));
+            return;
+    }
 }
 
 // One graphic byte b of `set`, as it arrived: through GL (0x21-0x7E) or
 // through GR (0xA1-0xFE).
 void DecodeGraphic(AribDecoderState& state, uint8_t set, uint8_t b, bool throughGr, Output& out) {
-    uint8_t bytes[2] = {0, 0};
+    if (set == kSetKanjiPlane2) return;  // consumed; the pending byte stays
     if (IsTwoByteSet(set)) {
         if (!state.hasPendingByte) {
             state.pendingByte = b;
@@ -107,60 +180,82 @@ void DecodeGraphic(AribDecoderState& state, uint8_t set, uint8_t b, bool through
             second = static_cast<uint8_t>(b - 0x80);
         }
         state.hasPendingByte = false;
-        if (set == kSetAdditionalSymbols && state.symbolStyle == SymbolStyle::kBracketed) {
-            const char* text = nullptr;
-            const int32_t n = BracketedSymbolText(first, second, &text);
-            if (n > 0) {
-                Append(out, reinterpret_cast<const uint8_t*>(text), n);
-                return;
-            }
-        }
-        Append(out, bytes, MapTwoByteCharacter(set, first, second, state.characterSize, bytes));
+        AppendCharacter(state, set, first, second, out);
         return;
     }
-    if (set == kSetKanjiPlane2) return;  // consumed; the pending byte stays
-    const uint8_t code = throughGr ? static_cast<uint8_t>(b - 0x80) : b;
-    Append(out, bytes, MapOneByteCharacter(set, code, state.characterSize, bytes));
+    AppendCharacter(state, set, throughGr ? static_cast<uint8_t>(b - 0x80) : b, 0, out);
 }
 
-// The byte after SS2 or SS3, taken through GL. Only 0x21-0x7E is a graphic
-// character there; any other byte is consumed as the shifted character but
-// yields nothing and changes nothing, the pending byte included. Passing it
-// on could put a NUL, a control code or a lone Shift_JIS lead byte into the
-// text (the alphanumeric set in middle size is plain pass-through), and
-// starting a kanji pair with it could only end in the zero pair.
-void DecodeSingleShift(AribDecoderState& state, uint8_t set, uint8_t b, Output& out) {
-    if (b < 0x21 || b > 0x7E) return;
-    DecodeGraphic(state, set, b, false, out);
+bool IsGlGraphic(uint8_t b) { return b >= 0x21 && b <= 0x7E; }
+
+// SS2 or SS3 at source[-1] with `rest` bytes after it: the next character of
+// `set`, taken through GL, one byte for a one-byte set and two for a
+// two-byte set. The shift invokes nothing for longer, and the character is
+// whole in itself: a first byte waiting from GL or GR is neither completed
+// nor dropped by it. Returns the bytes consumed; a character cut off by the
+// end of the source consumes what is there and yields nothing.
+//
+// Only 0x21-0x7E is a graphic character through GL; a character with any
+// other byte is consumed but yields nothing and changes nothing. Passing
+// such a byte on could put a NUL, a control code or a lone Shift_JIS lead
+// byte into the text (the alphanumeric set in middle size is plain
+// pass-through).
+int32_t DecodeSingleShift(AribDecoderState& state, uint8_t set, const uint8_t* source, int32_t rest, Output& out) {
+    const int32_t size = IsTwoByteSet(set) ? 2 : 1;
+    if (rest < size) return rest;
+    const uint8_t first = source[0];
+    const uint8_t second = size == 2 ? source[1] : 0;
+    if (IsGlGraphic(first) && (size == 1 || IsGlGraphic(second))) AppendCharacter(state, set, first, second, out);
+    return size;
 }
 
 // ESC at source[-1]; `rest` bytes follow it. Returns the number of bytes the
 // sequence consumed after the ESC. A sequence cut off by the end of the
 // source consumes what is there and does nothing.
+//
+// The designations, by the number of bytes of the set:
+//   one-byte set  ESC 0x28..0x2B F          to G0..G3
+//   two-byte set  ESC 0x24 F                to G0
+//                 ESC 0x24 0x29..0x2B F     to G1..G3 (ESC 0x24 0x28 F to G0 as well)
+//   DRCS          ESC 0x28..0x2B 0x20 F     one-byte DRCS or macro set to G0..G3
+//                 ESC 0x24 0x28..0x2B 0x20 F  two-byte DRCS to G0..G3
+// Either form designates any accepted set; F that names no accepted set
+// leaves the G set as it was, and every byte of the sequence is consumed.
 int32_t DecodeEscape(AribDecoderState& state, const uint8_t* source, int32_t rest, Output& out) {
     if (rest < 1) return 0;
     int32_t used = 1;
     const uint8_t b1 = source[0];
     if (b1 >= kEscG0 && b1 <= kEscG3) {
-        if (rest >= 2) {
-            Designate(state, b1 - kEscG0, source[1]);
+        const int32_t g = b1 - kEscG0;
+        if (rest >= 2 && source[1] == kEscDrcs) {
+            used = 2;
+            if (rest >= 3) {
+                DesignateDrcs(state, g, source[2]);
+                used = 3;
+            }
+        } else if (rest >= 2) {
+            Designate(state, g, source[1]);
             used = 2;
         }
     } else if (b1 == kEscMultiByte) {
         if (rest >= 2) {
-            const uint8_t x = source[1];
+            const uint8_t b2 = source[1];
             used = 2;
-            if (IsAcceptedFinalByte(x)) {
-                state.designation[0] = x;
-            } else if (x >= kEscG0 + 1 && x <= kEscG3) {
-                if (rest >= 3) {
-                    Designate(state, x - kEscG0, source[2]);
+            if (b2 >= kEscG0 && b2 <= kEscG3) {
+                const int32_t g = b2 - kEscG0;
+                if (rest >= 3 && source[2] == kEscDrcs) {
+                    used = 3;
+                    if (rest >= 4) {
+                        DesignateDrcs(state, g, source[3]);
+                        used = 4;
+                    }
+                } else if (rest >= 3) {
+                    Designate(state, g, source[2]);
                     used = 3;
                 }
+            } else {
+                Designate(state, 0, b2);
             }
-            // ESC 0x24 0x28 and any other X: the two bytes are consumed and
-            // the rest (a DRCS intermediate 0x20, its final byte) is decoded
-            // as it comes.
         }
     } else if (b1 == kEscLs2) {
         state.glIndex = 2;
@@ -207,12 +302,9 @@ int32_t DecodeAribText(char* destination, const uint8_t* source, int32_t length,
                 case kLs0: state.glIndex = 0; break;
                 case kSs2:
                 case kSs3:
-                    // The shift covers the next byte only; at the end of the
-                    // source it does nothing.
-                    if (pos < length) {
-                        const uint8_t set = state.designation[b == kSs2 ? 2 : 3];
-                        DecodeSingleShift(state, set, source[pos++], out);
-                    }
+                    // The shift covers the next character: one or two bytes.
+                    pos += DecodeSingleShift(state, state.designation[b == kSs2 ? 2 : 3], source + pos,
+                                             length - pos, out);
                     break;
                 case kEsc: pos += DecodeEscape(state, source + pos, length - pos, out); break;
                 case kSp:

@@ -52,10 +52,6 @@ const uint8_t kTime = 0x9D;
 // Macro codes that a statement may define: 0x60-0x6F.
 const uint8_t kMacroFirst = 0x60;
 
-// Rows of the additional symbols inside the Kanji set.
-const uint8_t kFirstSymbolRow = 0x7A;
-const uint8_t kLastSymbolRow = 0x7E;
-
 // MACRO parameters.
 const uint8_t kMacroDefine = 0x40;
 const uint8_t kMacroDefineAndRun = 0x41;
@@ -254,9 +250,9 @@ void GraphicCharacter(Run& run, int32_t g, uint8_t first, uint8_t second, int32_
     int32_t n = 0;
     if (IsTwoByteSet(t, g)) {
         // Rows 0x7A-0x7E of the Kanji set are the additional symbols (♫,
-        // the boxed 字 ...); captions code them through G0.
-        const bool symbol = set == kSetKanji && first >= kFirstSymbolRow && first <= kLastSymbolRow;
-        n = MapTwoByteCharacter(symbol ? kSetAdditionalSymbols : set, first, second, size, out);
+        // the boxed 字 ...), which captions code through G0: the mapping
+        // gives them as such.
+        n = MapTwoByteCharacter(set, first, second, size, out);
         // The zero pair: no JIS X 0208 code.
         if (n == 2 && out[0] == 0) n = 0;
     } else {

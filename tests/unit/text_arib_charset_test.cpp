@@ -149,7 +149,11 @@ TEST(MapTwoByteCharacter, KanjiCases) {
         {0x23, 0x21, {0x82, 0x40}, {}},  // unassigned cell: transformed, or nothing in MSZ
         {0x24, 0x22, {0x82, 0xA0}, {0x82, 0xA0}},
         {0x30, 0x21, {0x88, 0x9F}, {0x88, 0x9F}},
-        {0x7E, 0x7E, {0xEF, 0xFC}, {0xEF, 0xFC}},
+        {0x79, 0x7E, {0xED, 0x9E}, {0xED, 0x9E}},  // last row below the additional symbols
+        // Rows 0x7A-0x7E are the additional symbols, never JIS X 0208.
+        {0x7A, 0x6A, {0xF2, 0x5A}, {0xF2, 0x5A}},  // [再]
+        {0x7E, 0x61, {0x87, 0x40}, {0x87, 0x40}},  // ①
+        {0x7E, 0x7E, {0x81, 0xA0}, {0x81, 0xA0}},  // no symbol: the substitute
         {0xB0, 0x21, {0x00, 0x00}, {0x00, 0x00}},  // first byte that came through GR
         {0x7F, 0x21, {0x00, 0x00}, {0x00, 0x00}},
         {0x20, 0x21, {0x00, 0x00}, {0x00, 0x00}},
@@ -235,6 +239,19 @@ TEST(MapTwoByteCharacter, AdditionalSymbolsRowByRow) {
             const uint8_t s = static_cast<uint8_t>(second);
             ASSERT_EQ(want, Two(kSetAdditionalSymbols, f, s, kNormalSize)) << std::hex << first << " " << second;
             ASSERT_EQ(want, Two(kSetAdditionalSymbols, f, s, kMiddleSize)) << std::hex << first << " " << second;
+        }
+    }
+}
+
+// The Kanji set's rows 0x7A-0x7E are the additional symbols cell for cell,
+// in both sizes.
+TEST(MapTwoByteCharacter, KanjiSymbolRowsAreTheAdditionalSymbols) {
+    for (int row = 0x7A; row <= 0x7E; ++row) {
+        for (int cell = 0x00; cell <= 0xFF; ++cell) {
+            const uint8_t r = static_cast<uint8_t>(row);
+            const uint8_t c = static_cast<uint8_t>(cell);
+            ASSERT_EQ(Two(kSetAdditionalSymbols, r, c, kNormalSize), Two(kSetKanji, r, c, kNormalSize)) << row << " " << cell;
+            ASSERT_EQ(Two(kSetAdditionalSymbols, r, c, kNormalSize), Two(kSetKanji, r, c, kMiddleSize)) << row << " " << cell;
         }
     }
 }

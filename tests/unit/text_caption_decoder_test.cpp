@@ -106,6 +106,33 @@ TEST(CaptionText, ControlCodesOnTheScreenText) {
     }
 }
 
+// Single shifts take one whole character (two bytes of a two-byte set);
+// every designation form, DRCS included; the additional symbols in the Kanji
+// set's rows. Expected texts in Shift_JIS.
+TEST(CaptionText, SingleShiftsDesignationsAndSymbols) {
+    const struct {
+        const char* name;
+        Bytes body;
+        std::string sjis;
+    } cases[] = {
+        {"real title head: SS3 of the additional symbols",
+         {0x1B, 0x24, 0x2B, 0x3B, 0x1D, 0x7A, 0x6A, 0x0E, 0x56, 0x41, 0x4E},
+         "\xF2\x5A\x82\x75\x82\x60\x82\x6D"},
+        {"SS2 kanji pair while GL holds alphanumerics", {0x1B, 0x24, 0x2A, 0x42, 0x0E, 0x19, 0x30, 0x21, 0x41},
+         "\x88\x9F\x82\x60"},
+        {"SS3 two-byte set cut by the end", {0xA2, 0x1B, 0x24, 0x2B, 0x42, 0x1D, 0x30}, "\x82\xA0"},
+        {"two-byte sets to G0", {0x1B, 0x24, 0x3B, 0x7A, 0x56, 0x1B, 0x24, 0x42, 0x30, 0x21}, "\xF1\x83\x88\x9F"},
+        {"Kanji set through GR, symbol row", {0x1B, 0x24, 0x2A, 0x42, 0xFA, 0xD6}, "\xF1\x83"},
+        {"one-byte DRCS to G1", {0x1B, 0x29, 0x20, 0x41, 0x0E, 0x21, 0x0F, 0x30, 0x21}, "\x81\xAC\x88\x9F"},
+        {"two-byte DRCS by SS3", {0x1B, 0x24, 0x2B, 0x20, 0x40, 0x1D, 0x21, 0x21, 0x30, 0x21}, "\x81\xAC\x88\x9F"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto d = Decode(c.body);
+        EXPECT_EQ(Text(d->screen), ShiftJisToUtf8(c.sjis));
+    }
+}
+
 TEST(CaptionText, ProfilesStartWithTheirOwnCodeSets) {
     struct Case {
         CaptionProfile profile;

@@ -134,6 +134,25 @@ TEST(EventText, JapaneseTitleAndDescriptionComeThroughTheDecoder) {
               "19:00:00 - 19:54:00 ('09/04/01)   \r\n" + Sjis("【ニュース７】\r\nきょうの出来事\r\n天気"));
 }
 
+// A real BS title: the additional symbol [再] by a single shift of G3, the
+// rest as the test encoder writes it. The symbol is the user-defined code
+// (or "[再]"), never the kanji that the pair 0x7A 0x6A is in JIS X 0208.
+TEST(EventText, RealTitleWithASingleShiftedSymbol) {
+    const Bytes head = {0x1B, 0x24, 0x2B, 0x3B, 0x1D, 0x7A, 0x6A};
+    const Bytes title = build::Cat({head, EncodeAribFromUtf8("ＶＡＮで勝ち馬さがしてみませんか #76")});
+    const Bytes realStart = {0x1B, 0x24, 0x2B, 0x3B, 0x1D, 0x7A, 0x6A, 0x0E, 0x56, 0x41, 0x4E};
+    ASSERT_EQ(realStart, Bytes(title.begin(), title.begin() + 11));
+    const uint8_t start[3] = {0x19, 0x00, 0x00};
+    const uint8_t duration[3] = {0x00, 0x54, 0x00};
+    const Bytes section = PresentSection(RawEvent(start, duration, build::ShortEventDescriptor(title, Bytes())));
+    const std::string rest = Sjis("ＶＡＮで勝ち馬さがしてみませんか #76");
+    auto out = std::make_unique<EventOutcome>();
+    FormatEvent(section.data(), static_cast<int32_t>(section.size()), false, SymbolStyle::kUserDefined, *out);
+    EXPECT_NE(std::string(out->text).find("\xF2\x5A" + rest), std::string::npos) << out->text;
+    FormatEvent(section.data(), static_cast<int32_t>(section.size()), false, SymbolStyle::kBracketed, *out);
+    EXPECT_NE(std::string(out->text).find(Sjis("[再]") + rest), std::string::npos) << out->text;
+}
+
 // --- Times and layouts ---------------------------------------------------------
 
 struct LayoutCase {

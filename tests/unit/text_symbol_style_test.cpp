@@ -44,7 +44,7 @@ TEST(AribSymbolStyle, UserDefinedOrBracketed) {
     const Case cases[] = {
         {"字 through GR", Cat(kSymbolsIntoG2, {0xFA, 0xD6}), "\xF1\x83", Sjis("[字]")},
         {"字 through GL", Cat(kSymbolsIntoG0, {0x7A, 0x56}), "\xF1\x83", Sjis("[字]")},
-        {"字 by two single shifts", Cat(kSymbolsIntoG2, {0x19, 0x7A, 0x19, 0x56}), "\xF1\x83", Sjis("[字]")},
+        {"字 by one single shift", Cat(kSymbolsIntoG2, {0x19, 0x7A, 0x56}), "\xF1\x83", Sjis("[字]")},
         {"HV, the first named", Cat(kSymbolsIntoG0, {0x7A, 0x50}), "\xF1\x7C", "[HV]"},
         {"デ", Cat(kSymbolsIntoG0, {0x7A, 0x58}), "\xF2\x48", Sjis("[デ]")},
         {"二", Cat(kSymbolsIntoG0, {0x7A, 0x5A}), "\xF2\x4A", Sjis("[二]")},
@@ -60,7 +60,9 @@ TEST(AribSymbolStyle, UserDefinedOrBracketed) {
         {"parenthesised 株 keeps the code page 932 character", Cat(kSymbolsIntoG0, {0x7C, 0x4D}), "\x87\x8A",
          "\x87\x8A"},
         {"unmapped cell keeps the substitute", Cat(kSymbolsIntoG0, {0x7A, 0x75}), "\x81\xA0", "\x81\xA0"},
-        {"kanji set row 0x7A is no symbol", {0x7A, 0x56}, "\xED\xD4", "\xED\xD4"},
+        // The Kanji set carries the same symbols in its rows 0x7A-0x7E.
+        {"字 in the kanji set's row 0x7A", {0x7A, 0x56}, "\xF1\x83", Sjis("[字]")},
+        {"新 in the kanji set through GR", {0x1B, 0x24, 0x2A, 0x39, 0xFA, 0xEB}, "\xF2\x5B", Sjis("[新]")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

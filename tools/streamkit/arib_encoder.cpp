@@ -72,12 +72,15 @@ struct ReverseTables {
                     {static_cast<uint16_t>(out[0] << 8 | out[1]), Graphic1(kSetAlphanumeric, c, Size::kNormal)});
             if (MapTwoByteCharacter(kSetKanji, 0x21, c, kMiddleSize, out) == 1)
                 ascii.push_back({out[0], Graphic2(kSetKanji, 0x21, c, Size::kMiddle)});
-            for (int row = 0x7A; row <= 0x7E; ++row) {
+            for (int row = kFirstSymbolRow; row <= kLastSymbolRow; ++row) {
                 const uint8_t r = static_cast<uint8_t>(row);
                 if (MapTwoByteCharacter(kSetAdditionalSymbols, r, c, kNormalSize, out) == 2 && out[0] >= 0x80 &&
-                    !(out[0] == 0x81 && out[1] == 0xA0))
-                    fullWidth.push_back(
-                        {static_cast<uint16_t>(out[0] << 8 | out[1]), Graphic2(kSetAdditionalSymbols, r, c, Size::kAny)});
+                    !(out[0] == 0x81 && out[1] == 0xA0)) {
+                    const uint16_t sjis = static_cast<uint16_t>(out[0] << 8 | out[1]);
+                    fullWidth.push_back({sjis, Graphic2(kSetAdditionalSymbols, r, c, Size::kAny)});
+                    // The same symbol in the Kanji set's rows.
+                    fullWidth.push_back({sjis, Graphic2(kSetKanji, r, c, Size::kAny)});
+                }
             }
         }
     }
@@ -139,8 +142,12 @@ std::vector<Unit> Alternatives(const std::string& sjis, size_t& pos) {
         if (row == 0x24 && cell <= 0x73) units.push_back(Graphic1(kSetHiragana, cell, Size::kAny));
         if (row == 0x25 && cell <= 0x76) units.push_back(Graphic1(kSetKatakana, cell, Size::kAny));
         if (row == 0x23 && IsDigitOrLetter(cell)) units.push_back(Graphic1(kSetAlphanumeric, cell, Size::kNormal));
-        units.push_back(
-            Graphic2(kSetKanji, row, cell, KanjiNeedsNormalSize(row, cell) ? Size::kNormal : Size::kAny));
+        // The Kanji set's rows 0x7A-0x7E are the additional symbols, not the
+        // characters code page 932 has there.
+        if (!IsAdditionalSymbolRow(row)) {
+            units.push_back(
+                Graphic2(kSetKanji, row, cell, KanjiNeedsNormalSize(row, cell) ? Size::kNormal : Size::kAny));
+        }
     }
     for (const auto& entry : Reverse().fullWidth) {
         if (entry.first == code) units.push_back(entry.second);
@@ -192,7 +199,8 @@ private:
         } else {
             out_.push_back(static_cast<uint8_t>(0x28 + g));
         }
-        out_.push_back(set);
+        // The Kanji set also by its own final byte, which decodes alike.
+        out_.push_back(set == kSetKanji && varied_ && Pick(3) == 0 ? kSetKanjiAribFinal : set);
         designation_[g] = set;
     }
 
@@ -236,8 +244,8 @@ private:
             if (gr_ == g) methods.push_back(kThroughGr);
             methods.push_back(kLockGl);
             if (g != 0) methods.push_back(kLockGr);
-            // A single shift covers one byte: only for the one-byte sets.
-            if (g >= 2 && unit.count == 1) methods.push_back(kSingleShift);
+            // A single shift covers one character, of one or two bytes.
+            if (g >= 2) methods.push_back(kSingleShift);
             method = methods[Pick(static_cast<uint32_t>(methods.size()))];
         } else if (gl_ == g) {
             method = kThroughGl;
@@ -257,7 +265,7 @@ private:
                 break;
             case kSingleShift:
                 out_.push_back(g == 2 ? 0x19 : 0x1D);
-                out_.push_back(unit.bytes[0]);
+                out_.insert(out_.end(), unit.bytes, unit.bytes + unit.count);
                 break;
         }
     }

@@ -17,8 +17,9 @@
 // alphanumerics by LS1, additional symbols designated to G0 when needed.
 // EncodeAribFromShiftJisVaried picks, character by character and driven by
 // `seed`, among the equivalent codings: every G set, GL or GR, locking
-// shifts, single shifts, one- and two-byte designation forms, redundant size
-// controls, and the kanji-set forms of kana and alphanumerics.
+// shifts, single shifts (of one- and two-byte sets), one- and two-byte
+// designation forms, redundant size controls, and the kanji-set forms of
+// kana, alphanumerics and additional symbols.
 #ifndef KESTRIN_TOOLS_STREAMKIT_ARIB_ENCODER_H
 #define KESTRIN_TOOLS_STREAMKIT_ARIB_ENCODER_H
 
