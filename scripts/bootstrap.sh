@@ -20,6 +20,9 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld llvm
       googletest libgtest-dev libgmock-dev libbenchmark-dev
       libaribb24-dev libdvbpsi-dev ffmpeg pkg-config imagemagick locales
       nlohmann-json3-dev tzdata)
+# kestrin-info's XMLTV is validated with xmllint against the XMLTV DTD
+# (/usr/share/xmltv/xmltv.dtd).
+pkgs+=(libxml2-utils xmltv-util)
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then
