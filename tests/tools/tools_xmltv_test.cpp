@@ -166,7 +166,8 @@ TEST(XmltvTime, JapanSecondsAsXmltvTimes) {
 
 // Hand-built sections: service names from the SDT (one service without),
 // a present event with markup characters, a symbol and control bytes in its
-// texts, genres that decide the English word, a series; a following event
+// texts, genres that decide the English word, a series and a relay (their
+// lines close the desc); a following event
 // whose start is undetermined; an event of another service whose duration
 // is undetermined.
 TEST(KestrinInfoXmltv, HandBuiltEvents) {
@@ -192,7 +193,7 @@ TEST(KestrinInfoXmltv, HandBuiltEvents) {
                     build::ExtendedEventDescriptor(0, 0, {{EncodeAribFromUtf8("出演"), EncodeAribFromUtf8("A&B")}}),
                     // 特撮, 国内アニメ, 特撮 again, the extension, a reserved level, an unassigned pair.
                     build::ContentDescriptorOf({0x72FF, 0x70FF, 0x72FF, 0xE0FF, 0xC0FF, 0x0BFF}),
-                    build::SeriesDescriptor(series)}));
+                    build::SeriesDescriptor(series), build::EventGroupDescriptor(2, {{0, 0, 0x0401, 0x2002}})}));
     present.eventId = 0x1001;
     build::EitEvent following = build::Event(kMjd, 0, 0, 0, 0, 30, 0,
                                              build::ShortEventDescriptor(EncodeAribFromUtf8("未定"), Bytes()));
@@ -231,7 +232,8 @@ TEST(KestrinInfoXmltv, HandBuiltEvents) {
         "  </channel>\n"
         "  <programme start=\"20261208220000 +0900\" stop=\"20261208224500 +0900\" channel=\"3273601024\">\n"
         "    <title lang=\"ja\">Tom &amp; Jerry &lt;1&gt; &quot;x&quot;\xF0\x9F\x88\x91</title>\n"
-        "    <desc lang=\"ja\">一行目\n二行目\n\n出演\nA&amp;B</desc>\n"
+        "    <desc lang=\"ja\">一行目\n二行目\n\n出演\nA&amp;B\n\n"
+        "シリーズ: 第3回／全12回「渡り鳥の空」\nリレー: サービス 1025 イベント 8194</desc>\n"
         "    <category lang=\"ja\">アニメ／特撮 - 特撮</category>\n"
         "    <category lang=\"en\">kids</category>\n"
         "    <category lang=\"ja\">アニメ／特撮 - 国内アニメ</category>\n"

@@ -62,6 +62,15 @@ int64_t UtcMilliseconds(int64_t japanSeconds) {
     return (japanSeconds - kJapanUtcOffsetSeconds) * kMillisecondsPerSecond;
 }
 
+const char* GroupTypeName(uint8_t groupType) {
+    switch (groupType) {
+        case kEventGroupShared: return "shared";
+        case kEventGroupRelay: case kEventGroupRelayOtherNetwork: return "relay";
+        case kEventGroupMovement: case kEventGroupMovementOtherNetwork: return "movement";
+        default: return nullptr;
+    }
+}
+
 void AppendProgramme(std::string& out, const EitEventRecord& r) {
     const int64_t id = static_cast<int64_t>(r.originalNetworkId) * 10000000000LL +
                        static_cast<int64_t>(r.serviceId) * 100000LL + r.eventId;
@@ -136,6 +145,10 @@ void AppendProgramme(std::string& out, const EitEventRecord& r) {
             const EitRelatedEvent& e = r.related[i];
             if (i > 0) out += ',';
             out += '{';
+            // What the group is, as newer EPG servers write it: a relay is
+            // where the programme goes on, a movement where it moved to.
+            const char* type = GroupTypeName(e.groupType);
+            if (type != nullptr) out += std::string("\"type\":\"") + type + "\",";
             // Events of the same network name no network, as the peer's
             // consumers expect.
             if (e.otherNetwork) out += "\"networkId\":" + Number(e.originalNetworkId) + ",";

@@ -8,7 +8,9 @@
 // milliseconds (startAt in UTC milliseconds since 1970; null when the EIT
 // says undetermined), isFree, and as far as the event carries them: name,
 // description, extended (item heading -> text), video, audio, genres
-// (lv1/lv2/un1/un2), series, relatedItems.
+// (lv1/lv2/un1/un2), series (episode and lastEpisode among its fields),
+// relatedItems (the event group descriptors' events, each with its "type":
+// "shared", "relay" or "movement").
 #ifndef KESTRIN_TOOLS_INFO_EPG_DUMP_H
 #define KESTRIN_TOOLS_INFO_EPG_DUMP_H
 

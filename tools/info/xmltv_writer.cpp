@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "text/event_details.h"
 #include "text/genre_names_table.h"
 #include "text/genre_table.h"
 #include "tools/info/cp932_utf8.h"
@@ -118,6 +119,13 @@ std::string Description(const EitEventRecord& r) {
         parts.push_back(heading.empty() ? text : text.empty() ? heading : heading + "\n" + text);
     }
     if (r.extended.textSize > 0) parts.push_back(TrimmedLines(EpgUtf8(r.extended.text, r.extended.textSize)));
+    // The series and relay lines as the viewer's details show them.
+    std::unique_ptr<EventDetails> details(new EventDetails);
+    EitEventDetails(r, SymbolStyle::kUserDefined, *details);
+    std::string links = Cp932ToUtf8WithSymbols(details->series);
+    const std::string relay = Cp932ToUtf8WithSymbols(details->relay);
+    if (!relay.empty()) links += (links.empty() ? "" : "\n") + relay;
+    parts.push_back(links);
     std::string desc;
     for (const std::string& part : parts) {
         if (part.empty()) continue;

@@ -20,8 +20,9 @@
 // A programme: the short event's name as title (empty when the event has no
 // short event descriptor: the DTD wants a title), and as desc its text, then
 // for each extended item a blank line, the heading, a line break and the
-// item's text, then the extended text_char the same way; then the lines of
-// the event's relay and series. Each genre twice, in Japanese ("大分類 -
+// item's text, then the extended text_char the same way; then the series
+// and relay lines of the viewer's details ("シリーズ: 第3回／全12回",
+// "リレー: サービス 1025 イベント 8194"; text/event_details.h), one paragraph. Each genre twice, in Japanese ("大分類 -
 // 中分類") and in English (tools/info/genre_english.*), reserved and
 // extension entries and repeats left out. episode-num (xmltv_ns and
 // onscreen) only from a series descriptor's episode_number. Programmes whose
