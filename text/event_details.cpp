@@ -308,10 +308,10 @@ void SetSeriesLine(EventDetails& details, uint16_t episode, uint16_t lastEpisode
     DecodeAribText(decoded, name, name != nullptr ? nameSize : 0, kSeriesNameSize, style);
     char number[24] = "";  // 第4095回／全4095回 and the terminator fit
     if (episode > 0 && lastEpisode >= episode) {
-        std::snprintf(number, sizeof number, "%s%u%s%s%u%s", kEpisodeBefore, episode, kEpisodeAfter, kEpisodesOf,
-                      lastEpisode, kEpisodeAfter);
+        std::snprintf(number, sizeof number, "%s%u%s%s%u%s", kEpisodeBefore, static_cast<unsigned>(episode),
+                      kEpisodeAfter, kEpisodesOf, static_cast<unsigned>(lastEpisode), kEpisodeAfter);
     } else if (episode > 0) {
-        std::snprintf(number, sizeof number, "%s%u%s", kEpisodeBefore, episode, kEpisodeAfter);
+        std::snprintf(number, sizeof number, "%s%u%s", kEpisodeBefore, static_cast<unsigned>(episode), kEpisodeAfter);
     }
     if (number[0] == '\0' && decoded[0] == '\0') return;
     std::snprintf(details.series, kEventLinkLineSize, "%s%s%s%s%s", kSeriesPrefix, number,
@@ -322,9 +322,9 @@ void SetRelayLine(EventDetails& details, bool otherNetwork, uint16_t networkId, 
                   uint16_t eventId) {
     if (details.relay[0] != '\0') return;
     char network[24] = "";  // ネットワーク 65535 and the terminator fit
-    if (otherNetwork) std::snprintf(network, sizeof network, "%s %u ", kNetworkWord, networkId);
+    if (otherNetwork) std::snprintf(network, sizeof network, "%s %u ", kNetworkWord, static_cast<unsigned>(networkId));
     std::snprintf(details.relay, kEventLinkLineSize, "%s%s%s %u %s %u", kRelayPrefix, network, kServiceWord,
-                  serviceId, kEventWord, eventId);
+                  static_cast<unsigned>(serviceId), kEventWord, static_cast<unsigned>(eventId));
 }
 
 bool HasEventDetails(const EventDetails& details) {

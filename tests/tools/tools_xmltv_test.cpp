@@ -246,6 +246,11 @@ TEST(KestrinInfoXmltv, HandBuiltEvents) {
         "  </programme>\n"
         "</tv>\n";
     EXPECT_EQ(xml, expected);
+    // The JSON names the group's kind.
+    const std::string json = EpgJsonFromStream(stream.data(), stream.size(), warnings);
+    EXPECT_NE(json.find("\"relatedItems\":[{\"type\":\"relay\",\"serviceId\":1025,\"eventId\":8194}]"),
+              std::string::npos)
+        << json;
     // A series without an episode number gives none.
     series.episodeNumber = 0;
     build::EitEvent unnumbered = build::Event(kMjd, 22, 0, 0, 0, 45, 0, build::SeriesDescriptor(series));

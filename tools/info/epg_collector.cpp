@@ -111,7 +111,14 @@ void EpgCollector::ForEachProgramme(const std::function<void(const EitEventRecor
                 listed = ref.eventId == e.eventId ||
                          (e.startDetermined && ref.startDetermined && ref.start < e.end && e.start < end);
             }
-            if (!listed) visit(*e.record);
+            if (listed) continue;
+            const uint8_t* bytes = e.section->data();
+            const int32_t size = static_cast<int32_t>(e.section->size());
+            EitSectionHeader h;
+            EitEventEntry entry;
+            if (!ReadEitSectionHeader(bytes, size, h) || !ReadEitEventAt(bytes, size, e.offset, entry)) continue;
+            ReadEitEvent(h, entry, *record);
+            visit(*record);
         }
         if (s.refusedSections > 0) {
             warnings += "service " + Number(s.serviceId) + ": " + Number(s.refusedSections) +
@@ -141,13 +148,15 @@ void EpgCollector::EitSink(void* context, const uint8_t* section, int32_t size) 
 void EpgCollector::KeepPresentFollowing(const uint8_t* section, int32_t size) {
     EitSectionHeader h;
     if (!ReadEitSectionHeader(section, size, h)) return;
+    const std::shared_ptr<const std::vector<uint8_t>> bytes =
+        std::make_shared<const std::vector<uint8_t>>(section, section + size);
     EitEventCursor cursor(section, size);
     EitEventEntry entry;
     while (cursor.Next(entry)) {
         ReadEitEvent(h, entry, *record_);
         Seen seen = {h.originalNetworkId, h.transportStreamId, h.serviceId, entry.eventId, record_->startDetermined,
                      record_->start, record_->start + (record_->durationDetermined ? record_->duration : 1),
-                     std::make_shared<EitEventRecord>(*record_)};
+                     bytes, entry.offset};
         const uint64_t key = static_cast<uint64_t>(h.originalNetworkId) << 48 |
                              static_cast<uint64_t>(h.transportStreamId) << 32 |
                              static_cast<uint64_t>(h.serviceId) << 16 | entry.eventId;

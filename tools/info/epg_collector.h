@@ -64,7 +64,10 @@ private:
         bool startDetermined;
         int64_t start;
         int64_t end;
-        std::shared_ptr<EitEventRecord> record;
+        // The section as it arrived (shared by its events) and the event's
+        // offset in it: a copy of the bytes, not of the far larger record.
+        std::shared_ptr<const std::vector<uint8_t>> section;
+        int32_t offset;
     };
 
     static void EitSink(void* context, const uint8_t* section, int32_t size);

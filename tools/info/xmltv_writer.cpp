@@ -223,9 +223,9 @@ std::string XmltvTime(int64_t japanSeconds) {
     const int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
     const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
     char text[128];
-    std::snprintf(text, sizeof text, "%04lld%02lld%02lld%02lld%02lld%02lld +0900", static_cast<long long>(year),
-                  static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(second / 3600),
-                  static_cast<long long>(second / 60 % 60), static_cast<long long>(second % 60));
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d +0900", static_cast<int>(year), static_cast<int>(month),
+                  static_cast<int>(day), static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60),
+                  static_cast<int>(second % 60));
     return text;
 }
 
