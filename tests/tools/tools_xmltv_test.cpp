@@ -98,8 +98,12 @@ TEST(KestrinInfoXmltv, SampleMatchesTheGoldenFile) {
     const auto json = RunCommand(Info("--epg --format json " + Quote(KESTRIN_SAMPLE_TS)));
     EXPECT_EQ(json.exitCode, 0);
     EXPECT_EQ(json.out, RunCommand(Info("--epg " + Quote(KESTRIN_SAMPLE_TS))).out);
-    EXPECT_EQ(RunCommand(Info("--epg --format xml " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 1);
-    EXPECT_EQ(RunCommand(Info("--epg " + Quote(KESTRIN_SAMPLE_TS) + " --format")).exitCode, 1);
+    const auto badFormat = RunCommand(Info("--epg --format xml " + Quote(KESTRIN_SAMPLE_TS)));
+    EXPECT_EQ(badFormat.exitCode, 1);
+    EXPECT_EQ(badFormat.err, "kestrin-info: --format wants json or xmltv, not 'xml'\n");
+    const auto noFormat = RunCommand(Info("--epg " + Quote(KESTRIN_SAMPLE_TS) + " --format"));
+    EXPECT_EQ(noFormat.exitCode, 1);
+    EXPECT_EQ(noFormat.err, "kestrin-info: --format needs a value: json or xmltv\n");
 }
 
 TEST(KestrinInfoXmltv, EmptyStreamIsAnEmptyGuide) {

@@ -200,6 +200,9 @@ int ParseEpgOptions(int argc, char** argv, EpgOptions& o) {
         } else if (arg.compare(0, 9, "--format=") == 0) {
             format = arg.substr(9);
             formatGiven = true;
+        } else if (arg == "--format") {
+            std::fputs("kestrin-info: --format needs a value: json or xmltv\n", stderr);
+            return -1;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             std::fprintf(stderr, "kestrin-info: --epg takes only --format, -o OUT, --force and the input, not '%s'\n",
                          arg.c_str());
