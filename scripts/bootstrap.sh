@@ -23,6 +23,9 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev lld llvm
 # The core as 32-bit Linux programs (the i386 preset): gcc -m32 with the
 # static 32-bit C and C++ libraries, run under qemu-i386 user-mode emulation.
 pkgs+=(gcc-multilib g++-multilib libc6-dev-i386 qemu-user)
+# kestrin-info's XMLTV is validated with xmllint against the XMLTV DTD
+# (/usr/share/xmltv/xmltv.dtd).
+pkgs+=(libxml2-utils xmltv-util)
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then

@@ -273,5 +273,16 @@ void EitEventDetails(const EitEventRecord& record, SymbolStyle style, EventDetai
         const EitGenre& g = record.genres[i];
         AddGenreLine(details, static_cast<uint8_t>((g.level1 << 4) | g.level2));
     }
+    if (record.hasSeries) {
+        const EitSeries& s = record.series;
+        SetSeriesLine(details, s.episodeNumber, s.lastEpisodeNumber, s.name, s.nameSize, style);
+    }
+    for (int32_t i = 0; i < record.relatedCount && i < kMaxRelatedEvents; ++i) {
+        const EitRelatedEvent& e = record.related[i];
+        if ((e.groupType == kEventGroupRelay && !e.otherNetwork) ||
+            (e.groupType == kEventGroupRelayOtherNetwork && e.otherNetwork)) {
+            SetRelayLine(details, e.otherNetwork, e.originalNetworkId, e.serviceId, e.eventId);
+        }
+    }
     DecodeExtendedEvent(record.extended, style, details);
 }

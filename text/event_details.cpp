@@ -1,5 +1,6 @@
 #include "text/event_details.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "text/shift_jis_text.h"
@@ -9,6 +10,26 @@ namespace {
 
 const uint8_t kExtendedEventTag = 0x4E;
 const uint8_t kContentTag = 0x54;
+const uint8_t kSeriesTag = 0xD5;
+const uint8_t kEventGroupTag = 0xD6;
+// series_id, the flags byte, expire_date and the two episode numbers.
+const int32_t kSeriesFixedSize = 8;
+const int32_t kGroupEventSize = 4;        // service_id, event_id
+const int32_t kOtherNetworkEventSize = 8;  // original_network_id, transport_stream_id, service_id, event_id
+const uint8_t kGroupRelay = 2;
+const uint8_t kGroupRelayOtherNetwork = 4;
+
+// The words of the series and relay lines, Shift_JIS.
+const char kSeriesPrefix[] = "\x83\x56\x83\x8A\x81\x5B\x83\x59: ";            // シリーズ:
+const char kEpisodeBefore[] = "\x91\xE6";                                          // 第
+const char kEpisodeAfter[] = "\x89\xF1";                                           // 回
+const char kEpisodesOf[] = "\x81\x5E\x91\x53";                                   // ／全
+const char kNameOpen[] = "\x81\x75";                                              // 「
+const char kNameClose[] = "\x81\x76";                                             // 」
+const char kRelayPrefix[] = "\x83\x8A\x83\x8C\x81\x5B: ";                      // リレー:
+const char kNetworkWord[] = "\x83\x6C\x83\x62\x83\x67\x83\x8F\x81\x5B\x83\x4E";  // ネットワーク
+const char kServiceWord[] = "\x83\x54\x81\x5B\x83\x72\x83\x58";              // サービス
+const char kEventWord[] = "\x83\x43\x83\x78\x83\x93\x83\x67";                // イベント
 // descriptor_number is four bits.
 const int32_t kDescriptorNumbers = 16;
 const int32_t kLanguageCodeSize = 3;
@@ -102,6 +123,40 @@ void ReadContent(PsiReader body, EventDetails& details) {
         body.U8();
         AddGenreLine(details, nibbles);
     }
+}
+
+// A series descriptor: its episode numbers and name. Only the first one
+// whole in its fixed fields counts (`seen`), as for the guide's records.
+void ReadSeries(PsiReader body, SymbolStyle style, bool& seen, EventDetails& details) {
+    if (seen || !body.CanRead(kSeriesFixedSize)) return;
+    seen = true;
+    body.Skip(5);  // series_id, repeat_label, program_pattern, expire_date
+    const uint32_t episodes = body.U24();
+    const uint8_t* name = nullptr;
+    const int32_t nameSize = body.TakeUpTo(body.Remaining(), &name);
+    SetSeriesLine(details, static_cast<uint16_t>(episodes >> 12), static_cast<uint16_t>(episodes & 0x0FFF), name,
+                  nameSize, style);
+}
+
+// The first event a relay group (group_type 2, or 4 for another network's
+// event) names.
+void ReadEventGroup(PsiReader body, EventDetails& details) {
+    if (!body.CanRead(1)) return;
+    const uint8_t head = body.U8();
+    const uint8_t groupType = head >> 4;
+    const int32_t count = head & 0x0F;
+    if (groupType == kGroupRelay && body.CanRead(kGroupEventSize) && count > 0) {
+        const uint16_t serviceId = body.U16();
+        SetRelayLine(details, false, 0, serviceId, body.U16());
+        return;
+    }
+    if (groupType != kGroupRelayOtherNetwork) return;
+    body.Skip(count * kGroupEventSize);
+    if (body.Error() || !body.CanRead(kOtherNetworkEventSize)) return;
+    const uint16_t networkId = body.U16();
+    body.U16();  // transport_stream_id
+    const uint16_t serviceId = body.U16();
+    SetRelayLine(details, true, networkId, serviceId, body.U16());
 }
 
 // --- Tooltip ---------------------------------------------------------------
@@ -231,15 +286,45 @@ void ReadEventDetails(const uint8_t* loop, int32_t length, SymbolStyle style, Ev
     std::memset(&details, 0, sizeof details);
     if (loop == nullptr) return;
 
-    // The genres in loop order over all content descriptors.
+    // The genres in loop order over all content descriptors; the first
+    // series and the first relay.
+    bool seriesSeen = false;
     WalkDescriptors(loop, length, [&](uint8_t tag, const PsiReader& body) {
         if (tag == kContentTag) ReadContent(body, details);
+        if (tag == kSeriesTag) ReadSeries(body, style, seriesSeen, details);
+        if (tag == kEventGroupTag) ReadEventGroup(body, details);
     });
     // The joined items (20 KiB: kept static would not be thread-safe, so the
     // raw join lives on the stack only as long as this call).
     ExtendedEventRaw raw;
     JoinExtendedEvent(loop, length, raw);
     DecodeExtendedEvent(raw, style, details);
+}
+
+void SetSeriesLine(EventDetails& details, uint16_t episode, uint16_t lastEpisode, const uint8_t* name,
+                   int32_t nameSize, SymbolStyle style) {
+    if (details.series[0] != '\0') return;
+    char decoded[kSeriesNameSize];
+    DecodeAribText(decoded, name, name != nullptr ? nameSize : 0, kSeriesNameSize, style);
+    char number[24] = "";  // 第4095回／全4095回 and the terminator fit
+    if (episode > 0 && lastEpisode >= episode) {
+        std::snprintf(number, sizeof number, "%s%u%s%s%u%s", kEpisodeBefore, static_cast<unsigned>(episode),
+                      kEpisodeAfter, kEpisodesOf, static_cast<unsigned>(lastEpisode), kEpisodeAfter);
+    } else if (episode > 0) {
+        std::snprintf(number, sizeof number, "%s%u%s", kEpisodeBefore, static_cast<unsigned>(episode), kEpisodeAfter);
+    }
+    if (number[0] == '\0' && decoded[0] == '\0') return;
+    std::snprintf(details.series, kEventLinkLineSize, "%s%s%s%s%s", kSeriesPrefix, number,
+                  decoded[0] != '\0' ? kNameOpen : "", decoded, decoded[0] != '\0' ? kNameClose : "");
+}
+
+void SetRelayLine(EventDetails& details, bool otherNetwork, uint16_t networkId, uint16_t serviceId,
+                  uint16_t eventId) {
+    if (details.relay[0] != '\0') return;
+    char network[24] = "";  // ネットワーク 65535 and the terminator fit
+    if (otherNetwork) std::snprintf(network, sizeof network, "%s %u ", kNetworkWord, static_cast<unsigned>(networkId));
+    std::snprintf(details.relay, kEventLinkLineSize, "%s%s%s %u %s %u", kRelayPrefix, network, kServiceWord,
+                  static_cast<unsigned>(serviceId), kEventWord, static_cast<unsigned>(eventId));
 }
 
 bool HasEventDetails(const EventDetails& details) {
@@ -255,6 +340,8 @@ int32_t FormatEventDetailsTooltip(char* destination, int32_t capacity, const Eve
     for (int32_t i = 0; i < details.genreCount && i < kMaxGenreLines; ++i) {
         PutBlock(w, details.genres[i], kGenreLineSize);
     }
+    PutBlock(w, details.series, kEventLinkLineSize);
+    PutBlock(w, details.relay, kEventLinkLineSize);
     for (int32_t i = 0; i < details.itemCount && i < kMaxDetailItems; ++i) {
         PutBlock(w, details.items[i].description, kDetailDescriptionSize);
         PutBlock(w, details.items[i].text, kDetailTextSize);

@@ -62,6 +62,27 @@ void DecodeExtendedEvent(const ExtendedEventRaw& raw, SymbolStyle style, EventDe
 // lines beyond kMaxGenreLines are skipped.
 void AddGenreLine(EventDetails& details, uint8_t nibbles);
 
+// The series and relay lines of the details, terminator included:
+//   "シリーズ: 第3回／全12回「渡り鳥の空」" (series descriptor, tag 0xD5:
+//   episode_number, last_episode_number when it is not below the episode,
+//   the series name in 「」; the name alone when no episode_number is given;
+//   no line when neither is);
+//   "リレー: サービス 1025 イベント 8194", or with "ネットワーク 4 " before
+//   "サービス" for a relay to another network (event group descriptor, tag
+//   0xD6, group_type 2 or 4: the first event the programme is relayed to).
+// The first series descriptor and the first relay of the loop count.
+const int32_t kEventLinkLineSize = 128;
+// The series name's share of its line, terminator included.
+const int32_t kSeriesNameSize = 80;
+
+// Writes the series line into details.series unless it holds one already;
+// `name` is the raw ARIB series_name_char.
+void SetSeriesLine(EventDetails& details, uint16_t episode, uint16_t lastEpisode, const uint8_t* name,
+                   int32_t nameSize, SymbolStyle style);
+// Writes the relay line into details.relay unless it holds one already.
+void SetRelayLine(EventDetails& details, bool otherNetwork, uint16_t networkId, uint16_t serviceId,
+                  uint16_t eventId);
+
 struct DetailItem {
     char description[kDetailDescriptionSize];  // empty for a text without heading
     char text[kDetailTextSize];
@@ -70,6 +91,8 @@ struct DetailItem {
 struct EventDetails {
     char genres[kMaxGenreLines][kGenreLineSize];
     int32_t genreCount;
+    char series[kEventLinkLineSize];  // empty: not part of a series (or nothing to show of it)
+    char relay[kEventLinkLineSize];   // empty: not relayed
     DetailItem items[kMaxDetailItems];
     int32_t itemCount;
     char extendedText[kExtendedTextSize];  // text_char of the descriptors, joined
@@ -99,6 +122,10 @@ struct EventDetails {
 // (FormatGenreLine), in loop order over all content descriptors. Reserved
 // and unassigned entries, repeats of a line already kept and a last odd
 // byte are skipped.
+//
+// Series and event group descriptors give the series and relay lines (see
+// kEventLinkLineSize); a series descriptor shorter than its fixed fields is
+// skipped.
 void ReadEventDetails(const uint8_t* loop, int32_t length, SymbolStyle style, EventDetails& details);
 
 // True when the tooltip shows any of the details (the short event
@@ -113,6 +140,7 @@ const int32_t kTooltipLineWidth = 80;
 // Writes the tooltip text into `destination` (`capacity` bytes, Shift_JIS,
 // lines separated by "\r\n", no break after the last line):
 //   - the genre lines;
+//   - the series line and the relay line;
 //   - each item: its description on one line (none when it is empty), its
 //     text on the following line(s);
 //   - the joined text_char;

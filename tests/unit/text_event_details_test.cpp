@@ -581,4 +581,71 @@ TEST(EventDetailsTooltip, HasEventDetailsWhenTheTooltipShowsThem) {
     }
 }
 
+// Series and event group descriptors: the series line and the relay line,
+// and where the tooltip shows them.
+TEST(EventDetailsLinks, SeriesAndRelayLines) {
+    build::Series series;
+    series.seriesId = 0x0123;
+    series.episodeNumber = 3;
+    series.lastEpisodeNumber = 12;
+    series.name = A("渡り鳥の空");
+    build::Series unnumbered = series;
+    unnumbered.episodeNumber = 0;
+    build::Series noTotal = series;
+    noTotal.lastEpisodeNumber = 0;
+    noTotal.name.clear();
+    build::Series totalBelow = noTotal;
+    totalBelow.episodeNumber = 5;
+    totalBelow.lastEpisodeNumber = 3;
+    build::Series bare = noTotal;
+    bare.episodeNumber = 0;
+    const Bytes seriesBytes = build::SeriesDescriptor(series);
+    const Bytes shortSeries = Descriptor(0xD5, Bytes(seriesBytes.begin() + 2, seriesBytes.begin() + 9));  // 7 bytes
+    const Bytes relay = build::EventGroupDescriptor(2, {{0, 0, 0x0401, 0x2002}});
+    struct Case {
+        const char* name;
+        Bytes loop;
+        const char* series;  // UTF-8
+        const char* relay;
+    };
+    const Case cases[] = {
+        {"episode of a total, with the name", seriesBytes, "シリーズ: 第3回／全12回「渡り鳥の空」", ""},
+        {"episode alone", build::SeriesDescriptor(noTotal), "シリーズ: 第3回", ""},
+        {"a total below the episode is not shown", build::SeriesDescriptor(totalBelow), "シリーズ: 第5回", ""},
+        {"no episode: the name", build::SeriesDescriptor(unnumbered), "シリーズ: 「渡り鳥の空」", ""},
+        {"neither: no line", build::SeriesDescriptor(bare), "", ""},
+        {"the first whole series descriptor counts",
+         Cat({shortSeries, build::SeriesDescriptor(noTotal), seriesBytes}), "シリーズ: 第3回", ""},
+        {"relay in the network", relay, "", "リレー: サービス 1025 イベント 8194"},
+        {"relay to another network",
+         build::EventGroupDescriptor(4, {}, {{0x7FE1, 0x7FE2, 0x0500, 0x1234}}), "",
+         "リレー: ネットワーク 32737 サービス 1280 イベント 4660"},
+        {"shared events and movements are no relay",
+         Cat({build::EventGroupDescriptor(1, {{0, 0, 0x0401, 0x2002}}),
+              build::EventGroupDescriptor(3, {{0, 0, 0x0402, 0x2003}}),
+              build::EventGroupDescriptor(5, {}, {{0x7FE1, 0x7FE2, 0x0500, 0x1234}})}),
+         "", ""},
+        {"a shared group, then the relay", Cat({build::EventGroupDescriptor(1, {{0, 0, 0x0402, 0x2003}}), relay}), "",
+         "リレー: サービス 1025 イベント 8194"},
+        {"a relay without events", build::EventGroupDescriptor(2, {}), "", ""},
+        {"a relay cut inside its event", Descriptor(0xD6, {0x21, 0x04, 0x01}), "", ""},
+        {"another network's relay cut before its event", Descriptor(0xD6, {0x41, 0x04, 0x01, 0x20, 0x02, 0x7F}), "",
+         ""},
+        {"both", Cat({relay, seriesBytes}), "シリーズ: 第3回／全12回「渡り鳥の空」", "リレー: サービス 1025 イベント 8194"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::unique_ptr<EventDetails> d = Read(c.loop);
+        EXPECT_EQ(Sjis(c.series), d->series);
+        EXPECT_EQ(Sjis(c.relay), d->relay);
+        EXPECT_EQ(c.series[0] != '\0' || c.relay[0] != '\0', HasEventDetails(*d));
+    }
+    // In the tooltip: after the genres, before the items.
+    const std::unique_ptr<EventDetails> d =
+        Read(Cat({Extended(0, 0, {{A("出演"), A("山田")}}), relay, Content({0x30}), seriesBytes}));
+    EXPECT_EQ(Sjis("ジャンル：ドラマ - 国内ドラマ\r\nシリーズ: 第3回／全12回「渡り鳥の空」\r\n"
+                   "リレー: サービス 1025 イベント 8194\r\n出演\r\n山田"),
+              Tooltip(*d, nullptr, false, 1024));
+}
+
 }  // namespace

@@ -1,33 +1,22 @@
 #include "tools/info/epg_dump.h"
 
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <vector>
 
-#include "text/arib_decoder.h"
-#include "text/eit_schedule.h"
-#include "tools/info/cp932_utf8.h"
+#include "tools/info/epg_collector.h"
+#include "tools/info/info_options.h"
 #include "tools/info/json_text.h"
 #include "tools/info/output_file.h"
 #include "tools/info/standard_output.h"
-#include "ts/crc32.h"
+#include "tools/info/xmltv_writer.h"
 #include "ts/packet.h"
-#include "ts/section_stream.h"
 
 namespace {
 
-// The PIDs that carry EIT: the multiplex's own, and the one-segment
-// layer's (L-EIT) two.
-const uint16_t kEitPids[] = {0x0012, 0x0026, 0x0027};
-const int32_t kEitPidCount = 3;
-// A decoded text: 255 ARIB bytes, or 1 KiB joined, at most 5 Shift_JIS
-// bytes a character.
-const int32_t kDecodeCapacity = 8 * 1024;
 const int64_t kMillisecondsPerSecond = 1000;
 const int64_t kSecondsPerDay = 86400;
 const int64_t kMjdUnixEpoch = 40587;
@@ -62,13 +51,6 @@ const char* VideoResolution(uint8_t componentType) {
 }
 
 
-// ARIB bytes to UTF-8, the additional symbols as their Unicode forms.
-std::string Utf8(const uint8_t* bytes, int32_t size) {
-    static char buffer[kDecodeCapacity];
-    DecodeAribText(buffer, bytes, size, kDecodeCapacity, SymbolStyle::kUserDefined);
-    return Cp932ToUtf8WithSymbols(buffer);
-}
-
 std::string Number(int64_t value) {
     char text[32];
     std::snprintf(text, sizeof text, "%" PRId64, value);
@@ -78,6 +60,15 @@ std::string Number(int64_t value) {
 // UTC milliseconds of a Japan-time second count.
 int64_t UtcMilliseconds(int64_t japanSeconds) {
     return (japanSeconds - kJapanUtcOffsetSeconds) * kMillisecondsPerSecond;
+}
+
+const char* GroupTypeName(uint8_t groupType) {
+    switch (groupType) {
+        case kEventGroupShared: return "shared";
+        case kEventGroupRelay: case kEventGroupRelayOtherNetwork: return "relay";
+        case kEventGroupMovement: case kEventGroupMovementOtherNetwork: return "movement";
+        default: return nullptr;
+    }
 }
 
 void AppendProgramme(std::string& out, const EitEventRecord& r) {
@@ -93,29 +84,18 @@ void AppendProgramme(std::string& out, const EitEventRecord& r) {
     out += std::string(",\"isFree\":") + (r.freeCaMode ? "false" : "true");
     if (r.hasShortEvent) {
         out += ",\"name\":";
-        AppendJsonString(out, Utf8(r.name, r.nameSize));
+        AppendJsonString(out, EpgUtf8(r.name, r.nameSize));
         out += ",\"description\":";
-        AppendJsonString(out, Utf8(r.text, r.textSize));
+        AppendJsonString(out, EpgUtf8(r.text, r.textSize));
     }
     if (r.extended.itemCount > 0) {
-        // Items under the same heading are joined before decoding, as their
-        // bytes may continue one another.
-        std::vector<std::string> keys;
-        std::map<std::string, std::vector<uint8_t>> texts;
-        for (int32_t i = 0; i < r.extended.itemCount && i < kMaxDetailItems; ++i) {
-            const ExtendedItemRaw& item = r.extended.items[i];
-            const std::string key = Utf8(item.description, item.descriptionSize);
-            if (texts.find(key) == texts.end()) keys.push_back(key);
-            std::vector<uint8_t>& joined = texts[key];
-            joined.insert(joined.end(), item.text, item.text + item.textSize);
-        }
+        const std::vector<std::pair<std::string, std::string>> items = EpgExtendedItems(r);
         out += ",\"extended\":{";
-        for (size_t i = 0; i < keys.size(); ++i) {
+        for (size_t i = 0; i < items.size(); ++i) {
             if (i > 0) out += ',';
-            AppendJsonString(out, keys[i]);
+            AppendJsonString(out, items[i].first);
             out += ':';
-            const std::vector<uint8_t>& joined = texts[keys[i]];
-            AppendJsonString(out, Utf8(joined.data(), static_cast<int32_t>(joined.size())));
+            AppendJsonString(out, items[i].second);
         }
         out += '}';
     }
@@ -156,7 +136,7 @@ void AppendProgramme(std::string& out, const EitEventRecord& r) {
         out += ",\"episode\":" + Number(s.episodeNumber);
         out += ",\"lastEpisode\":" + Number(s.lastEpisodeNumber);
         out += ",\"name\":";
-        AppendJsonString(out, Utf8(s.name, s.nameSize));
+        AppendJsonString(out, EpgUtf8(s.name, s.nameSize));
         out += '}';
     }
     if (r.relatedCount > 0) {
@@ -165,6 +145,10 @@ void AppendProgramme(std::string& out, const EitEventRecord& r) {
             const EitRelatedEvent& e = r.related[i];
             if (i > 0) out += ',';
             out += '{';
+            // What the group is, as newer EPG servers write it: a relay is
+            // where the programme goes on, a movement where it moved to.
+            const char* type = GroupTypeName(e.groupType);
+            if (type != nullptr) out += std::string("\"type\":\"") + type + "\",";
             // Events of the same network name no network, as the peer's
             // consumers expect.
             if (e.otherNetwork) out += "\"networkId\":" + Number(e.originalNetworkId) + ",";
@@ -175,181 +159,40 @@ void AppendProgramme(std::string& out, const EitEventRecord& r) {
     out += '}';
 }
 
-class EpgCollector {
-public:
-    EpgCollector()
-        : services_(new EitScheduleService[kEpgDumpServices]),
-          pools_(new uint8_t[static_cast<size_t>(kEpgDumpServices) * kEpgDumpPoolSize]),
-          streams_(new SectionStream[kEitPidCount]) {
-        InitScheduleSet(set_, services_.get(), kEpgDumpServices, pools_.get(), kEpgDumpPoolSize);
-        for (int32_t i = 0; i < kEitPidCount; ++i) ResetSectionStream(streams_[i]);
-    }
-
-    void Packet(const uint8_t* packet) {
-        const uint16_t pid = PacketPid(packet);
-        for (int32_t i = 0; i < kEitPidCount; ++i) {
-            if (pid == kEitPids[i]) FeedSectionStream(streams_[i], packet, &EpgCollector::Sink, this);
-        }
-    }
-
-    std::string Json(std::string& warnings) {
-        std::string out = "[";
-        bool first = true;
-        std::vector<ScheduleEventRef> refs(kScheduleEventsEightDays * 8);
-        std::unique_ptr<EitEventRecord> record(new EitEventRecord);
-        for (int32_t i = 0; i < set_.count; ++i) {
-            const EitScheduleService& s = services_[i];
-            const int32_t n = ListScheduleEvents(s, refs.data(), static_cast<int32_t>(refs.size()));
-            for (int32_t k = 0; k < n; ++k) {
-                if (!ReadScheduleEvent(s, refs[static_cast<size_t>(k)], *record)) continue;
-                out += first ? "\n" : ",\n";
-                first = false;
-                AppendProgramme(out, *record);
-            }
-            for (const auto& kept : seen_) {
-                const Seen& e = kept.second;
-                if (e.networkId != s.originalNetworkId || e.transportStreamId != s.transportStreamId ||
-                    e.serviceId != s.serviceId) {
-                    continue;
-                }
-                bool listed = false;
-                for (int32_t k = 0; k < n && !listed; ++k) {
-                    const ScheduleEventRef& ref = refs[static_cast<size_t>(k)];
-                    const int64_t end = ref.start + (ref.durationDetermined ? ref.duration : 1);
-                    listed = ref.eventId == e.eventId ||
-                             (e.startDetermined && ref.startDetermined && ref.start < e.end && e.start < end);
-                }
-                if (listed) continue;
-                out += first ? "\n" : ",\n";
-                first = false;
-                out += e.json;
-            }
-            if (s.refusedSections > 0) {
-                warnings += "service " + Number(s.serviceId) + ": " + Number(s.refusedSections) +
-                            " EIT sections did not fit its " + Number(kEpgDumpPoolSize) + "-byte pool\n";
-            }
-        }
-        if (set_.refusedServices > 0) {
-            warnings += Number(set_.refusedServices) + " EIT sections of services past the first " +
-                        Number(kEpgDumpServices) + " were left out\n";
-        }
-        out += first ? "]\n" : "\n]\n";
-        return out;
-    }
-
-private:
-    static void Sink(void* context, const uint8_t* section, int32_t size) {
-        // A long-form section whose CRC_32 over all its bytes is 0.
-        if (size < kEitSectionHeaderSize + 4 || Crc32Mpeg2(section, static_cast<size_t>(size)) != 0) return;
-        EpgCollector* self = static_cast<EpgCollector*>(context);
-        if (AddScheduleSetSection(self->set_, section, size) == ScheduleAddResult::kStored &&
-            IsEitPresentFollowing(section[0])) {
-            self->KeepPresentFollowing(section, size);
-        }
-    }
-
-    // A present or following event stays in the dump after the stream
-    // moved on from it (the schedule state keeps only the current pair):
-    // each p/f event as it last arrived, listed when the final guide has no
-    // event of that id and none that overlaps it.
-    struct Seen {
-        uint16_t networkId;
-        uint16_t transportStreamId;
-        uint16_t serviceId;
-        uint16_t eventId;
-        bool startDetermined;
-        int64_t start;
-        int64_t end;
-        std::string json;
-    };
-
-    void KeepPresentFollowing(const uint8_t* section, int32_t size) {
-        EitSectionHeader h;
-        if (!ReadEitSectionHeader(section, size, h)) return;
-        EitEventCursor cursor(section, size);
-        EitEventEntry entry;
-        while (cursor.Next(entry)) {
-            ReadEitEvent(h, entry, *record_);
-            Seen seen = {h.originalNetworkId, h.transportStreamId, h.serviceId, entry.eventId, record_->startDetermined,
-                         record_->start, record_->start + (record_->durationDetermined ? record_->duration : 1),
-                         std::string()};
-            AppendProgramme(seen.json, *record_);
-            const uint64_t key = static_cast<uint64_t>(h.originalNetworkId) << 48 |
-                                 static_cast<uint64_t>(h.transportStreamId) << 32 |
-                                 static_cast<uint64_t>(h.serviceId) << 16 | entry.eventId;
-            seen_[key] = seen;
-        }
-    }
-
-    std::map<uint64_t, Seen> seen_;
-    std::unique_ptr<EitEventRecord> record_{new EitEventRecord};
-
-    std::unique_ptr<EitScheduleService[]> services_;
-    std::unique_ptr<uint8_t[]> pools_;
-    std::unique_ptr<SectionStream[]> streams_;
-    EitScheduleSet set_;
-};
-
-// The first offset at which sync bytes stand 188 bytes apart.
-size_t SyncOffset(const uint8_t* data, size_t size) {
-    for (size_t at = 0; at < kPacket && at < size; ++at) {
-        bool ok = true;
-        for (size_t k = at; k < size && k < at + 5 * kPacket; k += kPacket) ok = ok && data[k] == 0x47;
-        if (ok) return at;
-    }
-    return 0;
-}
-
 }  // namespace
+
+std::string EpgJson(EpgCollector& collector, std::string& warnings) {
+    std::string out = "[";
+    bool first = true;
+    collector.ForEachProgramme(
+        [&](const EitEventRecord& record) {
+            out += first ? "\n" : ",\n";
+            first = false;
+            AppendProgramme(out, record);
+        },
+        warnings);
+    out += first ? "]\n" : "\n]\n";
+    return out;
+}
 
 std::string EpgJsonFromStream(const uint8_t* data, size_t size, std::string& warnings) {
     std::unique_ptr<EpgCollector> collector(new EpgCollector);
-    for (size_t at = SyncOffset(data, size); at + kPacket <= size; at += kPacket) {
-        collector->Packet(data + at);
-    }
-    return collector->Json(warnings);
+    FeedEpgStream(*collector, data, size);
+    return EpgJson(*collector, warnings);
 }
 
 int RunEpgDump(int argc, char** argv) {
-    std::string input;
-    std::string output;
-    bool named = false;  // -o given, even with an empty name
-    bool force = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--epg") continue;
-        if (arg == "--force") {
-            force = true;
-        } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
-            output = argv[++i];
-            named = true;
-        } else if (arg.compare(0, 9, "--output=") == 0) {
-            output = arg.substr(9);
-            named = true;
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            std::fprintf(stderr, "kestrin-info: --epg takes only -o OUT.json and the input, not '%s'\n", arg.c_str());
-            return 1;
-        } else if (input.empty()) {
-            input = arg;
-        } else {
-            std::fprintf(stderr, "kestrin-info: one input file only\n");
-            return 1;
-        }
-    }
-    if (input.empty()) {
-        std::fprintf(stderr, "kestrin-info: --epg wants an input file\n");
-        return 1;
-    }
-    if (named && output.empty()) {
-        std::fprintf(stderr, "kestrin-info: -o needs a file name (or - for standard output)\n");
-        return 1;
-    }
+    EpgOptions options;
+    if (ParseEpgOptions(argc, argv, options) < 0) return kExitUsage;
+    const std::string& input = options.input;
+    const std::string& output = options.output;
+    const bool force = options.force;
     std::FILE* in = input == "-" ? stdin : std::fopen(input.c_str(), "rb");
     if (in == nullptr) {
         std::fprintf(stderr, "kestrin-info: cannot open '%s': %s\n", input.c_str(), std::strerror(errno));
         return 2;
     }
-    // The JSON goes where --extract's packets go: never over the input nor,
+    // The guide goes where --extract's packets go: never over the input nor,
     // without --force, over an existing file, and renamed into place only
     // once it is whole.
     StandardOutput standardOutput;
@@ -379,7 +222,7 @@ int RunEpgDump(int argc, char** argv) {
         held += n;
         size_t at = 0;
         if (!synced && held >= kPacket) {
-            at = SyncOffset(buffer.data(), held);
+            at = EpgSyncOffset(buffer.data(), held);
             synced = true;
         }
         for (; at + kPacket <= held; at += kPacket) collector->Packet(buffer.data() + at);
@@ -394,9 +237,10 @@ int RunEpgDump(int argc, char** argv) {
         return 2;
     }
     std::string warnings;
-    const std::string json = collector->Json(warnings);
+    const std::string text = options.format == EpgFormat::kXmltv ? EpgXmltv(*collector, warnings)
+                                                                 : EpgJson(*collector, warnings);
     if (!warnings.empty()) std::fputs(warnings.c_str(), stderr);
-    const bool ok = out.Open() && out.Write(reinterpret_cast<const uint8_t*>(json.data()), json.size()) &&
+    const bool ok = out.Open() && out.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size()) &&
                     out.Close() && out.Commit();
     if (!ok) {
         out.Discard();

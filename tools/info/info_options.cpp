@@ -150,6 +150,11 @@ std::string Usage() {
         "                       of programme objects as EPG servers keep them; -o\n"
         "                       (or --output=) is written as --extract is, --force\n"
         "                       lets it replace an existing file\n"
+        "  --format FORMAT      with --epg: json (the default) or xmltv, the XMLTV\n"
+        "                       file media servers read (channels with the SDT's\n"
+        "                       service names, times in +0900); programmes whose\n"
+        "                       start or duration is undetermined are left out of\n"
+        "                       it, with a warning\n"
         "\n"
         "Captions (a command of its own, with these options beside --service):\n"
         "  --captions FORMAT    print the service's ARIB captions as srt, vtt or json\n"
@@ -172,6 +177,61 @@ std::string Usage() {
         "  130, 143  stopped by SIGINT (Ctrl-C) or SIGTERM; no output file is left\n"
         "A reader that closes the pipe (| head) ends the run quietly, as SIGPIPE does.\n";
     return text;
+}
+
+int ParseEpgOptions(int argc, char** argv, EpgOptions& o) {
+    bool named = false;  // -o given, even with an empty name
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--epg") continue;
+        std::string format;
+        bool formatGiven = false;
+        if (arg == "--force") {
+            o.force = true;
+        } else if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
+            o.output = argv[++i];
+            named = true;
+        } else if (arg.compare(0, 9, "--output=") == 0) {
+            o.output = arg.substr(9);
+            named = true;
+        } else if (arg == "--format" && i + 1 < argc) {
+            format = argv[++i];
+            formatGiven = true;
+        } else if (arg.compare(0, 9, "--format=") == 0) {
+            format = arg.substr(9);
+            formatGiven = true;
+        } else if (arg == "--format") {
+            std::fputs("kestrin-info: --format needs a value: json or xmltv\n", stderr);
+            return -1;
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            std::fprintf(stderr, "kestrin-info: --epg takes only --format, -o OUT, --force and the input, not '%s'\n",
+                         arg.c_str());
+            return -1;
+        } else if (o.input.empty()) {
+            o.input = arg;
+        } else {
+            std::fprintf(stderr, "kestrin-info: one input file only\n");
+            return -1;
+        }
+        if (!formatGiven) continue;
+        if (format == "json") {
+            o.format = EpgFormat::kJson;
+        } else if (format == "xmltv") {
+            o.format = EpgFormat::kXmltv;
+        } else {
+            std::fprintf(stderr, "kestrin-info: --format wants json or xmltv, not '%s'\n", format.c_str());
+            return -1;
+        }
+    }
+    if (o.input.empty()) {
+        std::fprintf(stderr, "kestrin-info: --epg wants an input file\n");
+        return -1;
+    }
+    if (named && o.output.empty()) {
+        std::fprintf(stderr, "kestrin-info: -o needs a file name (or - for standard output)\n");
+        return -1;
+    }
+    return 1;
 }
 
 // 1 = parsed, -1 = usage error reported.

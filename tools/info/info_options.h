@@ -39,6 +39,20 @@ struct Options {
     bool version = false;
 };
 
+// The --epg command's own options.
+enum class EpgFormat { kJson, kXmltv };
+struct EpgOptions {
+    std::string input;
+    std::string output;  // empty: standard output
+    bool force = false;
+    EpgFormat format = EpgFormat::kJson;
+};
+
+// Parses `kestrin-info --epg [--format json|xmltv] [-o OUT | --output=OUT]
+// [--force] INPUT`: 1 = parsed, -1 = a usage error, reported on standard
+// error.
+int ParseEpgOptions(int argc, char** argv, EpgOptions& o);
+
 // The whole --help text, the options' lines made from the option table.
 std::string Usage();
 
