@@ -86,6 +86,11 @@ struct GuideStore {
     // Bumped by every change of the list: a window redraws when it moved.
     uint32_t revision = 0;
     GuideTurnWork lastTurn = {0, 0, 0};
+    // Called on the window thread after each section a turn copies out,
+    // without the lock: a seam for tests, where a stream thread's hand-over
+    // meanwhile is made to happen at that point. Null otherwise.
+    void (*afterTake)(void* context) = nullptr;
+    void* afterTakeContext = nullptr;
 
     // The guide window (ui/guide_view.h), also the window thread's own.
     bool windowOpen = false;

@@ -390,6 +390,7 @@ bool TakeGuideSections(PluginState& s) {
     // Large: one on the window thread's stack per turn.
     GuideTakenSection taken;
     for (int32_t i = 0; i < waiting && TakeGuideSection(s, taken); ++i) {
+        if (g.afterTake != nullptr) g.afterTake(g.afterTakeContext);
         ++g.lastTurn.sections;
         changed = FileGuideSection(s, taken) || changed;
     }

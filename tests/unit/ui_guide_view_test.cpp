@@ -587,48 +587,89 @@ TEST(GuideHandOver, AHostileCarouselGetsBoundedTurns) {
     }
 }
 
+// Sections that come while a turn files (the stream thread refilling the
+// slots at each take): the turn takes only the four that waited when it
+// began, posts WM_GUIDE_READY again, and the next turn takes the rest.
+TEST(GuideHandOver, ATurnTakesWhatWaitedAndAsksAgainForWhatCame) {
+    GuideHarness h;
+    std::vector<Bytes> sections;
+    for (int i = 0; i < 12; ++i) {
+        const Programme p = {static_cast<uint16_t>(0x2000 + i), i, 0, 30, A("番組"), 0x00};
+        sections.push_back(Schedule(kService, static_cast<uint8_t>(i * 8), 1, {p}));
+    }
+    h.Route(0x0012, std::vector<Bytes>(sections.begin(), sections.begin() + 4));
+    struct Refill {
+        GuideHarness* h;
+        const std::vector<Bytes>* sections;
+        size_t next;
+    } refill = {&h, &sections, 4};
+    GuideStore& g = h.t.s().guide;
+    g.afterTakeContext = &refill;
+    g.afterTake = [](void* context) {
+        Refill& r = *static_cast<Refill*>(context);
+        if (r.next < r.sections->size()) r.h->Route(0x0012, {(*r.sections)[r.next++]});
+    };
+    h.t.platform.windowQueue.clear();
+    ViewerPrivateMessage(h.t.s(), WM_GUIDE_READY);
+    EXPECT_EQ(g.lastTurn.sections, 4);
+    EXPECT_EQ(g.listCount, 4);
+    EXPECT_EQ(g.slotCount, 4);
+    ASSERT_EQ(h.t.platform.windowQueue.size(), 1u);
+    EXPECT_EQ(h.t.platform.windowQueue.front(), WM_GUIDE_READY);
+    h.t.platform.Pump(h.t.s());
+    EXPECT_EQ(g.listCount, 12);
+    EXPECT_EQ(g.slotCount, 0);
+    g.afterTake = nullptr;
+}
+
 // The same carousel from a stream thread that never stops refilling the
 // slots: each turn of the window thread still takes at most what waited
 // when it began, and returns.
 TEST(GuideHandOver, ARefillingStreamThreadDoesNotHoldTheWindowThread) {
     GuideHarness h;
+    // One host call per section, so that the stream thread refills the
+    // slots while the window thread files.
     std::vector<Bytes> packets;
     for (uint8_t version = 0; version < 4; ++version) {
-        std::vector<Bytes> sections;
-        for (int32_t n = 0; n < 32; ++n) {
+        for (int32_t n = 0; n < 64; ++n) {
             build::EitHeader header = build::ScheduleHeader(kService, static_cast<uint8_t>(n), version);
             std::vector<build::EitEvent> events;
-            for (int32_t k = 0; k < 64; ++k) {
+            for (int32_t k = 0; k < 339; ++k) {
                 build::EitEvent e = build::Event(kMjd, 1, k / 60, k % 60, 0, 0, 1);
-                e.eventId = static_cast<uint16_t>(n * 64 + k);
+                e.eventId = static_cast<uint16_t>(n * 339 + k);
                 events.push_back(e);
             }
-            sections.push_back(build::EitSection(header, events));
+            packets.push_back(h.sb.Stream(0x0012, {build::EitSection(header, events)}));
         }
-        packets.push_back(h.sb.Stream(0x0012, sections));
     }
-    std::atomic<bool> done(false);
+    // The stream runs on as long as the window thread takes turns.
+    const int kTurns = 40;
+    std::atomic<int> turns(0);
     std::thread stream([&] {
-        for (int i = 0; i < 400; ++i) {
-            const Bytes& b = packets[static_cast<size_t>(i) % packets.size()];
+        for (size_t i = 0; turns < kTurns; ++i) {
+            const Bytes& b = packets[i % packets.size()];
             ViewerStreamData(h.t.s(), b.data(), static_cast<uint32_t>(b.size()));
         }
-        done = true;
     });
     int32_t most = 0;
-    while (!done) {
+    while (turns < kTurns) {
         uint32_t message = 0;
         if (!h.t.platform.PopMessage(message)) {
             std::this_thread::yield();
             continue;
         }
         ViewerPrivateMessage(h.t.s(), message);
-        if (message == WM_GUIDE_READY) most = std::max(most, h.t.s().guide.lastTurn.sections);
+        if (message != WM_GUIDE_READY) continue;
+        most = std::max(most, h.t.s().guide.lastTurn.sections);
+        ++turns;
     }
     stream.join();
     h.t.platform.Pump(h.t.s());
     EXPECT_LE(most, kGuideHandOverSlots + kGuidePfSlots);
     EXPECT_GT(h.t.s().guide.listCount, 0);
+    // Sections that came during a turn were announced again: none is left
+    // behind once the messages are handled.
+    EXPECT_EQ(h.t.s().guide.slotCount, 0);
 }
 
 }  // namespace
