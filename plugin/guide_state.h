@@ -63,7 +63,8 @@ struct GuideStore {
     // schedule again.
     uint32_t generation = 0;
     // The guide window is open: a service change posts WM_GUIDE_READY so
-    // that it empties at once.
+    // that it empties at once, and the viewer's present/following sections
+    // go to the guide as well.
     bool windowShown = false;
     // Change keys of the present and following sections handed to the guide.
     uint32_t lastPfKey[kGuidePfSlots];

@@ -282,7 +282,7 @@ void AssembleGuide(PluginState& s, const uint8_t* packet) {
 
 void GuidePresentFollowing(PluginState& s, const uint8_t* section, int32_t length) {
     GuideStore& g = s.guide;
-    if (length < kScheduleHeaderSize || length > kMaxSectionSize) return;
+    if (!g.windowShown || length < kScheduleHeaderSize || length > kMaxSectionSize) return;
     const uint8_t number = section[6];
     if (number > 1 || SectionLength(section) < 1) return;
     const uint32_t key = SectionChangeKey(section);

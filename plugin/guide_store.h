@@ -5,9 +5,10 @@
 // schedule sections (table_id 0x50-0x5F, actual multiplex) of the current
 // service that the guide does not already hold in that version; every other
 // section is skipped by its length. A complete section goes into one of
-// kGuideHandOverSlots slots. The viewer's present and following sections
-// (any EIT layer, whichever view the viewer shows) go to two slots of their
-// own, the newest replacing one not yet taken. WM_GUIDE_READY is posted when
+// kGuideHandOverSlots slots. While the guide window is open, the viewer's
+// present and following sections (any EIT layer, whichever view the viewer
+// shows) go to two slots of their own, the newest replacing one not yet
+// taken. WM_GUIDE_READY is posted when
 // the first section waits, and again now and then while the slots are full
 // (the post that should have emptied them may have been lost). Nothing is
 // decoded there.
@@ -59,8 +60,8 @@ void ForgetServiceGuide(PluginState& state);
 void AssembleGuide(PluginState& state, const uint8_t* packet);
 
 // Packet path, lock held: a present/following section of the watched service
-// (any EIT layer) goes to the guide, unless it is the one handed before
-// (same change key).
+// (any EIT layer) goes to the guide while its window is open, unless it is
+// the one handed before (same change key).
 void GuidePresentFollowing(PluginState& state, const uint8_t* section, int32_t length);
 
 // Window thread, WM_GUIDE_READY: one turn (see above). Takes the lock itself,

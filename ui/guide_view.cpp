@@ -222,6 +222,8 @@ void GuideInitialised(PluginState& s) {
     {
         std::lock_guard<std::mutex> guard(s.lock);
         s.guide.windowShown = true;
+        // The viewer's present/following come again from their next repeat.
+        s.guide.lastPfKey[0] = s.guide.lastPfKey[1] = 0;
     }
     // What waits now, whether or not its message is on the way.
     TakeGuideSections(s);

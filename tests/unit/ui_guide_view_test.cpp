@@ -178,14 +178,15 @@ TEST_F(GuideView, SelectionFollowsItsProgrammeAndShowsItsDetails) {
     EXPECT_FALSE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
 }
 
-// The viewer's present/following reach the guide whichever view the viewer
-// shows, and before the guide window opens: the programme on air heads the
-// list even before the schedule (and without one, as on the one-segment
-// layer alone, where it comes from the L-EIT); its schedule copy does not
-// add a second row.
+// The viewer's present/following reach an open guide whichever view the
+// viewer shows: the programme on air heads the list even before the
+// schedule (and without one, as on the one-segment layer alone, where it
+// comes from the L-EIT); its schedule copy does not add a second row.
 TEST_F(GuideView, PresentAndFollowingReachTheGuide) {
-    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});  // before the window: taken all the same
+    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});  // before the window: not taken
     Open();
+    EXPECT_EQ(t.platform.guideRowCount, 0);
+    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});  // its next repeat
     ASSERT_EQ(t.platform.guideRowCount, 1);
     EXPECT_EQ(Cell(0, 2), Sjis("ニュース９[字]"));
     Feed(0x0012, {build::EitPfSection(kService, 1, {Entry(drama)})});  // the viewer shows 現
@@ -232,7 +233,8 @@ TEST(GuideOrder, AStaleFollowingEventDoesNotOutrankANewerSchedule) {
          {kOpen, kOldSchedule, kPresent, kOldFollowing, kNewSchedule, kNewFollowing}},
         {"the following moves before the schedule",
          {kOpen, kOldSchedule, kOldFollowing, kNewFollowing, kNewSchedule}},
-        {"the guide opens last", {kOldSchedule, kPresent, kOldFollowing, kNewSchedule, kOpen}},
+        {"the guide opens between, taking the following's repeat",
+         {kOldSchedule, kPresent, kOldFollowing, kOpen, kPresent, kOldFollowing, kNewSchedule}},
     };
     for (const Case& c : cases) {
         GuideHarness h;
