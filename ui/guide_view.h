@@ -44,7 +44,8 @@ const char* GuideRequestLabel(GuideRequestStatus status);
 // The viewer's menu item 番組表: opens the guide window, or brings it to the
 // front.
 void OpenGuide(PluginState& state);
-// WM_INITDIALOG of the guide window: fills it. The shell has placed it at
+// WM_INITDIALOG of the guide window: takes the sections waiting (their
+// message may have been lost) and fills it. The shell has placed it at
 // GuidePosition().
 void GuideInitialised(PluginState& state);
 // Where the guide window opens ("GUIDE" Left/Top, default 0, 0).
