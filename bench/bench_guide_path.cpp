@@ -28,6 +28,12 @@
 //   BM_GuideFileSection       the window thread's filing of one section
 //                             alone, eight days held: what each section
 //                             stored costs that thread
+//   BM_GuideHostileTurn       one turn of the window thread (WM_GUIDE_READY)
+//                             under a hostile carousel: 128 CRC-valid
+//                             sections of 339 one-second events, a new
+//                             version every cycle, 16 sections waiting per
+//                             turn; the list full (spread over the day) or
+//                             every section on the same seconds (stacked)
 //
 // The argument is the number of packets the host hands over per call.
 // filed counts the sections stored (new or changed) per pass of two seconds.
@@ -226,7 +232,7 @@ BENCHMARK(BM_GuideRouteOpenChanging)->Arg(256);
 
 // The window thread's filing of one schedule section alone, as
 // TakeGuideSections does it for each section handed over: CRC_32, the
-// section into the schedule, the programmes listed again. The guide holds
+// section into the schedule, its events into the list. The guide holds
 // the watched service's eight days (256 programmes); every section comes in
 // a new version, so each one is stored.
 void BM_GuideFileSection(benchmark::State& st) {
@@ -249,5 +255,66 @@ void BM_GuideFileSection(benchmark::State& st) {
     st.counters["programmes"] = static_cast<double>(store->listCount);
 }
 BENCHMARK(BM_GuideFileSection);
+
+// One turn of the window thread under a hostile carousel: 16 of its
+// sections handed over (untimed), then WM_GUIDE_READY handled (timed). The
+// argument: 0 spread over the day (the list stays full at 1,024), 1 every
+// section on the same seconds (each displaces the last one's events).
+void BM_GuideHostileTurn(benchmark::State& st) {
+    const bool stacked = st.range(0) != 0;
+    const int kSections = 128;
+    const int kEvents = 339;
+    const int kPerTurn = 16;
+    build::StreamBuilder sb;
+    std::vector<build::Bytes> turns;  // the packets of 16 sections each, two versions
+    for (uint8_t version = 0; version < 2; ++version) {
+        for (int first = 0; first < kSections; first += kPerTurn) {
+            std::vector<build::Bytes> sections;
+            for (int n = first; n < first + kPerTurn; ++n) {
+                build::EitHeader header =
+                    build::ScheduleHeader(build::kMuxOneSegService, static_cast<uint8_t>(n), version);
+                std::vector<build::EitEvent> events;
+                for (int k = 0; k < kEvents; ++k) {
+                    const int second = (stacked ? 0 : n * kEvents) + k;
+                    build::EitEvent e =
+                        build::Event(kScheduleMjd, second / 3600, second / 60 % 60, second % 60, 0, 0, 1);
+                    e.eventId = static_cast<uint16_t>(n * kEvents + k);
+                    events.push_back(e);
+                }
+                sections.push_back(build::EitSection(header, events));
+            }
+            turns.push_back(sb.Stream(kEitPid, sections));
+        }
+    }
+    QuietPlatform platform;
+    std::unique_ptr<PluginState> owner(new PluginState());
+    PluginState& s = *owner;
+    InitPluginState(s, &platform);
+    s.hasWindow = true;
+    PluginOnChannelChange(s, 27, build::kMuxOneSegService);
+    GuideInitialised(s);
+    platform.queued = 0;
+    size_t next = 0;
+    int64_t sections = 0;
+    int64_t events = 0;
+    int64_t rows = 0;
+    for (auto _ : st) {
+        st.PauseTiming();
+        const build::Bytes& b = turns[next++ % turns.size()];
+        ViewerStreamData(s, b.data(), static_cast<uint32_t>(b.size()));
+        platform.queued = 0;
+        st.ResumeTiming();
+        ViewerPrivateMessage(s, WM_GUIDE_READY);
+        sections += s.guide.lastTurn.sections;
+        events += s.guide.lastTurn.events;
+        rows += s.guide.lastTurn.rowsScanned;
+    }
+    st.counters["sections_per_turn"] =
+        benchmark::Counter(static_cast<double>(sections), benchmark::Counter::kAvgIterations);
+    st.counters["events_per_turn"] = benchmark::Counter(static_cast<double>(events), benchmark::Counter::kAvgIterations);
+    st.counters["rows_per_turn"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kAvgIterations);
+    st.counters["programmes"] = static_cast<double>(s.guide.listCount);
+}
+BENCHMARK(BM_GuideHostileTurn)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -18,6 +18,7 @@ const int32_t kPmtMinimumLength = 13;
 void EmptyMailbox(CaptionMailbox& m) {
     m.count = 0;
     m.dropped = false;
+    m.dropsSinceTake = 0;
     // `posted` stays: a message on its way still arrives and finds nothing.
 }
 
@@ -113,6 +114,13 @@ void PutInMailbox(PluginState& s, const uint8_t* packet) {
     CaptionMailbox& m = s.captionHandover.mailbox;
     if (m.count >= kCaptionMailboxPackets) {
         m.dropped = true;
+        // Full: the window's thread has not taken, perhaps because the
+        // message that should have made it was lost. Ask again at the first
+        // drop and every kCaptionMailboxPackets-th after.
+        if (m.dropsSinceTake++ % kCaptionMailboxPackets == 0) {
+            m.posted = true;
+            s.platform->PostToWindow(WM_CAPTION_READY);
+        }
         return;
     }
     std::memcpy(m.packets[m.count], packet, kTsPacketSize);
@@ -130,6 +138,7 @@ void InitCaptionHandover(PluginState& s) {
     h.selection.generation = 0;
     h.selection.pid = kNoPid;
     h.mailbox.posted = false;
+    h.mailbox.dropsSinceTake = 0;
     ForgetCaptionService(s);
 }
 
@@ -169,6 +178,9 @@ void WantCaptions(PluginState& s, bool wanted) {
     std::lock_guard<std::mutex> guard(s.lock);
     s.captionHandover.wanted = wanted;
     if (!wanted) EmptyMailbox(s.captionHandover.mailbox);
+    // A message lost before (no window to take it) must not keep the next
+    // packets from being announced.
+    if (wanted) s.captionHandover.mailbox.posted = false;
     // A stream joined again may continue a PES that began while closed.
     s.captionHandover.mailbox.dropped = true;
 }
@@ -186,4 +198,5 @@ void TakeCaptionPackets(PluginState& s, CaptionPacketBatch& batch) {
     m.count = 0;
     m.dropped = false;
     m.posted = false;
+    m.dropsSinceTake = 0;
 }

@@ -10,7 +10,10 @@
 // Hand-over: while the caption view is open (CaptionHandover::wanted), each
 // packet of the selected PID is copied whole into a fixed mailbox of
 // kCaptionMailboxPackets packets under PluginState::lock, and
-// WM_CAPTION_READY is posted once until the window's thread takes them.
+// WM_CAPTION_READY is posted once until the window's thread takes them, and
+// again at the first drop and every kCaptionMailboxPackets-th drop while the
+// mailbox is full, and once more after the view opens: a post that was lost
+// must not leave the stream silent.
 // Reassembly into PES, data groups and text are the window's thread's work:
 // the packet path only copies 188 bytes per caption packet (a caption stream
 // brings a few per second). When the window's thread falls behind and the

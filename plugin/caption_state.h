@@ -36,7 +36,11 @@ struct CaptionMailbox {
     uint8_t packets[kCaptionMailboxPackets][kTsPacketSize];
     int32_t count;
     bool dropped;  // packets were lost since the last take
-    bool posted;   // WM_CAPTION_READY is on its way
+    bool posted;   // WM_CAPTION_READY is on its way, or was lost
+    // Packets dropped since the last take: every kCaptionMailboxPackets-th
+    // posts again, whatever `posted` says, so that a lost post does not
+    // leave the mailbox full for good.
+    uint32_t dropsSinceTake;
 };
 
 // Shared between the packet path and the window's thread, under the lock.

@@ -32,10 +32,23 @@ SectionFilter EventFilter(const PluginState& state, uint8_t sectionNumber) {
 void HandOver(PluginState& state, const SectionAssembler& a, SectionMailbox& mailbox, uint32_t message) {
     PutSectionInMailbox(mailbox, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
     state.platform->PostToWindow(message);
-    // The event in view goes to an open guide too: present/following beats
-    // the schedule there, and a receiver of the one-segment layer alone has
-    // no schedule at all.
-    if (message != WM_SDT_READY) GuidePresentFollowing(state, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
+    // The present event goes to the guide too: it is current there, and a
+    // receiver of the one-segment layer alone has no schedule at all. (The
+    // following event reaches the guide through the guide's own assembler.)
+    if (message == WM_EIT_PRESENT_READY) {
+        GuidePresentFollowing(state, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
+    }
+}
+
+// The following event for the guide, whichever view the viewer shows: the
+// viewer's own following assembler runs only in the following view, and a
+// guide that heard of the following event only then would keep a stale one
+// for good. `layer` indexes GuideStore::followingAssemblers.
+void AssembleGuideFollowing(PluginState& state, int32_t layer, const uint8_t* packet, bool handOver) {
+    SectionAssembler& a = state.guide.followingAssemblers[layer];
+    if (AssembleEventSection(a, EventFilter(state, 1), packet) == AssemblyResult::kComplete && handOver) {
+        GuidePresentFollowing(state, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
+    }
 }
 
 }  // namespace
@@ -46,6 +59,7 @@ void AssembleEit(PluginState& state, const uint8_t* packet) {
     if (present == AssemblyResult::kComplete) {
         HandOver(state, state.presentAssembler, state.presentMailbox, WM_EIT_PRESENT_READY);
     }
+    AssembleGuideFollowing(state, 0, packet, true);
     // A break in the present section ends the packet for both.
     if (present == AssemblyResult::kBreak || state.view != View::kFollowing) return;
     if (AssembleEventSection(state.followingAssembler, EventFilter(state, 1), packet) ==
@@ -62,6 +76,8 @@ void AssembleLowerLayerEit(PluginState& state, LowerLayerEit& layer, const uint8
             HandOver(state, layer.presentAssembler, state.presentMailbox, WM_EIT_PRESENT_READY);
         }
     }
+    AssembleGuideFollowing(state, &layer == &state.lowEit ? 2 : 1, packet,
+                           layer.quietSections >= kLowerEitQuietSections);
     if (present == AssemblyResult::kBreak || state.view != View::kFollowing) return;
     if (AssembleEventSection(layer.followingAssembler, EventFilter(state, 1), packet) == AssemblyResult::kComplete &&
         layer.quietSections >= kLowerEitQuietSections) {

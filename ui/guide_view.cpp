@@ -105,20 +105,7 @@ int32_t TimeText(const ScheduleEventRef& e, char* out, int32_t capacity) {
 }
 
 // The ref of a row, copied so that a list refreshed later cannot move it.
-bool RowRef(PluginState& s, int32_t row, ScheduleEventRef& ref) {
-    const GuideStore& g = s.guide;
-    if (row < 0 || row >= g.listCount) return false;
-    ref = g.list[row];
-    return true;
-}
-
-int32_t FindRow(const GuideStore& g, int32_t eventId) {
-    if (eventId < 0) return -1;
-    for (int32_t i = 0; i < g.listCount; ++i) {
-        if (g.list[i].eventId == eventId) return i;
-    }
-    return -1;
-}
+bool RowRef(PluginState& s, int32_t row, ScheduleEventRef& ref) { return GuideRow(s.guide, row, ref); }
 
 int64_t Now(PluginState& s) {
     std::lock_guard<std::mutex> guard(s.lock);
@@ -141,7 +128,7 @@ void ShowSelection(PluginState& s) {
     EventDetails details;
     char text[kDetailsSize];
     int32_t n = 0;
-    if (ReadScheduleEvent(g.schedule, ref, record)) {
+    if (ReadGuideEvent(g, ref, record)) {
         char title[512];
         char description[512];
         char date[32];
@@ -173,7 +160,7 @@ void ShowSelection(PluginState& s) {
 void Refresh(PluginState& s) {
     GuideStore& g = s.guide;
     g.shownRevision = g.revision;
-    g.selectedRow = FindRow(g, g.selectedEventId);
+    g.selectedRow = GuideRowOfEvent(g, g.selectedEventId);
     if (g.selectedRow < 0) g.selectedEventId = -1;
     s.platform->SetGuideRows(g.listCount, g.selectedRow);
     ShowSelection(s);
@@ -187,6 +174,18 @@ GuideRequestStatus ComputeGuideRequest(const ScheduleEventRef& e, int64_t now, u
     const int64_t until = e.start - now;
     if (until > kLongestWait) return GuideRequestStatus::kTooFarAhead;
     if (e.durationDetermined && e.start + e.duration <= now) return GuideRequestStatus::kEnded;
+    if (until <= 0) {
+        // On air: asked for as the present view asks for it, the minutes
+        // until it ends, rounded up (three hours when the end is unknown),
+        // never its whole duration, which would run into the next programme.
+        uint32_t minutes = kUnknownLengthMinutes;
+        if (e.durationDetermined) {
+            const int64_t remaining = e.start + e.duration - now;
+            minutes = static_cast<uint32_t>(remaining / 60 + (remaining % 60 != 0 ? 1 : 0)) & 0xFFFFu;
+        }
+        word = minutes;
+        return GuideRequestStatus::kRequestable;
+    }
     int64_t delay = until - kStartLeadSeconds;
     if (delay < 0) delay = 0;
     const uint32_t minutes =
@@ -226,7 +225,8 @@ void GuideInitialised(PluginState& s) {
         // The viewer's present/following come again from their next repeat.
         s.guide.lastPfKey[0] = s.guide.lastPfKey[1] = 0;
     }
-    SyncGuide(s);
+    // What waits now, whether or not its message is on the way.
+    TakeGuideSections(s);
     s.guide.windowOpen = true;
     Refresh(s);
 }

@@ -6,8 +6,8 @@
 // sections arrive and starts again on a service change; the details of the
 // selected programme (the tooltip's text); and "録画予約", which asks the
 // host to record the selected programme (WM_RECORD_REQUEST, as the
-// following view's request does). Its position is kept in Kestrin.ini,
-// section "GUIDE", keys "Left" and "Top".
+// viewer's present or following view asks for it). Its position is kept in
+// Kestrin.ini, section "GUIDE", keys "Left" and "Top".
 //
 // Every function runs on the viewer's window thread; the lock is taken only
 // to copy from the state.
@@ -31,8 +31,11 @@ enum class GuideRequestStatus {
 };
 
 // The request word for a programme at broadcast time `now` (Japan seconds,
-// -1 unknown): high word the seconds until its start less 11 (at least 0),
-// low word its duration in minutes plus 1 (180 when undetermined).
+// -1 unknown). One that has not started, as the following view asks: high
+// word the seconds until its start less 11 (at least 0), low word its
+// duration in minutes plus 1 (180 when undetermined). One on air, as the
+// present view asks: the minutes until its end, rounded up (180 when
+// undetermined), high word 0.
 GuideRequestStatus ComputeGuideRequest(const ScheduleEventRef& event, int64_t now, uint32_t& word);
 
 // The button's label for a status (Shift_JIS).
@@ -41,7 +44,8 @@ const char* GuideRequestLabel(GuideRequestStatus status);
 // The viewer's menu item 番組表: opens the guide window, or brings it to the
 // front.
 void OpenGuide(PluginState& state);
-// WM_INITDIALOG of the guide window: fills it. The shell has placed it at
+// WM_INITDIALOG of the guide window: takes the sections waiting (their
+// message may have been lost) and fills it. The shell has placed it at
 // GuidePosition().
 void GuideInitialised(PluginState& state);
 // Where the guide window opens ("GUIDE" Left/Top, default 0, 0).

@@ -48,6 +48,9 @@ void TuneToButton(PluginState& s, int32_t index) {
 void ViewerInitialised(PluginState& s) {
     s.windowInitialised = true;
     StartCaptionView(s);
+    // Guide sections handed over before the window existed: their message
+    // was lost with no window to take it.
+    HandleGuideSections(s);
 }
 
 void ViewerMoved(PluginState& s) {

@@ -165,21 +165,84 @@ TEST(CaptionHandover, HandsOverTheSelectedPidOnlyWhileWanted) {
     EXPECT_EQ(f.t.s().captionHandover.mailbox.count, 0);
 }
 
-TEST(CaptionHandover, AFullMailboxDropsLaterPacketsAndSaysSo) {
+// 129 packets with the view open and no pump: the mailbox keeps the first
+// 128, marks the loss, and writes nothing past its packets (the fields
+// behind them stay as they were).
+TEST(CaptionHandover, AFullMailboxKeepsTheFirstPacketsAndMarksTheLoss) {
     CaptionFixture f;
     f.Feed(kOneSegPmtPid, OneSegPmt(0x0187));
     WantCaptions(f.t.s(), true);
     CaptionPacketBatch batch;
     TakeCaptionPackets(f.t.s(), batch);
     std::vector<Bytes> packets;
-    for (int i = 0; i < kCaptionMailboxPackets + 5; ++i) packets.push_back(f.CaptionPacket(0x0187, i == 0));
+    for (int i = 0; i <= kCaptionMailboxPackets; ++i) {
+        packets.push_back(f.sb.Packet(0x0187, i == 0, Bytes(184, static_cast<uint8_t>(i + 1))));
+    }
     f.Route(build::Join(packets));
-    EXPECT_EQ(f.CaptionPosts(), 1);
+    const CaptionMailbox& m = f.t.s().captionHandover.mailbox;
+    EXPECT_EQ(m.count, kCaptionMailboxPackets);
+    EXPECT_TRUE(m.dropped);
+    EXPECT_TRUE(m.posted);
+    for (int i = 0; i < kCaptionMailboxPackets; ++i) {
+        ASSERT_TRUE(std::equal(packets[i].begin(), packets[i].end(), m.packets[i])) << i;
+    }
     TakeCaptionPackets(f.t.s(), batch);
     EXPECT_EQ(batch.count, kCaptionMailboxPackets);
     EXPECT_TRUE(batch.dropped);
     EXPECT_TRUE(std::equal(packets.back().begin(), packets.back().end(),
                            batch.packets[kCaptionMailboxPackets - 1]) == false);
+}
+
+// A lost WM_CAPTION_READY (posted while no window could take it) leaves the
+// `posted` flag set: the full mailbox asks again at its first drop and every
+// 128th after, and opening the view again lets the next packet be announced.
+TEST(CaptionHandover, ALostPostIsMadeGood) {
+    CaptionFixture f;
+    f.Feed(kOneSegPmtPid, OneSegPmt(0x0187));
+    WantCaptions(f.t.s(), true);
+    f.Route(f.CaptionPacket(0x0187));
+    ASSERT_EQ(f.CaptionPosts(), 1);
+    f.t.platform.windowQueue.clear();  // the message is lost
+    std::vector<Bytes> packets;
+    for (int i = 0; i < 2 * kCaptionMailboxPackets + 1; ++i) packets.push_back(f.CaptionPacket(0x0187, false));
+    f.Route(build::Join(packets));
+    // 127 more fill it; the first drop, then the 129th drop ask again.
+    EXPECT_EQ(f.CaptionPosts(), 3);
+    EXPECT_EQ(f.t.platform.Pump(f.t.s()), 2);
+    EXPECT_EQ(f.t.s().captionHandover.mailbox.count, 0);
+
+    // Lost again, then the view is closed and opened: announced at once.
+    f.Route(f.CaptionPacket(0x0187));
+    f.t.platform.windowQueue.clear();
+    WantCaptions(f.t.s(), false);
+    WantCaptions(f.t.s(), true);
+    f.Route(f.CaptionPacket(0x0187));
+    EXPECT_EQ(f.CaptionPosts(), 5);
+    EXPECT_EQ(f.t.platform.Pump(f.t.s()), 1);
+}
+
+// The PAT drops the watched service in one version and brings it back in the
+// next: the PMT it points at, unchanged, or the same PMT on another PID,
+// selects the caption stream again.
+TEST(CaptionSelection, AServiceDroppedFromThePatAndRestoredIsSelectedAgain) {
+    struct Case {
+        const char* name;
+        uint16_t restoredPmtPid;
+    } cases[] = {{"same PMT PID", kFullSegPmtPid}, {"PMT moved, unchanged", 0x0105}};
+    for (const Case& c : cases) {
+        CaptionFixture f;
+        f.Watch(kFullSeg);
+        f.Feed(kPatPid, Pat());
+        f.Feed(kFullSegPmtPid, ServicePmt(kFullSeg, 0x0130));
+        ASSERT_EQ(f.Selected(), 0x0130) << c.name;
+        f.Feed(kPatPid, build::PatSection(0x7FE0, {{kOther, kOtherPmtPid}}, 1));
+        EXPECT_EQ(f.Selected(), kNoPid) << c.name;
+        f.Feed(kFullSegPmtPid, ServicePmt(kFullSeg, 0x0130));  // still sent, no longer the service's
+        EXPECT_EQ(f.Selected(), kNoPid) << c.name;
+        f.Feed(kPatPid, build::PatSection(0x7FE0, {{kFullSeg, c.restoredPmtPid}, {kOther, kOtherPmtPid}}, 2));
+        f.Feed(c.restoredPmtPid, ServicePmt(kFullSeg, 0x0130));
+        EXPECT_EQ(f.Selected(), 0x0130) << c.name;
+    }
 }
 
 TEST(CaptionHandover, AServiceChangeEmptiesTheMailboxAndTellsTheWindow) {

@@ -2,6 +2,7 @@
 // store to the guide window's rows, details and recording request.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -66,9 +67,9 @@ Bytes Schedule(uint16_t service, uint8_t sectionNumber, uint8_t version, const s
     return build::EitSection(h, events);
 }
 
-class GuideView : public ::testing::Test {
-protected:
-    void SetUp() override {
+// A plug-in with its window, watching kService, and the guide's helpers.
+struct GuideHarness {
+    GuideHarness() {
         LoadSettingsBeforeWindow(t.s());
         PluginOnChannelChange(t.s(), 27, kService);
         t.platform.Pump(t.s());
@@ -78,13 +79,19 @@ protected:
         ViewerStreamData(t.s(), packets.data(), static_cast<uint32_t>(packets.size()));
         t.platform.Pump(t.s());
     }
+    // The packets only: the window does not pump.
+    void Route(uint16_t pid, const std::vector<Bytes>& sections) {
+        const Bytes packets = sb.Stream(pid, sections);
+        ViewerStreamData(t.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+    }
     void Clock(int hour, int minute) {
         const auto bcd = [](int v) { return static_cast<uint8_t>((v / 10) << 4 | (v % 10)); };
         Feed(0x0014, {build::TotSection(kMjd, bcd(hour), bcd(minute), 0)});
     }
     void Open() {
+        const int opens = t.platform.guideOpens;
         ViewerCommand(t.s(), IDC_GUIDE_OPEN);
-        ASSERT_EQ(t.platform.guideOpens, 1);
+        ASSERT_EQ(t.platform.guideOpens, opens + 1);
         GuideInitialised(t.s());  // the shell's WM_INITDIALOG
     }
     std::string Cell(int32_t row, int32_t column) {
@@ -99,6 +106,8 @@ protected:
     const Programme drama = {0x1002, 22, 0, 45, A("連続ドラマ"), 0x30};
     const Programme weather = {0x1003, 22, 45, 15, A("天気予報"), 0x01};
 };
+
+class GuideView : public ::testing::Test, protected GuideHarness {};
 
 // The rows fill as sections arrive, in start order, with date, times,
 // title (the boxed 字 as [字]) and genre; other services' and p/f sections
@@ -169,27 +178,113 @@ TEST_F(GuideView, SelectionFollowsItsProgrammeAndShowsItsDetails) {
     EXPECT_FALSE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
 }
 
-// The viewer's present/following reach an open guide: the programme on air
-// heads the list even before the schedule (and without one, as on the
-// one-segment layer alone, where it comes from the L-EIT); its schedule
-// copy does not add a second row.
+// The viewer's present/following reach an open guide whichever view the
+// viewer shows: the programme on air heads the list even before the
+// schedule (and without one, as on the one-segment layer alone, where it
+// comes from the L-EIT); its schedule copy does not add a second row.
 TEST_F(GuideView, PresentAndFollowingReachTheGuide) {
     Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});  // before the window: not taken
     Open();
     EXPECT_EQ(t.platform.guideRowCount, 0);
-    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});
+    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});  // its next repeat
     ASSERT_EQ(t.platform.guideRowCount, 1);
     EXPECT_EQ(Cell(0, 2), Sjis("ニュース９[字]"));
+    Feed(0x0012, {build::EitPfSection(kService, 1, {Entry(drama)})});  // the viewer shows 現
+    ASSERT_EQ(t.platform.guideRowCount, 2);
+    EXPECT_EQ(Cell(1, 2), Sjis("連続ドラマ"));
     Feed(0x0012, {Schedule(kService, 0, 1, {news}), Schedule(kService, 8, 1, {drama})});
     EXPECT_EQ(t.platform.guideRowCount, 2);
 
     PluginOnChannelChange(t.s(), 28, 0x0588);
     t.platform.Pump(t.s());
     for (int32_t i = 0; i < kLowerEitQuietSections; ++i) {
-        Feed(0x0027, {build::EitPfSection(0x0588, 0, {Entry(weather)})});
+        Feed(0x0027, {build::EitPfSection(0x0588, 0, {Entry(weather)}), build::EitPfSection(0x0588, 1, {Entry(news)})});
     }
-    ASSERT_EQ(t.platform.guideRowCount, 1);
-    EXPECT_EQ(Cell(0, 2), Sjis("天気予報"));
+    ASSERT_EQ(t.platform.guideRowCount, 2);
+    EXPECT_EQ(Cell(0, 2), Sjis("ニュース９[字]"));  // 21:00 from the L-EIT's following section
+    EXPECT_EQ(Cell(1, 2), Sjis("天気予報"));
+}
+
+// The broadcaster moves the drama from 22:00 to 22:30 and puts a special at
+// 22:00. Present/following outrank the schedule only while they are the
+// newer: whatever the interleaving of the viewer's views, the following
+// section and the two schedule versions, the guide ends with the special at
+// 22:00 and the drama at 22:30, and at 21:30 a request for the drama waits
+// 3,589 s (not 1,789 s).
+TEST(GuideOrder, AStaleFollowingEventDoesNotOutrankANewerSchedule) {
+    const Programme news = {0x1001, 21, 0, 60, A("ニュース"), 0x00};
+    const Programme drama = {0x1002, 22, 0, 45, A("連続ドラマ"), 0x30};
+    const Programme special = {0x1004, 22, 0, 30, A("特別番組"), 0x00};
+    const Programme moved = {0x1002, 22, 30, 45, A("連続ドラマ"), 0x30};
+    const Bytes scheduleOld = Schedule(kService, 8, 1, {news, drama});
+    const Bytes scheduleNew = Schedule(kService, 8, 2, {news, special, moved});
+    const Bytes present = build::EitPfSection(kService, 0, {Entry(news)}, 1);
+    const Bytes followingOld = build::EitPfSection(kService, 1, {Entry(drama)}, 1);
+    const Bytes followingNew = build::EitPfSection(kService, 1, {Entry(special)}, 2);
+    enum Step { kOldSchedule, kNewSchedule, kPresent, kOldFollowing, kNewFollowing, kToggleView, kOpen };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"次 shown, back to 現, then the schedule moves",
+         {kOpen, kOldSchedule, kPresent, kToggleView, kOldFollowing, kToggleView, kNewSchedule}},
+        {"次 shown throughout", {kOpen, kToggleView, kOldSchedule, kPresent, kOldFollowing, kNewSchedule}},
+        {"現 only, the following moves after the schedule",
+         {kOpen, kOldSchedule, kPresent, kOldFollowing, kNewSchedule, kNewFollowing}},
+        {"the following moves before the schedule",
+         {kOpen, kOldSchedule, kOldFollowing, kNewFollowing, kNewSchedule}},
+        {"the guide opens between, taking the following's repeat",
+         {kOldSchedule, kPresent, kOldFollowing, kOpen, kPresent, kOldFollowing, kNewSchedule}},
+    };
+    for (const Case& c : cases) {
+        GuideHarness h;
+        h.Clock(21, 30);
+        for (Step step : c.steps) {
+            switch (step) {
+                case kOldSchedule: h.Feed(0x0012, {scheduleOld}); break;
+                case kNewSchedule: h.Feed(0x0012, {scheduleNew}); break;
+                case kPresent: h.Feed(0x0012, {present}); break;
+                case kOldFollowing: h.Feed(0x0012, {followingOld}); break;
+                case kNewFollowing: h.Feed(0x0012, {followingNew}); break;
+                case kToggleView: ViewerCommand(h.t.s(), IDC_PRESENT_FOLLOWING); break;
+                case kOpen: h.Open(); break;
+            }
+        }
+        ASSERT_EQ(h.t.platform.guideRowCount, 3) << c.name;
+        EXPECT_EQ(h.Cell(1, 1) + " " + h.Cell(1, 2), "22:00-22:30 " + Sjis("特別番組")) << c.name;
+        EXPECT_EQ(h.Cell(2, 1) + " " + h.Cell(2, 2), "22:30-23:15 " + Sjis("連続ドラマ")) << c.name;
+        GuideRowSelected(h.t.s(), 2);
+        GuideRequestPressed(h.t.s());
+        ASSERT_EQ(h.t.platform.ownerPosted.size(), 1u) << c.name;
+        // 3,589 s at 21:30:00; the clock has run on a second for each
+        // present section (the viewer's tick).
+        EXPECT_EQ(h.t.platform.ownerPosted[0].second, ((3589u - h.t.s().tickCount) << 16) | 46u) << c.name;
+    }
+}
+
+// The programme on air, asked for from the guide, is asked for exactly as the
+// present view asks for it: at 22:30 the drama of 22:00-22:45 records what
+// is left of it (15 minutes), not its whole length plus one, which would run
+// into the next programme.
+TEST_F(GuideView, TheOnAirRequestIsThePresentViews) {
+    Clock(22, 30);
+    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(drama)}), Schedule(kService, 8, 1, {drama, weather})});
+    ViewerCommand(t.s(), IDC_RECORD_REQUEST);
+    Open();
+    GuideRowSelected(t.s(), 0);
+    GuideRequestPressed(t.s());
+    ASSERT_EQ(t.platform.ownerPosted.size(), 2u);
+    EXPECT_EQ(t.platform.ownerPosted[0], std::make_pair(WM_RECORD_REQUEST, 0x0000000Fu));
+    EXPECT_EQ(t.platform.ownerPosted[1], t.platform.ownerPosted[0]);
+    // The following programme as the following view asks for it.
+    ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
+    Feed(0x0012, {build::EitPfSection(kService, 1, {Entry(weather)})});
+    ViewerCommand(t.s(), IDC_RECORD_REQUEST);
+    GuideRowSelected(t.s(), 1);
+    GuideRequestPressed(t.s());
+    ASSERT_EQ(t.platform.ownerPosted.size(), 4u);
+    EXPECT_EQ(t.platform.ownerPosted[2].second, ((889u - t.s().tickCount) << 16) | 16u);
+    EXPECT_EQ(t.platform.ownerPosted[3], t.platform.ownerPosted[2]);
 }
 
 // Threads as in the host: the stream thread routes schedule and p/f
@@ -242,7 +337,11 @@ TEST(GuideRequest, WordAndRefusals) {
         {"duration undetermined", true, now + 1800, false, 0, now, GuideRequestStatus::kRequestable,
          (1789u << 16) | 180u},
         {"starts within 11 s", true, now + 5, true, 600, now, GuideRequestStatus::kRequestable, 11u},
-        {"running", true, now - 600, true, 3600, now, GuideRequestStatus::kRequestable, 61u},
+        // On air: what is left, rounded up to the minute, as the present view.
+        {"on air, 50 minutes left", true, now - 600, true, 3600, now, GuideRequestStatus::kRequestable, 50u},
+        {"on air, 15 min 1 s left", true, now - 1799, true, 2700, now, GuideRequestStatus::kRequestable, 16u},
+        {"on air from this second", true, now, true, 2700, now, GuideRequestStatus::kRequestable, 45u},
+        {"on air, end undetermined", true, now - 60, false, 0, now, GuideRequestStatus::kRequestable, 180u},
         {"exactly 65,535 s ahead", true, now + 65535, true, 60, now, GuideRequestStatus::kRequestable,
          (65524u << 16) | 2u},
         {"65,536 s ahead", true, now + 65536, true, 60, now, GuideRequestStatus::kTooFarAhead, 0},
@@ -298,6 +397,281 @@ TEST_F(GuideView, PositionIsKeptInTheSettingsFile) {
     GuideMoved(t.s(), 500, 60);
     EXPECT_EQ(t.platform.settingWrites,
               (std::vector<std::pair<std::string, std::string>>{{"GUIDE/Left", "500"}, {"GUIDE/Top", "60"}}));
+}
+
+// A schedule section with one byte corrupted (its packets intact): nothing
+// of it is filed and its version is not marked held, so the good repeat in
+// the same version is copied and filed after it.
+TEST_F(GuideView, ADamagedSectionIsNotFiledAndItsGoodRepeatIs) {
+    Open();
+    Bytes damaged = Schedule(kService, 8, 1, {drama, weather});
+    damaged[damaged.size() - 20] ^= 0x01;  // inside the last event's text
+    Feed(0x0012, {damaged});
+    EXPECT_EQ(t.platform.guideRowCount, 0);
+    EXPECT_EQ(t.s().guide.heldVersion[0][8], kNoVersion);
+    Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather})});
+    ASSERT_EQ(t.platform.guideRowCount, 2);
+    EXPECT_EQ(Cell(1, 2), Sjis("天気予報"));
+    EXPECT_EQ(t.s().guide.heldVersion[0][8], 1);
+}
+
+// Seventeen schedule sections before the window pumps: the slots keep the
+// first sixteen, which are filed in the order they came, and the loss is
+// counted; the seventeenth is taken when it comes round.
+TEST_F(GuideView, ASeventeenthSectionBeforeThePumpIsCountedAndComesRound) {
+    std::vector<Bytes> sections;
+    for (int i = 0; i <= kGuideHandOverSlots; ++i) {
+        const Programme p = {static_cast<uint16_t>(0x2000 + i), i, 0, 30, A("番組"), 0x00};
+        sections.push_back(Schedule(kService, static_cast<uint8_t>(i * 8), 1, {p}));
+    }
+    Route(0x0012, sections);
+    const GuideStore& g = t.s().guide;
+    EXPECT_EQ(g.droppedSections, 1u);
+    t.platform.Pump(t.s());
+    ASSERT_EQ(g.listCount, kGuideHandOverSlots);
+    for (int i = 1; i < kGuideHandOverSlots; ++i) {
+        EXPECT_GT(g.schedule.slots[i * 8].sequence, g.schedule.slots[(i - 1) * 8].sequence) << i;
+    }
+    EXPECT_EQ(g.schedule.slots[kGuideHandOverSlots * 8].size, 0);
+    Feed(0x0012, sections);
+    EXPECT_EQ(g.listCount, kGuideHandOverSlots + 1);
+}
+
+// WM_GUIDE_READY lost (posted before the window existed, or before the
+// guide's dialog was up): the sections waiting are still taken when the
+// window is created, when the guide opens, or when a full mailbox asks
+// again.
+TEST(GuideHandOver, ALostPostIsMadeGood) {
+    enum Recovery { kWindowCreated, kGuideOpened, kMailboxFull };
+    const Recovery recoveries[] = {kWindowCreated, kGuideOpened, kMailboxFull};
+    for (Recovery recovery : recoveries) {
+        GuideHarness h;
+        std::vector<Bytes> sections;
+        for (int i = 0; i <= kGuideHandOverSlots; ++i) {
+            const Programme p = {static_cast<uint16_t>(0x2000 + i), i, 0, 30, A("番組"), 0x00};
+            sections.push_back(Schedule(kService, static_cast<uint8_t>(i * 8), 1, {p}));
+        }
+        h.Route(0x0012, {sections[0]});
+        h.t.platform.windowQueue.clear();  // lost
+        const GuideStore& g = h.t.s().guide;
+        switch (recovery) {
+            case kWindowCreated:
+                ViewerInitialised(h.t.s());
+                EXPECT_EQ(g.listCount, 1) << recovery;
+                break;
+            case kGuideOpened:
+                h.Open();
+                EXPECT_EQ(h.t.platform.guideRowCount, 1) << recovery;
+                break;
+            case kMailboxFull:
+                h.Route(0x0012, std::vector<Bytes>(sections.begin() + 1, sections.end()));
+                EXPECT_EQ(g.droppedSections, 1u) << recovery;
+                h.t.platform.Pump(h.t.s());
+                EXPECT_EQ(g.listCount, kGuideHandOverSlots) << recovery;
+                break;
+        }
+    }
+}
+
+// Reopening the guide: no programme selected, the request button disabled.
+TEST_F(GuideView, ReopeningShowsNoSelection) {
+    Clock(21, 30);
+    Open();
+    Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather})});
+    GuideRowSelected(t.s(), 1);
+    ASSERT_TRUE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
+    GuideClosed(t.s());
+    Open();
+    EXPECT_EQ(t.platform.guideSelected, -1);
+    EXPECT_FALSE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
+    EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_DETAILS], "");
+    GuideRequestPressed(t.s());
+    EXPECT_TRUE(t.platform.ownerPosted.empty());
+}
+
+// A service change between the window thread's take of a section and its
+// marking as held: the mark is not made for the new service, so the new
+// service's section of the same table, number and version is still copied.
+TEST_F(GuideView, AServiceChangeBetweenTakeAndMarkLeavesTheNewServicesSectionWanted) {
+    const uint16_t other = 0x0401;
+    Route(0x0012, {Schedule(kService, 8, 1, {drama})});
+    GuideTakenSection taken;
+    ASSERT_TRUE(TakeGuideSection(t.s(), taken));
+    PluginOnChannelChange(t.s(), 28, other);
+    FileGuideSection(t.s(), taken);
+    EXPECT_EQ(t.s().guide.heldVersion[0][8], kNoVersion);
+    t.platform.Pump(t.s());
+    Route(0x0012, {Schedule(other, 8, 1, {weather})});
+    EXPECT_EQ(t.s().guide.slotCount, 1);
+    t.platform.Pump(t.s());
+    ASSERT_EQ(t.s().guide.listCount, 1);
+    EXPECT_EQ(Cell(0, 2), Sjis("天気予報"));
+}
+
+// Filing is incremental: a section costs its own events, however many
+// programmes the guide holds already.
+TEST_F(GuideView, FilingASectionReadsOnlyItsOwnEvents) {
+    std::vector<Bytes> sections;
+    for (int i = 0; i < 96; ++i) {
+        std::vector<Programme> programmes;
+        for (int k = 0; k < 8; ++k) {
+            const int minute = i * 8 + k;
+            programmes.push_back({static_cast<uint16_t>(0x3000 + minute), minute / 60, minute % 60, 1, A("番組"), 0x00});
+        }
+        sections.push_back(Schedule(kService, static_cast<uint8_t>(i), 1, programmes));
+    }
+    for (size_t at = 0; at < sections.size(); at += kGuideHandOverSlots) {
+        const size_t end = std::min(sections.size(), at + static_cast<size_t>(kGuideHandOverSlots));
+        Feed(0x0012, std::vector<Bytes>(sections.begin() + static_cast<long>(at), sections.begin() + static_cast<long>(end)));
+    }
+    const GuideStore& g = t.s().guide;
+    ASSERT_EQ(g.listCount, 96 * 8);
+    Feed(0x0012, {Schedule(kService, 200, 1, {weather})});
+    EXPECT_EQ(g.lastTurn.sections, 1);
+    EXPECT_EQ(g.lastTurn.events, 1);
+}
+
+// Hostile carousels: 128 sections of 339 one-second events each, CRC-valid,
+// their version changing every cycle, with the programmes spread over the
+// day (the list fills to its capacity) or stacked on the same seconds (each
+// section displaces the last). Each turn of the window thread files no more
+// than what waited when it began, reads no more than those sections' events
+// and looks at a bounded number of rows, then returns to the message loop.
+TEST(GuideHandOver, AHostileCarouselGetsBoundedTurns) {
+    const int32_t kEvents = 339;
+    const int32_t kSections = 128;
+    for (bool stacked : {false, true}) {
+        GuideHarness h;
+        h.Open();
+        std::vector<Bytes> cycle[3];
+        for (uint8_t version = 0; version < 3; ++version) {
+            for (int32_t n = 0; n < kSections; ++n) {
+                build::EitHeader header = build::ScheduleHeader(kService, static_cast<uint8_t>(n), version);
+                std::vector<build::EitEvent> events;
+                for (int32_t k = 0; k < kEvents; ++k) {
+                    const int32_t second = (stacked ? 0 : n * kEvents) + k;
+                    build::EitEvent e = build::Event(kMjd, second / 3600, second / 60 % 60, second % 60, 0, 0, 1);
+                    e.eventId = static_cast<uint16_t>(stacked ? n * kEvents + k : second);
+                    events.push_back(e);
+                }
+                cycle[version].push_back(build::EitSection(header, events));
+                ASSERT_LE(cycle[version].back().size(), 4096u);
+            }
+        }
+        int turns = 0;
+        const GuideStore& g = h.t.s().guide;
+        for (int round = 0; round < 3; ++round) {
+            for (int32_t at = 0; at < kSections; at += 8) {
+                // The stream thread brings eight sections, the window takes one turn.
+                h.Route(0x0012, std::vector<Bytes>(cycle[round].begin() + at, cycle[round].begin() + at + 8));
+                uint32_t message = 0;
+                while (h.t.platform.PopMessage(message)) {
+                    ViewerPrivateMessage(h.t.s(), message);
+                    if (message != WM_GUIDE_READY) continue;
+                    ++turns;
+                    const GuideTurnWork& w = g.lastTurn;
+                    ASSERT_LE(w.sections, kGuideHandOverSlots + kGuidePfSlots) << stacked;
+                    ASSERT_LE(w.events, w.sections * kGuideMostEventsPerSection) << stacked;
+                    ASSERT_LE(w.rowsScanned, w.sections * (3 * kScheduleEventsEightDays + 3 * kGuideMostEventsPerSection))
+                        << stacked;
+                    break;  // one turn, then the stream again
+                }
+            }
+        }
+        h.t.platform.Pump(h.t.s());
+        EXPECT_GT(turns, 0);
+        if (stacked) {
+            EXPECT_EQ(g.listCount, kEvents) << "the section filed last holds the seconds";
+        } else {
+            EXPECT_EQ(g.listCount, kScheduleEventsEightDays) << "the earliest programmes fill the list";
+            EXPECT_EQ(h.Cell(0, 1), "00:00-00:00");
+        }
+    }
+}
+
+// Sections that come while a turn files (the stream thread refilling the
+// slots at each take): the turn takes only the four that waited when it
+// began, posts WM_GUIDE_READY again, and the next turn takes the rest.
+TEST(GuideHandOver, ATurnTakesWhatWaitedAndAsksAgainForWhatCame) {
+    GuideHarness h;
+    std::vector<Bytes> sections;
+    for (int i = 0; i < 12; ++i) {
+        const Programme p = {static_cast<uint16_t>(0x2000 + i), i, 0, 30, A("番組"), 0x00};
+        sections.push_back(Schedule(kService, static_cast<uint8_t>(i * 8), 1, {p}));
+    }
+    h.Route(0x0012, std::vector<Bytes>(sections.begin(), sections.begin() + 4));
+    struct Refill {
+        GuideHarness* h;
+        const std::vector<Bytes>* sections;
+        size_t next;
+    } refill = {&h, &sections, 4};
+    GuideStore& g = h.t.s().guide;
+    g.afterTakeContext = &refill;
+    g.afterTake = [](void* context) {
+        Refill& r = *static_cast<Refill*>(context);
+        if (r.next < r.sections->size()) r.h->Route(0x0012, {(*r.sections)[r.next++]});
+    };
+    h.t.platform.windowQueue.clear();
+    ViewerPrivateMessage(h.t.s(), WM_GUIDE_READY);
+    EXPECT_EQ(g.lastTurn.sections, 4);
+    EXPECT_EQ(g.listCount, 4);
+    EXPECT_EQ(g.slotCount, 4);
+    ASSERT_EQ(h.t.platform.windowQueue.size(), 1u);
+    EXPECT_EQ(h.t.platform.windowQueue.front(), WM_GUIDE_READY);
+    h.t.platform.Pump(h.t.s());
+    EXPECT_EQ(g.listCount, 12);
+    EXPECT_EQ(g.slotCount, 0);
+    g.afterTake = nullptr;
+}
+
+// The same carousel from a stream thread that never stops refilling the
+// slots: each turn of the window thread still takes at most what waited
+// when it began, and returns.
+TEST(GuideHandOver, ARefillingStreamThreadDoesNotHoldTheWindowThread) {
+    GuideHarness h;
+    // One host call per section, so that the stream thread refills the
+    // slots while the window thread files.
+    std::vector<Bytes> packets;
+    for (uint8_t version = 0; version < 4; ++version) {
+        for (int32_t n = 0; n < 64; ++n) {
+            build::EitHeader header = build::ScheduleHeader(kService, static_cast<uint8_t>(n), version);
+            std::vector<build::EitEvent> events;
+            for (int32_t k = 0; k < 339; ++k) {
+                build::EitEvent e = build::Event(kMjd, 1, k / 60, k % 60, 0, 0, 1);
+                e.eventId = static_cast<uint16_t>(n * 339 + k);
+                events.push_back(e);
+            }
+            packets.push_back(h.sb.Stream(0x0012, {build::EitSection(header, events)}));
+        }
+    }
+    // The stream runs on as long as the window thread takes turns.
+    const int kTurns = 40;
+    std::atomic<int> turns(0);
+    std::thread stream([&] {
+        for (size_t i = 0; turns < kTurns; ++i) {
+            const Bytes& b = packets[i % packets.size()];
+            ViewerStreamData(h.t.s(), b.data(), static_cast<uint32_t>(b.size()));
+        }
+    });
+    int32_t most = 0;
+    while (turns < kTurns) {
+        uint32_t message = 0;
+        if (!h.t.platform.PopMessage(message)) {
+            std::this_thread::yield();
+            continue;
+        }
+        ViewerPrivateMessage(h.t.s(), message);
+        if (message != WM_GUIDE_READY) continue;
+        most = std::max(most, h.t.s().guide.lastTurn.sections);
+        ++turns;
+    }
+    stream.join();
+    h.t.platform.Pump(h.t.s());
+    EXPECT_LE(most, kGuideHandOverSlots + kGuidePfSlots);
+    EXPECT_GT(h.t.s().guide.listCount, 0);
+    // Sections that came during a turn were announced again: none is left
+    // behind once the messages are handled.
+    EXPECT_EQ(h.t.s().guide.slotCount, 0);
 }
 
 }  // namespace

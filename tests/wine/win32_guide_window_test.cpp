@@ -135,6 +135,55 @@ TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
     WriteSettingsFile("");
 }
 
+// The programme on air, requested from the guide, asks for what the present
+// view asks for on the same stream and clock: at 22:30 the drama of
+// 22:00-22:45 records its last 15 minutes (0x0000000F), never its whole
+// length plus one, which would run into the next programme.
+TEST(GuideWindow, OnAirRequestEqualsThePresentViews) {
+    ViewerSession session;
+    HWND viewer = session.Open("");
+    ASSERT_NE(viewer, nullptr);
+    PluginObject& plugin = session.plugin;
+    plugin.OnChannelChange(27, kService);
+
+    const build::EitEvent drama = Entry(0x1002, 22, 0, 45, Sjis(L"連続ドラマ"));
+    build::StreamBuilder sb;
+    const Bytes stream = build::Cat({sb.Stream(0x0014, {build::TotSection(kMjd, 0x22, 0x30, 0x00)}),
+                                     sb.Stream(0x0012, {build::EitPfSection(kService, 0, {drama}),
+                                                        Schedule(8, {drama, Entry(0x1003, 22, 45, 15,
+                                                                                  Sjis(L"天気予報"))})})});
+    plugin.OnStreamData(stream.data(), static_cast<uint32_t>(stream.size()));
+    PumpMessages();
+
+    SendMessageA(viewer, WM_COMMAND, IDC_RECORD_REQUEST, 0);
+    SendMessageA(viewer, WM_COMMAND, IDC_GUIDE_OPEN, 0);
+    PumpMessages();
+    HWND guide = FindGuideWindow(viewer);
+    ASSERT_NE(guide, nullptr);
+    HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(Cell(list, 0, 1), "22:00-22:45");
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
+    PumpMessages();
+    HWND button = GetDlgItem(guide, IDC_GUIDE_REQUEST);
+    ASSERT_TRUE(IsWindowEnabled(button));
+    SendMessageA(button, BM_CLICK, 0, 0);
+    PumpMessages();
+    std::vector<WPARAM> words;
+    for (const auto& m : session.owner.Received()) {
+        if (m.first == WM_RECORD_REQUEST) words.push_back(m.second);
+    }
+    ASSERT_EQ(words.size(), 2u);
+    EXPECT_EQ(words[0], static_cast<WPARAM>(0x0000000F));
+    EXPECT_EQ(words[1], words[0]);
+    SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
+    PumpMessages();
+    WriteSettingsFile("");
+}
+
 // What the viewer's menu showed, read inside its modal loop by a thread
 // timer, which then picks the guide's item with the keyboard.
 struct MenuSeen {
