@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,7 +19,9 @@
 #include "ts/caption_stream.h"
 #include "ts/packet.h"
 #include "ts/section.h"
+#include "ts/schedule_assembler.h"
 #include "ts/section_assembler.h"
+#include "ts/section_stream.h"
 #include "ui/channel_buttons.h"
 #include "ui/viewer.h"
 
@@ -200,6 +203,63 @@ TEST(SectionResync, AbandoningDropsTheWaitingSection) {
     EXPECT_EQ(AssembleTableSection(a, f, packets[1].data()), AssemblyResult::kComplete);
     a.inProgress = false;
     EXPECT_EQ(AssembleTableSection(a, f, packets[2].data()), AssemblyResult::kNothing);
+}
+
+// The followers of every section of a PID (the plug-in's schedule, the
+// tool's stream) end a section at a PUSI packet the same way.
+Bytes ScheduleSectionOf(size_t size, uint8_t fill) {
+    Bytes s(size - 4, fill);
+    s[0] = 0x50;
+    s[1] = 0xB0;
+    s[3] = static_cast<uint8_t>(kService >> 8);
+    s[4] = static_cast<uint8_t>(kService & 0xFF);
+    s[5] = static_cast<uint8_t>(0xC1 | ((fill & 0x1F) << 1));
+    s[6] = fill;
+    return build::Seal(s);
+}
+
+void Collect(void* context, const uint8_t* section, int32_t size) {
+    static_cast<std::vector<Bytes>*>(context)->push_back(Bytes(section, section + size));
+}
+
+std::vector<Bytes> FollowSchedule(const std::vector<Bytes>& packets) {
+    std::unique_ptr<ScheduleAssembler> a(new ScheduleAssembler);
+    ResetScheduleAssembler(*a);
+    ScheduleFilter f = {0x50, 0x5F, kService, nullptr, nullptr};
+    std::vector<Bytes> out;
+    for (const Bytes& p : packets) AssembleScheduleSections(*a, f, p.data(), Collect, &out);
+    return out;
+}
+
+std::vector<Bytes> FollowStream(const std::vector<Bytes>& packets) {
+    std::unique_ptr<SectionStream> s(new SectionStream);
+    ResetSectionStream(*s);
+    std::vector<Bytes> out;
+    for (const Bytes& p : packets) FeedSectionStream(*s, p.data(), Collect, &out);
+    return out;
+}
+
+TEST(SectionResync, EveryFollowerOfAPidDropsASectionThatClaimsMoreThanItHas) {
+    const Bytes claims = ScheduleSectionOf(300, 1);
+    Bytes damaged = ScheduleSectionOf(100, 4);
+    damaged[1] = static_cast<uint8_t>(damaged[1] | 0x0F);
+    const Bytes next = ScheduleSectionOf(60, 2);
+    const Bytes later = ScheduleSectionOf(100, 3);
+    struct Case {
+        const char* name;
+        std::vector<Bytes> packets;
+        std::vector<Bytes> sections;
+    };
+    const Case cases[] = {
+        {"next at pointer 0", {Pusi(0, {}, Cut(claims, 100)), Pusi(1, {}, next)}, {next}},
+        {"tail too short", {Pusi(0, {}, Part(claims, 0, 183)), Pusi(1, Part(claims, 183, 203), next)}, {next}},
+        {"one section to a packet", {Pusi(0, {}, damaged), Pusi(1, {}, next), Pusi(2, {}, damaged), Pusi(3, {}, later)},
+         {next, later}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FollowSchedule(c.packets), c.sections) << c.name;
+        EXPECT_EQ(FollowStream(c.packets), c.sections) << c.name;
+    }
 }
 
 // --- Through the plug-in: one damaged packet, then a new version --------------------
