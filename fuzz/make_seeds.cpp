@@ -112,6 +112,29 @@ Bytes SampleExcerpt(const Bytes& sample, size_t skip, size_t count) {
     return out;
 }
 
+// The carousel with, from packet `from` on, the first PUSI packet of each
+// table PID damaged: its first section's section_length raised past what
+// was sent, so that the section can only end at the PID's next PUSI packet
+// (the next version, with a changing multiplex). The counters stay.
+Bytes DamagedCarousel(const Bytes& stream, size_t from) {
+    static const uint16_t kTablePids[] = {0x0000, 0x0011, 0x0012, 0x0014, 0x0101, 0x0102, 0x1FC8};
+    Bytes out = stream;
+    bool done[sizeof kTablePids / sizeof kTablePids[0]] = {};
+    for (size_t o = from * 188; o + 188 <= out.size(); o += 188) {
+        uint8_t* p = &out[o];
+        if ((p[1] & 0x40) == 0 || (p[3] & 0x20) != 0) continue;
+        const uint16_t pid = static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
+        const size_t s = 5 + p[4];
+        if (s + 2 >= 188) continue;
+        for (size_t i = 0; i < sizeof kTablePids / sizeof kTablePids[0]; ++i) {
+            if (kTablePids[i] != pid || done[i]) continue;
+            p[s + 1] = static_cast<uint8_t>(p[s + 1] | 0x03);
+            done[i] = true;
+        }
+    }
+    return out;
+}
+
 void PacketPathSeeds(const std::string& realdata, const std::string& samplePath) {
     const char* t = "packet_path";
     const Bytes mux = SmallMultiplex(2, true);
@@ -149,6 +172,19 @@ void PacketPathSeeds(const std::string& realdata, const std::string& samplePath)
     // Repeated sections: the change keys stop the work.
     Write(t, "repeated_sections",
           PacketPathInput(build::Cat({op::Service(27, 2), op::kRecord}), SmallMultiplex(2, false)));
+
+    // One damaged PUSI packet on every table PID in the middle of the
+    // carousel, then new versions: the tables must go on (caption view open,
+    // recording, both views).
+    const Bytes changing = SmallMultiplex(4, true);
+    Write(t, "damaged_length_carousel",
+          PacketPathInput(build::Cat({op::Service(27, 2), op::kRecord, op::Feed(packet * 40), op::kView,
+                                      op::Feed(packet * 40)}),
+                          DamagedCarousel(changing, changing.size() / 188 / 4)));
+    Write(t, "damaged_length_fullseg",
+          PacketPathInput(build::Cat({op::Service(27, 1), op::Feed(packet * 7), op::Feed(packet * 50, true),
+                                      op::kPump}),
+                          DamagedCarousel(changing, changing.size() / 188 / 2)));
 
     // Sections behind adaptation fields and packed several to a packet.
     build::StreamBuilder sb;

@@ -5,12 +5,11 @@
 
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
+#include "ts/calendar.h"
 #include "ts/crc32.h"
 
 namespace {
 
-const int64_t kSecondsPerDay = 86400;
-const int64_t kMjdOf1970 = 40587;  // 1970-01-01
 const uint8_t kEitPfActual = 0x4E;
 const uint8_t kEitPfOther = 0x4F;
 const uint8_t kEitScheduleLast = 0x6F;
@@ -297,8 +296,8 @@ void GuidePresentFollowing(PluginState& s, const uint8_t* section, int32_t lengt
 
 int64_t BroadcastNow(const PluginState& s) {
     if (s.tickCount < 0 || s.clockMjd < 0) return -1;
-    return (static_cast<int64_t>(s.clockMjd) - kMjdOf1970) * kSecondsPerDay + s.clockHour * 3600 +
-           s.clockMinute * 60 + s.clockSecond + s.tickCount;
+    return JapanSecondsOf(s.clockMjd, static_cast<int64_t>(s.clockHour) * 3600 + s.clockMinute * 60 + s.clockSecond +
+                                          s.tickCount);
 }
 
 bool SyncGuide(PluginState& s) {

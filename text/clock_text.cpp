@@ -2,11 +2,7 @@
 
 #include <cstdio>
 
-namespace {
-
-const int64_t kSecondsPerDay = 24 * 60 * 60;
-
-}  // namespace
+#include "ts/calendar.h"
 
 void FormatBroadcastClock(int32_t hour, int32_t minute, int32_t second, int32_t ticks, char* out) {
     // The time of day from the whole count of seconds.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ts/calendar.h"
 #include "ts/psi_reader.h"
 #include "ts/section.h"
 
@@ -15,11 +16,6 @@ const uint8_t kSeriesTag = 0xD5;
 const uint8_t kEventGroupTag = 0xD6;
 
 const int32_t kLanguageCodeSize = 3;
-// MJD 40587 is 1970-01-01.
-const int64_t kMjdUnixEpoch = 40587;
-const int64_t kSecondsPerDay = 86400;
-
-bool IsBcd(uint8_t b) { return (b >> 4) <= 9 && (b & 0x0F) <= 9; }
 
 // An ISO 639 code of up to three bytes, as far as the descriptor holds it;
 // bytes outside printable ASCII become '?'.
@@ -206,8 +202,8 @@ bool DecodeEitStart(const uint8_t startTime[5], int64_t& japanSeconds) {
     const int32_t m = FromBcd(startTime[3]);
     const int32_t s = FromBcd(startTime[4]);
     if (h > 23 || m > 59 || s > 59) return false;
-    const int64_t mjd = (static_cast<int64_t>(startTime[0]) << 8) | startTime[1];
-    japanSeconds = (mjd - kMjdUnixEpoch) * kSecondsPerDay + h * 3600 + m * 60 + s;
+    const int32_t mjd = (startTime[0] << 8) | startTime[1];
+    japanSeconds = JapanSecondsOf(mjd, h * 3600 + m * 60 + s);
     return true;
 }
 

@@ -2,11 +2,10 @@
 
 #include <cstring>
 
+#include "ts/calendar.h"
 #include "ts/section.h"
 
 namespace {
-
-const int64_t kSecondsPerDay = 86400;
 
 // Kind and table index of a schedule table id; false for p/f.
 bool ScheduleTableOf(uint8_t tableId, int32_t& kind, int32_t& table) {
@@ -85,7 +84,7 @@ bool SameBytes(const EitScheduleService& s, int32_t slot, const uint8_t* section
 // segment index within a kind (table * 32 + segment); -1 without a clock.
 int32_t CurrentSegment(int64_t clock) {
     if (clock < 0) return -1;
-    return static_cast<int32_t>((clock % kSecondsPerDay) / kScheduleSegmentSeconds);
+    return SecondOfDay(clock) / kScheduleSegmentSeconds;
 }
 
 // Sections of one segment waited for and held; `skip` counts none.

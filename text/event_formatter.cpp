@@ -7,6 +7,7 @@
 
 #include "text/arib_decoder.h"
 #include "text/shift_jis_text.h"
+#include "ts/calendar.h"
 #include "ts/psi_reader.h"
 #include "ts/section.h"
 

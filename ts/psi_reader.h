@@ -113,8 +113,4 @@ private:
     bool error_;
 };
 
-// Two BCD digits as a number, not range-tested: 0xFF reads as 165, which
-// the callers treat as an undetermined field.
-inline int32_t FromBcd(uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
-
 #endif

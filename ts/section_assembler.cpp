@@ -27,14 +27,29 @@ void Start(SectionAssembler& a, const uint8_t* packet, int32_t offset) {
     a.expectedCounter = PacketContinuityCounter(packet);
     std::memcpy(a.buffer, packet + offset, static_cast<size_t>(n));
     a.bytesCollected = n;
+    a.waitingAt = 0;
+    a.waitingBytes = 0;
 }
 
-// Appends the packet from `offset` to its end. The completion test keeps a
-// collecting section below 4098 bytes, so a packet always fits; the test is
-// there so that no state can ever lead the copy past the buffer.
-void Continue(SectionAssembler& a, const uint8_t* packet, int32_t offset) {
+// Starts the section at `offset` behind the one just completed, which stays
+// at buffer[0] for the caller: its bytes wait behind the completed ones.
+void StartBehind(SectionAssembler& a, const uint8_t* packet, int32_t offset) {
     const int32_t n = kTsPacketSize - offset;
-    if (a.bytesCollected < 0 || n > kSectionBufferSize - a.bytesCollected) {
+    const int32_t at = a.bytesCollected;
+    if (at < 0 || n > kSectionBufferSize - at) return;
+    std::memcpy(a.buffer + at, packet + offset, static_cast<size_t>(n));
+    a.inProgress = true;
+    a.expectedCounter = PacketContinuityCounter(packet);
+    a.waitingAt = at;
+    a.waitingBytes = n;
+}
+
+// Appends bytes `offset` .. `end` - 1 of the packet. The completion test
+// keeps a collecting section below 4098 bytes, so a packet always fits; the
+// test is there so that no state can ever lead the copy past the buffer.
+void Continue(SectionAssembler& a, const uint8_t* packet, int32_t offset, int32_t end = kTsPacketSize) {
+    const int32_t n = end - offset;
+    if (n < 0 || a.bytesCollected < 0 || n > kSectionBufferSize - a.bytesCollected) {
         a.inProgress = false;
         return;
     }
@@ -97,6 +112,25 @@ int32_t EventSectionStart(const SectionFilter& f, const uint8_t* packet, int32_t
     return s2;
 }
 
+// Moves a section waiting behind the one completed in the last packet to the
+// start of the buffer. True when it is whole already (it fitted in the
+// packet it began in).
+bool TakeWaiting(SectionAssembler& a, const SectionFilter& f) {
+    if (a.waitingBytes <= 0) return false;
+    const int32_t at = a.waitingAt;
+    const int32_t n = a.waitingBytes;
+    a.waitingAt = 0;
+    a.waitingBytes = 0;
+    // Abandoned meanwhile (a service change, the view switched).
+    if (!a.inProgress || at < 0 || n > kSectionBufferSize - at) {
+        a.inProgress = false;
+        return false;
+    }
+    std::memmove(a.buffer, a.buffer + at, static_cast<size_t>(n));
+    a.bytesCollected = n;
+    return CheckSection(a, f) == kCompleted;
+}
+
 // A packet without PUSI continues the section being collected.
 AssemblyResult ContinuationPacket(SectionAssembler& a, const SectionFilter& f, const uint8_t* packet) {
     const int32_t payload = PacketPayloadStart(packet);
@@ -105,6 +139,66 @@ AssemblyResult ContinuationPacket(SectionAssembler& a, const SectionFilter& f, c
     if (!ContinuityHolds(a, packet)) return AssemblyResult::kBreak;
     Continue(a, packet, payload);
     return ResultOf(CheckSection(a, f));
+}
+
+// The section in progress meets a PUSI packet whose first section starts at
+// `s`: the bytes before s are the last it can get. True when they complete
+// it; otherwise it is dropped (a break, or a section_length that claims more
+// bytes than were sent).
+bool FinishBeforePointer(SectionAssembler& a, const SectionFilter& f, const uint8_t* packet, int32_t s) {
+    if (!a.inProgress) return false;
+    if (!ContinuityHolds(a, packet)) return false;
+    // The pointer_field itself is the payload's first byte.
+    Continue(a, packet, PacketPayloadStart(packet) + 1, s);
+    if (CheckSection(a, f) == kCompleted) return true;
+    a.inProgress = false;
+    return false;
+}
+
+// A PUSI packet: finishes or drops the section in progress, then starts the
+// one at `at` (-1: none). `s` is the packet's first section start.
+AssemblyResult PusiPacket(SectionAssembler& a, const SectionFilter& f, const uint8_t* packet, int32_t s, int32_t at) {
+    const bool completed = FinishBeforePointer(a, f, packet, s);
+    if (at < 0) return completed ? AssemblyResult::kComplete : AssemblyResult::kNothing;
+    if (completed) {
+        StartBehind(a, packet, at);
+        return AssemblyResult::kComplete;
+    }
+    Start(a, packet, at);
+    return ResultOf(CheckSection(a, f));
+}
+
+// Where the packet's first section starts when it is to be started by a
+// table assembler, or -1.
+int32_t TableSectionStart(const SectionFilter& f, const uint8_t* packet, int32_t s) {
+    return packet[s] == f.tableId ? s : -1;
+}
+
+int32_t EventStart(const SectionFilter& f, const uint8_t* packet, int32_t s) {
+    return packet[s] == f.tableId ? EventSectionStart(f, packet, s) : -1;
+}
+
+AssemblyResult Assemble(SectionAssembler& a, const SectionFilter& f, const uint8_t* packet,
+                        int32_t (*startOf)(const SectionFilter&, const uint8_t*, int32_t)) {
+    const bool pusi = PacketHasPusi(packet);
+    const int32_t s = pusi ? PacketSectionStart(packet) : -1;
+    if (TakeWaiting(a, f)) {
+        // The waiting section is handed over now. Nothing of this packet
+        // continues it; only a section that begins here is started.
+        if (s >= 0) {
+            const int32_t at = startOf(f, packet, s);
+            if (at >= 0) StartBehind(a, packet, at);
+        }
+        return AssemblyResult::kComplete;
+    }
+    if (!pusi) return ContinuationPacket(a, f, packet);
+    if (s < 0) {
+        // No section start inside the packet: where the section in
+        // progress ends cannot be told either.
+        a.inProgress = false;
+        return AssemblyResult::kNothing;
+    }
+    return PusiPacket(a, f, packet, s, startOf(f, packet, s));
 }
 
 }  // namespace
@@ -123,34 +217,14 @@ void ResetSectionAssembler(SectionAssembler& a) {
     a.bytesCollected = 0;
     a.inProgress = false;
     a.expectedCounter = 0;
+    a.waitingAt = 0;
+    a.waitingBytes = 0;
 }
 
 AssemblyResult AssembleTableSection(SectionAssembler& a, const SectionFilter& f, const uint8_t* packet) {
-    if (!PacketHasPusi(packet)) return ContinuationPacket(a, f, packet);
-    const int32_t s = PacketSectionStart(packet);
-    if (s < 0 || packet[s] != f.tableId || a.inProgress) return AssemblyResult::kNothing;
-    Start(a, packet, s);
-    return ResultOf(CheckSection(a, f));
+    return Assemble(a, f, packet, TableSectionStart);
 }
 
 AssemblyResult AssembleEventSection(SectionAssembler& a, const SectionFilter& f, const uint8_t* packet) {
-    if (!PacketHasPusi(packet)) return ContinuationPacket(a, f, packet);
-    // A packet whose section start lies outside it is ignored whole.
-    const int32_t s = PacketSectionStart(packet);
-    if (s < 0 || packet[s] != f.tableId) return AssemblyResult::kNothing;
-    if (a.inProgress) {
-        // The bytes behind the pointer_field finish the section being
-        // collected; the section that begins at s is not started.
-        if (!ContinuityHolds(a, packet)) return AssemblyResult::kBreak;
-        Continue(a, packet, PacketPayloadStart(packet) + 1);
-        const CheckResult r = CheckSection(a, f);
-        if (r != kRejected) return ResultOf(r);
-        // Only a section that began too near the last packet's end to be
-        // tested there is rejected here; the one that begins at s may be
-        // the wanted one.
-    }
-    const int32_t at = EventSectionStart(f, packet, s);
-    if (at < 0) return AssemblyResult::kNothing;
-    Start(a, packet, at);
-    return ResultOf(CheckSection(a, f));
+    return Assemble(a, f, packet, EventStart);
 }

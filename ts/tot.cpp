@@ -1,5 +1,6 @@
 #include "ts/tot.h"
 
+#include "ts/calendar.h"
 #include "ts/packet.h"
 #include "ts/psi_reader.h"
 #include "ts/section.h"

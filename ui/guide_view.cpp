@@ -12,12 +12,12 @@
 #include "text/eit_schedule.h"
 #include "text/event_details.h"
 #include "text/genre_table.h"
+#include "ts/calendar.h"
 #include "ui/resource.h"
 
 namespace {
 
 const char kGuideSection[] = "GUIDE";
-const int64_t kSecondsPerDay = 86400;
 // As the following view's request: this many seconds before the start,
 // the duration plus a minute, three hours when it is not known.
 const int64_t kStartLeadSeconds = 11;
@@ -42,37 +42,6 @@ const char kUndetermined[] = "\x96\xA2\x92\xE8";  // 未定
 // 日 月 火 水 木 金 土, two bytes each.
 const char kWeekdays[] = "\x93\xFA\x8C\x8E\x89\xCE\x90\x85\x96\xD8\x8B\xE0\x93\x79";
 
-struct CivilDate {
-    int32_t year;
-    int32_t month;
-    int32_t day;
-    int32_t weekday;  // 0 Sunday
-};
-
-// Days since 1970-01-01 to the civil date (proleptic Gregorian).
-CivilDate DateOf(int64_t japanSeconds) {
-    int64_t days = japanSeconds / kSecondsPerDay;
-    if (japanSeconds % kSecondsPerDay < 0) --days;
-    CivilDate d;
-    d.weekday = static_cast<int32_t>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d.day = static_cast<int32_t>(doy - (153 * mp + 2) / 5 + 1);
-    d.month = static_cast<int32_t>(mp < 10 ? mp + 3 : mp - 9);
-    d.year = static_cast<int32_t>(yoe + era * 400 + (d.month <= 2 ? 1 : 0));
-    return d;
-}
-
-int32_t SecondOfDay(int64_t japanSeconds) {
-    int64_t r = japanSeconds % kSecondsPerDay;
-    if (r < 0) r += kSecondsPerDay;
-    return static_cast<int32_t>(r);
-}
-
 int32_t Terminate(char* out, int32_t capacity, int n) {
     if (n < 0) n = 0;
     if (n >= capacity) n = capacity - 1;
@@ -83,7 +52,7 @@ int32_t Terminate(char* out, int32_t capacity, int n) {
 // "12/08(火)" or 未定.
 int32_t DateText(const ScheduleEventRef& e, char* out, int32_t capacity) {
     if (!e.startDetermined) return Terminate(out, capacity, std::snprintf(out, static_cast<size_t>(capacity), "%s", kUndetermined));
-    const CivilDate d = DateOf(e.start);
+    const CivilDate d = CivilDateOfDay(DayOfJapanSeconds(e.start));
     return Terminate(out, capacity,
                      std::snprintf(out, static_cast<size_t>(capacity), "%02d/%02d(%.2s)", d.month, d.day,
                                    kWeekdays + 2 * d.weekday));

@@ -4,10 +4,10 @@
 
 #include "plugin/plugin_state.h"
 #include "plugin/messages.h"
+#include "ts/calendar.h"
 
 namespace {
 
-const int64_t kSecondsPerDay = 86400;
 // Sent when the length of the programme is not known: three hours.
 const uint32_t kUnknownLengthMinutes = 180;
 // The following programme is requested this many seconds before its start.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "ts/calendar.h"
 #include "ts/psi_reader.h"
 
 namespace {

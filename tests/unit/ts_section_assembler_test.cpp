@@ -200,16 +200,18 @@ TEST_F(SectionAssemblyTest, ContinuityCountersWrapAndBreak) {
     }
 }
 
-TEST_F(SectionAssemblyTest, OtherTableInAPusiPacketWhileCollectingIsIgnoredAndBreaksTheSection) {
+// The bytes before the other table's section do not complete the section in
+// progress: it is dropped, and later packets do not revive it.
+TEST_F(SectionAssemblyTest, OtherTableInAPusiPacketWhileCollectingEndsTheSection) {
     std::vector<Bytes> packets = sb.Packets(kEitPid, {EventSection(kService, 0, 400)});
     Bytes other(1, 0);
     const Bytes tdt = RawSection(0x50, 40);
     other.insert(other.end(), tdt.begin(), tdt.end());
     Route(packets[0]);                                       // counter 0
-    Route(build::MakePacket(kEitPid, true, 1, other));       // ignored
+    Route(build::MakePacket(kEitPid, true, 1, other));       // nothing before the pointer
     SetCounter(packets[1], 2);
     SetCounter(packets[2], 3);
-    Route(packets[1]);  // expected 1: a break
+    Route(packets[1]);
     Route(packets[2]);
     EXPECT_TRUE(Posted().empty());
 }
@@ -262,17 +264,26 @@ TEST_F(SectionAssemblyTest, SdtAndPmtMinimumLengths) {
     }
 }
 
-TEST_F(SectionAssemblyTest, SdtWhoseNextPacketCarriesPusiIsLost) {
-    // Two sections packed: the second begins in the first one's last packet.
-    const std::vector<Bytes> packets = sb.Packets(kSdtPid, {RawSection(0x42, 300, 1), RawSection(0x42, 300, 2)});
+TEST_F(SectionAssemblyTest, SdtWhoseLastPacketStartsTheNextIsCompletedFromItsTail) {
+    // Two sections packed: the second begins in the first one's last packet,
+    // whose bytes before the pointer's target complete the first.
+    const Bytes first = RawSection(0x42, 300, 1);
+    const Bytes second = RawSection(0x42, 300, 2);
+    const std::vector<Bytes> packets = sb.Packets(kSdtPid, {first, second});
     ASSERT_EQ(packets.size(), 4u);
-    Route(packets);
-    EXPECT_TRUE(Posted().empty());
+    Route(packets[0]);
+    Route(packets[1]);
+    EXPECT_EQ(Count(WM_SDT_READY), 1u);
+    EXPECT_EQ(Mailbox(t.s().sdtMailbox), first);
+    Route(packets[2]);
+    Route(packets[3]);
+    EXPECT_EQ(Count(WM_SDT_READY), 2u);
+    EXPECT_EQ(Mailbox(t.s().sdtMailbox), second);
     // Whole sections that each start a packet are assembled.
     build::PacketOptions separate;
     separate.packSections = false;
     Route(sb.Packets(kSdtPid, {RawSection(0x42, 300, 3), RawSection(0x42, 300, 4)}, separate));
-    EXPECT_EQ(Count(WM_SDT_READY), 2u);
+    EXPECT_EQ(Count(WM_SDT_READY), 4u);
 }
 
 // Adaptation fields move the payload: continuation without PUSI at 5 + L, the
@@ -293,12 +304,14 @@ TEST_F(SectionAssemblyTest, AdaptationFieldsMoveThePayload) {
 }
 
 // The PUSI packet that carries a section's tail behind the pointer_field
-// completes it from offset 5 (or 6 + L); the section that begins in it is not
-// started.
+// completes it from offset 5 (or 6 + L); the section that begins in it is
+// started too and, whole in that packet, handed over with the PID's next
+// packet (the mailbox holds the first until then).
 TEST_F(SectionAssemblyTest, PusiPacketFinishesTheEventSectionBeingCollected) {
     for (int adaptation : {build::kNoAdaptationField, 7}) {
         SCOPED_TRACE(adaptation);
-        t.platform.windowPosted.clear();
+        TestPlugin fresh;
+        PluginOnChannelChange(fresh.s(), 27, kService);
         const Bytes a = EventSection(kService, 0, 300, 1);
         const Bytes b = EventSection(kService, 0, 50, 2);
         build::PacketOptions o;
@@ -306,9 +319,14 @@ TEST_F(SectionAssemblyTest, PusiPacketFinishesTheEventSectionBeingCollected) {
         const std::vector<Bytes> packets = sb.Packets(kEitPid, {a, b}, o);
         ASSERT_EQ(packets.size(), 2u);
         ASSERT_TRUE(packets[1][1] & 0x40);
-        Route(packets);
-        EXPECT_EQ(Posted(), std::vector<uint32_t>{WM_EIT_PRESENT_READY});
-        EXPECT_EQ(Mailbox(t.s().presentMailbox), a);
+        for (const Bytes& p : packets) RoutePackets(fresh.s(), p.data(), 188);
+        EXPECT_EQ(fresh.platform.windowPosted, std::vector<uint32_t>{WM_EIT_PRESENT_READY});
+        EXPECT_EQ(Mailbox(fresh.s().presentMailbox), a);
+        const Bytes next = sb.Packet(kEitPid, false, Bytes());
+        RoutePackets(fresh.s(), next.data(), 188);
+        EXPECT_EQ(fresh.platform.windowPosted,
+                  (std::vector<uint32_t>{WM_EIT_PRESENT_READY, WM_EIT_PRESENT_READY}));
+        EXPECT_EQ(Mailbox(fresh.s().presentMailbox), b);
     }
 }
 
