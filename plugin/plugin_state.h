@@ -13,6 +13,7 @@
 #include "plugin/caption_state.h"
 #include "plugin/guide_state.h"
 #include "plugin/platform.h"
+#include "plugin/plugin_lifetime.h"
 #include "plugin/section_mailbox.h"
 #include "text/event_formatter.h"
 #include "text/service_name.h"
@@ -69,6 +70,14 @@ struct PluginState {
     // (SetControlText, SetWindowTitle, SetToolTipText: see platform.h) nor a file call
     // (CreateRecordingFile, WriteFile, CloseFile, the settings file).
     std::mutex lock;
+
+    // --- Lifetime (plugin_lifetime.h): guarded by that module's own lock,
+    // not by `lock` ----------------------------------------------------------
+    PluginHandle handle;        // 0 until listed and once released
+    int32_t holds;              // the owner's, and one per handler running
+    PluginState* nextListed;    // the next listed state
+    PluginFreeFunction freeFunction;
+    void* freeOwner;
 
     // --- Plug-in object -------------------------------------------------------
     bool hasWindow;         // the dialog exists

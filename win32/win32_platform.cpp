@@ -4,6 +4,8 @@
 
 #include <commctrl.h>
 
+#include <cstdint>
+
 #include "plugin/settings.h"
 #include "win32/dtv_interfaces.h"
 
@@ -38,6 +40,12 @@ BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM param) {
     }
     ++list->count;
     return TRUE;
+}
+
+int32_t Saturate(int64_t v) {
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(v);
 }
 
 // How long a tooltip stays up while the pointer rests, in milliseconds: the
@@ -92,6 +100,12 @@ void Win32Platform::KeepToolTipCode() {
                        reinterpret_cast<LPCSTR>(&InitCommonControlsEx), &module);
 }
 
+void Win32Platform::KeepOwnCode() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&Win32Platform::KeepOwnCode), &module);
+}
+
 void Win32Platform::SetToolTipText(int32_t controlId, const char* text) {
     HWND dialog = Dialog();
     if (dialog == nullptr) return;
@@ -138,23 +152,26 @@ void Win32Platform::PostToOwner(uint32_t message, uint32_t wParam) {
 
 bool Win32Platform::GetWindowPlacement(WindowPlacement* placement) {
     HWND dialog = Dialog();
-    if (dialog == nullptr) return false;
+    return dialog != nullptr && PlacementOf(dialog, placement);
+}
+
+bool Win32Platform::PlacementOf(HWND window, WindowPlacement* placement) {
     RECT r;
     WINDOWPLACEMENT wp;
     wp.length = sizeof wp;
-    if (!GetWindowRect(dialog, &r) || !::GetWindowPlacement(dialog, &wp)) return false;
-    placement->show = IsIconic(dialog)   ? WindowShow::kMinimised
-                      : IsZoomed(dialog) ? WindowShow::kMaximised
+    if (!GetWindowRect(window, &r) || !::GetWindowPlacement(window, &wp)) return false;
+    placement->show = IsIconic(window)   ? WindowShow::kMinimised
+                      : IsZoomed(window) ? WindowShow::kMaximised
                                          : WindowShow::kNormal;
     placement->window = FromRect(r);
     placement->normal = FromRect(wp.rcNormalPosition);
     // The restored rectangle of a top-level window without WS_EX_TOOLWINDOW
     // is in workspace coordinates of its monitor (for a minimised window
     // MonitorFromWindow answers the monitor it was restored on).
-    if ((GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) == 0) {
+    if ((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) == 0) {
         MONITORINFO info;
         info.cbSize = sizeof info;
-        HMONITOR monitor = MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST);
+        HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
         if (monitor != nullptr && GetMonitorInfoA(monitor, &info)) {
             placement->normal = WorkspaceToScreen(placement->normal, FromRect(info.rcMonitor),
                                                   FromRect(info.rcWork));
@@ -163,11 +180,23 @@ bool Win32Platform::GetWindowPlacement(WindowPlacement* placement) {
     return true;
 }
 
-int32_t Win32Platform::MonitorWorkAreas(ScreenRect* out, int32_t capacity) const {
+int32_t Win32Platform::MonitorWorkAreas(ScreenRect* out, int32_t capacity) {
     WorkAreaList list = {out, capacity, 0};
     if (out == nullptr || capacity <= 0) return 0;
     EnumDisplayMonitors(nullptr, nullptr, AddWorkArea, reinterpret_cast<LPARAM>(&list));
     return list.count;
+}
+
+void Win32Platform::PlaceOnMonitors(HWND window, int32_t left, int32_t top) {
+    RECT r;
+    if (!GetWindowRect(window, &r)) SetRectEmpty(&r);
+    // A position from the file may be any int32: the far edges saturate.
+    const ScreenRect saved = {left, top, Saturate(static_cast<int64_t>(left) + (r.right - r.left)),
+                              Saturate(static_cast<int64_t>(top) + (r.bottom - r.top))};
+    ScreenRect workAreas[kMaxMonitors];
+    const int32_t monitors = MonitorWorkAreas(workAreas, kMaxMonitors);
+    const ScreenRect placed = PlaceOnScreen(saved, workAreas, monitors);
+    SetWindowPos(window, HWND_TOP, placed.left, placed.top, 0, 0, SWP_NOSIZE);
 }
 
 void Win32Platform::ShowError(const char* text, const char* caption) {
@@ -175,11 +204,13 @@ void Win32Platform::ShowError(const char* text, const char* caption) {
 }
 
 void Win32Platform::TuneChannel(int32_t channel) {
-    if (host_ != nullptr) host_->TuneChannel(channel);
+    IDTVHost* host = host_.load();
+    if (host != nullptr) host->TuneChannel(channel);
 }
 
 void Win32Platform::PluginClosed() {
-    if (host_ != nullptr) host_->PluginClosed();
+    IDTVHost* host = host_.load();
+    if (host != nullptr) host->PluginClosed();
 }
 
 FileHandle Win32Platform::CreateRecordingFile(const char* path) {
