@@ -42,12 +42,6 @@ BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM param) {
     return TRUE;
 }
 
-int32_t Saturate(int64_t v) {
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
-
 // How long a tooltip stays up while the pointer rests, in milliseconds: the
 // longest the control accepts, so that a long text can be read.
 const int kToolTipShowTime = 32767;
@@ -190,9 +184,14 @@ int32_t Win32Platform::MonitorWorkAreas(ScreenRect* out, int32_t capacity) {
 void Win32Platform::PlaceOnMonitors(HWND window, int32_t left, int32_t top) {
     RECT r;
     if (!GetWindowRect(window, &r)) SetRectEmpty(&r);
-    // A position from the file may be any int32: the far edges saturate.
-    const ScreenRect saved = {left, top, Saturate(static_cast<int64_t>(left) + (r.right - r.left)),
-                              Saturate(static_cast<int64_t>(top) + (r.bottom - r.top))};
+    // A position from the file may be any int32: one so far right or down
+    // that the far edge would not fit is moved back by the window's size
+    // (off every monitor either way), so that the size is kept.
+    const int32_t width = static_cast<int32_t>(r.right - r.left);
+    const int32_t height = static_cast<int32_t>(r.bottom - r.top);
+    const int32_t x = left > INT32_MAX - width ? INT32_MAX - width : left;
+    const int32_t y = top > INT32_MAX - height ? INT32_MAX - height : top;
+    const ScreenRect saved = {x, y, x + width, y + height};
     ScreenRect workAreas[kMaxMonitors];
     const int32_t monitors = MonitorWorkAreas(workAreas, kMaxMonitors);
     const ScreenRect placed = PlaceOnScreen(saved, workAreas, monitors);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -135,6 +136,8 @@ struct HandlerCase {
     std::function<void(PluginState&, FakePlatform&)> prepare;
     std::function<void(PluginState&)> start;
 };
+
+void PrintTo(const HandlerCase& c, std::ostream* os) { *os << c.name; }
 
 // The present event's text: formatting the section, then the controls.
 void PrepareEventText(PluginState& s, FakePlatform&) {

@@ -6,8 +6,9 @@
 // frees it again, so this program runs on its own: the other Wine tests keep
 // the library loaded for their whole process. A delete on another thread
 // that leaves the guide or caption window standing pins the library for the
-// rest of the process; those cases (named *OtherThread* and
-// HostTeardownLeftWindows.*) run in a second process of this program.
+// rest of the process, and so does a delete on another thread while the
+// window's thread is inside a handler; those cases (named *OtherThread* and
+// HostTeardownPinning.*) run in a second process of this program.
 #include <windows.h>
 
 #include <string>
@@ -447,7 +448,7 @@ TEST(HostTeardownOnClose, DeletingInsidePluginClosedTakesTheViewerAlong) {
 // its guide and caption windows to the user: each still closes, with its
 // close box or Esc, also once the host has freed the library (which stays
 // loaded for them). The viewer waits for the host.
-TEST(HostTeardownLeftWindows, TheGuideAndCaptionWindowsStillClose) {
+TEST(HostTeardownPinning, TheGuideAndCaptionWindowsStillClose) {
     for (const bool freeFirst : {false, true}) {
         SCOPED_TRACE(freeFirst ? "library freed first" : "library still held by the host");
         WriteSettingsFile(Settings());
@@ -511,6 +512,84 @@ TEST(HostTeardownNothingLeft, ADeleteOnAnotherThreadLetsTheLibraryGo) {
     session.DestroyHostWindow();
     EXPECT_FALSE(IsWindow(dialog));
     EXPECT_EQ(session.Host().closedCalls, 0);
+    WriteSettingsFile("");
+}
+
+// A host that deletes the object on a thread of its own from inside a call
+// the viewer makes on the window's thread (TuneChannel, from the channel
+// button's handler), and waits for that thread there. Slot 6 counts; the
+// others must never come.
+struct ElsewhereHost;
+typedef int32_t(__thiscall* ElsewhereHostSlot)(ElsewhereHost* self);
+typedef int32_t(__thiscall* ElsewhereHostTuneSlot)(ElsewhereHost* self, int32_t channel);
+struct ElsewhereHostTable {
+    ElsewhereHostSlot slot0;
+    ElsewhereHostTuneSlot tuneChannel;
+    ElsewhereHostSlot slot2;
+    ElsewhereHostSlot slot3;
+    ElsewhereHostSlot slot4;
+    ElsewhereHostSlot slot5;
+    ElsewhereHostSlot pluginClosed;
+};
+struct ElsewhereHost {
+    const ElsewhereHostTable* table;
+    void* object;
+    int tuned;
+    bool deleteReturned;
+    int otherCalls;
+};
+
+int32_t __thiscall ElsewhereHostOther(ElsewhereHost* self) {
+    ++self->otherCalls;
+    return 0;
+}
+
+int32_t __thiscall ElsewhereHostTune(ElsewhereHost* self, int32_t) {
+    ++self->tuned;
+    DeleteCall call = {self->object};
+    self->object = nullptr;
+    if (call.object == nullptr) return 1;
+    HANDLE thread = CreateThread(nullptr, 0, DeleteOnThisThread, &call, 0, nullptr);
+    if (thread == nullptr) return 1;
+    // The window's thread waits here, inside the viewer's handler, without
+    // handling messages: the destructor must not wait for it.
+    self->deleteReturned = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
+    if (!self->deleteReturned) WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return 1;
+}
+
+const ElsewhereHostTable kElsewhereHostTable = {ElsewhereHostOther, ElsewhereHostTune,  ElsewhereHostOther,
+                                                ElsewhereHostOther, ElsewhereHostOther, ElsewhereHostOther,
+                                                ElsewhereHostOther};
+
+// The object goes while the window's thread is inside one of its handlers:
+// the handler finishes on a state that lives until it ends, and the library
+// stays loaded for it, since the host could free it before the handler
+// returns. No guide or caption window is open, so the handler alone keeps it.
+TEST(HostTeardownPinning, ADeleteOnAnotherThreadDuringAHandlerKeepsTheLibraryForIt) {
+    WriteSettingsFile("[SERVICE]\r\nCH1=27\r\n");
+    ElsewhereHost host = {&kElsewhereHostTable, nullptr, 0, false, 0};
+    Session session;
+    session.Open(false, &host);
+    session.Feed(true);
+    const HWND dialog = session.Dialog();
+    ASSERT_EQ(FindViewerDialog(dialog), nullptr) << "no caption window";
+    host.object = session.TakeObject();
+    session.Press(IDC_CH1);
+    EXPECT_EQ(host.tuned, 1);
+    EXPECT_TRUE(host.deleteReturned) << "the destructor waited for the window's thread";
+    EXPECT_EQ(host.object, nullptr);
+    EXPECT_TRUE(IsWindow(dialog));
+    session.Free(true);
+    // The left viewer still meets the user and the queued messages.
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_CH1, BN_CLICKED), 0);
+    SendMessageA(dialog, WM_CLOSE, 0, 0);
+    PumpMessages();
+    session.DestroyHostWindow();
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(host.tuned, 1);
+    EXPECT_EQ(host.otherCalls, 0);
     WriteSettingsFile("");
 }
 
