@@ -13,7 +13,6 @@
 #include "plugin/caption_state.h"
 #include "plugin/guide_state.h"
 #include "plugin/platform.h"
-#include "plugin/plugin_lifetime.h"
 #include "plugin/section_mailbox.h"
 #include "text/event_formatter.h"
 #include "text/service_name.h"
@@ -73,10 +72,10 @@ struct PluginState {
 
     // --- Lifetime (plugin_lifetime.h): guarded by that module's own lock,
     // not by `lock` ----------------------------------------------------------
-    PluginHandle handle;        // 0 until listed and once released
-    int32_t holds;              // the owner's, and one per handler running
-    PluginState* nextListed;    // the next listed state
-    PluginFreeFunction freeFunction;
+    std::uintptr_t handle;         // 0 until listed and once released
+    int32_t holds;                 // the owner's, and one per handler running
+    PluginState* nextListed;       // the next listed state
+    void (*freeFunction)(void*);   // frees it with its platform, given freeOwner
     void* freeOwner;
 
     // --- Plug-in object -------------------------------------------------------

@@ -53,7 +53,7 @@ void RemoveViewerMenu(HWND text) {
         RemovePropA(text, kMenuProperty);
         return;
     }
-    Win32Platform::KeepOwnCode();
+    KeepThisLibraryLoaded();
 }
 
 // The programme text's own menu gives way to the viewer's.

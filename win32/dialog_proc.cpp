@@ -36,7 +36,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         PluginState& state = *hold.State();
         // CreateDialogParamA has not returned the handle yet; the platform
         // needs it already for anything the initialisation triggers.
-        static_cast<Win32Platform*>(state.platform)->SetDialog(dialog);
+        Win32Platform::Of(state).SetDialog(dialog);
         Win32Platform::PlaceOnMonitors(dialog, state.windowLeft, state.windowTop);
         InstallViewerMenu(dialog);
         ViewerInitialised(state);
@@ -65,7 +65,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_NCDESTROY:
             // The window is gone: nothing may post to or read from it again.
             SetWindowLongPtrA(dialog, DWLP_USER, 0);
-            hold.Platform()->SetDialog(nullptr);
+            Win32Platform::Of(state).SetDialog(nullptr);
             state.hasWindow = false;
             break;
         default:

@@ -84,7 +84,7 @@ INT_PTR CALLBACK GuideDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     const ViewerHold hold(GetWindow(dialog, GW_OWNER));
     if (hold.State() == nullptr) return LeftWindowProc(dialog, message, wParam, lParam);
     PluginState& state = *hold.State();
-    Win32Platform& platform = *hold.Platform();
+    Win32Platform& platform = Win32Platform::Of(state);
     switch (message) {
         case WM_INITDIALOG: {
             platform.SetGuideDialog(dialog);

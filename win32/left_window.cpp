@@ -1,7 +1,5 @@
 #include "win32/left_window.h"
 
-#include "win32/win32_platform.h"
-
 // A left window runs its procedure for as long as it exists, and the host
 // may free the library before that: its code must stay loaded. Two ways
 // were weighed. An extra reference (LoadLibrary) dropped when the last left
@@ -13,9 +11,15 @@
 // return. So the library is pinned: it stays mapped until the process ends,
 // the cost of one module. comctl32 already forces the same for the viewer's
 // menu wherever it keeps a subclass that another thread cannot remove.
+void KeepThisLibraryLoaded() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&KeepThisLibraryLoaded), &module);
+}
+
 void LeaveWindow(HWND window) {
     if (window == nullptr) return;
-    if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) Win32Platform::KeepOwnCode();
+    if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) KeepThisLibraryLoaded();
     SetWindowLongPtrA(window, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(&LeftWindowProc));
 }
 

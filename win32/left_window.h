@@ -7,6 +7,10 @@
 
 #include <windows.h>
 
+// This library's own code stays loaded for the rest of the process: a
+// window or a handler that runs it may outlive the host's FreeLibrary.
+void KeepThisLibraryLoaded();
+
 // Gives `window` LeftWindowProc in place of its dialog procedure. From a
 // thread other than the window's, this library then stays loaded for the
 // rest of the process (see left_window.cpp); on the window's own thread the

@@ -7,6 +7,7 @@
 #include "ui/channel_buttons.h"
 #include "ui/viewer.h"
 #include "win32/dialog_proc.h"
+#include "win32/left_window.h"
 
 // The library's module handle, recorded by the entry function; the dialog
 // templates are loaded from it.
@@ -64,7 +65,7 @@ CSamplePlugin::~CSamplePlugin() {
     platform.SetHost(nullptr);
     ReleaseViewer(dialog, handle_);
     ReleaseRecording(instance_->state);
-    if (ReleasePlugin(instance_->state) && otherThread) Win32Platform::KeepOwnCode();
+    if (ReleasePlugin(instance_->state) && otherThread) KeepThisLibraryLoaded();
 }
 
 #ifndef _MSC_VER

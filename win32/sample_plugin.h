@@ -6,9 +6,24 @@
 
 #include <windows.h>
 
+#include "plugin/plugin_core.h"
 #include "plugin/plugin_lifetime.h"
+#include "plugin/plugin_state.h"
 #include "win32/dtv_interfaces.h"
-#include "win32/viewer_binding.h"
+#include "win32/win32_platform.h"
+
+// The state and its platform in one allocation, shared by the plug-in
+// object and the window handlers running on them.
+struct PluginInstance {
+    PluginState state;
+    Win32Platform platform;
+
+    PluginInstance() { InitPluginState(state, &platform); }
+
+private:
+    PluginInstance(const PluginInstance&) = delete;
+    PluginInstance& operator=(const PluginInstance&) = delete;
+};
 
 class CSamplePlugin final : public IDTVPlugin {
 public:

@@ -1,28 +1,14 @@
-// What a viewer window works on: the plug-in object's state and platform,
-// in one allocation that outlives the object for as long as a window
-// handler still runs on it (plugin/plugin_lifetime.h). The viewer dialog
-// keeps the handle (DWLP_USER) from WM_INITDIALOG on; the caption and guide
-// windows reach it through their owner, the viewer.
+// How a window reaches its plug-in: the viewer dialog keeps the plug-in
+// object's PluginHandle (DWLP_USER) from WM_INITDIALOG on; the caption and
+// guide windows reach it through their owner, the viewer. Each message
+// holds the state while it is handled (plugin/plugin_lifetime.h), so that
+// the object going on another thread meanwhile frees nothing in use.
 #ifndef KESTRIN_WIN32_VIEWER_BINDING_H
 #define KESTRIN_WIN32_VIEWER_BINDING_H
 
 #include <windows.h>
 
-#include "plugin/plugin_core.h"
 #include "plugin/plugin_lifetime.h"
-#include "plugin/plugin_state.h"
-#include "win32/win32_platform.h"
-
-struct PluginInstance {
-    PluginState state;
-    Win32Platform platform;
-
-    PluginInstance() { InitPluginState(state, &platform); }
-
-private:
-    PluginInstance(const PluginInstance&) = delete;
-    PluginInstance& operator=(const PluginInstance&) = delete;
-};
 
 // The handle a viewer is bound to; 0 before WM_INITDIALOG and once its
 // object went.
@@ -37,10 +23,6 @@ public:
     explicit ViewerHold(HWND viewer) : hold_(ViewerHandle(viewer)) {}
 
     PluginState* State() const { return hold_.State(); }
-    // The state's platform; every state of this library has a Win32Platform.
-    Win32Platform* Platform() const {
-        return hold_.State() != nullptr ? static_cast<Win32Platform*>(hold_.State()->platform) : nullptr;
-    }
 
 private:
     PluginHold hold_;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "plugin/plugin_state.h"
 #include "plugin/settings.h"
 #include "win32/dtv_interfaces.h"
 
@@ -94,12 +95,6 @@ void Win32Platform::KeepToolTipCode() {
                        reinterpret_cast<LPCSTR>(&InitCommonControlsEx), &module);
 }
 
-void Win32Platform::KeepOwnCode() {
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCSTR>(&Win32Platform::KeepOwnCode), &module);
-}
-
 void Win32Platform::SetToolTipText(int32_t controlId, const char* text) {
     HWND dialog = Dialog();
     if (dialog == nullptr) return;
@@ -143,6 +138,8 @@ void Win32Platform::PostToOwner(uint32_t message, uint32_t wParam) {
     HWND owner = GetParent(dialog);
     if (owner != nullptr) PostMessageA(owner, message, wParam, 0);
 }
+
+Win32Platform& Win32Platform::Of(const PluginState& state) { return *static_cast<Win32Platform*>(state.platform); }
 
 bool Win32Platform::GetWindowPlacement(WindowPlacement* placement) {
     HWND dialog = Dialog();

@@ -11,6 +11,7 @@
 #include "plugin/platform.h"
 
 class IDTVHost;
+struct PluginState;
 
 class Win32Platform final : public Platform {
 public:
@@ -56,9 +57,6 @@ public:
     // import may be all that keeps that code loaded, so it stays loaded
     // for the rest of the process.
     static void KeepToolTipCode();
-    // This library's own code stays loaded for the rest of the process: a
-    // window or a handler that runs it may outlive the host's FreeLibrary.
-    static void KeepOwnCode();
 
     // The guide window (win32/guide_window.cpp), on the viewer's thread.
     void OpenGuideWindow() override;
@@ -68,6 +66,10 @@ public:
     void SetGuideDialog(HWND guide);
     // True while SetGuideRows changes the list (its notifications are ours).
     bool GuideRowsUpdating() const { return guideRowsUpdating_; }
+
+    // The platform of a state of this library: every one has a
+    // Win32Platform.
+    static Win32Platform& Of(const PluginState& state);
 
     // Work areas of the display monitors, the primary first; at most
     // `capacity` of them. Returns how many were stored.
