@@ -75,6 +75,12 @@ bool ButtonCarries(const PluginState& s, int32_t channel) {
 
 void InitPluginState(PluginState& s, Platform* platform) {
     s.platform = platform;
+    // Not listed yet: no handle, no hold (ListPlugin).
+    s.handle = 0;
+    s.holds = 0;
+    s.nextListed = nullptr;
+    s.freeFunction = nullptr;
+    s.freeOwner = nullptr;
     s.hasWindow = false;
     s.active = true;
     s.currentChannel = -1;

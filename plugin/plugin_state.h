@@ -70,6 +70,14 @@ struct PluginState {
     // (CreateRecordingFile, WriteFile, CloseFile, the settings file).
     std::mutex lock;
 
+    // --- Lifetime (plugin_lifetime.h): guarded by that module's own lock,
+    // not by `lock` ----------------------------------------------------------
+    std::uintptr_t handle;         // 0 until listed and once released
+    int32_t holds;                 // the owner's, and one per handler running
+    PluginState* nextListed;       // the next listed state
+    void (*freeFunction)(void*);   // frees it with its platform, given freeOwner
+    void* freeOwner;
+
     // --- Plug-in object -------------------------------------------------------
     bool hasWindow;         // the dialog exists
     bool active;            // false after the user closed the window

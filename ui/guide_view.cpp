@@ -7,6 +7,7 @@
 #include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
+#include "plugin/window_position.h"
 #include "text/arib_decoder.h"
 #include "text/eit_event.h"
 #include "text/eit_schedule.h"
@@ -200,9 +201,12 @@ void GuideInitialised(PluginState& s) {
     Refresh(s);
 }
 
-void GuideMoved(PluginState& s, int32_t left, int32_t top) {
+void GuideMoved(PluginState& s, const WindowPlacement& placement) {
     // Moves before WM_INITDIALOG place the window where the file says.
     if (!s.guide.windowOpen || s.settingsPath[0] == '\0') return;
+    int32_t left = 0;
+    int32_t top = 0;
+    if (!PositionToSave(placement, &left, &top)) return;
     char text[16];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(left));
     s.platform->WriteSettingString(kGuideSection, "Left", text, s.settingsPath);

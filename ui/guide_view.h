@@ -18,6 +18,7 @@
 
 struct PluginState;
 struct ScheduleEventRef;
+struct WindowPlacement;
 
 const int32_t kGuideColumns = 4;  // date, start-end, title, genre
 // Why a programme cannot be requested, or kRequestable.
@@ -46,12 +47,14 @@ const char* GuideRequestLabel(GuideRequestStatus status);
 void OpenGuide(PluginState& state);
 // WM_INITDIALOG of the guide window: takes the sections waiting (their
 // message may have been lost) and fills it. The shell has placed it at
-// GuidePosition().
+// GuidePosition(), brought onto a monitor as the viewer is.
 void GuideInitialised(PluginState& state);
 // Where the guide window opens ("GUIDE" Left/Top, default 0, 0).
 void GuidePosition(PluginState& state, int32_t& left, int32_t& top);
-// WM_MOVE: the window's new left/top in screen pixels, written to the file.
-void GuideMoved(PluginState& state, int32_t left, int32_t top);
+// WM_MOVE: how the window is shown now. Its left/top are written to the
+// file as the viewer's are (PositionToSave): the normal position only,
+// nothing while it is minimised and parked off every monitor.
+void GuideMoved(PluginState& state, const WindowPlacement& placement);
 // WM_DESTROY of the guide window.
 void GuideClosed(PluginState& state);
 

@@ -6,6 +6,7 @@
 #include "ui/caption_view.h"
 #include "ui/resource.h"
 #include "ui/viewer_menu.h"
+#include "win32/left_window.h"
 #include "win32/viewer_binding.h"
 
 namespace {
@@ -16,26 +17,22 @@ const char kCaptionWindowProperty[] = "KestrinCaptionWindow";
 // The programme text's property while it carries the menu's subclass.
 const char kMenuProperty[] = "KestrinViewerMenu";
 
-ViewerBinding* BindingOf(HWND dialog) {
-    return reinterpret_cast<ViewerBinding*>(GetWindowLongPtrA(dialog, DWLP_USER));
-}
-
-// The caption window reaches the plug-in through its owner, the viewer: a
-// viewer that forgot its object (ReleaseViewer) leaves the caption
-// window unhandled too.
-INT_PTR CALLBACK CaptionDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+// The caption window reaches the plug-in through its owner, the viewer,
+// holding it while a message is handled: a viewer that forgot its object
+// (ReleaseViewer) leaves the caption window bound to nothing too.
+INT_PTR CALLBACK CaptionDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) return TRUE;
     HWND viewer = GetWindow(window, GW_OWNER);
     // Closed, or gone with its owner: nothing may reach it again.
     if (message == WM_NCDESTROY && CaptionWindowOf(viewer) == window) RemovePropA(viewer, kCaptionWindowProperty);
-    ViewerBinding* binding = BindingOf(viewer);
-    if (binding == nullptr) return FALSE;
+    const ViewerHold hold(viewer);
+    if (hold.State() == nullptr) return LeftWindowProc(window, message, wParam, lParam);
     switch (message) {
         case WM_COMMAND:
-            CaptionViewCommand(*binding->state, LOWORD(wParam));
+            CaptionViewCommand(*hold.State(), LOWORD(wParam));
             break;
         case WM_NCDESTROY:
-            CaptionViewDestroyed(*binding->state);
+            CaptionViewDestroyed(*hold.State());
             break;
         default:
             break;
@@ -56,9 +53,7 @@ void RemoveViewerMenu(HWND text) {
         RemovePropA(text, kMenuProperty);
         return;
     }
-    HMODULE self = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCSTR>(&MenuSubclassProc), &self);
+    KeepThisLibraryLoaded();
 }
 
 // The programme text's own menu gives way to the viewer's.
@@ -68,10 +63,10 @@ LRESULT CALLBACK MenuSubclassProc(HWND control, UINT message, WPARAM wParam, LPA
     if (message == WM_NCDESTROY) {
         RemoveViewerMenu(control);
     } else if (message == WM_CONTEXTMENU) {
-        ViewerBinding* binding = BindingOf(viewer);
-        if (binding == nullptr) return 0;
+        const ViewerHold hold(viewer);
+        if (hold.State() == nullptr) return 0;
         ViewerMenuItem items[kViewerMenuCapacity];
-        const int32_t count = ViewerMenuItems(*binding->state, items, kViewerMenuCapacity);
+        const int32_t count = ViewerMenuItems(*hold.State(), items, kViewerMenuCapacity);
         HMENU menu = CreatePopupMenu();
         if (menu == nullptr) return 0;
         for (int32_t i = 0; i < count; ++i) {
@@ -97,8 +92,7 @@ LRESULT CALLBACK MenuSubclassProc(HWND control, UINT message, WPARAM wParam, LPA
 }  // namespace
 
 HWND CreateCaptionWindow(HWND viewer) {
-    ViewerBinding* binding = BindingOf(viewer);
-    if (binding == nullptr) return nullptr;
+    if (ViewerHandle(viewer) == 0) return nullptr;
     HINSTANCE module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(viewer, GWLP_HINSTANCE));
     HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_CAPTIONS), viewer, CaptionDialogProc, 0);
     if (window == nullptr) return nullptr;
@@ -127,6 +121,7 @@ void ReleaseViewerMenuAndCaptions(HWND viewer) {
     HWND captions = CaptionWindowOf(viewer);
     if (captions == nullptr) return;
     RemovePropA(viewer, kCaptionWindowProperty);
-    // Left to the dialog manager's defaults until it goes with the viewer.
-    SetWindowLongPtrA(captions, DWLP_DLGPROC, 0);
+    // Left with the dialog manager's defaults and a procedure that closes
+    // it, until the user closes it or it goes with the viewer.
+    LeaveWindow(captions);
 }

@@ -12,6 +12,7 @@
 #include "ui/guide_view.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
+#include "win32/left_window.h"
 #include "win32/viewer_binding.h"
 #include "win32/win32_platform.h"
 
@@ -23,15 +24,6 @@ const char* const kColumnTitles[kGuideColumns] = {"\x93\xFA\x95\x74", "\x8E\x9E\
                                                   "\x83\x57\x83\x83\x83\x93\x83\x8B"};
 const int kColumnWidths[kGuideColumns] = {72, 84, 250, 0};
 const int kLeastGenreWidth = 120;
-
-// The viewer's binding, found through the owner each time: when the
-// plug-in object goes before its window, the viewer forgets it, and so does
-// the guide.
-ViewerBinding* BindingOf(HWND guide) {
-    HWND viewer = GetWindow(guide, GW_OWNER);
-    if (viewer == nullptr) return nullptr;
-    return reinterpret_cast<ViewerBinding*>(GetWindowLongPtrA(viewer, DWLP_USER));
-}
 
 void AddColumns(HWND list) {
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
@@ -70,7 +62,7 @@ void FillCellWide(PluginState& state, LVITEMW& item) {
 
 BOOL CALLBACK UnbindGuide(HWND window, LPARAM viewer) {
     if (GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(viewer) && GetDlgItem(window, IDC_GUIDE_LIST) != nullptr) {
-        SetWindowLongPtrA(window, DWLP_DLGPROC, 0);
+        LeaveWindow(window);
     }
     return TRUE;
 }
@@ -79,33 +71,34 @@ BOOL CALLBACK UnbindGuide(HWND window, LPARAM viewer) {
 
 void ReleaseGuideWindows(HWND viewer) {
     if (viewer == nullptr) return;
-    // The guide, an owned pop-up, keeps only the dialog manager's defaults
-    // and its list view (common controls' code, kept loaded with the
-    // tooltip's).
+    // The guide, an owned pop-up, keeps the dialog manager's defaults, its
+    // list view (common controls' code, kept loaded with the tooltip's) and
+    // a procedure that closes it.
     EnumThreadWindows(GetWindowThreadProcessId(viewer, nullptr), UnbindGuide, reinterpret_cast<LPARAM>(viewer));
 }
 
+// The plug-in is the viewer's, found through the owner for each message and
+// held while the message is handled: when the plug-in object goes before its
+// window, the viewer forgets it, and so does the guide.
 INT_PTR CALLBACK GuideDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    ViewerBinding* binding = BindingOf(dialog);
-    if (binding == nullptr) {
-        if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) DestroyWindow(dialog);
-        return FALSE;
-    }
-    PluginState& state = *binding->state;
+    const ViewerHold hold(GetWindow(dialog, GW_OWNER));
+    if (hold.State() == nullptr) return LeftWindowProc(dialog, message, wParam, lParam);
+    PluginState& state = *hold.State();
+    Win32Platform& platform = Win32Platform::Of(state);
     switch (message) {
         case WM_INITDIALOG: {
-            binding->platform->SetGuideDialog(dialog);
+            platform.SetGuideDialog(dialog);
             int32_t left = 0;
             int32_t top = 0;
             GuidePosition(state, left, top);
-            SetWindowPos(dialog, HWND_TOP, left, top, 0, 0, SWP_NOSIZE);
+            Win32Platform::PlaceOnMonitors(dialog, left, top);
             AddColumns(GetDlgItem(dialog, IDC_GUIDE_LIST));
             GuideInitialised(state);
             return TRUE;
         }
         case WM_MOVE: {
-            RECT r;
-            if (GetWindowRect(dialog, &r)) GuideMoved(state, r.left, r.top);
+            WindowPlacement placement;
+            if (Win32Platform::PlacementOf(dialog, &placement)) GuideMoved(state, placement);
             break;
         }
         case WM_COMMAND:
@@ -119,7 +112,7 @@ INT_PTR CALLBACK GuideDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
                 FillCell(state, reinterpret_cast<NMLVDISPINFOA*>(lParam)->item);
             } else if (header->code == LVN_GETDISPINFOW) {
                 FillCellWide(state, reinterpret_cast<NMLVDISPINFOW*>(lParam)->item);
-            } else if (header->code == LVN_ITEMCHANGED && !binding->platform->GuideRowsUpdating()) {
+            } else if (header->code == LVN_ITEMCHANGED && !platform.GuideRowsUpdating()) {
                 const int row = static_cast<int>(
                     SendMessageA(header->hwndFrom, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
                 if (row != state.guide.selectedRow) GuideRowSelected(state, row);
@@ -128,7 +121,7 @@ INT_PTR CALLBACK GuideDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         }
         case WM_NCDESTROY:
             GuideClosed(state);
-            binding->platform->SetGuideDialog(nullptr);
+            platform.SetGuideDialog(nullptr);
             break;
         default:
             break;

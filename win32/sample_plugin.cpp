@@ -7,6 +7,7 @@
 #include "ui/channel_buttons.h"
 #include "ui/viewer.h"
 #include "win32/dialog_proc.h"
+#include "win32/left_window.h"
 
 // The library's module handle, recorded by the entry function; the dialog
 // templates are loaded from it.
@@ -24,27 +25,47 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD, LPVOID) {
 // null). Without a place to put the object none is made.
 extern "C" __declspec(dllexport) int32_t __cdecl GetIface2(void* /*reserved*/, IDTVPlugin** out) {
     if (out == nullptr) return 1;
-    *out = new (std::nothrow) CSamplePlugin;
+    *out = CSamplePlugin::Create();
     return 1;
 }
 
-CSamplePlugin::CSamplePlugin() {
-    InitPluginState(state_, &platform_);
-    binding_.state = &state_;
-    binding_.platform = &platform_;
+namespace {
+
+void FreeInstance(void* owner) { delete static_cast<PluginInstance*>(owner); }
+
+}  // namespace
+
+CSamplePlugin* CSamplePlugin::Create() {
+    PluginInstance* instance = new (std::nothrow) PluginInstance;
+    if (instance == nullptr) return nullptr;
+    CSamplePlugin* plugin = new (std::nothrow) CSamplePlugin(instance);
+    if (plugin == nullptr) delete instance;
+    return plugin;
 }
+
+CSamplePlugin::CSamplePlugin(PluginInstance* instance)
+    : instance_(instance), handle_(ListPlugin(instance->state, FreeInstance, instance)) {}
 
 // The window belongs to the host and the close command, but the host may
 // free the library right after this and destroy its own window (and with it
 // the viewer) only then: the viewer is released here, so that none of its
 // messages reaches freed memory, a later object or the freed code. Nothing
-// posts to it any more. An open recording file is closed here: after the
-// object nothing else could close it.
+// posts to it any more, and the host hears nothing more. An open recording
+// file is closed here: after the object nothing else could close it. A
+// handler the window's thread is running meanwhile keeps the state until it
+// ends, and frees it then; nothing here waits for it.
 CSamplePlugin::~CSamplePlugin() {
-    HWND dialog = platform_.Dialog();
-    platform_.SetDialog(nullptr);
-    ReleaseViewer(dialog, &binding_);
-    ReleaseRecording(state_);
+    Win32Platform& platform = instance_->platform;
+    HWND dialog = platform.Dialog();
+    // On the window's thread a handler holding the state is below this call
+    // on the stack and returns before the host can free the library; from
+    // another thread it may still be running when the host does.
+    const bool otherThread = dialog != nullptr && GetWindowThreadProcessId(dialog, nullptr) != GetCurrentThreadId();
+    platform.SetDialog(nullptr);
+    platform.SetHost(nullptr);
+    ReleaseViewer(dialog, handle_);
+    ReleaseRecording(instance_->state);
+    if (ReleasePlugin(instance_->state) && otherThread) KeepThisLibraryLoaded();
 }
 
 #ifndef _MSC_VER
@@ -59,8 +80,8 @@ void* __thiscall CSamplePlugin::DeletingDestructor(unsigned int flags) {
 #endif
 
 int32_t __thiscall CSamplePlugin::SetHost(IDTVHost* host, uint32_t sdkVersion) {
-    if (!PluginSetHost(state_, sdkVersion)) return 0;
-    platform_.SetHost(host);
+    if (!PluginSetHost(instance_->state, sdkVersion)) return 0;
+    instance_->platform.SetHost(host);
     return 1;
 }
 
@@ -68,21 +89,22 @@ int32_t __thiscall CSamplePlugin::SetHost(IDTVHost* host, uint32_t sdkVersion) {
 // channel table (which blanks the buttons it cannot tune). A dialog that
 // cannot be created leaves the plug-in running without a window.
 int32_t __thiscall CSamplePlugin::CreatePluginWindow(HWND parent) {
-    const int32_t templateId = LoadSettingsBeforeWindow(state_);
+    PluginState& state = instance_->state;
+    const int32_t templateId = LoadSettingsBeforeWindow(state);
     HWND dialog = CreateDialogParamA(g_module, MAKEINTRESOURCEA(templateId), parent,
-                                     ViewerDialogProc, reinterpret_cast<LPARAM>(&binding_));
-    platform_.SetDialog(dialog);
-    state_.hasWindow = dialog != nullptr;
-    LoadChannelTable(state_);
+                                     ViewerDialogProc, static_cast<LPARAM>(handle_));
+    instance_->platform.SetDialog(dialog);
+    state.hasWindow = dialog != nullptr;
+    LoadChannelTable(state);
     return 1;
 }
 
 int32_t __thiscall CSamplePlugin::OnStreamData(const uint8_t* packets, uint32_t count) {
-    return ViewerStreamData(state_, packets, count);
+    return ViewerStreamData(instance_->state, packets, count);
 }
 
 int32_t __thiscall CSamplePlugin::OnChannelChange(int32_t channel, int32_t serviceId) {
-    return PluginOnChannelChange(state_, channel, serviceId);
+    return PluginOnChannelChange(instance_->state, channel, serviceId);
 }
 
 int32_t __thiscall CSamplePlugin::OnHostEvent(int32_t, int32_t) { return 1; }

@@ -4,6 +4,9 @@
 
 #include <commctrl.h>
 
+#include <cstdint>
+
+#include "plugin/plugin_state.h"
 #include "plugin/settings.h"
 #include "win32/dtv_interfaces.h"
 
@@ -136,25 +139,30 @@ void Win32Platform::PostToOwner(uint32_t message, uint32_t wParam) {
     if (owner != nullptr) PostMessageA(owner, message, wParam, 0);
 }
 
+Win32Platform& Win32Platform::Of(const PluginState& state) { return *static_cast<Win32Platform*>(state.platform); }
+
 bool Win32Platform::GetWindowPlacement(WindowPlacement* placement) {
     HWND dialog = Dialog();
-    if (dialog == nullptr) return false;
+    return dialog != nullptr && PlacementOf(dialog, placement);
+}
+
+bool Win32Platform::PlacementOf(HWND window, WindowPlacement* placement) {
     RECT r;
     WINDOWPLACEMENT wp;
     wp.length = sizeof wp;
-    if (!GetWindowRect(dialog, &r) || !::GetWindowPlacement(dialog, &wp)) return false;
-    placement->show = IsIconic(dialog)   ? WindowShow::kMinimised
-                      : IsZoomed(dialog) ? WindowShow::kMaximised
+    if (!GetWindowRect(window, &r) || !::GetWindowPlacement(window, &wp)) return false;
+    placement->show = IsIconic(window)   ? WindowShow::kMinimised
+                      : IsZoomed(window) ? WindowShow::kMaximised
                                          : WindowShow::kNormal;
     placement->window = FromRect(r);
     placement->normal = FromRect(wp.rcNormalPosition);
     // The restored rectangle of a top-level window without WS_EX_TOOLWINDOW
     // is in workspace coordinates of its monitor (for a minimised window
     // MonitorFromWindow answers the monitor it was restored on).
-    if ((GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) == 0) {
+    if ((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) == 0) {
         MONITORINFO info;
         info.cbSize = sizeof info;
-        HMONITOR monitor = MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST);
+        HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
         if (monitor != nullptr && GetMonitorInfoA(monitor, &info)) {
             placement->normal = WorkspaceToScreen(placement->normal, FromRect(info.rcMonitor),
                                                   FromRect(info.rcWork));
@@ -163,11 +171,28 @@ bool Win32Platform::GetWindowPlacement(WindowPlacement* placement) {
     return true;
 }
 
-int32_t Win32Platform::MonitorWorkAreas(ScreenRect* out, int32_t capacity) const {
+int32_t Win32Platform::MonitorWorkAreas(ScreenRect* out, int32_t capacity) {
     WorkAreaList list = {out, capacity, 0};
     if (out == nullptr || capacity <= 0) return 0;
     EnumDisplayMonitors(nullptr, nullptr, AddWorkArea, reinterpret_cast<LPARAM>(&list));
     return list.count;
+}
+
+void Win32Platform::PlaceOnMonitors(HWND window, int32_t left, int32_t top) {
+    RECT r;
+    if (!GetWindowRect(window, &r)) SetRectEmpty(&r);
+    // A position from the file may be any int32: one so far right or down
+    // that the far edge would not fit is moved back by the window's size
+    // (off every monitor either way), so that the size is kept.
+    const int32_t width = static_cast<int32_t>(r.right - r.left);
+    const int32_t height = static_cast<int32_t>(r.bottom - r.top);
+    const int32_t x = left > INT32_MAX - width ? INT32_MAX - width : left;
+    const int32_t y = top > INT32_MAX - height ? INT32_MAX - height : top;
+    const ScreenRect saved = {x, y, x + width, y + height};
+    ScreenRect workAreas[kMaxMonitors];
+    const int32_t monitors = MonitorWorkAreas(workAreas, kMaxMonitors);
+    const ScreenRect placed = PlaceOnScreen(saved, workAreas, monitors);
+    SetWindowPos(window, HWND_TOP, placed.left, placed.top, 0, 0, SWP_NOSIZE);
 }
 
 void Win32Platform::ShowError(const char* text, const char* caption) {
@@ -175,11 +200,13 @@ void Win32Platform::ShowError(const char* text, const char* caption) {
 }
 
 void Win32Platform::TuneChannel(int32_t channel) {
-    if (host_ != nullptr) host_->TuneChannel(channel);
+    IDTVHost* host = host_.load();
+    if (host != nullptr) host->TuneChannel(channel);
 }
 
 void Win32Platform::PluginClosed() {
-    if (host_ != nullptr) host_->PluginClosed();
+    IDTVHost* host = host_.load();
+    if (host != nullptr) host->PluginClosed();
 }
 
 FileHandle Win32Platform::CreateRecordingFile(const char* path) {

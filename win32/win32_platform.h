@@ -11,14 +11,17 @@
 #include "plugin/platform.h"
 
 class IDTVHost;
+struct PluginState;
 
 class Win32Platform final : public Platform {
 public:
     Win32Platform() : host_(nullptr), dialog_(nullptr), toolTip_(nullptr) {}
     ~Win32Platform() {}
 
-    // The host's callback object, once SetHost accepted it.
-    void SetHost(IDTVHost* host) { host_ = host; }
+    // The host's callback object, once SetHost accepted it; null again once
+    // the object went, so that a handler still finishing calls the host no
+    // more.
+    void SetHost(IDTVHost* host) { host_.store(host); }
 
     // The viewer dialog, or NULL while there is none. Set on the window's
     // thread; read by the packet path when it posts the private messages.
@@ -64,9 +67,21 @@ public:
     // True while SetGuideRows changes the list (its notifications are ours).
     bool GuideRowsUpdating() const { return guideRowsUpdating_; }
 
+    // The platform of a state of this library: every one has a
+    // Win32Platform.
+    static Win32Platform& Of(const PluginState& state);
+
     // Work areas of the display monitors, the primary first; at most
     // `capacity` of them. Returns how many were stored.
-    int32_t MonitorWorkAreas(ScreenRect* out, int32_t capacity) const;
+    static int32_t MonitorWorkAreas(ScreenRect* out, int32_t capacity);
+    // How `window` (a top-level window) is shown, its window rectangle and
+    // its restored rectangle, in screen pixels; false when it cannot be read.
+    static bool PlacementOf(HWND window, WindowPlacement* placement);
+    // Moves `window` to a saved left/top, unless that lies on no monitor any
+    // more (a monitor unplugged, the resolution lowered, Win32's parking
+    // place of a minimised window): then into the nearest monitor's work
+    // area. Its size stays.
+    static void PlaceOnMonitors(HWND window, int32_t left, int32_t top);
 
 private:
     Win32Platform(const Win32Platform&) = delete;
@@ -76,7 +91,7 @@ private:
     // none yet; NULL otherwise.
     HWND ToolTipOf(HWND dialog, bool create);
 
-    IDTVHost* host_;
+    std::atomic<IDTVHost*> host_;
     std::atomic<HWND> dialog_;
     // The common-controls tooltip owned by the dialog (destroyed with it).
     // Used on the window's thread only.

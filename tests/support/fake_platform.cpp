@@ -82,6 +82,7 @@ void FakePlatform::ProbeControlChange(const char* call, int32_t controlId) {
 
 void FakePlatform::SetControlText(int32_t controlId, const char* text) {
     ProbeControlChange("SetControlText", controlId);
+    handlerGate.Pass();
     if (std::this_thread::get_id() != windowThread) windowGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return;
@@ -91,6 +92,7 @@ void FakePlatform::SetControlText(int32_t controlId, const char* text) {
 
 void FakePlatform::SetWindowTitle(const char* text) {
     ProbeControlChange("SetWindowTitle", 0);
+    handlerGate.Pass();
     if (std::this_thread::get_id() != windowThread) windowGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return;
@@ -100,6 +102,7 @@ void FakePlatform::SetWindowTitle(const char* text) {
 
 void FakePlatform::SetToolTipText(int32_t controlId, const char* text) {
     ProbeControlChange("SetToolTipText", controlId);
+    handlerGate.Pass();
     if (std::this_thread::get_id() != windowThread) windowGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return;
@@ -114,6 +117,7 @@ void FakePlatform::OpenGuideWindow() {
 
 void FakePlatform::SetGuideRows(int32_t count, int32_t selected) {
     ProbeControlChange("SetGuideRows", 0);
+    handlerGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     guideRowCount = count;
     guideSelected = selected;
@@ -122,12 +126,14 @@ void FakePlatform::SetGuideRows(int32_t count, int32_t selected) {
 
 void FakePlatform::SetGuideControlText(int32_t controlId, const char* text) {
     ProbeControlChange("SetGuideControlText", controlId);
+    handlerGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     guideTexts[controlId] = text;
 }
 
 void FakePlatform::EnableGuideControl(int32_t controlId, bool enabled) {
     ProbeControlChange("EnableGuideControl", controlId);
+    handlerGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     guideEnabled[controlId] = enabled;
 }
@@ -317,6 +323,7 @@ void FakePlatform::CloseCaptionWindow() {
 
 void FakePlatform::SetCaptionControlText(int32_t controlId, const char* text) {
     ProbeControlChange("SetCaptionControlText", controlId);
+    handlerGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
     if (!captionWindow) return;
     captionTexts[controlId] = text;

@@ -116,6 +116,11 @@ public:
     FakeGate createGate;
     FakeGate writeGate;
     FakeGate windowGate;
+    // Every change of a control of the viewer, the guide or the caption
+    // window waits here, on whatever thread: a window handler stopped
+    // halfway while the test does what may happen meanwhile (the plug-in
+    // object deleted on another thread).
+    FakeGate handlerGate;
     // The thread that owns the dialog; the one that made the fake unless
     // the test says otherwise.
     std::thread::id windowThread;

@@ -216,7 +216,7 @@ TEST(Allocation, GuideStoreAndWindowAllocateNothingAfterConstruction) {
     }
     GuideRowSelected(state, 22);  // 22:00, half an hour after the clock
     GuideRequestPressed(state);
-    GuideMoved(state, 10, 20);
+    GuideMoved(state, WindowPlacement{WindowShow::kNormal, ScreenRect{10, 20, 610, 420}, ScreenRect{10, 20, 610, 420}});
     PluginOnChannelChange(state, 28, build::kMuxFullSegService);
     RouteAndPump(state, platform, stream.data(), stream.size());
     GuideClosed(state);

@@ -67,6 +67,13 @@ Bytes Schedule(uint16_t service, uint8_t sectionNumber, uint8_t version, const s
     return build::EitSection(h, events);
 }
 
+// How the guide is shown: its window rectangle's and its restored
+// rectangle's left/top (the size plays no part).
+WindowPlacement Shown(WindowShow show, int32_t left, int32_t top, int32_t normalLeft, int32_t normalTop) {
+    return WindowPlacement{show, ScreenRect{left, top, left + 600, top + 400},
+                           ScreenRect{normalLeft, normalTop, normalLeft + 600, normalTop + 400}};
+}
+
 // A plug-in with its window, watching kService, and the guide's helpers.
 struct GuideHarness {
     GuideHarness() {
@@ -391,10 +398,10 @@ TEST_F(GuideView, PositionIsKeptInTheSettingsFile) {
     GuidePosition(t.s(), left, top);
     EXPECT_EQ(left, 320);
     EXPECT_EQ(top, -40);
-    GuideMoved(t.s(), 1, 2);
+    GuideMoved(t.s(), Shown(WindowShow::kNormal, 1, 2, 1, 2));
     EXPECT_TRUE(t.platform.settingWrites.empty());
     Open();
-    GuideMoved(t.s(), 500, 60);
+    GuideMoved(t.s(), Shown(WindowShow::kNormal, 500, 60, 500, 60));
     EXPECT_EQ(t.platform.settingWrites,
               (std::vector<std::pair<std::string, std::string>>{{"GUIDE/Left", "500"}, {"GUIDE/Top", "60"}}));
 }
@@ -672,6 +679,39 @@ TEST(GuideHandOver, ARefillingStreamThreadDoesNotHoldTheWindowThread) {
     // Sections that came during a turn were announced again: none is left
     // behind once the messages are handled.
     EXPECT_EQ(h.t.s().guide.slotCount, 0);
+}
+
+// --- The guide's position keeps the viewer's guards ------------------------
+
+// Minimised, Win32 parks the guide at (-32000, -32000) with a WM_MOVE: no
+// place to open at next time. A maximised guide keeps its restored position.
+TEST_F(GuideView, OnlyItsNormalPositionIsSaved) {
+    const struct {
+        const char* name;
+        WindowPlacement placement;
+        bool saved;
+        const char* left;
+        const char* top;
+    } cases[] = {
+        {"normal", Shown(WindowShow::kNormal, 150, 90, 150, 90), true, "150", "90"},
+        {"normal, left of the primary", Shown(WindowShow::kNormal, -1500, -40, 0, 0), true, "-1500", "-40"},
+        {"minimised", Shown(WindowShow::kMinimised, -32000, -32000, 150, 90), false, "", ""},
+        {"minimised, parked elsewhere", Shown(WindowShow::kMinimised, 0, 1000, 150, 90), false, "", ""},
+        {"parking position while shown normally", Shown(WindowShow::kNormal, -32000, -32000, 150, 90), false, "", ""},
+        {"maximised", Shown(WindowShow::kMaximised, -8, -8, 150, 90), true, "150", "90"},
+    };
+    Open();
+    for (const auto& c : cases) {
+        t.platform.settingWrites.clear();
+        GuideMoved(t.s(), c.placement);
+        if (c.saved) {
+            EXPECT_EQ(t.platform.settingWrites,
+                      (std::vector<std::pair<std::string, std::string>>{{"GUIDE/Left", c.left}, {"GUIDE/Top", c.top}}))
+                << c.name;
+        } else {
+            EXPECT_TRUE(t.platform.settingWrites.empty()) << c.name;
+        }
+    }
 }
 
 }  // namespace

@@ -306,7 +306,8 @@ INSTANTIATE_TEST_SUITE_P(
                              int32_t top = 0;
                              GuidePosition(p.t.s(), left, top);
                              p.OpenGuide();
-                             GuideMoved(p.t.s(), 10, 20);
+                             GuideMoved(p.t.s(), WindowPlacement{WindowShow::kNormal, ScreenRect{10, 20, 610, 420},
+                                                                 ScreenRect{10, 20, 610, 420}});
                          }},
         SettingsPathCase{"RecordingStart", [](Probed& p) { ViewerCommand(p.t.s(), IDC_ONESEG_RECORD); }},
         SettingsPathCase{"CloseCommand", [](Probed& p) { ViewerCommand(p.t.s(), IDC_CLOSE); }}),

@@ -246,4 +246,89 @@ TEST(GuideWindow, ViewersMenuOpensTheGuide) {
     WriteSettingsFile("");
 }
 
+// --- Where the guide opens, and what of its position is kept ---------------
+// The guide keeps the viewer's guards: no position saved while it is
+// minimised, and a saved position on no monitor brought back on screen.
+
+std::string GuideSettings(const std::string& left, const std::string& top) {
+    return "[GUIDE]\r\nLeft=" + left + "\r\nTop=" + top + "\r\n";
+}
+
+HWND OpenGuideOf(HWND viewer) {
+    SendMessageA(viewer, WM_COMMAND, IDC_GUIDE_OPEN, 0);
+    PumpMessages();
+    return FindGuideWindow(viewer);
+}
+
+// Whole inside the work area of its monitor.
+bool WhollyOnScreen(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    MONITORINFO info;
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info)) return false;
+    const RECT& work = info.rcWork;
+    return r.left >= work.left && r.top >= work.top && r.right <= work.right && r.bottom <= work.bottom;
+}
+
+// Minimising parks the guide at (-32000, -32000) with a WM_MOVE: the file
+// keeps its last normal position, also when the plug-in ends with the guide
+// minimised, and the next guide opens there.
+TEST(GuideWindowPosition, AMinimisedGuideLeavesItsLastNormalPosition) {
+    {
+        ViewerSession session;
+        HWND viewer = session.Open(GuideSettings("40", "50"));
+        ASSERT_NE(viewer, nullptr);
+        HWND guide = OpenGuideOf(viewer);
+        ASSERT_NE(guide, nullptr);
+        SetWindowPos(guide, nullptr, 70, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        PumpMessages();
+        ShowWindow(guide, SW_MINIMIZE);
+        PumpMessages();
+        ASSERT_TRUE(IsIconic(guide));
+        EXPECT_EQ(ReadSettingsInt("GUIDE", "Left", -1), 70);
+        EXPECT_EQ(ReadSettingsInt("GUIDE", "Top", -1), 80);
+        // The session ends here, the guide minimised: the object is
+        // deleted, the host's window destroyed.
+    }
+    EXPECT_EQ(ReadSettingsInt("GUIDE", "Left", -1), 70);
+    EXPECT_EQ(ReadSettingsInt("GUIDE", "Top", -1), 80);
+
+    ViewerSession next;
+    HWND viewer = next.Open(GuideSettings(std::to_string(ReadSettingsInt("GUIDE", "Left", -1)),
+                                          std::to_string(ReadSettingsInt("GUIDE", "Top", -1))));
+    ASSERT_NE(viewer, nullptr);
+    HWND guide = OpenGuideOf(viewer);
+    ASSERT_NE(guide, nullptr);
+    RECT r;
+    GetWindowRect(guide, &r);
+    EXPECT_EQ(r.left, 70);
+    EXPECT_EQ(r.top, 80);
+    SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
+    PumpMessages();
+    WriteSettingsFile("");
+}
+
+// A saved position far from every monitor opens the guide inside a work
+// area, whatever the file holds; placing it is no move of the user's.
+TEST(GuideWindowPosition, PositionsOnNoMonitorOpenOnScreen) {
+    const struct {
+        const char* left;
+        const char* top;
+    } saved[] = {{"-32000", "-32000"}, {"-2147483648", "-2147483648"}, {"2147483647", "2147483647"},
+                 {"3999", "-900"},     {"-5000", "300"}};
+    for (const auto& c : saved) {
+        SCOPED_TRACE(std::string(c.left) + ", " + c.top);
+        ViewerSession session;
+        HWND viewer = session.Open(GuideSettings(c.left, c.top));
+        ASSERT_NE(viewer, nullptr);
+        HWND guide = OpenGuideOf(viewer);
+        ASSERT_NE(guide, nullptr);
+        EXPECT_TRUE(WhollyOnScreen(guide));
+        EXPECT_EQ(ReadSettingsString("GUIDE", "Left"), c.left);
+        EXPECT_EQ(ReadSettingsString("GUIDE", "Top"), c.top);
+    }
+    WriteSettingsFile("");
+}
+
 }  // namespace

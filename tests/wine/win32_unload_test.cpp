@@ -4,7 +4,11 @@
 // one, with and without a recording running, the caption view open, with and
 // without the guide window open. Each case loads Kestrin.dll and
 // frees it again, so this program runs on its own: the other Wine tests keep
-// the library loaded for their whole process.
+// the library loaded for their whole process. A delete on another thread
+// that leaves the guide or caption window standing pins the library for the
+// rest of the process, and so does a delete on another thread while the
+// window's thread is inside a handler; those cases (named *OtherThread* and
+// HostTeardownPinning.*) run in a second process of this program.
 #include <windows.h>
 
 #include <string>
@@ -22,6 +26,10 @@
 namespace {
 
 const char kRecordingName[] = "kestrin-wine-unload.ts";
+
+// Set once a case left windows standing on a delete from another thread:
+// the library stays loaded from then on.
+bool g_libraryPinned = false;
 
 // The host's three orders of the same three steps.
 enum class Order {
@@ -176,11 +184,18 @@ public:
         PumpMessages();
     }
 
-    // The library is gone from the process, not only released once.
-    void Free() {
+    // The library is released: gone from the process, unless this case
+    // (`pins`) or an earlier one left windows that run its code after a
+    // delete on another thread.
+    void Free(bool pins = false) {
         EXPECT_TRUE(FreeLibrary(library_));
         library_ = nullptr;
-        EXPECT_EQ(GetModuleHandleA("Kestrin.dll"), nullptr);
+        g_libraryPinned = g_libraryPinned || pins;
+        if (g_libraryPinned) {
+            EXPECT_NE(GetModuleHandleA("Kestrin.dll"), nullptr) << "left windows run its code";
+        } else {
+            EXPECT_EQ(GetModuleHandleA("Kestrin.dll"), nullptr);
+        }
     }
 
     // For a host that deletes the object itself.
@@ -290,7 +305,9 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
                 EXPECT_EQ(IsWindow(guideWindow) != FALSE, otherThread);
             }
             if (order == Order::kDeleteFreeDestroy) {
-                session.Free();
+                // From another thread the caption window (and the guide) are
+                // left to the user, with a procedure of the library.
+                session.Free(otherThread);
                 // What the left window still meets after the library is gone:
                 // the queued private messages, the user's clicks, the close
                 // box, a move, the pointer over the event text.
@@ -318,7 +335,7 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
                 session.DestroyHostWindow();
             } else {
                 session.DestroyHostWindow();
-                session.Free();
+                session.Free(otherThread);
             }
             EXPECT_FALSE(IsWindow(dialog));
             break;
@@ -424,6 +441,155 @@ TEST(HostTeardownOnClose, DeletingInsidePluginClosedTakesTheViewerAlong) {
     EXPECT_FALSE(bytes.empty());
     EXPECT_EQ(bytes.size() % 188, 0u);
     DeleteFileA(RecordingPath().c_str());
+    WriteSettingsFile("");
+}
+
+// Deleted on another thread, the object leaves the viewer to the host and
+// its guide and caption windows to the user: each still closes, with its
+// close box or Esc, also once the host has freed the library (which stays
+// loaded for them). The viewer waits for the host.
+TEST(HostTeardownPinning, TheGuideAndCaptionWindowsStillClose) {
+    for (const bool freeFirst : {false, true}) {
+        SCOPED_TRACE(freeFirst ? "library freed first" : "library still held by the host");
+        WriteSettingsFile(Settings());
+        Session session;
+        session.Open(false);
+        session.Feed(false);
+        const HWND dialog = session.Dialog();
+        const HWND captions = FindViewerDialog(dialog);
+        ASSERT_NE(captions, nullptr);
+        const HWND guide = session.OpenGuide();
+        ASSERT_NE(guide, nullptr);
+        session.DeleteObject(true);
+        if (freeFirst) session.Free(true);
+        ASSERT_TRUE(IsWindow(captions));
+        ASSERT_TRUE(IsWindow(guide));
+
+        // The caption window's close box: WM_CLOSE, which the dialog
+        // manager turns into IDCANCEL.
+        SendMessageA(captions, WM_SYSCOMMAND, SC_CLOSE, 0);
+        PumpMessages();
+        EXPECT_FALSE(IsWindow(captions));
+        // Esc in the guide's list, through the dialog manager as a host's
+        // message loop hands it over.
+        const HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
+        SetFocus(list);
+        MSG key = {};
+        key.hwnd = list;
+        key.message = WM_KEYDOWN;
+        key.wParam = VK_ESCAPE;
+        key.lParam = 0x00010001;
+        IsDialogMessageA(guide, &key);
+        PumpMessages();
+        EXPECT_FALSE(IsWindow(guide));
+
+        EXPECT_TRUE(IsWindow(dialog));
+        session.DestroyHostWindow();
+        EXPECT_FALSE(IsWindow(dialog));
+        if (!freeFirst) session.Free(true);
+        EXPECT_EQ(session.Host().closedCalls, 0);
+        EXPECT_TRUE(session.Host().tuned.empty());
+    }
+    WriteSettingsFile("");
+}
+
+// With neither the guide nor the caption window open, a delete on another
+// thread leaves only the viewer, which runs none of the library's code: the
+// library goes when the host frees it.
+TEST(HostTeardownNothingLeft, ADeleteOnAnotherThreadLetsTheLibraryGo) {
+    WriteSettingsFile("[SERVICE]\r\nCH1=27\r\n");
+    Session session;
+    session.Open(false);
+    session.Feed(true);
+    const HWND dialog = session.Dialog();
+    ASSERT_EQ(FindViewerDialog(dialog), nullptr) << "no caption window";
+    session.DeleteObject(true);
+    EXPECT_TRUE(IsWindow(dialog));
+    session.Free(false);
+    PostMessageA(dialog, WM_EIT_PRESENT_READY, 0, 0);
+    SendMessageA(dialog, WM_CLOSE, 0, 0);
+    PumpMessages();
+    session.DestroyHostWindow();
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(session.Host().closedCalls, 0);
+    WriteSettingsFile("");
+}
+
+// A host that deletes the object on a thread of its own from inside a call
+// the viewer makes on the window's thread (TuneChannel, from the channel
+// button's handler), and waits for that thread there. Slot 6 counts; the
+// others must never come.
+struct ElsewhereHost;
+typedef int32_t(__thiscall* ElsewhereHostSlot)(ElsewhereHost* self);
+typedef int32_t(__thiscall* ElsewhereHostTuneSlot)(ElsewhereHost* self, int32_t channel);
+struct ElsewhereHostTable {
+    ElsewhereHostSlot slot0;
+    ElsewhereHostTuneSlot tuneChannel;
+    ElsewhereHostSlot slot2;
+    ElsewhereHostSlot slot3;
+    ElsewhereHostSlot slot4;
+    ElsewhereHostSlot slot5;
+    ElsewhereHostSlot pluginClosed;
+};
+struct ElsewhereHost {
+    const ElsewhereHostTable* table;
+    void* object;
+    int tuned;
+    bool deleteReturned;
+    int otherCalls;
+};
+
+int32_t __thiscall ElsewhereHostOther(ElsewhereHost* self) {
+    ++self->otherCalls;
+    return 0;
+}
+
+int32_t __thiscall ElsewhereHostTune(ElsewhereHost* self, int32_t) {
+    ++self->tuned;
+    DeleteCall call = {self->object};
+    self->object = nullptr;
+    if (call.object == nullptr) return 1;
+    HANDLE thread = CreateThread(nullptr, 0, DeleteOnThisThread, &call, 0, nullptr);
+    if (thread == nullptr) return 1;
+    // The window's thread waits here, inside the viewer's handler, without
+    // handling messages: the destructor must not wait for it.
+    self->deleteReturned = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
+    if (!self->deleteReturned) WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return 1;
+}
+
+const ElsewhereHostTable kElsewhereHostTable = {ElsewhereHostOther, ElsewhereHostTune,  ElsewhereHostOther,
+                                                ElsewhereHostOther, ElsewhereHostOther, ElsewhereHostOther,
+                                                ElsewhereHostOther};
+
+// The object goes while the window's thread is inside one of its handlers:
+// the handler finishes on a state that lives until it ends, and the library
+// stays loaded for it, since the host could free it before the handler
+// returns. No guide or caption window is open, so the handler alone keeps it.
+TEST(HostTeardownPinning, ADeleteOnAnotherThreadDuringAHandlerKeepsTheLibraryForIt) {
+    WriteSettingsFile("[SERVICE]\r\nCH1=27\r\n");
+    ElsewhereHost host = {&kElsewhereHostTable, nullptr, 0, false, 0};
+    Session session;
+    session.Open(false, &host);
+    session.Feed(true);
+    const HWND dialog = session.Dialog();
+    ASSERT_EQ(FindViewerDialog(dialog), nullptr) << "no caption window";
+    host.object = session.TakeObject();
+    session.Press(IDC_CH1);
+    EXPECT_EQ(host.tuned, 1);
+    EXPECT_TRUE(host.deleteReturned) << "the destructor waited for the window's thread";
+    EXPECT_EQ(host.object, nullptr);
+    EXPECT_TRUE(IsWindow(dialog));
+    session.Free(true);
+    // The left viewer still meets the user and the queued messages.
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_CH1, BN_CLICKED), 0);
+    SendMessageA(dialog, WM_CLOSE, 0, 0);
+    PumpMessages();
+    session.DestroyHostWindow();
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(host.tuned, 1);
+    EXPECT_EQ(host.otherCalls, 0);
     WriteSettingsFile("");
 }
 
