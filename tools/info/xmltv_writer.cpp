@@ -14,11 +14,11 @@
 #include "text/genre_table.h"
 #include "tools/info/cp932_utf8.h"
 #include "tools/info/genre_english.h"
+#include "ts/calendar.h"
 
 namespace {
 
 const int64_t kChannelIdNetworkFactor = 100000;
-const int64_t kSecondsPerDay = 86400;
 const uint32_t kReplacementCharacter = 0xFFFD;
 
 std::string Number(int64_t value) { return std::to_string(value); }
@@ -209,23 +209,12 @@ void AppendXmlText(std::string& out, const std::string& text) {
 }
 
 std::string XmltvTime(int64_t japanSeconds) {
-    // Days since 1970-01-01 to the civil date (proleptic Gregorian).
-    int64_t days = japanSeconds / kSecondsPerDay;
-    int64_t second = japanSeconds % kSecondsPerDay;
-    if (second < 0) second += kSecondsPerDay, --days;
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t dayOfEra = z - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
-    const int64_t day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
-    const int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
-    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    const CivilDate date = CivilDateOfDay(DayOfJapanSeconds(japanSeconds));
+    const int32_t second = SecondOfDay(japanSeconds);
     char text[128];
-    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d +0900", static_cast<int>(year), static_cast<int>(month),
-                  static_cast<int>(day), static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60),
-                  static_cast<int>(second % 60));
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d +0900", static_cast<int>(date.year),
+                  static_cast<int>(date.month), static_cast<int>(date.day), static_cast<int>(second / 3600),
+                  static_cast<int>(second / 60 % 60), static_cast<int>(second % 60));
     return text;
 }
 
