@@ -3,19 +3,19 @@
 //
 // Schedule sections are packed back to back, several in a packet and one
 // across many, so a section may begin anywhere behind the end of the one
-// before. The assembler follows every section boundary of the PID, but
-// copies only the sections whose header passes the filter (table_id in a
-// range, the service_id, a section the caller does not already hold): the
-// others are skipped by their length, without a copy. Every length comes
-// from the stream and is checked against the buffer and the packet before it
-// is used. A continuity break, or a section_length that cannot be, abandons
-// the section being collected and resumes at the next PUSI packet.
+// before. The section follower (section_follower.*) follows every section
+// boundary of the PID with the policy "keep what passes the filter"
+// (table_id in a range, the service_id, a section the caller does not
+// already hold): the others are skipped by their length, without a copy. A
+// section_length shorter than an EIT section's fixed fields ends the
+// packet's sections; breaks, repeats and damaged packets follow the
+// follower's rules.
 #ifndef KESTRIN_TS_SCHEDULE_ASSEMBLER_H
 #define KESTRIN_TS_SCHEDULE_ASSEMBLER_H
 
 #include <cstdint>
 
-#include "ts/section.h"
+#include "ts/section_follower.h"
 
 // The header bytes the filter reads: table_id, section_length, service_id,
 // version_number and section_number (bytes 0-6).
@@ -35,13 +35,7 @@ struct ScheduleFilter {
 };
 
 struct ScheduleAssembler {
-    uint8_t buffer[kMaxSectionSize];
-    int32_t collected;  // bytes of the current section passed so far
-    int32_t total;      // section_length + 3, 0 until known
-    bool inProgress;    // inside a section
-    bool keep;          // the current section is copied (header passed)
-    bool counterKnown;
-    uint8_t lastCounter;
+    SectionFollower follower;
 };
 
 // Called for every complete section that passed the filter; `section` holds
