@@ -25,8 +25,9 @@
 
 #include "ts/section.h"
 
-// Header bytes a keep test may read: table_id through section_number.
-const int32_t kFollowHeaderSize = 7;
+// Header bytes a keep test may read: an EIT's table_id through
+// last_table_id (service, transport stream and network ids included).
+const int32_t kFollowHeaderSize = 14;
 
 struct FollowPolicy {
     // Asked once the first `headerSize` bytes of a section are in (fewer
