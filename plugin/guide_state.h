@@ -1,14 +1,15 @@
 // The programme guide's memory in PluginState (see guide_store.h for what
-// fills it and the capacity).
+// fills it, the budget and what is dropped first).
 #ifndef KESTRIN_PLUGIN_GUIDE_STATE_H
 #define KESTRIN_PLUGIN_GUIDE_STATE_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "text/eit_schedule.h"
-#include "ts/schedule_assembler.h"
 #include "ts/section.h"
 #include "ts/section_assembler.h"
+#include "ts/section_follower.h"
 
 const int32_t kGuideHandOverSlots = 16;
 // The present and the following section, each kept apart from the schedule
@@ -17,6 +18,12 @@ const int32_t kGuidePfSlots = 2;
 const uint8_t kScheduleFirstTableId = 0x50;
 const uint8_t kScheduleLastTableId = 0x5F;
 const int32_t kScheduleTables = kScheduleLastTableId - kScheduleFirstTableId + 1;
+// Tables whose versions the packet path remembers for each service:
+// present/following actual and other (0x4E, 0x4F), then the schedule of the
+// actual (0x50-0x5F) and of the other transport streams (0x60-0x6F).
+const uint8_t kGuideFirstTableId = 0x4E;
+const uint8_t kGuideLastTableId = 0x6F;
+const int32_t kGuideHeldTables = kGuideLastTableId - kGuideFirstTableId + 1;
 const uint8_t kNoVersion = 0xFF;
 // Every event id of a service (16 bits).
 const int32_t kGuideEventIds = 65536;
@@ -26,6 +33,18 @@ const int32_t kGuideEventIds = 65536;
 const int32_t kGuideMostEventsPerSection = (kMaxSectionSize - 14 - kCrcSize) / 12;
 // The guide's following-event assemblers: one for each EIT layer.
 const int32_t kGuideEitLayers = 3;  // H-EIT 0x0012, M-EIT 0x0026, L-EIT 0x0027
+// The event-id map of one service's list: open addressing, twice the list.
+const int32_t kGuideEventMapSize = 2 * kScheduleEventsEightDays;
+// A service's name as the guide keeps it (Shift_JIS, terminator included).
+const int32_t kGuideServiceNameSize = 64;
+// Names of services that have no entry yet (SDT before schedule).
+const int32_t kGuideNameTableSize = 64;
+// SDT sections filed (ids, number, version): repeats are not copied again.
+const int32_t kGuideSdtHeld = 64;
+// "[GUIDE] MemoryMB": the guide's whole budget, read before the window.
+const int32_t kGuideDefaultMemoryMB = 32;
+const int32_t kGuideLeastMemoryMB = 4;
+const int32_t kGuideMostMemoryMB = 256;
 
 // What one turn of the window thread did with the guide (WM_GUIDE_READY):
 // sections filed, their events read, and the rows of the list looked at.
@@ -35,12 +54,97 @@ struct GuideTurnWork {
     int32_t rowsScanned;
 };
 
+// What the packet path did with the EIT schedule PID: sections whose header
+// it checked, services it compared while finding a section's service, and
+// sections it copied. Under the lock.
+struct GuidePathWork {
+    uint32_t headers;
+    uint32_t serviceCompares;
+    uint32_t copies;
+};
+
+struct GuideServiceKey {
+    uint16_t networkId;
+    uint16_t transportStreamId;
+    uint16_t serviceId;
+};
+
+// One service's entry, the packet path's side (under PluginState::lock).
+struct GuideServiceSlot {
+    GuideServiceKey key;
+    // Bumped when the entry is reused for another service: the window
+    // thread then starts its table again.
+    uint32_t generation;
+    int32_t channel;      // physical channel, -1 unknown
+    int64_t lastWatched;  // Japan seconds (or a count before the first TOT), -1 never
+    // The version of each section taken, kNoVersion for none; written by
+    // the window thread, read by the packet path to skip repeats.
+    uint8_t heldVersion[kGuideHeldTables][256];
+};
+
+// One entry of a list's event-id map: entry -1 is an empty place.
+struct GuideEventPlace {
+    uint16_t eventId;
+    int16_t entry;
+};
+
+// One service's table, the window thread's own.
+struct GuideServiceTable {
+    bool ready;                // started for filedGeneration
+    uint32_t filedGeneration;  // the slot's generation the table belongs to
+    uint32_t entryGeneration;  // the slot's generation when last looked
+    GuideServiceKey key;
+    int32_t channel;
+    int64_t lastWatched;
+    char name[kGuideServiceNameSize];
+    EitScheduleService schedule;
+    uint8_t* pool;  // kSchedulePoolSizeEightDays bytes of the budget
+    // The programmes: entries in no order, `rows` their entry numbers in
+    // start order (listCount of them), `freeEntries` the unused entries and
+    // `events` each listed event id's entry.
+    ScheduleEventRef list[kScheduleEventsEightDays];
+    uint16_t rows[kScheduleEventsEightDays];
+    int32_t listCount;
+    uint16_t freeEntries[kScheduleEventsEightDays];
+    int32_t freeCount;
+    GuideEventPlace events[kGuideEventMapSize];
+    uint32_t revision;
+};
+
+// An SDT section filed: not copied again in that version.
+struct GuideSdtFiled {
+    uint16_t transportStreamId;
+    uint16_t networkId;
+    uint8_t tableId;
+    uint8_t sectionNumber;
+    uint8_t version;
+    bool used;
+};
+
+struct GuideNameEntry {
+    GuideServiceKey key;
+    bool used;
+    char name[kGuideServiceNameSize];
+};
+
+// Each service's share of the budget: its table, its pool and its slot.
+const size_t kGuideServiceShare =
+    sizeof(GuideServiceTable) + sizeof(GuideServiceSlot) + static_cast<size_t>(kSchedulePoolSizeEightDays);
+
 struct GuideStore {
+    // The budget of kGuideDefaultMemoryMB, allocated here once.
+    GuideStore();
+    ~GuideStore();
+    GuideStore(const GuideStore&) = delete;
+    GuideStore& operator=(const GuideStore&) = delete;
+
     // --- Shared with the packet path (PluginState::lock) -------------------
-    ScheduleAssembler assembler;
+    SectionFollower follower;  // PID 0x0012
     uint8_t slots[kGuideHandOverSlots][kMaxSectionSize];
     int32_t slotLengths[kGuideHandOverSlots];
     uint32_t slotStamps[kGuideHandOverSlots];  // hand-over order, with pfStamps
+    int32_t slotService[kGuideHandOverSlots];  // the entry each section belongs to
+    uint32_t slotGeneration[kGuideHandOverSlots];
     int32_t firstSlot;
     int32_t slotCount;
     uint32_t droppedSections = 0;  // the slots were full (the section comes again)
@@ -52,39 +156,58 @@ struct GuideStore {
     uint8_t pf[kGuidePfSlots][kMaxSectionSize];
     int32_t pfLengths[kGuidePfSlots];
     uint32_t pfStamps[kGuidePfSlots];
+    int32_t pfService[kGuidePfSlots];
+    uint32_t pfGeneration[kGuidePfSlots];
     uint32_t nextStamp = 0;
     // The following section for the guide whichever view the viewer shows
     // (the viewer's own assembler runs only in the following view).
     SectionAssembler followingAssemblers[kGuideEitLayers];
-    // The version of each schedule section taken, kNoVersion for none;
-    // written by the window thread, read by the packet path to skip repeats.
-    uint8_t heldVersion[kScheduleTables][256];
-    // Bumped on a service change: the window thread then starts its
-    // schedule again.
+    // SDT actual and other (PID 0x0011): the newest section waiting (length
+    // 0 none), and those filed already.
+    SectionFollower sdtFollower;
+    uint8_t sdt[kMaxSectionSize];
+    int32_t sdtLength;
+    GuideSdtFiled sdtFiled[kGuideSdtHeld];
+    int32_t sdtFiledNext;
+    // The services: `serviceCount` entries in use out of `serviceCapacity`.
+    GuideServiceSlot* services = nullptr;
+    int32_t serviceCapacity = 0;
+    int32_t serviceCount = 0;
+    int32_t lastFound;  // the entry found last: most sections follow one another
+    // The entry and generation of the section the follower is copying.
+    int32_t pendingService;
+    uint32_t pendingGeneration;
+    // The entry of the service being watched (-1 not received yet): the
+    // current service of the actual transport stream.
+    int32_t watched;
+    bool actualKnown;  // the actual transport stream's ids, from its sections
+    uint16_t actualNetworkId;
+    uint16_t actualTransportStreamId;
+    int32_t actualChannel;  // the physical channel they were seen on
+    int64_t lastStamp;  // the newest watch stamp given
+    // Bumped on a service change: the window thread looks for the watched
+    // service again.
     uint32_t generation = 0;
     // The guide window is open: a service change posts WM_GUIDE_READY so
-    // that it empties at once, and the viewer's present/following sections
-    // go to the guide as well.
+    // that it shows the new service at once, and the viewer's
+    // present/following sections go to the guide as well.
     bool windowShown = false;
     // Change keys of the present and following sections handed to the guide.
     uint32_t lastPfKey[kGuidePfSlots];
+    GuidePathWork pathWork = {0, 0, 0};
 
-    // --- The window thread's own (set here at construction, since only that
-    // thread may touch them afterwards) ----------------------------------------
-    bool scheduleReady = false;    // InitScheduleService done for filedGeneration
-    uint32_t filedGeneration = 0;  // the generation the schedule belongs to
-    EitScheduleService schedule;
-    uint8_t pool[kSchedulePoolSizeEightDays];
-    // The programmes: entries in no order, `rows` their entry numbers in
-    // start order (listCount of them), `freeEntries` the unused entries and
-    // `entryOfEvent` each listed event id's entry (-1 none).
-    ScheduleEventRef list[kScheduleEventsEightDays];
-    uint16_t rows[kScheduleEventsEightDays];
+    // --- The window thread's own -------------------------------------------
+    GuideServiceTable* tables = nullptr;  // serviceCapacity of them
+    int32_t tableCount = 0;               // the entries in use when last looked
+    int32_t watchedTable = -1;            // `watched` when last looked
+    uint32_t seenGeneration = 0;          // `generation` when last looked
+    GuideNameEntry names[kGuideNameTableSize];
+    int32_t nextName = 0;
+    // The broadcast clock (Japan seconds, -1 unknown) as of the turn.
+    int64_t clockNow = -1;
+    // The watched service's programmes (its table's listCount).
     int32_t listCount = 0;
-    uint16_t freeEntries[kScheduleEventsEightDays];
-    int32_t freeCount = 0;
-    int16_t entryOfEvent[kGuideEventIds];
-    // Bumped by every change of the list: a window redraws when it moved.
+    // Bumped by every change of any service: a window redraws when it moved.
     uint32_t revision = 0;
     GuideTurnWork lastTurn = {0, 0, 0};
     // Called on the window thread after each section a turn copies out,
@@ -98,6 +221,10 @@ struct GuideStore {
     int32_t selectedEventId = -1;  // followed across updates of the list
     int32_t selectedRow = -1;
     uint32_t shownRevision = 0;
+
+    // The budget: one block for the slots, tables and pools.
+    uint8_t* memory = nullptr;
+    int32_t memoryMB = 0;
 };
 
 #endif

@@ -2,35 +2,166 @@
 
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
+#include "text/service_name.h"
 #include "ts/calendar.h"
 #include "ts/crc32.h"
+#include "ts/psi_reader.h"
+#include "ts/schedule_assembler.h"
 
 namespace {
 
 const uint8_t kEitPfActual = 0x4E;
 const uint8_t kEitPfOther = 0x4F;
 const uint8_t kEitScheduleLast = 0x6F;
+const uint8_t kSdtActual = 0x42;
+const uint8_t kSdtOther = 0x46;
+// SDT: table_id through original_network_id and the reserved byte.
+const int32_t kSdtHeaderSize = 11;
+// Shortest SDT section_length: its fixed fields and the CRC_32.
+const int32_t kSdtMinimumLength = 12;
+const int64_t kDaySeconds = 86400;
 
-// The packet path asks this before it copies a section: false for one held
-// in the same version.
-bool SectionWanted(const void* context, uint8_t tableId, uint8_t sectionNumber, uint8_t version) {
-    const GuideStore& store = *static_cast<const GuideStore*>(context);
-    return store.heldVersion[tableId - kScheduleFirstTableId][sectionNumber] != version;
+bool SameKey(const GuideServiceKey& a, const GuideServiceKey& b) {
+    return a.serviceId == b.serviceId && a.transportStreamId == b.transportStreamId && a.networkId == b.networkId;
+}
+
+// The ids of an EIT section's header (at least kFollowHeaderSize bytes).
+GuideServiceKey EitKey(const uint8_t* h) {
+    GuideServiceKey k;
+    k.serviceId = static_cast<uint16_t>(h[3] << 8 | h[4]);
+    k.transportStreamId = static_cast<uint16_t>(h[8] << 8 | h[9]);
+    k.networkId = static_cast<uint16_t>(h[10] << 8 | h[11]);
+    return k;
+}
+
+uint8_t VersionOf(const uint8_t* h) { return static_cast<uint8_t>((h[5] >> 1) & 0x1F); }
+
+bool IsGuideTable(uint8_t tableId) { return tableId >= kGuideFirstTableId && tableId <= kGuideLastTableId; }
+
+// Tables of the actual transport stream: present/following and schedule.
+bool IsActualTable(uint8_t tableId) {
+    return tableId == kEitPfActual || (tableId >= kScheduleFirstTableId && tableId <= kScheduleLastTableId);
 }
 
 bool SectionsWaiting(const GuideStore& g) {
-    return g.slotCount > 0 || g.pfLengths[0] > 0 || g.pfLengths[1] > 0;
+    return g.slotCount > 0 || g.pfLengths[0] > 0 || g.pfLengths[1] > 0 || g.sdtLength > 0;
 }
 
-struct SinkContext {
-    PluginState& state;
-};
+// --- Entries, lock held ----------------------------------------------------
+
+// Japan seconds of the broadcast clock, never older than a stamp given
+// before; a count on from the last stamp before the first TOT.
+int64_t WatchStamp(PluginState& s) {
+    GuideStore& g = s.guide;
+    const int64_t now = BroadcastNow(s);
+    g.lastStamp = now > g.lastStamp ? now : g.lastStamp + 1;
+    return g.lastStamp;
+}
+
+void MarkWatched(PluginState& s, int32_t entry) {
+    GuideStore& g = s.guide;
+    if (entry == g.watched) return;
+    const int64_t stamp = WatchStamp(s);
+    if (g.watched >= 0) g.services[g.watched].lastWatched = stamp;
+    g.watched = entry;
+    if (entry >= 0) g.services[entry].lastWatched = stamp;
+    if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
+}
+
+int32_t FindService(GuideStore& g, const GuideServiceKey& key) {
+    if (g.lastFound >= 0 && g.lastFound < g.serviceCount) {
+        ++g.pathWork.serviceCompares;
+        if (SameKey(g.services[g.lastFound].key, key)) return g.lastFound;
+    }
+    for (int32_t i = 0; i < g.serviceCount; ++i) {
+        ++g.pathWork.serviceCompares;
+        if (SameKey(g.services[i].key, key)) {
+            g.lastFound = i;
+            return i;
+        }
+    }
+    return -1;
+}
+
+// The entry to reuse when every one is taken: never watched first, then
+// the oldest watch; never the one watched now. -1 when there is none.
+int32_t Evictee(const GuideStore& g) {
+    int32_t found = -1;
+    for (int32_t i = 0; i < g.serviceCount; ++i) {
+        if (i == g.watched) continue;
+        if (found < 0 || g.services[i].lastWatched < g.services[found].lastWatched) found = i;
+    }
+    return found;
+}
+
+// A new entry for `key`: a free one, or the one watched longest ago
+// (evict); -1 when there is none.
+int32_t AddService(GuideStore& g, const GuideServiceKey& key, bool evict) {
+    int32_t i;
+    if (g.serviceCount < g.serviceCapacity) {
+        i = g.serviceCount++;
+    } else {
+        i = evict ? Evictee(g) : -1;
+        if (i < 0) return -1;
+    }
+    GuideServiceSlot& slot = g.services[i];
+    slot.key = key;
+    ++slot.generation;
+    slot.channel = -1;
+    slot.lastWatched = -1;
+    std::memset(slot.heldVersion, kNoVersion, sizeof slot.heldVersion);
+    g.lastFound = i;
+    return i;
+}
+
+// The entry of a section's service, made when new. An actual stream's
+// section names the actual stream's ids and channel, and the watched entry.
+int32_t ServiceOfSection(PluginState& s, const uint8_t* header) {
+    GuideStore& g = s.guide;
+    const GuideServiceKey key = EitKey(header);
+    int32_t i = FindService(g, key);
+    if (i < 0) i = AddService(g, key, true);
+    if (i < 0) return -1;
+    if (IsActualTable(header[0])) {
+        if (!g.actualKnown || g.actualNetworkId != key.networkId ||
+            g.actualTransportStreamId != key.transportStreamId) {
+            g.actualKnown = true;
+            g.actualNetworkId = key.networkId;
+            g.actualTransportStreamId = key.transportStreamId;
+        }
+        g.actualChannel = s.currentChannel;
+        g.services[i].channel = s.currentChannel;
+        if (key.serviceId == static_cast<uint16_t>(s.currentService)) MarkWatched(s, i);
+    }
+    return i;
+}
+
+// The follower's keep test on PID 0x0012: an EIT of the guide's tables,
+// current, not held by its service in that version.
+bool KeepGuideSection(const void* context, const uint8_t* header, int32_t size) {
+    PluginState& s = *const_cast<PluginState*>(static_cast<const PluginState*>(context));
+    GuideStore& g = s.guide;
+    ++g.pathWork.headers;
+    if (size < kFollowHeaderSize) return false;
+    const uint8_t tableId = header[0];
+    if (!IsGuideTable(tableId) || (header[5] & 0x01) == 0) return false;
+    const uint8_t number = header[6];
+    if ((tableId == kEitPfActual || tableId == kEitPfOther) && number > 1) return false;
+    const int32_t i = ServiceOfSection(s, header);
+    if (i < 0) return false;
+    if (g.services[i].heldVersion[tableId - kGuideFirstTableId][number] == VersionOf(header)) return false;
+    g.pendingService = i;
+    g.pendingGeneration = g.services[i].generation;
+    ++g.pathWork.copies;
+    return true;
+}
 
 void HandOverSection(void* context, const uint8_t* section, int32_t length) {
-    PluginState& s = static_cast<SinkContext*>(context)->state;
+    PluginState& s = *static_cast<PluginState*>(context);
     GuideStore& g = s.guide;
     if (g.slotCount == kGuideHandOverSlots) {
         ++g.droppedSections;
@@ -46,12 +177,38 @@ void HandOverSection(void* context, const uint8_t* section, int32_t length) {
     std::memcpy(g.slots[slot], section, static_cast<size_t>(length));
     g.slotLengths[slot] = length;
     g.slotStamps[slot] = g.nextStamp++;
+    g.slotService[slot] = g.pendingService;
+    g.slotGeneration[slot] = g.pendingGeneration;
     ++g.slotCount;
     // One message for a run of sections: the handler takes them all.
     if (first) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
-// --- The list, window thread ---------------------------------------------
+bool KeepSdtSection(const void* context, const uint8_t* h, int32_t size) {
+    const GuideStore& g = *static_cast<const GuideStore*>(context);
+    if (size < kSdtHeaderSize || (h[0] != kSdtActual && h[0] != kSdtOther) || (h[5] & 0x01) == 0) return false;
+    const uint16_t tsid = static_cast<uint16_t>(h[3] << 8 | h[4]);
+    const uint16_t onid = static_cast<uint16_t>(h[8] << 8 | h[9]);
+    for (int32_t i = 0; i < kGuideSdtHeld; ++i) {
+        const GuideSdtFiled& f = g.sdtFiled[i];
+        if (f.used && f.tableId == h[0] && f.transportStreamId == tsid && f.networkId == onid &&
+            f.sectionNumber == h[6] && f.version == VersionOf(h)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void HandOverSdt(void* context, const uint8_t* section, int32_t length) {
+    PluginState& s = *static_cast<PluginState*>(context);
+    GuideStore& g = s.guide;
+    const bool first = !SectionsWaiting(g);
+    std::memcpy(g.sdt, section, static_cast<size_t>(length));
+    g.sdtLength = length;
+    if (first) s.platform->PostToWindow(WM_GUIDE_READY);
+}
+
+// --- The lists, window thread --------------------------------------------
 
 int64_t EndOf(const ScheduleEventRef& r) {
     return r.start + (r.durationDetermined && r.duration > 0 ? r.duration : 1);
@@ -65,15 +222,56 @@ bool Earlier(const ScheduleEventRef& a, const ScheduleEventRef& b) {
     return a.eventId < b.eventId;
 }
 
-const ScheduleEventRef& AtRow(const GuideStore& g, int32_t row) { return g.list[g.rows[row]]; }
+const ScheduleEventRef& AtRow(const GuideServiceTable& t, int32_t row) { return t.list[t.rows[row]]; }
+
+// The event-id map: linear probing from a multiplicative hash. It never
+// holds more than kScheduleEventsEightDays ids in twice as many places, so
+// a probe always ends.
+int32_t HomeOf(uint16_t eventId) { return static_cast<int32_t>((eventId * 40503u) >> 5) & (kGuideEventMapSize - 1); }
+
+int32_t PlaceOf(const GuideServiceTable& t, uint16_t eventId) {
+    int32_t i = HomeOf(eventId);
+    while (t.events[i].entry >= 0 && t.events[i].eventId != eventId) i = (i + 1) & (kGuideEventMapSize - 1);
+    return i;
+}
+
+int16_t EntryOfEvent(const GuideServiceTable& t, uint16_t eventId) { return t.events[PlaceOf(t, eventId)].entry; }
+
+void SetEntryOfEvent(GuideServiceTable& t, uint16_t eventId, int16_t entry) {
+    GuideEventPlace& place = t.events[PlaceOf(t, eventId)];
+    place.eventId = eventId;
+    place.entry = entry;
+}
+
+// Removal with the later places of the run moved back, so that no probe
+// stops early at the hole.
+void ClearEntryOfEvent(GuideServiceTable& t, uint16_t eventId) {
+    const int32_t mask = kGuideEventMapSize - 1;
+    int32_t hole = PlaceOf(t, eventId);
+    if (t.events[hole].entry < 0) return;
+    int32_t j = hole;
+    for (;;) {
+        j = (j + 1) & mask;
+        if (t.events[j].entry < 0) break;
+        const int32_t home = HomeOf(t.events[j].eventId);
+        // The entry at j may fill the hole unless its home lies cyclically
+        // in (hole, j].
+        const bool stays = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
+        if (!stays) {
+            t.events[hole] = t.events[j];
+            hole = j;
+        }
+    }
+    t.events[hole].entry = -1;
+}
 
 // The row `ref` stands at, or would be put at.
-int32_t RowFor(const GuideStore& g, const ScheduleEventRef& ref) {
+int32_t RowFor(const GuideServiceTable& t, const ScheduleEventRef& ref) {
     int32_t low = 0;
-    int32_t high = g.listCount;
+    int32_t high = t.listCount;
     while (low < high) {
         const int32_t middle = low + (high - low) / 2;
-        if (Earlier(AtRow(g, middle), ref)) {
+        if (Earlier(AtRow(t, middle), ref)) {
             low = middle + 1;
         } else {
             high = middle;
@@ -84,12 +282,12 @@ int32_t RowFor(const GuideStore& g, const ScheduleEventRef& ref) {
 
 // The first row that ends after `start`. Listed programmes of determined
 // start never overlap one another, so their ends are in start order too.
-int32_t FirstEndingAfter(const GuideStore& g, int64_t start) {
+int32_t FirstEndingAfter(const GuideServiceTable& t, int64_t start) {
     int32_t low = 0;
-    int32_t high = g.listCount;
+    int32_t high = t.listCount;
     while (low < high) {
         const int32_t middle = low + (high - low) / 2;
-        const ScheduleEventRef& r = AtRow(g, middle);
+        const ScheduleEventRef& r = AtRow(t, middle);
         if (r.startDetermined && EndOf(r) <= start) {
             low = middle + 1;
         } else {
@@ -99,49 +297,49 @@ int32_t FirstEndingAfter(const GuideStore& g, int64_t start) {
     return low;
 }
 
-void FreeEntry(GuideStore& g, uint16_t entry) {
-    g.entryOfEvent[g.list[entry].eventId] = -1;
-    g.freeEntries[g.freeCount++] = entry;
+void FreeEntry(GuideServiceTable& t, uint16_t entry) {
+    ClearEntryOfEvent(t, t.list[entry].eventId);
+    t.freeEntries[t.freeCount++] = entry;
 }
 
-void RemoveRow(GuideStore& g, int32_t row) {
-    FreeEntry(g, g.rows[row]);
-    std::memmove(&g.rows[row], &g.rows[row + 1], static_cast<size_t>(g.listCount - row - 1) * sizeof g.rows[0]);
-    --g.listCount;
+void RemoveRow(GuideServiceTable& t, int32_t row) {
+    FreeEntry(t, t.rows[row]);
+    std::memmove(&t.rows[row], &t.rows[row + 1], static_cast<size_t>(t.listCount - row - 1) * sizeof t.rows[0]);
+    --t.listCount;
 }
 
-void InsertRow(GuideStore& g, const ScheduleEventRef& ref) {
-    const uint16_t entry = g.freeEntries[--g.freeCount];
-    g.list[entry] = ref;
-    const int32_t row = RowFor(g, ref);
-    std::memmove(&g.rows[row + 1], &g.rows[row], static_cast<size_t>(g.listCount - row) * sizeof g.rows[0]);
-    g.rows[row] = entry;
-    ++g.listCount;
-    g.entryOfEvent[ref.eventId] = static_cast<int16_t>(entry);
+void InsertRow(GuideServiceTable& t, const ScheduleEventRef& ref) {
+    const uint16_t entry = t.freeEntries[--t.freeCount];
+    t.list[entry] = ref;
+    const int32_t row = RowFor(t, ref);
+    std::memmove(&t.rows[row + 1], &t.rows[row], static_cast<size_t>(t.listCount - row) * sizeof t.rows[0]);
+    t.rows[row] = entry;
+    ++t.listCount;
+    SetEntryOfEvent(t, ref.eventId, static_cast<int16_t>(entry));
 }
 
-void EmptyList(GuideStore& g) {
-    g.listCount = 0;
-    g.freeCount = kScheduleEventsEightDays;
+void EmptyList(GuideServiceTable& t) {
+    t.listCount = 0;
+    t.freeCount = kScheduleEventsEightDays;
     for (int32_t i = 0; i < kScheduleEventsEightDays; ++i) {
-        g.freeEntries[i] = static_cast<uint16_t>(kScheduleEventsEightDays - 1 - i);
+        t.freeEntries[i] = static_cast<uint16_t>(kScheduleEventsEightDays - 1 - i);
     }
-    std::memset(g.entryOfEvent, 0xFF, sizeof g.entryOfEvent);
+    for (int32_t i = 0; i < kGuideEventMapSize; ++i) t.events[i].entry = -1;
 }
 
 // The rows overlapping `c`: [first, last). False when one of them is an
 // earlier event of c's own section (which keeps its place: within a section
 // the loop's order decides).
-bool OverlappingRows(const GuideStore& g, const ScheduleEventRef& c, int32_t& first, int32_t& last,
+bool OverlappingRows(const GuideServiceTable& t, const ScheduleEventRef& c, int32_t& first, int32_t& last,
                      GuideTurnWork& work) {
     first = last = 0;
     if (!c.startDetermined) return true;
-    first = FirstEndingAfter(g, c.start);
+    first = FirstEndingAfter(t, c.start);
     last = first;
     const int64_t end = EndOf(c);
-    while (last < g.listCount && AtRow(g, last).startDetermined && AtRow(g, last).start < end) {
+    while (last < t.listCount && AtRow(t, last).startDetermined && AtRow(t, last).start < end) {
         ++work.rowsScanned;
-        if (AtRow(g, last).slot == c.slot) return false;
+        if (AtRow(t, last).slot == c.slot) return false;
         ++last;
     }
     return true;
@@ -149,37 +347,37 @@ bool OverlappingRows(const GuideStore& g, const ScheduleEventRef& c, int32_t& fi
 
 // One event of the section filed last: it displaces what it conflicts
 // with. True when the list changed.
-bool Offer(GuideStore& g, const ScheduleEventRef& c, GuideTurnWork& work) {
-    const int16_t same = g.entryOfEvent[c.eventId];
-    if (same >= 0 && g.list[same].slot == c.slot) return false;  // twice in one section: the first stays
+bool Offer(GuideServiceTable& t, const ScheduleEventRef& c, GuideTurnWork& work) {
+    const int16_t same = EntryOfEvent(t, c.eventId);
+    if (same >= 0 && t.list[same].slot == c.slot) return false;  // twice in one section: the first stays
     int32_t first = 0;
     int32_t last = 0;
-    if (!OverlappingRows(g, c, first, last, work)) return false;
+    if (!OverlappingRows(t, c, first, last, work)) return false;
     bool changed = false;
     if (same >= 0) {
-        RemoveRow(g, RowFor(g, g.list[same]));
+        RemoveRow(t, RowFor(t, t.list[same]));
         changed = true;
-        OverlappingRows(g, c, first, last, work);
+        OverlappingRows(t, c, first, last, work);
     }
     for (int32_t row = last - 1; row >= first; --row) {
-        RemoveRow(g, row);
+        RemoveRow(t, row);
         changed = true;
     }
-    if (g.listCount >= kScheduleEventsEightDays) {
+    if (t.listCount >= kScheduleEventsEightDays) {
         // Full: the latest programme goes (the present one keeps its place),
         // when the newcomer starts before it.
         int32_t latest = -1;
-        for (int32_t row = g.listCount - 1; row >= 0; --row) {
+        for (int32_t row = t.listCount - 1; row >= 0; --row) {
             ++work.rowsScanned;
-            if (!AtRow(g, row).present) {
+            if (!AtRow(t, row).present) {
                 latest = row;
                 break;
             }
         }
-        if (latest < 0 || !Earlier(c, AtRow(g, latest))) return changed;
-        RemoveRow(g, latest);
+        if (latest < 0 || !Earlier(c, AtRow(t, latest))) return changed;
+        RemoveRow(t, latest);
     }
-    InsertRow(g, c);
+    InsertRow(t, c);
     return true;
 }
 
@@ -198,25 +396,24 @@ int32_t ListedSlotOf(const uint8_t* section) {
     return index * kScheduleSectionsPerTable + number;
 }
 
-// A section stored in `slot`: its older version's events leave the list,
-// its own events enter it. True when the list changed.
-bool ListSection(GuideStore& g, int32_t slot) {
-    GuideTurnWork& work = g.lastTurn;
+// A section stored in (or dropped from) `slot`: its older version's events
+// leave the list, its own events enter it. True when the list changed.
+bool ListSection(GuideServiceTable& t, int32_t slot, GuideTurnWork& work) {
     bool changed = false;
     int32_t kept = 0;
-    for (int32_t row = 0; row < g.listCount; ++row) {
-        const uint16_t entry = g.rows[row];
-        if (g.list[entry].slot == slot) {
-            FreeEntry(g, entry);
+    for (int32_t row = 0; row < t.listCount; ++row) {
+        const uint16_t entry = t.rows[row];
+        if (t.list[entry].slot == slot) {
+            FreeEntry(t, entry);
             changed = true;
         } else {
-            g.rows[kept++] = entry;
+            t.rows[kept++] = entry;
         }
     }
-    work.rowsScanned += g.listCount;
-    g.listCount = kept;
+    work.rowsScanned += t.listCount;
+    t.listCount = kept;
     int32_t size = 0;
-    const uint8_t* section = ScheduleSection(g.schedule, slot, size);
+    const uint8_t* section = ScheduleSection(t.schedule, slot, size);
     if (section == nullptr) return changed;
     const bool pf = slot >= kScheduleSlotPresent;
     EitEventCursor cursor(section, size);
@@ -234,63 +431,361 @@ bool ListSection(GuideStore& g, int32_t slot) {
         ref.extendedSlot = kScheduleNoSlot;
         ref.extendedOffset = 0;
         ref.present = slot == kScheduleSlotPresent;
-        changed = Offer(g, ref, work) || changed;
+        changed = Offer(t, ref, work) || changed;
         if (pf) break;  // a present or following section carries one event
     }
     return changed;
 }
 
-// Window thread: the schedule as that of `generation`'s service, started
-// again (empty, unbound) when it belonged to another. True when started.
-bool StartSchedule(GuideStore& g, uint32_t generation) {
-    if (g.scheduleReady && g.filedGeneration == generation) return false;
-    InitScheduleService(g.schedule, g.pool, kSchedulePoolSizeEightDays);
-    g.scheduleReady = true;
-    g.filedGeneration = generation;
-    EmptyList(g);
+// How far ahead a schedule slot's segment lies: table (0-7) * 32 + segment
+// (three hours each from midnight of the clock's day); -1 for
+// present/following, which is always the nearest.
+int32_t SegmentOfSlot(int32_t slot) {
+    if (slot < 0 || slot >= kScheduleSlotPresent) return -1;
+    const int32_t table = (slot / kScheduleSectionsPerTable) % kScheduleTablesPerKind;
+    const int32_t number = slot % kScheduleSectionsPerTable;
+    return table * kScheduleSegmentsPerTable + number / kScheduleSectionsPerSegment;
+}
+
+int32_t SegmentOfSection(const uint8_t* section) {
+    const uint8_t tableId = section[0];
+    if (tableId < kScheduleFirstTableId || tableId > kEitScheduleLast) return -1;
+    const int32_t table = ((tableId - kScheduleFirstTableId) & 0x0F) % kScheduleTablesPerKind;
+    return table * kScheduleSegmentsPerTable + section[6] / kScheduleSectionsPerSegment;
+}
+
+void DropSection(GuideServiceTable& t, int32_t slot, GuideTurnWork& work) {
+    DropScheduleSection(t.schedule, slot);
+    ListSection(t, slot, work);
+}
+
+// The pool is full: the sections whose programmes have all ended go first
+// (segments before the clock's three-hour slot), then, one by one, the
+// furthest held while it lies further than `section`. The section is
+// added again after each. Returns what the last add gave.
+ScheduleAddResult AddMakingRoom(GuideServiceTable& t, const uint8_t* section, int32_t length, int64_t clock,
+                                GuideTurnWork& work) {
+    ScheduleAddResult result = AddScheduleSection(t.schedule, section, length);
+    if (result != ScheduleAddResult::kNoRoom) return result;
+    if (clock >= 0) {
+        const int32_t current = static_cast<int32_t>((clock % kDaySeconds) / kScheduleSegmentSeconds);
+        bool dropped = false;
+        for (int32_t i = t.schedule.heldCount - 1; i >= 0; --i) {
+            if (i >= t.schedule.heldCount) continue;
+            const int32_t slot = t.schedule.order[i];
+            const int32_t segment = SegmentOfSlot(slot);
+            if (segment >= 0 && segment < current) {
+                DropSection(t, slot, work);
+                dropped = true;
+            }
+        }
+        if (dropped) {
+            result = AddScheduleSection(t.schedule, section, length);
+            if (result != ScheduleAddResult::kNoRoom) return result;
+        }
+    }
+    const int32_t own = SegmentOfSection(section);
+    for (;;) {
+        int32_t furthest = kScheduleNoSlot;
+        int32_t furthestSegment = own;
+        for (int32_t i = 0; i < t.schedule.heldCount; ++i) {
+            const int32_t slot = t.schedule.order[i];
+            const int32_t segment = SegmentOfSlot(slot);
+            if (segment > furthestSegment) {
+                furthest = slot;
+                furthestSegment = segment;
+            }
+        }
+        if (furthest == kScheduleNoSlot) return result;
+        DropSection(t, furthest, work);
+        result = AddScheduleSection(t.schedule, section, length);
+        if (result != ScheduleAddResult::kNoRoom) return result;
+    }
+}
+
+// Verifies and files one whole section into a started table.
+ScheduleAddResult FileSection(GuideStore& g, GuideServiceTable& t, const uint8_t* section, int32_t length) {
+    if (length < kScheduleHeaderSize || length > kMaxSectionSize) return ScheduleAddResult::kIgnored;
+    if (SectionLength(section) + kSectionHeaderSize != length) return ScheduleAddResult::kIgnored;
+    if (Crc32Mpeg2(section, static_cast<size_t>(length)) != 0) return ScheduleAddResult::kIgnored;
+    const ScheduleAddResult result = AddMakingRoom(t, section, length, g.clockNow, g.lastTurn);
+    if (result == ScheduleAddResult::kStored) {
+        const int32_t slot = ListedSlotOf(section);
+        if (slot != kScheduleNoSlot) ListSection(t, slot, g.lastTurn);
+        // Extended items too change what the details show.
+        ++t.revision;
+        ++g.revision;
+    }
+    return result;
+}
+
+const GuideNameEntry* NameOf(const GuideStore& g, const GuideServiceKey& key) {
+    for (int32_t i = 0; i < kGuideNameTableSize; ++i) {
+        if (g.names[i].used && SameKey(g.names[i].key, key)) return &g.names[i];
+    }
+    return nullptr;
+}
+
+// A table empty for the entry's `generation` (another service, or the first).
+void StartTable(GuideStore& g, GuideServiceTable& t, uint32_t generation) {
+    InitScheduleService(t.schedule, t.pool, kSchedulePoolSizeEightDays);
+    EmptyList(t);
+    t.ready = true;
+    t.filedGeneration = generation;
+    const GuideNameEntry* name = NameOf(g, t.key);
+    std::memcpy(t.name, name != nullptr ? name->name : "", name != nullptr ? sizeof t.name : 1);
+    ++t.revision;
     ++g.revision;
-    return true;
+}
+
+// Lock held: the window thread's copy of the entries' ids, channels,
+// stamps and generations, and of the watched entry.
+void MirrorEntries(GuideStore& g) {
+    g.tableCount = g.serviceCount;
+    g.watchedTable = g.watched;
+    g.seenGeneration = g.generation;
+    for (int32_t i = 0; i < g.serviceCount; ++i) {
+        GuideServiceTable& t = g.tables[i];
+        const GuideServiceSlot& slot = g.services[i];
+        t.key = slot.key;
+        t.channel = slot.channel;
+        t.lastWatched = slot.lastWatched;
+        t.entryGeneration = slot.generation;
+    }
+}
+
+// Window thread: the entries' tables started for their generations, and
+// the watched list's count. True when a table was started.
+bool StartTables(GuideStore& g) {
+    bool started = false;
+    for (int32_t i = 0; i < g.tableCount; ++i) {
+        GuideServiceTable& t = g.tables[i];
+        if (t.ready && t.filedGeneration == t.entryGeneration) continue;
+        StartTable(g, t, t.entryGeneration);
+        started = started || i == g.watchedTable;
+    }
+    g.listCount = g.watchedTable >= 0 ? g.tables[g.watchedTable].listCount : 0;
+    return started;
+}
+
+// Window thread: mirror and start; true when the watched list changed hands
+// or was started again.
+bool SyncTables(PluginState& s) {
+    GuideStore& g = s.guide;
+    const int32_t watchedBefore = g.watchedTable;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        MirrorEntries(g);
+        g.clockNow = BroadcastNow(s);
+    }
+    const bool started = StartTables(g);
+    if (g.watchedTable != watchedBefore) ++g.revision;
+    return started || g.watchedTable != watchedBefore;
+}
+
+// The table of an entry in use, or null.
+const GuideServiceTable* TableAt(const GuideStore& g, int32_t service) {
+    if (service < 0 || service >= g.tableCount || g.tables == nullptr) return nullptr;
+    const GuideServiceTable& t = g.tables[service];
+    return t.ready ? &t : nullptr;
+}
+
+const GuideServiceTable* WatchedTable(const GuideStore& g) { return TableAt(g, g.watchedTable); }
+
+// The names of an SDT section's services into their entries and the name
+// table.
+void FileServiceNames(PluginState& s, const uint8_t* section, int32_t length) {
+    GuideStore& g = s.guide;
+    if (length < kSdtHeaderSize + kCrcSize || SectionLength(section) + kSectionHeaderSize != length) return;
+    if (Crc32Mpeg2(section, static_cast<size_t>(length)) != 0) return;
+    const uint16_t tsid = static_cast<uint16_t>(section[3] << 8 | section[4]);
+    const uint16_t onid = static_cast<uint16_t>(section[8] << 8 | section[9]);
+    PsiReader r(section + kSdtHeaderSize, length - kSdtHeaderSize - kCrcSize);
+    while (r.Remaining() >= 5) {
+        const uint16_t serviceId = r.U16();
+        r.Skip(1);
+        const int32_t loopLength = r.U16() & 0x0FFF;
+        if (!r.CanRead(loopLength)) break;
+        r.Skip(loopLength);
+        char name[kServiceNameSize];
+        name[0] = '\0';
+        FindServiceName(section, length, serviceId, s.symbolStyle, name);
+        if (name[0] == '\0') continue;
+        const GuideServiceKey key = {onid, tsid, serviceId};
+        GuideNameEntry* entry = const_cast<GuideNameEntry*>(NameOf(g, key));
+        if (entry == nullptr) {
+            entry = &g.names[g.nextName];
+            g.nextName = (g.nextName + 1) % kGuideNameTableSize;
+            entry->key = key;
+            entry->used = true;
+        }
+        std::memset(entry->name, 0, sizeof entry->name);
+        std::memcpy(entry->name, name, sizeof name);
+        entry->name[kGuideServiceNameSize - 1] = '\0';
+        for (int32_t i = 0; i < g.tableCount; ++i) {
+            GuideServiceTable& t = g.tables[i];
+            if (!t.ready || !SameKey(t.key, key) || std::strcmp(t.name, entry->name) == 0) continue;
+            std::memcpy(t.name, entry->name, sizeof t.name);
+            ++t.revision;
+            ++g.revision;
+        }
+    }
+    std::lock_guard<std::mutex> guard(s.lock);
+    GuideSdtFiled& f = g.sdtFiled[g.sdtFiledNext];
+    g.sdtFiledNext = (g.sdtFiledNext + 1) % kGuideSdtHeld;
+    f.transportStreamId = tsid;
+    f.networkId = onid;
+    f.tableId = section[0];
+    f.sectionNumber = section[6];
+    f.version = VersionOf(section);
+    f.used = true;
+}
+
+// Window thread: the SDT section waiting, filed.
+void TakeSdt(PluginState& s) {
+    GuideStore& g = s.guide;
+    SectionCopy copy;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        copy.length = g.sdtLength > 0 && g.sdtLength <= kMaxSectionSize ? g.sdtLength : 0;
+        std::memcpy(copy.data, g.sdt, static_cast<size_t>(copy.length));
+        g.sdtLength = 0;
+    }
+    if (copy.length > 0) FileServiceNames(s, copy.data, copy.length);
+}
+
+void ResetEntries(GuideStore& g) {
+    g.serviceCount = 0;
+    g.lastFound = -1;
+    g.watched = -1;
+    g.actualKnown = false;
+    g.actualChannel = -1;
+    g.tableCount = 0;
+    g.watchedTable = -1;
+    g.listCount = 0;
+    for (int32_t i = 0; i < g.serviceCapacity; ++i) {
+        g.services[i].generation = 0;
+        g.tables[i].ready = false;
+        g.tables[i].filedGeneration = 0;
+        g.tables[i].entryGeneration = 0;
+    }
 }
 
 }  // namespace
 
+int32_t GuideServicesForBudget(int32_t megabytes) {
+    if (megabytes < kGuideLeastMemoryMB) megabytes = kGuideLeastMemoryMB;
+    if (megabytes > kGuideMostMemoryMB) megabytes = kGuideMostMemoryMB;
+    return static_cast<int32_t>(static_cast<size_t>(megabytes) * 1024 * 1024 / kGuideServiceShare);
+}
+
+GuideStore::GuideStore() {
+    ResetSectionFollower(follower);
+    ResetSectionFollower(sdtFollower);
+    firstSlot = slotCount = 0;
+    pfLengths[0] = pfLengths[1] = 0;
+    sdtLength = 0;
+    std::memset(sdtFiled, 0, sizeof sdtFiled);
+    sdtFiledNext = 0;
+    lastStamp = 0;
+    pendingService = -1;
+    pendingGeneration = 0;
+    lastPfKey[0] = lastPfKey[1] = 0;
+    std::memset(names, 0, sizeof names);
+    for (int32_t i = 0; i < kGuideEitLayers; ++i) ResetSectionAssembler(followingAssemblers[i]);
+    lastFound = watched = -1;
+    actualKnown = false;
+    actualNetworkId = actualTransportStreamId = 0;
+    actualChannel = -1;
+    SetGuideBudget(*this, kGuideDefaultMemoryMB);
+}
+
+GuideStore::~GuideStore() { delete[] memory; }
+
+bool SetGuideBudget(GuideStore& g, int32_t megabytes) {
+    if (megabytes < kGuideLeastMemoryMB) megabytes = kGuideLeastMemoryMB;
+    if (megabytes > kGuideMostMemoryMB) megabytes = kGuideMostMemoryMB;
+    if (g.memory != nullptr && (g.serviceCount > 0 || SectionsWaiting(g))) return false;
+    if (g.memory != nullptr && megabytes == g.memoryMB) return true;
+    const int32_t count = GuideServicesForBudget(megabytes);
+    uint8_t* memory = new (std::nothrow) uint8_t[static_cast<size_t>(count) * kGuideServiceShare];
+    if (memory == nullptr) return false;
+    delete[] g.memory;
+    g.memory = memory;
+    g.memoryMB = megabytes;
+    // Tables first, then the slots, then the pools: both structures are
+    // multiples of 8 bytes, so each stays aligned.
+    g.tables = reinterpret_cast<GuideServiceTable*>(memory);
+    g.services = reinterpret_cast<GuideServiceSlot*>(memory + static_cast<size_t>(count) * sizeof(GuideServiceTable));
+    uint8_t* pools = memory + static_cast<size_t>(count) * (sizeof(GuideServiceTable) + sizeof(GuideServiceSlot));
+    for (int32_t i = 0; i < count; ++i) {
+        new (&g.tables[i]) GuideServiceTable;
+        new (&g.services[i]) GuideServiceSlot;
+        g.tables[i].pool = pools + static_cast<size_t>(i) * kSchedulePoolSizeEightDays;
+    }
+    g.serviceCapacity = count;
+    ResetEntries(g);
+    return true;
+}
+
+void ApplyGuideBudget(PluginState& s, int32_t megabytes) {
+    std::lock_guard<std::mutex> guard(s.lock);
+    SetGuideBudget(s.guide, megabytes);
+}
+
 void ForgetServiceGuide(PluginState& s) {
     GuideStore& g = s.guide;
-    ResetScheduleAssembler(g.assembler);
-    g.firstSlot = 0;
-    g.slotCount = 0;
-    g.dropsSinceTake = 0;
+    // The viewer's present/following of the old service: not the new one's.
     g.pfLengths[0] = g.pfLengths[1] = 0;
     for (int32_t i = 0; i < kGuideEitLayers; ++i) ResetSectionAssembler(g.followingAssemblers[i]);
-    std::memset(g.heldVersion, kNoVersion, sizeof g.heldVersion);
     g.lastPfKey[0] = g.lastPfKey[1] = 0;
+    // Another physical channel: its transport stream is not known yet.
+    if (g.actualChannel != s.currentChannel) g.actualKnown = false;
+    int32_t watched = -1;
+    if (g.actualKnown) {
+        const GuideServiceKey key = {g.actualNetworkId, g.actualTransportStreamId,
+                                     static_cast<uint16_t>(s.currentService)};
+        watched = FindService(g, key);
+    }
+    if (g.services != nullptr) MarkWatched(s, watched);
     ++g.generation;
     if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
 void AssembleGuide(PluginState& s, const uint8_t* packet) {
-    ScheduleFilter filter;
-    filter.firstTableId = kScheduleFirstTableId;
-    filter.lastTableId = kScheduleLastTableId;
-    filter.serviceId = static_cast<uint16_t>(s.currentService);
-    filter.wanted = SectionWanted;
-    filter.context = &s.guide;
-    SinkContext sink = {s};
-    AssembleScheduleSections(s.guide.assembler, filter, packet, HandOverSection, &sink);
+    FollowPolicy policy;
+    policy.keep = KeepGuideSection;
+    policy.context = &s;
+    policy.headerSize = kFollowHeaderSize;
+    policy.minimumLength = kScheduleMinimumLength;
+    FollowSections(s.guide.follower, policy, packet, HandOverSection, &s);
+}
+
+void AssembleGuideSdt(PluginState& s, const uint8_t* packet) {
+    FollowPolicy policy;
+    policy.keep = KeepSdtSection;
+    policy.context = &s.guide;
+    policy.headerSize = kSdtHeaderSize;
+    policy.minimumLength = kSdtMinimumLength;
+    FollowSections(s.guide.sdtFollower, policy, packet, HandOverSdt, &s);
 }
 
 void GuidePresentFollowing(PluginState& s, const uint8_t* section, int32_t length) {
     GuideStore& g = s.guide;
-    if (!g.windowShown || length < kScheduleHeaderSize || length > kMaxSectionSize) return;
+    if (!g.windowShown || length < kFollowHeaderSize || length > kMaxSectionSize) return;
     const uint8_t number = section[6];
-    if (number > 1 || SectionLength(section) < 1) return;
+    if (number > 1 || SectionLength(section) < 1 || !IsGuideTable(section[0])) return;
     const uint32_t key = SectionChangeKey(section);
     if (key == g.lastPfKey[number]) return;
+    const int32_t service = ServiceOfSection(s, section);
+    if (service < 0) return;
     g.lastPfKey[number] = key;
     const bool first = !SectionsWaiting(g);
     std::memcpy(g.pf[number], section, static_cast<size_t>(length));
     g.pfLengths[number] = length;
     g.pfStamps[number] = g.nextStamp++;
+    g.pfService[number] = service;
+    g.pfGeneration[number] = g.services[service].generation;
     if (first) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
@@ -300,19 +795,11 @@ int64_t BroadcastNow(const PluginState& s) {
                                           s.tickCount);
 }
 
-bool SyncGuide(PluginState& s) {
-    uint32_t generation;
-    {
-        std::lock_guard<std::mutex> guard(s.lock);
-        generation = s.guide.generation;
-    }
-    return StartSchedule(s.guide, generation);
-}
+bool SyncGuide(PluginState& s) { return SyncTables(s); }
 
 bool TakeGuideSection(PluginState& s, GuideTakenSection& taken) {
     GuideStore& g = s.guide;
     std::lock_guard<std::mutex> guard(s.lock);
-    taken.generation = g.generation;
     // The one handed over first: the schedule slots in their order, the
     // present and following sections by their stamps among them.
     int32_t which = -1;  // 0, 1: present, following; kGuidePfSlots: the schedule slots
@@ -333,11 +820,15 @@ bool TakeGuideSection(PluginState& s, GuideTakenSection& taken) {
     if (which == kGuidePfSlots) {
         from = g.slots[g.firstSlot];
         length = g.slotLengths[g.firstSlot];
+        taken.service = g.slotService[g.firstSlot];
+        taken.generation = g.slotGeneration[g.firstSlot];
         g.firstSlot = (g.firstSlot + 1) % kGuideHandOverSlots;
         --g.slotCount;
     } else {
         from = g.pf[which];
         length = g.pfLengths[which];
+        taken.service = g.pfService[which];
+        taken.generation = g.pfGeneration[which];
         g.pfLengths[which] = 0;
     }
     taken.section.length = length > 0 && length <= kMaxSectionSize ? length : 0;
@@ -348,28 +839,29 @@ bool TakeGuideSection(PluginState& s, GuideTakenSection& taken) {
 
 bool FileGuideSection(PluginState& s, const GuideTakenSection& taken) {
     GuideStore& g = s.guide;
-    // A service change since the last section: the schedule starts again
-    // for the generation this section was copied under. Not for the one
-    // the state holds by now: a later change may have come meanwhile,
-    // and the first section filed binds the schedule to its service, so
-    // this one would shut the next service's sections out.
-    bool changed = StartSchedule(g, taken.generation);
+    bool changed = SyncTables(s);
     const SectionCopy& copy = taken.section;
-    if (copy.length < kScheduleHeaderSize) return changed;
-    const ScheduleAddResult result = FileScheduleSection(g, copy.data, copy.length);
+    // Its entry reused for another service since the copy: not its table.
+    const GuideServiceTable* known = TableAt(g, taken.service);
+    if (known == nullptr || known->filedGeneration != taken.generation || copy.length < kFollowHeaderSize) {
+        return changed;
+    }
+    GuideServiceTable& t = g.tables[taken.service];
+    if (!SameKey(t.key, EitKey(copy.data))) return changed;
+    const ScheduleAddResult result = FileSection(g, t, copy.data, copy.length);
     changed = changed || result == ScheduleAddResult::kStored;
+    if (taken.service == g.watchedTable) g.listCount = t.listCount;
     // Taken (stored or held already): not copied again in this version,
-    // unless the service changed meanwhile (the map was cleared for the
-    // new one then). A section that found no room, or was damaged, is
-    // not marked, so it is tried again when it comes round.
+    // unless its entry went to another service meanwhile. A section that
+    // found no room, or was damaged, is not marked, so it is tried again
+    // when it comes round.
     if (!taken.schedule || (result != ScheduleAddResult::kStored && result != ScheduleAddResult::kUnchanged)) {
         return changed;
     }
     std::lock_guard<std::mutex> guard(s.lock);
-    if (g.generation == taken.generation && copy.data[0] >= kScheduleFirstTableId &&
-        copy.data[0] <= kScheduleLastTableId) {
-        g.heldVersion[copy.data[0] - kScheduleFirstTableId][copy.data[6]] =
-            static_cast<uint8_t>((copy.data[5] >> 1) & 0x1F);
+    GuideServiceSlot& slot = g.services[taken.service];
+    if (slot.generation == taken.generation && IsGuideTable(copy.data[0])) {
+        slot.heldVersion[copy.data[0] - kGuideFirstTableId][copy.data[6]] = VersionOf(copy.data);
     }
     return changed;
 }
@@ -386,6 +878,9 @@ bool TakeGuideSections(PluginState& s) {
         waiting = g.slotCount + (g.pfLengths[0] > 0 ? 1 : 0) + (g.pfLengths[1] > 0 ? 1 : 0);
         g.dropsSinceTake = 0;
     }
+    const uint32_t revision = g.revision;
+    TakeSdt(s);
+    changed = changed || g.revision != revision;
     // Large: one on the window thread's stack per turn.
     GuideTakenSection taken;
     for (int32_t i = 0; i < waiting && TakeGuideSection(s, taken); ++i) {
@@ -403,36 +898,73 @@ bool TakeGuideSections(PluginState& s) {
 }
 
 ScheduleAddResult FileScheduleSection(GuideStore& g, const uint8_t* section, int32_t length) {
-    if (length < kScheduleHeaderSize || length > kMaxSectionSize) return ScheduleAddResult::kIgnored;
-    if (SectionLength(section) + kSectionHeaderSize != length) return ScheduleAddResult::kIgnored;
-    if (Crc32Mpeg2(section, static_cast<size_t>(length)) != 0) return ScheduleAddResult::kIgnored;
-    if (!g.scheduleReady) StartSchedule(g, g.filedGeneration);
-    const ScheduleAddResult result = AddScheduleSection(g.schedule, section, length);
-    if (result == ScheduleAddResult::kStored) {
-        const int32_t slot = ListedSlotOf(section);
-        if (slot != kScheduleNoSlot) ListSection(g, slot);
-        // Extended items too change what the details show.
-        ++g.revision;
-    }
+    if (length < kFollowHeaderSize || length > kMaxSectionSize) return ScheduleAddResult::kIgnored;
+    if (g.services == nullptr) return ScheduleAddResult::kNoRoom;
+    const GuideServiceKey key = EitKey(section);
+    int32_t i = FindService(g, key);
+    if (i < 0) i = AddService(g, key, true);
+    if (i < 0) return ScheduleAddResult::kNoRoom;
+    MirrorEntries(g);
+    StartTables(g);
+    const ScheduleAddResult result = FileSection(g, g.tables[i], section, length);
+    if (i == g.watchedTable) g.listCount = g.tables[i].listCount;
     return result;
 }
 
 bool GuideRow(const GuideStore& g, int32_t row, ScheduleEventRef& ref) {
-    if (row < 0 || row >= g.listCount) return false;
-    ref = AtRow(g, row);
-    return true;
+    return GuideServiceRow(g, g.watchedTable, row, ref);
 }
 
 int32_t GuideRowOfEvent(const GuideStore& g, int32_t eventId) {
-    if (!g.scheduleReady || eventId < 0 || eventId >= kGuideEventIds) return -1;
-    const int16_t entry = g.entryOfEvent[eventId];
-    if (entry < 0) return -1;
-    const int32_t row = RowFor(g, g.list[entry]);
-    return row < g.listCount && g.rows[row] == static_cast<uint16_t>(entry) ? row : -1;
+    return GuideServiceRowOfEvent(g, g.watchedTable, eventId);
 }
 
 bool ReadGuideEvent(const GuideStore& g, const ScheduleEventRef& ref, EitEventRecord& record) {
-    const EitScheduleService& s = g.schedule;
+    return ReadGuideServiceEvent(g, g.watchedTable, ref, record);
+}
+
+int32_t GuideServiceCount(const GuideStore& g) { return g.tableCount; }
+
+bool GuideServiceAt(const GuideStore& g, int32_t service, GuideServiceInfo& out) {
+    const GuideServiceTable* t = TableAt(g, service);
+    if (t == nullptr) return false;
+    out.key = t->key;
+    out.channel = t->channel;
+    out.lastWatched = t->lastWatched;
+    std::memcpy(out.name, t->name, sizeof out.name);
+    out.name[kGuideServiceNameSize - 1] = '\0';
+    out.listCount = t->listCount;
+    out.revision = t->revision;
+    out.watched = service == g.watchedTable;
+    return true;
+}
+
+bool GuideServiceRow(const GuideStore& g, int32_t service, int32_t row, ScheduleEventRef& ref) {
+    const GuideServiceTable* t = TableAt(g, service);
+    if (t == nullptr || row < 0 || row >= t->listCount) return false;
+    ref = AtRow(*t, row);
+    return true;
+}
+
+int32_t GuideServiceFirstRowEndingAfter(const GuideStore& g, int32_t service, int64_t time) {
+    const GuideServiceTable* t = TableAt(g, service);
+    return t == nullptr ? 0 : FirstEndingAfter(*t, time);
+}
+
+int32_t GuideServiceRowOfEvent(const GuideStore& g, int32_t service, int32_t eventId) {
+    const GuideServiceTable* t = TableAt(g, service);
+    if (t == nullptr || eventId < 0 || eventId >= kGuideEventIds) return -1;
+    const int16_t entry = EntryOfEvent(*t, static_cast<uint16_t>(eventId));
+    if (entry < 0) return -1;
+    const int32_t row = RowFor(*t, t->list[entry]);
+    return row < t->listCount && t->rows[row] == static_cast<uint16_t>(entry) ? row : -1;
+}
+
+bool ReadGuideServiceEvent(const GuideStore& g, int32_t service, const ScheduleEventRef& ref,
+                           EitEventRecord& record) {
+    const GuideServiceTable* t = TableAt(g, service);
+    if (t == nullptr) return false;
+    const EitScheduleService& s = t->schedule;
     ScheduleEventRef withItems = ref;
     withItems.extendedSlot = kScheduleNoSlot;
     withItems.extendedOffset = 0;
@@ -455,4 +987,78 @@ bool ReadGuideEvent(const GuideStore& g, const ScheduleEventRef& ref, EitEventRe
         }
     }
     return ReadScheduleEvent(s, withItems, record);
+}
+
+int32_t GuideWatchedService(const GuideStore& g) { return WatchedTable(g) != nullptr ? g.watchedTable : -1; }
+
+uint32_t GuideRevision(const GuideStore& g) { return g.revision; }
+
+const EitScheduleService* GuideServiceSchedule(const GuideStore& g, int32_t service) {
+    const GuideServiceTable* t = TableAt(g, service);
+    return t == nullptr ? nullptr : &t->schedule;
+}
+
+uint8_t GuideHeldVersion(const GuideStore& g, int32_t service, uint8_t tableId, uint8_t sectionNumber) {
+    if (service < 0 || service >= g.serviceCount || !IsGuideTable(tableId)) return kNoVersion;
+    return g.services[service].heldVersion[tableId - kGuideFirstTableId][sectionNumber];
+}
+
+int32_t GuideServiceSectionCount(const GuideStore& g, int32_t service) {
+    const GuideServiceTable* t = TableAt(g, service);
+    return t == nullptr ? 0 : t->schedule.heldCount;
+}
+
+const uint8_t* GuideServiceSection(const GuideStore& g, int32_t service, int32_t i, int32_t& size) {
+    size = 0;
+    const GuideServiceTable* t = TableAt(g, service);
+    // Pool order is the order the sections were stored in: compaction keeps
+    // it, and a new version is appended.
+    if (t == nullptr || i < 0 || i >= t->schedule.heldCount) return nullptr;
+    return ScheduleSection(t->schedule, t->schedule.order[i], size);
+}
+
+int32_t RestoreGuideService(PluginState& s, const GuideServiceInfo& info) {
+    GuideStore& g = s.guide;
+    int32_t i;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (g.services == nullptr) return -1;
+        i = FindService(g, info.key);
+        if (i < 0) i = AddService(g, info.key, false);
+        if (i < 0) return -1;
+        GuideServiceSlot& slot = g.services[i];
+        if (slot.channel < 0) slot.channel = info.channel;
+        if (info.lastWatched > slot.lastWatched) slot.lastWatched = info.lastWatched;
+        if (info.lastWatched > g.lastStamp) g.lastStamp = info.lastWatched;
+    }
+    SyncTables(s);
+    GuideServiceTable& t = g.tables[i];
+    if (t.name[0] == '\0' && info.name[0] != '\0') {
+        std::memcpy(t.name, info.name, sizeof t.name);
+        t.name[kGuideServiceNameSize - 1] = '\0';
+        ++t.revision;
+        ++g.revision;
+    }
+    return i;
+}
+
+ScheduleAddResult RestoreGuideSection(PluginState& s, int32_t service, const uint8_t* section, int32_t length) {
+    GuideStore& g = s.guide;
+    if (section == nullptr || length < kFollowHeaderSize || length > kMaxSectionSize) return ScheduleAddResult::kIgnored;
+    SyncTables(s);
+    const GuideServiceTable* known = TableAt(g, service);
+    if (known == nullptr || !SameKey(known->key, EitKey(section)) || !IsGuideTable(section[0])) {
+        return ScheduleAddResult::kIgnored;
+    }
+    GuideServiceTable& t = g.tables[service];
+    const uint32_t generation = t.filedGeneration;
+    const ScheduleAddResult result = FileSection(g, t, section, length);
+    if (service == g.watchedTable) g.listCount = t.listCount;
+    if (result != ScheduleAddResult::kStored && result != ScheduleAddResult::kUnchanged) return result;
+    std::lock_guard<std::mutex> guard(s.lock);
+    GuideServiceSlot& slot = g.services[service];
+    if (slot.generation == generation) {
+        slot.heldVersion[section[0] - kGuideFirstTableId][section[6]] = VersionOf(section);
+    }
+    return result;
 }

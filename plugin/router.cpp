@@ -33,6 +33,7 @@ void RouteOnePacket(PluginState& s, const uint8_t* p) {
             return;
         case kSdtPid:
             AssembleSdt(s, p);
+            AssembleGuideSdt(s, p);
             break;
         case kEitPid:
             NoteLayerEitPacket(s, pid);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugin/guide_store.h"
 #include "plugin/plugin_state.h"
 
 namespace {
@@ -11,6 +12,7 @@ const char kPositionSection[] = "POSITION";
 const char kServiceSection[] = "SERVICE";
 const char kDisplaySection[] = "DISPLAY";
 const char kRecordingSection[] = "1Seg";
+const char kGuideSection[] = "GUIDE";
 const char kDefaultDirectory[] = "C:\\";
 
 const int32_t kMaxLeft = 4000;
@@ -97,6 +99,9 @@ void LoadWindowSettings(PluginState& s) {
     s.templateChoice = ReadInt(s, kPositionSection, "Font", 0);
     s.symbolStyle = ReadInt(s, kDisplaySection, "Symbols", 0) == 1 ? SymbolStyle::kBracketed
                                                                   : SymbolStyle::kUserDefined;
+    // The guide's budget: the state was built with the default one; another
+    // is allocated now, before the window and before any section is held.
+    ApplyGuideBudget(s, ReadInt(s, kGuideSection, "MemoryMB", kGuideDefaultMemoryMB));
 }
 
 void ReadChannelTable(PluginState& s, int32_t* table) {

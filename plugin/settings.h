@@ -8,7 +8,8 @@ struct PluginState;
 
 // Steps before the window is created: settings path, "Left"/"Top" with their
 // clamps, "Font" (kept as read in templateChoice), "Symbols" (1: the ARIB
-// additional symbols as bracketed text). When the platform reports the
+// additional symbols as bracketed text), "[GUIDE] MemoryMB" (the guide's
+// budget, 4..256, default 32: see guide_store.h). When the platform reports the
 // executable's path cut short by its 260-byte buffer, or the settings path
 // would not fit 260 bytes, the settings path stays empty: every read then
 // gives its default and nothing is written.

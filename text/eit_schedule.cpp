@@ -231,6 +231,11 @@ ScheduleAddResult AddScheduleSection(EitScheduleService& s, const uint8_t* secti
     return ScheduleAddResult::kStored;
 }
 
+void DropScheduleSection(EitScheduleService& s, int32_t slot) {
+    if (slot < 0 || slot >= kScheduleSlots) return;
+    ReleaseSlot(s, slot);
+}
+
 const uint8_t* ScheduleSection(const EitScheduleService& service, int32_t slot, int32_t& size) {
     size = 0;
     if (slot < 0 || slot >= kScheduleSlots || service.slots[slot].size == 0) return nullptr;

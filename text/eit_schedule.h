@@ -119,6 +119,9 @@ enum class ScheduleAddResult {
 // ignored.
 ScheduleAddResult AddScheduleSection(EitScheduleService& service, const uint8_t* section, int32_t size);
 
+// Forgets the held section of a slot (room for others; nothing when none).
+void DropScheduleSection(EitScheduleService& service, int32_t slot);
+
 // The held section of a slot, or null.
 const uint8_t* ScheduleSection(const EitScheduleService& service, int32_t slot, int32_t& size);
 

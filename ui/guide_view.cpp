@@ -243,7 +243,8 @@ int32_t GuideRowText(PluginState& s, int32_t row, int32_t column, char* out, int
             break;
     }
     EitEventRecord record;
-    if (!ReadScheduleEvent(s.guide.schedule, ref, record)) return 0;
+    const EitScheduleService* schedule = GuideServiceSchedule(s.guide, GuideWatchedService(s.guide));
+    if (schedule == nullptr || !ReadScheduleEvent(*schedule, ref, record)) return 0;
     if (column == 2) {
         return DecodeAribText(out, record.name, record.nameSize, capacity, SymbolStyle::kBracketed);
     }

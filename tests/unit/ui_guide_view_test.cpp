@@ -415,11 +415,11 @@ TEST_F(GuideView, ADamagedSectionIsNotFiledAndItsGoodRepeatIs) {
     damaged[damaged.size() - 20] ^= 0x01;  // inside the last event's text
     Feed(0x0012, {damaged});
     EXPECT_EQ(t.platform.guideRowCount, 0);
-    EXPECT_EQ(t.s().guide.heldVersion[0][8], kNoVersion);
+    EXPECT_EQ(GuideHeldVersion(t.s().guide, t.s().guide.watched, 0x50, 8), kNoVersion);
     Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather})});
     ASSERT_EQ(t.platform.guideRowCount, 2);
     EXPECT_EQ(Cell(1, 2), Sjis("天気予報"));
-    EXPECT_EQ(t.s().guide.heldVersion[0][8], 1);
+    EXPECT_EQ(GuideHeldVersion(t.s().guide, t.s().guide.watched, 0x50, 8), 1);
 }
 
 // Seventeen schedule sections before the window pumps: the slots keep the
@@ -436,10 +436,11 @@ TEST_F(GuideView, ASeventeenthSectionBeforeThePumpIsCountedAndComesRound) {
     EXPECT_EQ(g.droppedSections, 1u);
     t.platform.Pump(t.s());
     ASSERT_EQ(g.listCount, kGuideHandOverSlots);
+    const EitScheduleService& schedule = *GuideServiceSchedule(g, GuideWatchedService(g));
     for (int i = 1; i < kGuideHandOverSlots; ++i) {
-        EXPECT_GT(g.schedule.slots[i * 8].sequence, g.schedule.slots[(i - 1) * 8].sequence) << i;
+        EXPECT_GT(schedule.slots[i * 8].sequence, schedule.slots[(i - 1) * 8].sequence) << i;
     }
-    EXPECT_EQ(g.schedule.slots[kGuideHandOverSlots * 8].size, 0);
+    EXPECT_EQ(schedule.slots[kGuideHandOverSlots * 8].size, 0);
     Feed(0x0012, sections);
     EXPECT_EQ(g.listCount, kGuideHandOverSlots + 1);
 }
@@ -506,7 +507,7 @@ TEST_F(GuideView, AServiceChangeBetweenTakeAndMarkLeavesTheNewServicesSectionWan
     ASSERT_TRUE(TakeGuideSection(t.s(), taken));
     PluginOnChannelChange(t.s(), 28, other);
     FileGuideSection(t.s(), taken);
-    EXPECT_EQ(t.s().guide.heldVersion[0][8], kNoVersion);
+    EXPECT_EQ(GuideHeldVersion(t.s().guide, t.s().guide.watched, 0x50, 8), kNoVersion);
     t.platform.Pump(t.s());
     Route(0x0012, {Schedule(other, 8, 1, {weather})});
     EXPECT_EQ(t.s().guide.slotCount, 1);
