@@ -181,7 +181,11 @@ void HandOverSection(void* context, const uint8_t* section, int32_t length) {
     g.slotGeneration[slot] = g.pendingGeneration;
     ++g.slotCount;
     // One message for a run of sections: the handler takes them all.
-    if (first) s.platform->PostToWindow(WM_GUIDE_READY);
+    // Present/following while the guide window is closed rides along with
+    // the next schedule section's message (or the full slots' one), so that
+    // the viewer's message traffic stays what its own sections cause.
+    const bool pf = section[0] == kEitPfActual || section[0] == kEitPfOther;
+    if (first && (g.windowShown || !pf)) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
 bool KeepSdtSection(const void* context, const uint8_t* h, int32_t size) {
@@ -205,7 +209,8 @@ void HandOverSdt(void* context, const uint8_t* section, int32_t length) {
     const bool first = !SectionsWaiting(g);
     std::memcpy(g.sdt, section, static_cast<size_t>(length));
     g.sdtLength = length;
-    if (first) s.platform->PostToWindow(WM_GUIDE_READY);
+    // Like present/following: its own message only while the guide is open.
+    if (first && g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
 // --- The lists, window thread --------------------------------------------

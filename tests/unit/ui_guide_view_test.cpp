@@ -118,7 +118,7 @@ class GuideView : public ::testing::Test, protected GuideHarness {};
 
 // The rows fill as sections arrive, in start order, with date, times,
 // title (the boxed 字 as [字]) and genre; other services' and p/f sections
-// do not reach the guide; a service change empties it.
+// go to their own tables; a service change shows the new service.
 // The viewer's menu carries the guide's item after the caption view's; the
 // item opens the guide, or brings it to the front when it is open, so it is
 // never checked.
@@ -190,9 +190,10 @@ TEST_F(GuideView, SelectionFollowsItsProgrammeAndShowsItsDetails) {
 // schedule (and without one, as on the one-segment layer alone, where it
 // comes from the L-EIT); its schedule copy does not add a second row.
 TEST_F(GuideView, PresentAndFollowingReachTheGuide) {
-    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});  // before the window: not taken
+    // Before the window: the store keeps every service's present/following.
+    Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});
     Open();
-    EXPECT_EQ(t.platform.guideRowCount, 0);
+    EXPECT_EQ(t.platform.guideRowCount, 1);
     Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});  // its next repeat
     ASSERT_EQ(t.platform.guideRowCount, 1);
     EXPECT_EQ(Cell(0, 2), Sjis("ニュース９[字]"));

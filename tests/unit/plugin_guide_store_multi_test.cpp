@@ -1,0 +1,380 @@
+// The guide keeps every service it receives: services of the watched
+// multiplex and of other transport streams in tables of their own, their
+// names from the SDT, a budget with what goes first when it is full, the
+// entries a cache file restores, and the packet path's work per section.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/guide_store.h"
+#include "plugin/plugin_core.h"
+#include "plugin/plugin_state.h"
+#include "tests/support/test_plugin.h"
+#include "tools/streamkit/stream_builder.h"
+#include "ts/crc32.h"
+#include "ui/channel_buttons.h"
+#include "ui/viewer.h"
+
+namespace {
+
+using build::Bytes;
+
+const uint16_t kMjd = 0xEFC6;  // 2026-12-08
+const int64_t kDay = (0xEFC6 - 40587) * 86400LL;
+const uint16_t kTs = build::kDefaultTransportStreamId;
+const uint16_t kNet = build::kDefaultNetworkId;
+const uint16_t kOtherTs = 0x4010;
+const uint16_t kOtherNet = 0x0004;
+
+struct Section {
+    uint16_t service;
+    uint8_t table;
+    uint8_t number;
+    uint8_t version;
+    uint16_t transportStream;
+    uint16_t network;
+    uint16_t eventId;
+    int hour;  // from midnight of kMjd, may pass 24
+    int descriptorBytes;
+};
+
+Bytes Make(const Section& c) {
+    build::EitHeader h = build::ScheduleHeader(c.service, c.number, c.version, c.table);
+    h.transportStreamId = c.transportStream;
+    h.originalNetworkId = c.network;
+    h.lastTableId = c.table;
+    Bytes descriptors = build::ShortEventDescriptor(Bytes{0x41}, Bytes{0x42});
+    for (int left = c.descriptorBytes; left > 2;) {
+        const int body = left - 2 > 250 ? 250 : left - 2;
+        const Bytes d = build::Descriptor(0x80, Bytes(static_cast<size_t>(body), 0x20));
+        descriptors.insert(descriptors.end(), d.begin(), d.end());
+        left -= body + 2;
+    }
+    build::EitEvent e = build::Event(static_cast<uint16_t>(kMjd + c.hour / 24), c.hour % 24, 0, 0, 1, 0, 0,
+                                     descriptors);
+    e.eventId = c.eventId;
+    return build::EitSection(h, {e});
+}
+
+Bytes Schedule(uint16_t service, uint16_t eventId, int hour, uint8_t table = 0x50, uint16_t ts = kTs,
+               uint16_t net = kNet, uint8_t number = 0, uint8_t version = 1) {
+    return Make({service, table, number, version, ts, net, eventId, hour, 0});
+}
+
+// The SDT naming `services`, actual (0x42) or other (0x46).
+Bytes Sdt(uint16_t ts, uint16_t net, const std::vector<std::pair<uint16_t, std::string>>& services, bool other) {
+    std::vector<build::SdtService> list;
+    for (const auto& s : services) list.push_back(build::NamedService(s.first, Bytes(s.second.begin(), s.second.end())));
+    Bytes b = build::SdtSection(ts, net, list);
+    if (other) {
+        b[0] = 0x46;
+        const uint32_t crc = Crc32Mpeg2(b.data(), b.size() - 4);
+        for (int i = 0; i < 4; ++i) b[b.size() - 4 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+    }
+    return b;
+}
+
+struct Guide {
+    Guide() { PluginOnChannelChange(t.s(), 27, 0x0400); }
+    void Feed(uint16_t pid, const std::vector<Bytes>& sections) {
+        const Bytes packets = sb.Stream(pid, sections);
+        ViewerStreamData(t.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+        t.platform.Pump(t.s());
+    }
+    int32_t Find(uint16_t net, uint16_t ts, uint16_t service) {
+        GuideServiceInfo info;
+        for (int32_t i = 0; i < GuideServiceCount(g()); ++i) {
+            if (GuideServiceAt(g(), i, info) && info.key.networkId == net && info.key.transportStreamId == ts &&
+                info.key.serviceId == service) {
+                return i;
+            }
+        }
+        return -1;
+    }
+    GuideServiceInfo Info(int32_t i) {
+        GuideServiceInfo info = {};
+        EXPECT_TRUE(GuideServiceAt(g(), i, info)) << i;
+        return info;
+    }
+    GuideStore& g() { return t.s().guide; }
+
+    TestPlugin t;
+    build::StreamBuilder sb;
+};
+
+// Three services of the watched multiplex and one of another transport
+// stream (0x60) each get their own table; the actual stream's entries
+// carry the channel, the other's keeps -1; a service change keeps every
+// table and moves the watched mark, with the old service's watch stamped.
+TEST(GuideStoreMulti, EveryServiceHasItsTableAndAServiceChangeKeepsThem) {
+    Guide h;
+    h.Feed(0x0012, {Schedule(0x0400, 0x100, 20), Schedule(0x0401, 0x200, 21), Schedule(0x0402, 0x300, 22),
+                    Schedule(0x0400, 0x101, 21, 0x50, kTs, kNet, 8),
+                    Schedule(0x0C00, 0x400, 23, 0x60, kOtherTs, kOtherNet)});
+    ASSERT_EQ(GuideServiceCount(h.g()), 4);
+    const int32_t a = h.Find(kNet, kTs, 0x0400);
+    const int32_t b = h.Find(kNet, kTs, 0x0401);
+    const int32_t other = h.Find(kOtherNet, kOtherTs, 0x0C00);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(h.Info(a).listCount, 2);
+    EXPECT_EQ(h.Info(b).listCount, 1);
+    EXPECT_EQ(h.Info(other).listCount, 1);
+    EXPECT_EQ(h.Info(a).channel, 27);
+    EXPECT_EQ(h.Info(other).channel, -1);
+    EXPECT_EQ(GuideWatchedService(h.g()), a);
+    EXPECT_TRUE(h.Info(a).watched);
+    EXPECT_EQ(h.g().listCount, 2);
+    EXPECT_EQ(h.Info(b).lastWatched, -1);
+    ScheduleEventRef ref;
+    ASSERT_TRUE(GuideServiceRow(h.g(), other, 0, ref));
+    EXPECT_EQ(ref.eventId, 0x400);
+    EXPECT_EQ(GuideServiceRowOfEvent(h.g(), a, 0x101), 1);
+    EXPECT_EQ(GuideServiceRowOfEvent(h.g(), a, 0x200), -1);
+    EXPECT_EQ(GuideServiceFirstRowEndingAfter(h.g(), a, kDay + 20 * 3600 + 1), 0);
+    EXPECT_EQ(GuideServiceFirstRowEndingAfter(h.g(), a, kDay + 21 * 3600), 1);
+    EitEventRecord record;
+    EXPECT_TRUE(ReadGuideServiceEvent(h.g(), other, ref, record));
+
+    const uint32_t revision = GuideRevision(h.g());
+    PluginOnChannelChange(h.t.s(), 27, 0x0401);
+    h.t.platform.Pump(h.t.s());
+    SyncGuide(h.t.s());
+    EXPECT_EQ(GuideWatchedService(h.g()), b);
+    EXPECT_EQ(h.g().listCount, 1);
+    EXPECT_EQ(h.Info(a).listCount, 2);  // kept
+    EXPECT_GE(h.Info(a).lastWatched, 0);
+    EXPECT_GE(h.Info(b).lastWatched, h.Info(a).lastWatched);
+    EXPECT_EQ(h.Info(other).lastWatched, -1);
+    EXPECT_NE(GuideRevision(h.g()), revision);
+
+    // Another physical channel: the watched service is the one the new
+    // stream's own sections name.
+    PluginOnChannelChange(h.t.s(), 30, 0x0C00);
+    h.t.platform.Pump(h.t.s());
+    SyncGuide(h.t.s());
+    EXPECT_EQ(GuideWatchedService(h.g()), -1);
+    h.Feed(0x0012, {Schedule(0x0C00, 0x400, 23, 0x50, kOtherTs, kOtherNet)});
+    EXPECT_EQ(GuideWatchedService(h.g()), other);
+    EXPECT_EQ(h.Info(other).channel, 30);
+    EXPECT_EQ(h.Info(a).channel, 27);
+}
+
+// Names come from SDT actual and other, before or after the schedule.
+TEST(GuideStoreMulti, ServiceNamesFromTheSdtBeforeOrAfterTheSchedule) {
+    Guide h;
+    h.Feed(0x0012, {Schedule(0x0400, 0x100, 20)});
+    h.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "NHK1"}, {0x0401, "E-TV"}}, false)});
+    h.Feed(0x0011, {Sdt(kOtherTs, kOtherNet, {{0x0C00, "BS-ONE"}}, true)});
+    EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0400)).name, "NHK1");
+    h.Feed(0x0012, {Schedule(0x0401, 0x200, 21), Schedule(0x0C00, 0x300, 21, 0x60, kOtherTs, kOtherNet)});
+    EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0401)).name, "E-TV");
+    EXPECT_STREQ(h.Info(h.Find(kOtherNet, kOtherTs, 0x0C00)).name, "BS-ONE");
+    // A repeat in the same version is not copied again; a new name is.
+    const size_t posted = h.t.platform.windowPosted.size();
+    h.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "NHK1"}, {0x0401, "E-TV"}}, false)});
+    EXPECT_EQ(h.t.platform.windowPosted.size(), posted);
+    Bytes renamed = build::SdtSection(kTs, kNet, {build::NamedService(0x0400, Bytes{'G', '1'})}, 1);
+    h.Feed(0x0011, {renamed});
+    EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0400)).name, "G1");
+}
+
+// The service table full: never-watched entries are reused first, then the
+// one watched longest ago, never the one watched now; the reused entry's
+// table starts again for its new service.
+TEST(GuideStoreMulti, AFullServiceTableReusesTheEntryWatchedLongestAgo) {
+    Guide h;
+    ApplyGuideBudget(h.t.s(), kGuideLeastMemoryMB);
+    const int32_t capacity = GuideServicesForBudget(kGuideLeastMemoryMB);
+    ASSERT_GE(capacity, 3);
+    EXPECT_EQ(h.g().serviceCapacity, capacity);
+    // Service 0x0400 watched, then 0x0401: 0x0400 is the one watched longest ago.
+    h.Feed(0x0012, {Schedule(0x0400, 0x100, 20)});
+    PluginOnChannelChange(h.t.s(), 27, 0x0401);
+    h.Feed(0x0012, {Schedule(0x0401, 0x101, 20)});
+    for (int32_t i = 2; i < capacity; ++i) {
+        h.Feed(0x0012, {Schedule(static_cast<uint16_t>(0x0400 + i), static_cast<uint16_t>(0x100 + i), 20)});
+    }
+    ASSERT_EQ(GuideServiceCount(h.g()), capacity);
+    const int32_t firstNever = h.Find(kNet, kTs, 0x0402);
+    const uint16_t next = static_cast<uint16_t>(0x0400 + capacity);
+    h.Feed(0x0012, {Schedule(next, 0x900, 21, 0x60, kOtherTs, kOtherNet)});
+    EXPECT_EQ(GuideServiceCount(h.g()), capacity);
+    EXPECT_EQ(h.Find(kNet, kTs, 0x0402), -1);
+    EXPECT_EQ(h.Find(kOtherNet, kOtherTs, next), firstNever);
+    EXPECT_EQ(h.Info(firstNever).listCount, 1);
+    ScheduleEventRef ref;
+    ASSERT_TRUE(GuideServiceRow(h.g(), firstNever, 0, ref));
+    EXPECT_EQ(ref.eventId, 0x900);  // the old service's programme is gone
+
+    // Every never-watched entry reused in turn, then 0x0400's; 0x0401 stays.
+    for (int32_t i = 0; i < capacity - 2; ++i) {
+        const uint16_t service = static_cast<uint16_t>(0x0500 + i);
+        h.Feed(0x0012, {Schedule(service, 0x100, 20, 0x60, kOtherTs, kOtherNet)});
+    }
+    EXPECT_GE(h.Find(kNet, kTs, 0x0400), 0);
+    h.Feed(0x0012, {Schedule(0x0600, 0x100, 20, 0x60, kOtherTs, kOtherNet)});
+    EXPECT_EQ(h.Find(kNet, kTs, 0x0400), -1);
+    EXPECT_GE(h.Find(kNet, kTs, 0x0401), 0);
+    EXPECT_EQ(GuideWatchedService(h.g()), h.Find(kNet, kTs, 0x0401));
+}
+
+// A service's pool full: ended sections go first, then the furthest held;
+// a section further than everything held is refused and nothing dropped.
+TEST(GuideStoreMulti, AFullPoolDropsEndedSectionsThenTheFurthestDays) {
+    std::unique_ptr<GuideStore> store(new GuideStore());
+    GuideStore& g = *store;
+    const int kBig = 3900;
+    std::vector<Bytes> sections;
+    for (int n = 0; n < 256; ++n) {
+        sections.push_back(Make({0x0400, 0x50, static_cast<uint8_t>(n), 1, kTs, kNet, static_cast<uint16_t>(n),
+                                 (n / 8) * 3, kBig}));
+    }
+    int stored = 0;
+    while (stored < 256 && FileScheduleSection(g, sections[stored].data(),
+                                               static_cast<int32_t>(sections[stored].size())) ==
+                               ScheduleAddResult::kStored) {
+        ++stored;
+    }
+    ASSERT_GT(stored, 64);
+    ASSERT_LT(stored, 256);
+    const EitScheduleService& s = g.tables[0].schedule;
+    const int32_t held = s.heldCount;
+    // No clock: the next (further) section is refused, nothing dropped.
+    EXPECT_EQ(FileScheduleSection(g, sections[stored].data(), static_cast<int32_t>(sections[stored].size())),
+              ScheduleAddResult::kNoRoom);
+    EXPECT_EQ(s.heldCount, held);
+
+    // 07:00: segments 0 and 1 (00:00-06:00, sections 0-15) have ended.
+    g.clockNow = kDay + 7 * 3600;
+    EXPECT_EQ(FileScheduleSection(g, sections[stored].data(), static_cast<int32_t>(sections[stored].size())),
+              ScheduleAddResult::kStored);
+    EXPECT_EQ(s.slots[0].size, 0);
+    EXPECT_EQ(s.slots[15].size, 0);
+    EXPECT_NE(s.slots[16].size, 0);
+    EXPECT_EQ(g.tables[0].listCount, s.heldCount);
+
+    // No ended section left: a nearer section's new version takes the
+    // furthest one's room.
+    while (FileScheduleSection(g, sections[stored + 1].data(), static_cast<int32_t>(sections[stored + 1].size())) ==
+           ScheduleAddResult::kStored) {
+        ++stored;
+    }
+    const int32_t furthest = stored;
+    ASSERT_NE(s.slots[furthest].size, 0);
+    const Bytes nearer = Make({0x0400, 0x50, 20, 2, kTs, kNet, 0x7000, 7, kBig + 100});
+    EXPECT_EQ(FileScheduleSection(g, nearer.data(), static_cast<int32_t>(nearer.size())), ScheduleAddResult::kStored);
+    EXPECT_EQ(s.slots[furthest].size, 0);
+    EXPECT_NE(s.slots[16].size, 0);
+    EXPECT_EQ(GuideServiceRowOfEvent(g, 0, furthest), -1);
+    EXPECT_GE(GuideServiceRowOfEvent(g, 0, 0x7000), 0);
+}
+
+// Budgets: clamped, and the services each holds.
+TEST(GuideStoreMulti, TheBudgetIsClampedAndSizesTheServiceTable) {
+    struct Case {
+        int32_t megabytes;
+        int32_t asked;  // as clamped
+    };
+    const Case cases[] = {{0, kGuideLeastMemoryMB}, {-5, kGuideLeastMemoryMB}, {32, 32}, {1000, kGuideMostMemoryMB}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(GuideServicesForBudget(c.megabytes),
+                  static_cast<int32_t>((static_cast<size_t>(c.asked) << 20) / kGuideServiceShare))
+            << c.megabytes;
+    }
+    EXPECT_GE(GuideServicesForBudget(kGuideDefaultMemoryMB), 40);  // a BS transponder's 30 and more
+    EXPECT_LE(kGuideServiceShare, 700u * 1024u);
+    GuideStore g;
+    EXPECT_EQ(g.serviceCapacity, GuideServicesForBudget(kGuideDefaultMemoryMB));
+    EXPECT_TRUE(SetGuideBudget(g, 8));
+    EXPECT_EQ(g.serviceCapacity, GuideServicesForBudget(8));
+    const Bytes section = Schedule(0x0400, 0x100, 20);
+    EXPECT_EQ(FileScheduleSection(g, section.data(), static_cast<int32_t>(section.size())), ScheduleAddResult::kStored);
+    EXPECT_FALSE(SetGuideBudget(g, 16));  // sections held: the budget stays
+    EXPECT_EQ(g.serviceCapacity, GuideServicesForBudget(8));
+}
+
+// What a cache file gives back: the entry with its name, channel and watch
+// stamp, its sections (oldest first), marked held so that the packet path
+// does not copy them again.
+TEST(GuideStoreMulti, RestoredServicesAndSectionsRoundTrip) {
+    Guide from;
+    from.Feed(0x0012, {Schedule(0x0400, 0x100, 20), Schedule(0x0400, 0x101, 21, 0x50, kTs, kNet, 8),
+                       Schedule(0x0C00, 0x400, 23, 0x60, kOtherTs, kOtherNet)});
+    from.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "NHK1"}}, false)});
+    Guide to;
+    std::vector<Bytes> all;
+    for (int32_t i = 0; i < GuideServiceCount(from.g()); ++i) {
+        const GuideServiceInfo info = from.Info(i);
+        const int32_t entry = RestoreGuideService(to.t.s(), info);
+        ASSERT_GE(entry, 0);
+        ASSERT_EQ(GuideServiceSectionCount(from.g(), i), info.key.serviceId == 0x0400 ? 2 : 1);
+        for (int32_t k = 0; k < GuideServiceSectionCount(from.g(), i); ++k) {
+            int32_t size = 0;
+            const uint8_t* section = GuideServiceSection(from.g(), i, k, size);
+            ASSERT_NE(section, nullptr);
+            all.emplace_back(section, section + size);
+            EXPECT_EQ(RestoreGuideSection(to.t.s(), entry, section, size), ScheduleAddResult::kStored);
+        }
+        const GuideServiceInfo back = to.Info(entry);
+        EXPECT_STREQ(back.name, info.name);
+        EXPECT_EQ(back.channel, info.channel);
+        EXPECT_EQ(back.lastWatched, info.lastWatched);
+        EXPECT_EQ(back.listCount, info.listCount);
+    }
+    EXPECT_STREQ(to.Info(to.Find(kNet, kTs, 0x0400)).name, "NHK1");
+    // Oldest first: the 20:00 section was stored before the 21:00 one.
+    EXPECT_EQ(all[0], Schedule(0x0400, 0x100, 20));
+
+    // Damaged, or of another service than the entry's: refused.
+    Bytes damaged = all[0];
+    damaged[20] ^= 0x01;
+    const int32_t a = to.Find(kNet, kTs, 0x0400);
+    EXPECT_EQ(RestoreGuideSection(to.t.s(), a, damaged.data(), static_cast<int32_t>(damaged.size())),
+              ScheduleAddResult::kIgnored);
+    EXPECT_EQ(RestoreGuideSection(to.t.s(), a, all.back().data(), static_cast<int32_t>(all.back().size())),
+              ScheduleAddResult::kIgnored);
+    EXPECT_EQ(RestoreGuideSection(to.t.s(), 99, all[0].data(), static_cast<int32_t>(all[0].size())),
+              ScheduleAddResult::kIgnored);
+
+    // The broadcast repeats what was restored: nothing is copied again.
+    const uint32_t copies = to.g().pathWork.copies;
+    to.Feed(0x0012, all);
+    EXPECT_EQ(to.g().pathWork.copies, copies);
+}
+
+// A BS-like carousel, 30 services of other streams four sections each: the
+// first round copies each section once; a repeat round only checks
+// headers, and finding a service costs a compare when sections of one
+// service follow one another.
+TEST(GuideStoreMulti, ThePacketPathChecksHeadersAndCopiesOnlyNewSections) {
+    Guide h;
+    std::vector<std::vector<Bytes>> carousel;
+    for (int service = 0; service < 30; ++service) {
+        std::vector<Bytes> sections;
+        for (int n = 0; n < 4; ++n) {
+            sections.push_back(Schedule(static_cast<uint16_t>(0x0100 + service), static_cast<uint16_t>(0x10 + n),
+                                        20 + n, static_cast<uint8_t>(0x60 + n % 2),
+                                        static_cast<uint16_t>(0x4000 + service / 10), kOtherNet,
+                                        static_cast<uint8_t>(n * 8)));
+        }
+        carousel.push_back(sections);
+    }
+    for (const auto& sections : carousel) h.Feed(0x0012, sections);
+    EXPECT_EQ(h.g().pathWork.copies, 120u);
+    EXPECT_EQ(GuideServiceCount(h.g()), 30);
+    EXPECT_EQ(h.g().droppedSections, 0u);
+    for (int32_t i = 0; i < 30; ++i) EXPECT_EQ(h.Info(i).listCount, 4) << i;
+
+    const GuidePathWork before = h.g().pathWork;
+    for (const auto& sections : carousel) h.Feed(0x0012, sections);
+    EXPECT_EQ(h.g().pathWork.copies, before.copies);
+    EXPECT_EQ(h.g().pathWork.headers - before.headers, 120u);
+    // Per service: one miss of the last found and a scan to it, then hits.
+    EXPECT_LE(h.g().pathWork.serviceCompares - before.serviceCompares, 30u * (1 + 30) + 90u);
+}
+
+}  // namespace
