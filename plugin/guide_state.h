@@ -77,6 +77,7 @@ struct GuideServiceSlot {
     uint32_t generation;
     int32_t channel;      // physical channel, -1 unknown
     int64_t lastWatched;  // Japan seconds (or a count before the first TOT), -1 never
+    uint32_t added;       // when the entry was given: the older goes first among equals
     // The version of each section taken, kNoVersion for none; written by
     // the window thread, read by the packet path to skip repeats.
     uint8_t heldVersion[kGuideHeldTables][256];
@@ -185,6 +186,7 @@ struct GuideStore {
     uint16_t actualTransportStreamId;
     int32_t actualChannel;  // the physical channel they were seen on
     int64_t lastStamp;  // the newest watch stamp given
+    uint32_t entriesAdded;
     // Bumped on a service change: the window thread looks for the watched
     // service again.
     uint32_t generation = 0;

@@ -88,12 +88,18 @@ int32_t FindService(GuideStore& g, const GuideServiceKey& key) {
 }
 
 // The entry to reuse when every one is taken: never watched first, then
-// the oldest watch; never the one watched now. -1 when there is none.
+// the oldest watch, the one given first among equals; never the one
+// watched now. -1 when there is none.
 int32_t Evictee(const GuideStore& g) {
     int32_t found = -1;
     for (int32_t i = 0; i < g.serviceCount; ++i) {
         if (i == g.watched) continue;
-        if (found < 0 || g.services[i].lastWatched < g.services[found].lastWatched) found = i;
+        const GuideServiceSlot& a = g.services[i];
+        if (found < 0 || a.lastWatched < g.services[found].lastWatched ||
+            (a.lastWatched == g.services[found].lastWatched &&
+             static_cast<int32_t>(a.added - g.services[found].added) < 0)) {
+            found = i;
+        }
     }
     return found;
 }
@@ -113,6 +119,7 @@ int32_t AddService(GuideStore& g, const GuideServiceKey& key, bool evict) {
     ++slot.generation;
     slot.channel = -1;
     slot.lastWatched = -1;
+    slot.added = g.entriesAdded++;
     std::memset(slot.heldVersion, kNoVersion, sizeof slot.heldVersion);
     g.lastFound = i;
     return i;
@@ -693,6 +700,7 @@ GuideStore::GuideStore() {
     std::memset(sdtFiled, 0, sizeof sdtFiled);
     sdtFiledNext = 0;
     lastStamp = 0;
+    entriesAdded = 0;
     pendingService = -1;
     pendingGeneration = 0;
     lastPfKey[0] = lastPfKey[1] = 0;

@@ -12,6 +12,7 @@
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "tests/support/test_plugin.h"
+#include "tests/unit/text_test_helpers.h"
 #include "tools/streamkit/stream_builder.h"
 #include "ts/crc32.h"
 #include "ui/channel_buttons.h"
@@ -36,7 +37,7 @@ struct Section {
     uint16_t transportStream;
     uint16_t network;
     uint16_t eventId;
-    int hour;  // from midnight of kMjd, may pass 24
+    int minute;  // start, from midnight of kMjd; 20 minutes long
     int descriptorBytes;
 };
 
@@ -52,21 +53,21 @@ Bytes Make(const Section& c) {
         descriptors.insert(descriptors.end(), d.begin(), d.end());
         left -= body + 2;
     }
-    build::EitEvent e = build::Event(static_cast<uint16_t>(kMjd + c.hour / 24), c.hour % 24, 0, 0, 1, 0, 0,
-                                     descriptors);
+    build::EitEvent e = build::Event(static_cast<uint16_t>(kMjd + c.minute / 1440), (c.minute / 60) % 24,
+                                     c.minute % 60, 0, 0, 20, 0, descriptors);
     e.eventId = c.eventId;
     return build::EitSection(h, {e});
 }
 
 Bytes Schedule(uint16_t service, uint16_t eventId, int hour, uint8_t table = 0x50, uint16_t ts = kTs,
                uint16_t net = kNet, uint8_t number = 0, uint8_t version = 1) {
-    return Make({service, table, number, version, ts, net, eventId, hour, 0});
+    return Make({service, table, number, version, ts, net, eventId, hour * 60, 0});
 }
 
 // The SDT naming `services`, actual (0x42) or other (0x46).
 Bytes Sdt(uint16_t ts, uint16_t net, const std::vector<std::pair<uint16_t, std::string>>& services, bool other) {
     std::vector<build::SdtService> list;
-    for (const auto& s : services) list.push_back(build::NamedService(s.first, Bytes(s.second.begin(), s.second.end())));
+    for (const auto& s : services) list.push_back(build::NamedService(s.first, EncodeAribFromUtf8(s.second.c_str())));
     Bytes b = build::SdtSection(ts, net, list);
     if (other) {
         b[0] = 0x46;
@@ -167,19 +168,23 @@ TEST(GuideStoreMulti, EveryServiceHasItsTableAndAServiceChangeKeepsThem) {
 TEST(GuideStoreMulti, ServiceNamesFromTheSdtBeforeOrAfterTheSchedule) {
     Guide h;
     h.Feed(0x0012, {Schedule(0x0400, 0x100, 20)});
-    h.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "NHK1"}, {0x0401, "E-TV"}}, false)});
-    h.Feed(0x0011, {Sdt(kOtherTs, kOtherNet, {{0x0C00, "BS-ONE"}}, true)});
-    EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0400)).name, "NHK1");
+    // With the guide closed, the SDT waits for the schedule's next turn.
+    h.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "総合"}, {0x0401, "教育"}}, false)});
+    TakeGuideSections(h.t.s());
+    h.Feed(0x0011, {Sdt(kOtherTs, kOtherNet, {{0x0C00, "衛星１"}}, true)});
+    TakeGuideSections(h.t.s());
+    EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0400)).name, Sjis("総合").c_str());
     h.Feed(0x0012, {Schedule(0x0401, 0x200, 21), Schedule(0x0C00, 0x300, 21, 0x60, kOtherTs, kOtherNet)});
-    EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0401)).name, "E-TV");
-    EXPECT_STREQ(h.Info(h.Find(kOtherNet, kOtherTs, 0x0C00)).name, "BS-ONE");
+    EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0401)).name, Sjis("教育").c_str());
+    EXPECT_STREQ(h.Info(h.Find(kOtherNet, kOtherTs, 0x0C00)).name, Sjis("衛星１").c_str());
     // A repeat in the same version is not copied again; a new name is.
-    const size_t posted = h.t.platform.windowPosted.size();
-    h.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "NHK1"}, {0x0401, "E-TV"}}, false)});
-    EXPECT_EQ(h.t.platform.windowPosted.size(), posted);
-    Bytes renamed = build::SdtSection(kTs, kNet, {build::NamedService(0x0400, Bytes{'G', '1'})}, 1);
+    h.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "総合"}, {0x0401, "教育"}}, false)});
+    EXPECT_EQ(h.g().sdtLength, 0);
+    Bytes renamed = build::SdtSection(kTs, kNet, {build::NamedService(0x0400, EncodeAribFromUtf8("第一"))}, 1);
     h.Feed(0x0011, {renamed});
-    EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0400)).name, "G1");
+    EXPECT_GT(h.g().sdtLength, 0);
+    TakeGuideSections(h.t.s());
+    EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0400)).name, Sjis("第一").c_str());
 }
 
 // The service table full: never-watched entries are reused first, then the
@@ -210,16 +215,40 @@ TEST(GuideStoreMulti, AFullServiceTableReusesTheEntryWatchedLongestAgo) {
     ASSERT_TRUE(GuideServiceRow(h.g(), firstNever, 0, ref));
     EXPECT_EQ(ref.eventId, 0x900);  // the old service's programme is gone
 
-    // Every never-watched entry reused in turn, then 0x0400's; 0x0401 stays.
-    for (int32_t i = 0; i < capacity - 2; ++i) {
+    // Never-watched entries go first, the one given first among them: the
+    // watched ones survive a churn of new services.
+    for (int32_t i = 0; i < 2 * capacity; ++i) {
         const uint16_t service = static_cast<uint16_t>(0x0500 + i);
         h.Feed(0x0012, {Schedule(service, 0x100, 20, 0x60, kOtherTs, kOtherNet)});
+        EXPECT_GE(h.Find(kOtherNet, kOtherTs, service), 0) << i;
     }
     EXPECT_GE(h.Find(kNet, kTs, 0x0400), 0);
-    h.Feed(0x0012, {Schedule(0x0600, 0x100, 20, 0x60, kOtherTs, kOtherNet)});
-    EXPECT_EQ(h.Find(kNet, kTs, 0x0400), -1);
-    EXPECT_GE(h.Find(kNet, kTs, 0x0401), 0);
     EXPECT_EQ(GuideWatchedService(h.g()), h.Find(kNet, kTs, 0x0401));
+    EXPECT_GE(h.Find(kOtherNet, kOtherTs, static_cast<uint16_t>(0x0500 + 2 * capacity - 1)), 0);
+    EXPECT_EQ(h.Find(kOtherNet, kOtherTs, 0x0500), -1);
+}
+
+// Every entry watched once (as restored from a cache file): the oldest
+// watch goes first.
+TEST(GuideStoreMulti, AmongWatchedEntriesTheOldestWatchIsReused) {
+    Guide h;
+    ApplyGuideBudget(h.t.s(), kGuideLeastMemoryMB);
+    const int32_t capacity = GuideServicesForBudget(kGuideLeastMemoryMB);
+    for (int32_t i = 0; i < capacity; ++i) {
+        GuideServiceInfo info = {};
+        info.key = {kOtherNet, kOtherTs, static_cast<uint16_t>(0x0700 + i)};
+        info.channel = -1;
+        info.lastWatched = 1000 - i;  // the last one restored is the oldest watch
+        ASSERT_EQ(RestoreGuideService(h.t.s(), info), i);
+    }
+    GuideServiceInfo extra = {};
+    extra.key = {kOtherNet, kOtherTs, 0x0800};
+    EXPECT_EQ(RestoreGuideService(h.t.s(), extra), -1);  // a restore never evicts
+    h.Feed(0x0012, {Schedule(0x0800, 0x100, 20, 0x60, kOtherTs, kOtherNet)});
+    EXPECT_EQ(h.Find(kOtherNet, kOtherTs, 0x0800), capacity - 1);
+    EXPECT_EQ(h.Info(capacity - 1).lastWatched, -1);
+    EXPECT_EQ(h.Info(capacity - 1).listCount, 1);
+    EXPECT_GE(h.Find(kOtherNet, kOtherTs, 0x0700), 0);
 }
 
 // A service's pool full: ended sections go first, then the furthest held;
@@ -231,7 +260,7 @@ TEST(GuideStoreMulti, AFullPoolDropsEndedSectionsThenTheFurthestDays) {
     std::vector<Bytes> sections;
     for (int n = 0; n < 256; ++n) {
         sections.push_back(Make({0x0400, 0x50, static_cast<uint8_t>(n), 1, kTs, kNet, static_cast<uint16_t>(n),
-                                 (n / 8) * 3, kBig}));
+                                 (n / 8) * 180 + (n % 8) * 20, kBig}));
     }
     int stored = 0;
     while (stored < 256 && FileScheduleSection(g, sections[stored].data(),
@@ -257,15 +286,15 @@ TEST(GuideStoreMulti, AFullPoolDropsEndedSectionsThenTheFurthestDays) {
     EXPECT_NE(s.slots[16].size, 0);
     EXPECT_EQ(g.tables[0].listCount, s.heldCount);
 
-    // No ended section left: a nearer section's new version takes the
-    // furthest one's room.
+    // No ended section left: a nearer section takes the furthest one's room.
     while (FileScheduleSection(g, sections[stored + 1].data(), static_cast<int32_t>(sections[stored + 1].size())) ==
            ScheduleAddResult::kStored) {
         ++stored;
     }
-    const int32_t furthest = stored;
+    // The furthest segment's oldest section goes.
+    const int32_t furthest = stored / 8 * 8;
     ASSERT_NE(s.slots[furthest].size, 0);
-    const Bytes nearer = Make({0x0400, 0x50, 20, 2, kTs, kNet, 0x7000, 7, kBig + 100});
+    const Bytes nearer = Make({0x0400, 0x50, 1, 1, kTs, kNet, 0x7000, 20, kBig});
     EXPECT_EQ(FileScheduleSection(g, nearer.data(), static_cast<int32_t>(nearer.size())), ScheduleAddResult::kStored);
     EXPECT_EQ(s.slots[furthest].size, 0);
     EXPECT_NE(s.slots[16].size, 0);
@@ -304,7 +333,8 @@ TEST(GuideStoreMulti, RestoredServicesAndSectionsRoundTrip) {
     Guide from;
     from.Feed(0x0012, {Schedule(0x0400, 0x100, 20), Schedule(0x0400, 0x101, 21, 0x50, kTs, kNet, 8),
                        Schedule(0x0C00, 0x400, 23, 0x60, kOtherTs, kOtherNet)});
-    from.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "NHK1"}}, false)});
+    from.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "総合"}}, false)});
+    TakeGuideSections(from.t.s());
     Guide to;
     std::vector<Bytes> all;
     for (int32_t i = 0; i < GuideServiceCount(from.g()); ++i) {
@@ -325,7 +355,7 @@ TEST(GuideStoreMulti, RestoredServicesAndSectionsRoundTrip) {
         EXPECT_EQ(back.lastWatched, info.lastWatched);
         EXPECT_EQ(back.listCount, info.listCount);
     }
-    EXPECT_STREQ(to.Info(to.Find(kNet, kTs, 0x0400)).name, "NHK1");
+    EXPECT_STREQ(to.Info(to.Find(kNet, kTs, 0x0400)).name, Sjis("総合").c_str());
     // Oldest first: the 20:00 section was stored before the 21:00 one.
     EXPECT_EQ(all[0], Schedule(0x0400, 0x100, 20));
 
