@@ -2,6 +2,8 @@
 // of completed sections through the mailboxes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -213,7 +215,10 @@ TEST_F(SectionAssemblyTest, OtherTableInAPusiPacketWhileCollectingEndsTheSection
     SetCounter(packets[2], 3);
     Route(packets[1]);
     Route(packets[2]);
-    EXPECT_TRUE(Posted().empty());
+    // The guide keeps schedule sections of every service (the 0x50 one
+    // too); the viewer's present section is broken.
+    const std::vector<uint32_t> posted = Posted();
+    EXPECT_EQ(std::count(posted.begin(), posted.end(), WM_EIT_PRESENT_READY), 0);
 }
 
 TEST_F(SectionAssemblyTest, FollowingSectionsOnlyInTheFollowingView) {
@@ -349,7 +354,10 @@ TEST_F(SectionAssemblyTest, ServiceChangeDropsTheHalfCollectedSection) {
     PluginOnChannelChange(t.s(), 27, 0x5DB9);
     Route(packets[1]);
     Route(packets[2]);
-    EXPECT_TRUE(Posted().empty());
+    // The guide keeps schedule sections of every service (the 0x50 one
+    // too); the viewer's present section is broken.
+    const std::vector<uint32_t> posted = Posted();
+    EXPECT_EQ(std::count(posted.begin(), posted.end(), WM_EIT_PRESENT_READY), 0);
 }
 
 TEST(SectionAssembly, BeforeAnyServiceOnlyServiceZeroIsAssembled) {

@@ -193,9 +193,9 @@ void HandleMessages(TestPlugin& t, const std::atomic<bool>& done, bool realHandl
                 continue;
             }
         }
-        if (message == WM_CHANNEL_LABELS || message == WM_SERVICE_VIEW) {
-            // Not a hand-over: the channel buttons' labels, the view after a
-            // service change.
+        if (message == WM_CHANNEL_LABELS || message == WM_SERVICE_VIEW || message == WM_GUIDE_READY) {
+            // Not a hand-over of these mailboxes: the channel buttons'
+            // labels, the view after a service change, the guide's sections.
             if (realHandlers) ViewerPrivateMessage(state, message);
             continue;
         }
