@@ -50,13 +50,14 @@
 // Budget: "[GUIDE] MemoryMB" in Kestrin.ini (default 32, clamped to 4..256),
 // read before the window is created and allocated then in one block; a
 // GuideStore starts with the default. Each service's share
-// (kGuideServiceShare) is about 680 KB: the pool of its sections (512 KB,
+// (kGuideServiceShare) is about 630 KB: the pool of its sections (512 KB,
 // kSchedulePoolSizeEightDays: eight days of basic and extended schedule at
 // 8 KB per three-hour segment, where terrestrial broadcasters send 1-3 KB),
-// the section map (about 57 KB), the list of 1,024 programmes and its
-// rows (about 45 KB), the event-id map (8 KB), the held-version map of
-// the packet path (8.5 KB) and the name. The default budget holds 48
-// services: a BS-like transponder's 30 and several terrestrial multiplexes.
+// the section map (57 KB), the list of 1,024 programmes with its rows and
+// free entries (44 KB), the event-id map (8 KB), the packet path's
+// held-version map (8.5 KB) and the name. The default budget holds 52
+// services: a BS-like transponder's 30 and several terrestrial multiplexes;
+// the least (4 MB) holds 6.
 // What is dropped first when full:
 // - a service's pool: first its sections whose programmes have all ended
 //   (segments before the broadcast clock's three-hour slot), then its

@@ -17,6 +17,7 @@
 #include <malloc.h>
 #endif
 
+#include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
@@ -228,6 +229,62 @@ TEST(Allocation, GuideStoreAndWindowAllocateNothingAfterConstruction) {
     EXPECT_EQ(filled, 24 * kGuideColumns);
     EXPECT_EQ(platform.ownerPosts, 1);
     EXPECT_EQ(platform.guideRows, 0);  // the other service has no schedule here
+}
+
+// Every service's guide: schedule sections of more services than the
+// smallest budget holds (actual and other transport streams), their SDT
+// names, a service change and a channel change: entries given and reused on
+// the packet path, tables started again on the window thread, nothing
+// allocated.
+TEST(Allocation, MultiServiceGuideAllocatesNothingAfterConstruction) {
+    build::StreamBuilder sb;
+    std::vector<uint8_t> stream;
+    const auto append = [&stream](const std::vector<uint8_t>& b) { stream.insert(stream.end(), b.begin(), b.end()); };
+    append(sb.Stream(0x0014, {build::TotSection(0xEFC6, 0x21, 0x30, 0x00)}));
+    for (int round = 0; round < 2; ++round) {
+        for (uint16_t service = 0; service < 12; ++service) {
+            const uint8_t table = service % 2 == 0 ? 0x50 : 0x60;
+            build::EitHeader h = build::ScheduleHeader(static_cast<uint16_t>(0x0400 + service), 0,
+                                                       static_cast<uint8_t>(round), table);
+            h.lastTableId = table;
+            if (table == 0x60) h.transportStreamId = 0x4010;
+            build::EitEvent e = build::Event(0xEFC6, 22, 0, 0, 1, 0, 0,
+                                             build::ShortEventDescriptor({0x41, 0x42}, {0x43}));
+            append(sb.Stream(0x0012, {build::EitSection(h, {e})}));
+        }
+        append(sb.Stream(0x0011, {build::SdtSection(build::kDefaultTransportStreamId, build::kDefaultNetworkId,
+                                                    {build::NamedService(0x0400, {0x41, 0x42})},
+                                                    static_cast<uint8_t>(round))}));
+    }
+
+    WindowedPlugin plugin;
+    QuietPlatform& platform = plugin.platform;
+    PluginState& state = *plugin.state;
+    // The budget as "[GUIDE] MemoryMB" would set it, before the window.
+    LoadSettingsBeforeWindow(state);
+    ApplyGuideBudget(state, kGuideLeastMemoryMB);
+
+    AllocationCounter counter;
+    PluginOnChannelChange(state, 27, 0x0400);
+    ViewerCommand(state, IDC_GUIDE_OPEN);
+    GuideInitialised(state);
+    RouteAndPump(state, platform, stream.data(), stream.size());
+    PluginOnChannelChange(state, 27, 0x0402);
+    RouteAndPump(state, platform, stream.data(), stream.size());
+    PluginOnChannelChange(state, 28, 0x0405);
+    RouteAndPump(state, platform, stream.data(), stream.size());
+    GuideServiceInfo info;
+    int32_t listed = 0;
+    for (int32_t i = 0; i < GuideServiceCount(state.guide); ++i) {
+        if (GuideServiceAt(state.guide, i, info)) listed += info.listCount;
+    }
+    GuideClosed(state);
+    const long allocations = counter.Stop();
+
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(GuideServiceCount(state.guide), GuideServicesForBudget(kGuideLeastMemoryMB));
+    EXPECT_GT(listed, 0);
+    EXPECT_GT(state.guide.pathWork.copies, 0u);
 }
 
 TEST(Allocation, CaptionSelectionHandOverAndViewAllocateNothingAfterConstruction) {
