@@ -165,6 +165,22 @@ public:
                        state.captionHandover.mailbox.count <= kCaptionMailboxPackets,
                    "caption mailbox count %d", state.captionHandover.mailbox.count);
 
+        // The guide: every index within its budget, every list within its
+        // capacity, names terminated.
+        const GuideStore& guide = state.guide;
+        FUZZ_CHECK(guide.serviceCount >= 0 && guide.serviceCount <= guide.serviceCapacity, "guide services %d of %d",
+                   guide.serviceCount, guide.serviceCapacity);
+        FUZZ_CHECK(guide.watched >= -1 && guide.watched < guide.serviceCount, "watched entry %d", guide.watched);
+        FUZZ_CHECK(guide.slotCount >= 0 && guide.slotCount <= kGuideHandOverSlots, "guide slots %d", guide.slotCount);
+        for (int32_t i = 0; i < guide.tableCount; ++i) {
+            const GuideServiceTable& table = guide.tables[i];
+            if (!table.ready) continue;
+            FUZZ_CHECK(table.listCount >= 0 && table.listCount <= kScheduleEventsEightDays &&
+                           table.listCount + table.freeCount == kScheduleEventsEightDays,
+                       "guide list %d, free %d", table.listCount, table.freeCount);
+            CheckTerminated(table.name, sizeof table.name, "guide service name");
+        }
+
         // An open file is a wanted recording; the flag may stay 1 without a
         // file only after the close command.
         FUZZ_CHECK(state.recordingFile == kInvalidFileHandle || state.recording,

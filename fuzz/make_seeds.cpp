@@ -16,6 +16,7 @@
 #include "tools/streamkit/arib_encoder.h"
 #include "tools/streamkit/stream_builder.h"
 #include "tools/streamkit/test_multiplex.h"
+#include "ts/crc32.h"
 
 using build::Bytes;
 
@@ -206,6 +207,49 @@ void PacketPathSeeds(const std::string& realdata, const std::string& samplePath)
           PacketPathInput(build::Cat({op::Service(27, 2), op::kView, op::Feed(packet * 2),
                                       op::kView}),
                           stream));
+
+    // The guide keeps every service: schedule sections of services of the
+    // actual stream and of two other streams (0x60), their SDT actual and
+    // other, present/following of them all, two rounds with new versions;
+    // service changes between them.
+    {
+        std::vector<Bytes> eit;
+        std::vector<Bytes> sdt;
+        for (uint8_t version = 0; version < 2; ++version) {
+            for (uint16_t n = 0; n < 8; ++n) {
+                const uint16_t service = static_cast<uint16_t>(0x0400 + n);
+                const uint8_t table = n < 3 ? 0x50 : 0x60;
+                build::EitHeader h = build::ScheduleHeader(service, static_cast<uint8_t>(version * 8), version, table);
+                h.lastTableId = table;
+                if (table == 0x60) h.transportStreamId = static_cast<uint16_t>(0x4010 + n % 2);
+                eit.push_back(build::EitSection(
+                    h, {build::Event(61384, 12 + n, 0, 0, 1, 0, 0,
+                                     build::ShortEventDescriptor(Arib("番組"), Arib("内容")))}));
+                eit.push_back(build::EitPfSection(service, 0, {build::Event(61384, 12, 0, 0, 1, 0, 0)}, version,
+                                                  h.transportStreamId, h.originalNetworkId,
+                                                  table == 0x50 ? 0x4E : 0x4F));
+            }
+            Bytes other = build::SdtSection(0x4010, build::kDefaultNetworkId,
+                                            {build::NamedService(0x0403, Arib("衛星"))}, version);
+            other[0] = 0x46;  // SDT other
+            const uint32_t crc = Crc32Mpeg2(other.data(), other.size() - 4);
+            for (int i = 0; i < 4; ++i) other[other.size() - 4 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+            sdt.push_back(build::SdtSection(build::kDefaultTransportStreamId, build::kDefaultNetworkId,
+                                            {build::NamedService(0x0400, Arib("総合")),
+                                             build::NamedService(0x0401, Arib("教育"))},
+                                            version));
+            sdt.push_back(other);
+        }
+        const Bytes guide = build::Cat({sb.Stream(0x0014, {build::TotSection(61384, 0x12, 0x10, 0x00)}),
+                                        sb.Stream(0x0011, sdt), sb.Stream(0x0012, eit)});
+        Write(t, "guide_many_services",
+              PacketPathInput(build::Cat({op::Service(27, 1), op::Feed(packet * 10), op::kPump,
+                                          op::Service(27, 2), op::Feed(packet * 10), op::Service(28, 1),
+                                          op::kPump}),
+                              guide));
+        Write(t, "guide_many_services_lagging",
+              PacketPathInput(build::Cat({op::Service(27, 1), op::Feed(packet * 40, true), op::kPump}), guide));
+    }
 
     // kestrin-gen's sample: its one-segment service 0x0588 (pick 5).
     const Bytes sample = samplePath.empty() ? Bytes() : ReadFile(samplePath);
