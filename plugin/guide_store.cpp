@@ -715,15 +715,25 @@ GuideStore::GuideStore() {
 
 GuideStore::~GuideStore() { delete[] memory; }
 
-bool SetGuideBudget(GuideStore& g, int32_t megabytes) {
-    if (megabytes < kGuideLeastMemoryMB) megabytes = kGuideLeastMemoryMB;
-    if (megabytes > kGuideMostMemoryMB) megabytes = kGuideMostMemoryMB;
-    if (g.memory != nullptr && (g.serviceCount > 0 || SectionsWaiting(g))) return false;
-    if (g.memory != nullptr && megabytes == g.memoryMB) return true;
+namespace {
+
+int32_t ClampBudget(int32_t megabytes) {
+    if (megabytes < kGuideLeastMemoryMB) return kGuideLeastMemoryMB;
+    return megabytes > kGuideMostMemoryMB ? kGuideMostMemoryMB : megabytes;
+}
+
+// Nothing held or waiting yet: a budget may still be given.
+bool BudgetMayChange(const GuideStore& g) { return g.memory == nullptr || (g.serviceCount == 0 && !SectionsWaiting(g)); }
+
+uint8_t* AllocateBudget(int32_t megabytes) {
+    return new (std::nothrow) uint8_t[static_cast<size_t>(GuideServicesForBudget(megabytes)) * kGuideServiceShare];
+}
+
+// Lays the entries out in `memory` (AllocateBudget's) and returns the block
+// it replaces.
+uint8_t* InstallBudget(GuideStore& g, uint8_t* memory, int32_t megabytes) {
     const int32_t count = GuideServicesForBudget(megabytes);
-    uint8_t* memory = new (std::nothrow) uint8_t[static_cast<size_t>(count) * kGuideServiceShare];
-    if (memory == nullptr) return false;
-    delete[] g.memory;
+    uint8_t* old = g.memory;
     g.memory = memory;
     g.memoryMB = megabytes;
     // Tables first, then the slots, then the pools: both structures are
@@ -738,12 +748,38 @@ bool SetGuideBudget(GuideStore& g, int32_t megabytes) {
     }
     g.serviceCapacity = count;
     ResetEntries(g);
+    return old;
+}
+
+}  // namespace
+
+bool SetGuideBudget(GuideStore& g, int32_t megabytes) {
+    megabytes = ClampBudget(megabytes);
+    if (!BudgetMayChange(g)) return false;
+    if (g.memory != nullptr && megabytes == g.memoryMB) return true;
+    uint8_t* memory = AllocateBudget(megabytes);
+    if (memory == nullptr) return false;
+    delete[] InstallBudget(g, memory, megabytes);
     return true;
 }
 
+// The allocation and the freeing outside the lock; the lock only to look
+// and to put the new block in place.
 void ApplyGuideBudget(PluginState& s, int32_t megabytes) {
-    std::lock_guard<std::mutex> guard(s.lock);
-    SetGuideBudget(s.guide, megabytes);
+    GuideStore& g = s.guide;
+    megabytes = ClampBudget(megabytes);
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (!BudgetMayChange(g) || (g.memory != nullptr && megabytes == g.memoryMB)) return;
+    }
+    uint8_t* memory = AllocateBudget(megabytes);
+    if (memory == nullptr) return;
+    uint8_t* unused = memory;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (BudgetMayChange(g)) unused = InstallBudget(g, memory, megabytes);
+    }
+    delete[] unused;
 }
 
 void ForgetServiceGuide(PluginState& s) {

@@ -89,8 +89,10 @@ struct PluginState;
 // had (the guide then keeps no service) or sections are held already (the
 // budget stays).
 bool SetGuideBudget(GuideStore& store, int32_t megabytes);
-// Lock held or construction: SetGuideBudget for the state, read from the
-// settings ("[GUIDE] MemoryMB", default 32) by LoadWindowSettings.
+// Before the window is created (LoadWindowSettings, with "[GUIDE] MemoryMB",
+// default 32): SetGuideBudget for the state, the block allocated and the
+// old one freed outside the lock, which is taken only to look and to put
+// the new block in place. Nothing changes once a section was handed over.
 void ApplyGuideBudget(PluginState& state, int32_t megabytes);
 // Services the budget of `megabytes` holds.
 int32_t GuideServicesForBudget(int32_t megabytes);

@@ -326,6 +326,25 @@ TEST(GuideStoreMulti, TheBudgetIsClampedAndSizesTheServiceTable) {
     EXPECT_EQ(g.serviceCapacity, GuideServicesForBudget(8));
 }
 
+// "[GUIDE] MemoryMB" read before the window sizes the budget; missing or
+// out of range, the default or the clamp.
+TEST(GuideStoreMulti, TheBudgetComesFromTheSettingsFile) {
+    struct Case {
+        const char* value;  // null: no key
+        int32_t megabytes;
+    };
+    const Case cases[] = {{nullptr, kGuideDefaultMemoryMB}, {"8", 8}, {"1", kGuideLeastMemoryMB},
+                          {"100000", kGuideMostMemoryMB}, {"abc", kGuideLeastMemoryMB}};
+    for (const Case& c : cases) {
+        TestPlugin t;
+        t.platform.executablePath = "C:\\Host\\host.exe";
+        if (c.value != nullptr) t.platform.settings["GUIDE/MemoryMB"] = c.value;
+        LoadSettingsBeforeWindow(t.s());
+        EXPECT_EQ(t.s().guide.memoryMB, c.megabytes) << (c.value ? c.value : "none");
+        EXPECT_EQ(t.s().guide.serviceCapacity, GuideServicesForBudget(c.megabytes));
+    }
+}
+
 // What a cache file gives back: the entry with its name, channel and watch
 // stamp, its sections (oldest first), marked held so that the packet path
 // does not copy them again.
