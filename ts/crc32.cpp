@@ -23,8 +23,11 @@ static_assert(kCrcTable.entry[255] == 0xB1F740B4u, "CRC table complete");
 
 }  // namespace
 
-uint32_t Crc32Mpeg2(const uint8_t* data, size_t size) {
-    uint32_t crc = 0xFFFFFFFFu;
+uint32_t Crc32Mpeg2Update(uint32_t crc, const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i) crc = (crc << 8) ^ kCrcTable.entry[((crc >> 24) ^ data[i]) & 0xFF];
     return crc;
+}
+
+uint32_t Crc32Mpeg2(const uint8_t* data, size_t size) {
+    return Crc32Mpeg2Update(kCrc32Mpeg2Preset, data, size);
 }
