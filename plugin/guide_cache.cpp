@@ -166,7 +166,10 @@ bool StartPass(GuideCacheLoad& load, int32_t pass) {
     load.filled = 0;
     load.fileEnded = false;
     load.service = -1;
-    BeginGuideCacheScan(load.scanner);
+    // The first pass found the checksum right; the second reads the same
+    // file and checks its structure again, record by record, as it hands
+    // them over.
+    BeginGuideCacheScan(load.scanner, pass == 1);
     return true;
 }
 

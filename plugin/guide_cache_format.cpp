@@ -114,12 +114,13 @@ bool GuideSectionHasEnded(const uint8_t* section, int32_t length, int64_t now) {
     return events > 0;
 }
 
-void BeginGuideCacheScan(GuideCacheScanner& s) {
+void BeginGuideCacheScan(GuideCacheScanner& s, bool checksum) {
     s.crc = kCrc32Mpeg2Preset;
     s.consumed = 0;
     s.headerSeen = false;
     s.endSeen = false;
     s.serviceSeen = false;
+    s.checksum = checksum;
     s.fault = GuideCacheFault::kNone;
 }
 
@@ -131,7 +132,7 @@ GuideCacheScan Fault(GuideCacheScanner& s, GuideCacheFault fault) {
 }
 
 void Accept(GuideCacheScanner& s, const uint8_t* data, int32_t size) {
-    s.crc = Crc32Mpeg2Update(s.crc, data, static_cast<size_t>(size));
+    if (s.checksum) s.crc = Crc32Mpeg2Update(s.crc, data, static_cast<size_t>(size));
     s.consumed += size;
 }
 
@@ -191,7 +192,7 @@ GuideCacheScan ScanGuideCacheRecord(GuideCacheScanner& s, const uint8_t* data, i
     if (type == kGuideCacheEndRecord) {
         Accept(s, head, kGuideCacheRecordHeaderSize);
         PsiReader sum(payload, length);
-        if (sum.U32() != s.crc) return Fault(s, GuideCacheFault::kCorrupt);
+        if (s.checksum && sum.U32() != s.crc) return Fault(s, GuideCacheFault::kCorrupt);
         s.consumed += length;
         s.endSeen = true;
         *used += kGuideCacheRecordHeaderSize + length;

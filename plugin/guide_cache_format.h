@@ -104,10 +104,13 @@ struct GuideCacheScanner {
     bool headerSeen;
     bool endSeen;
     bool serviceSeen;   // a section record needs a service before it
+    bool checksum;      // the checksum is computed and compared
     GuideCacheFault fault;
 };
 
-void BeginGuideCacheScan(GuideCacheScanner& scanner);
+// A scan from the file's first byte. Without `checksum` only the structure
+// is checked: for a second reading of a file whose checksum was found right.
+void BeginGuideCacheScan(GuideCacheScanner& scanner, bool checksum = true);
 
 // What ScanGuideCacheRecord found in the bytes given.
 enum class GuideCacheScan {
