@@ -9,6 +9,10 @@
 // Input: one option byte, then the file. Option bit 0: the last four bytes
 // are replaced by the right checksum, so that the fuzzer reaches the
 // records behind it; bits 1-3 choose how many bytes each read returns.
+// The seeds (fuzz/corpus/guide_cache/) are files SaveGuideCache wrote
+// through the in-memory platform: three services with present/following
+// and schedule sections of both transport streams, no service at all, one
+// cut in half (checksum fixed), one of another version, and nothing.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
