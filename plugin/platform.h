@@ -11,7 +11,8 @@
 // messages across threads), so the core calls
 // them only on the window's own thread and never while it holds
 // PluginState::lock; another thread posts a private message instead.
-// CreateRecordingFile, WriteFile, CloseFile and the settings calls may take
+// CreateRecordingFile, WriteFile, CloseFile, the settings calls and the
+// calls of the files replaced whole may take
 // seconds on a sleeping, network or USB disk, so none is made with the lock
 // held either. PostToWindow and PostToOwner never block.
 #ifndef KESTRIN_PLUGIN_PLATFORM_H
@@ -24,6 +25,14 @@
 // An open file, or kInvalidFileHandle (the Win32 invalid-handle value).
 typedef std::intptr_t FileHandle;
 const FileHandle kInvalidFileHandle = -1;
+
+// Why OpenReadFile gave no file.
+enum class FileOpenError {
+    kNone,
+    kNotFound,     // no such file (or folder on the way to it)
+    kIsDirectory,  // a folder stands at the path
+    kFailed,       // anything else: access denied, locked, a device
+};
 
 struct LocalTime {
     int32_t year;   // four digits
@@ -93,6 +102,66 @@ public:
     // One synchronous write; true when the call succeeded.
     virtual bool WriteFile(FileHandle file, const uint8_t* data, uint32_t size) = 0;
     virtual void CloseFile(FileHandle file) = 0;
+
+    // --- Files replaced whole (the programme table's cache) ------------------
+    // Window's thread only, never with the lock held; each may wait for the
+    // disk. A platform without files keeps these defaults: nothing can be
+    // opened or created, so nothing is read or kept.
+    // Opens an existing file for reading (shared for reading); on failure
+    // kInvalidFileHandle and *error says why.
+    virtual FileHandle OpenReadFile(const char* path, FileOpenError* error) {
+        (void)path;
+        *error = FileOpenError::kFailed;
+        return kInvalidFileHandle;
+    }
+    // Reads the next bytes of a file opened by OpenReadFile: the number
+    // read (fewer than `size` is not the end), 0 at the end, -1 on an error.
+    virtual int32_t ReadFile(FileHandle file, uint8_t* data, uint32_t size) {
+        (void)file;
+        (void)data;
+        (void)size;
+        return -1;
+    }
+    // Creates or truncates a file for writing, shared with no one, for a
+    // file that is written whole and then renamed into place. Written with
+    // WriteFile and closed with CloseFile.
+    virtual FileHandle CreateReplacementFile(const char* path) {
+        (void)path;
+        return kInvalidFileHandle;
+    }
+    // Everything written so far is on the disk (FlushFileBuffers); false
+    // when it may not be.
+    virtual bool FlushFile(FileHandle file) {
+        (void)file;
+        return false;
+    }
+    // Renames `from` to `to`, replacing a file at `to` in one step and
+    // returning only once the rename is on the disk (MoveFileExA with
+    // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). On failure both
+    // files stay as they were.
+    virtual bool RenameFileOver(const char* from, const char* to) {
+        (void)from;
+        (void)to;
+        return false;
+    }
+    // Deletes a file; false when it could not be (or was not there).
+    virtual bool RemoveFile(const char* path) {
+        (void)path;
+        return false;
+    }
+    // Creates a folder (its parent must exist); true when it exists
+    // afterwards, made now or before.
+    virtual bool MakeFolder(const char* path) {
+        (void)path;
+        return false;
+    }
+    // The user's local application data folder (CSIDL_LOCAL_APPDATA), with
+    // a trailing backslash, NUL-terminated within size; returns its length,
+    // 0 when there is none or it does not fit whole.
+    virtual uint32_t GetLocalAppDataFolder(char* out, uint32_t size) {
+        if (size > 0) out[0] = '\0';
+        return 0;
+    }
 
     // --- Settings file (Win32 profile functions) ----------------------------
     virtual int32_t ReadSettingInt(const char* section, const char* key,

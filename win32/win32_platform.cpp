@@ -3,6 +3,7 @@
 #include "win32/caption_window.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <cstdint>
 
@@ -218,10 +219,88 @@ FileHandle Win32Platform::CreateRecordingFile(const char* path) {
 
 bool Win32Platform::WriteFile(FileHandle file, const uint8_t* data, uint32_t size) {
     DWORD written = 0;
-    return ::WriteFile(reinterpret_cast<HANDLE>(file), data, size, &written, nullptr) != FALSE;
+    // A write that stored fewer bytes than asked is a failure too: the
+    // caller's file would otherwise miss bytes without knowing.
+    return ::WriteFile(reinterpret_cast<HANDLE>(file), data, size, &written, nullptr) != FALSE &&
+           written == size;
 }
 
 void Win32Platform::CloseFile(FileHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+
+FileHandle Win32Platform::OpenReadFile(const char* path, FileOpenError* error) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        *error = FileOpenError::kNone;
+        return reinterpret_cast<FileHandle>(file);
+    }
+    const DWORD lastError = GetLastError();
+    // Opening a folder fails with access denied, like a locked file; its
+    // attributes tell the two apart.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        *error = FileOpenError::kIsDirectory;
+    } else if (lastError == ERROR_FILE_NOT_FOUND || lastError == ERROR_PATH_NOT_FOUND) {
+        *error = FileOpenError::kNotFound;
+    } else {
+        *error = FileOpenError::kFailed;
+    }
+    return kInvalidFileHandle;
+}
+
+int32_t Win32Platform::ReadFile(FileHandle file, uint8_t* data, uint32_t size) {
+    DWORD got = 0;
+    if (size > 0x7FFFFFFFu) size = 0x7FFFFFFFu;
+    if (::ReadFile(reinterpret_cast<HANDLE>(file), data, size, &got, nullptr) == FALSE) return -1;
+    return static_cast<int32_t>(got);
+}
+
+FileHandle Win32Platform::CreateReplacementFile(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    return reinterpret_cast<FileHandle>(file);
+}
+
+bool Win32Platform::FlushFile(FileHandle file) {
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != FALSE;
+}
+
+bool Win32Platform::RenameFileOver(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool Win32Platform::RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+
+bool Win32Platform::MakeFolder(const char* path) {
+    if (CreateDirectoryA(path, nullptr) != FALSE) return true;
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+uint32_t Win32Platform::GetLocalAppDataFolder(char* out, uint32_t size) {
+    if (size == 0) return 0;
+    out[0] = '\0';
+    // The shell knows the folder even when the host was started without the
+    // environment variable; the variable stands in where the shell fails.
+    char folder[MAX_PATH];
+    folder[0] = '\0';
+    DWORD length = 0;
+    if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK) {
+        folder[MAX_PATH - 1] = '\0';
+        length = static_cast<DWORD>(lstrlenA(folder));
+    } else {
+        length = GetEnvironmentVariableA("LOCALAPPDATA", folder, MAX_PATH);
+        if (length >= MAX_PATH) length = 0;  // too long: the size it needs
+    }
+    if (length == 0) return 0;
+    const bool slash = folder[length - 1] == '\\';
+    const uint32_t whole = length + (slash ? 0 : 1);
+    if (whole + 1 > size) return 0;
+    CopyMemory(out, folder, length);
+    if (!slash) out[length] = '\\';
+    out[whole] = '\0';
+    return whole;
+}
 
 int32_t Win32Platform::ReadSettingInt(const char* section, const char* key, int32_t defaultValue,
                                       const char* path) {

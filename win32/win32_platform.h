@@ -1,6 +1,7 @@
 // The Platform seam implemented with Win32: the viewer dialog's texts and
-// messages, the host's callbacks, the recording file, the settings file
-// through the profile functions, and the local clock.
+// messages, the host's callbacks, the recording file, the files replaced
+// whole (the programme table's cache), the settings file through the
+// profile functions, and the local clock.
 #ifndef KESTRIN_WIN32_WIN32_PLATFORM_H
 #define KESTRIN_WIN32_WIN32_PLATFORM_H
 
@@ -40,6 +41,14 @@ public:
     FileHandle CreateRecordingFile(const char* path) override;
     bool WriteFile(FileHandle file, const uint8_t* data, uint32_t size) override;
     void CloseFile(FileHandle file) override;
+    FileHandle OpenReadFile(const char* path, FileOpenError* error) override;
+    int32_t ReadFile(FileHandle file, uint8_t* data, uint32_t size) override;
+    FileHandle CreateReplacementFile(const char* path) override;
+    bool FlushFile(FileHandle file) override;
+    bool RenameFileOver(const char* from, const char* to) override;
+    bool RemoveFile(const char* path) override;
+    bool MakeFolder(const char* path) override;
+    uint32_t GetLocalAppDataFolder(char* out, uint32_t size) override;
     int32_t ReadSettingInt(const char* section, const char* key, int32_t defaultValue,
                            const char* path) override;
     uint32_t ReadSettingString(const char* section, const char* key, const char* defaultValue,

@@ -205,7 +205,16 @@ bool FakePlatform::WriteFile(FileHandle file, const uint8_t* data, uint32_t size
         ++failedWrites;
         return false;
     }
+    if (readPositions.count(file)) return false;
     std::vector<uint8_t>& f = files[it->second];
+    if (diskFreeBytes >= 0 && static_cast<int64_t>(size) > diskFreeBytes) {
+        // A full disk: what fits is stored, the write fails.
+        f.insert(f.end(), data, data + diskFreeBytes);
+        diskFreeBytes = 0;
+        ++failedWrites;
+        return false;
+    }
+    if (diskFreeBytes >= 0) diskFreeBytes -= size;
     f.insert(f.end(), data, data + size);
     return true;
 }
@@ -214,7 +223,122 @@ void FakePlatform::CloseFile(FileHandle file) {
     ProbeFileCall("CloseFile");
     std::lock_guard<std::mutex> g(mutex);
     ++closeCalls;
+    readPositions.erase(file);
     if (openFiles.erase(file) == 0) ++closeOfClosedFile;
+}
+
+// The folder of a path, up to and including its last backslash.
+static std::string FolderOf(const std::string& path) {
+    const size_t cut = path.rfind('\\');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+FileHandle FakePlatform::OpenReadFile(const char* path, FileOpenError* error) {
+    ProbeFileCall("OpenReadFile");
+    std::lock_guard<std::mutex> g(mutex);
+    if (directories.count(path)) {
+        *error = FileOpenError::kIsDirectory;
+        return kInvalidFileHandle;
+    }
+    if (failOpen.count(path)) {
+        *error = FileOpenError::kFailed;
+        return kInvalidFileHandle;
+    }
+    if (!files.count(path)) {
+        *error = FileOpenError::kNotFound;
+        return kInvalidFileHandle;
+    }
+    *error = FileOpenError::kNone;
+    FileHandle h = nextHandle_++;
+    openFiles[h] = path;
+    readPositions[h] = 0;
+    return h;
+}
+
+int32_t FakePlatform::ReadFile(FileHandle file, uint8_t* data, uint32_t size) {
+    ProbeFileCall("ReadFile");
+    std::lock_guard<std::mutex> g(mutex);
+    ++readCalls;
+    auto position = readPositions.find(file);
+    if (failReads || position == readPositions.end()) return -1;
+    const std::vector<uint8_t>& f = files[openFiles[file]];
+    size_t n = f.size() > position->second ? f.size() - position->second : 0;
+    if (n > size) n = size;
+    if (readChunk > 0 && n > readChunk) n = readChunk;
+    if (n > 0) std::memcpy(data, f.data() + position->second, n);
+    position->second += n;
+    return static_cast<int32_t>(n);
+}
+
+FileHandle FakePlatform::CreateReplacementFile(const char* path) {
+    ProbeFileCall("CreateReplacementFile");
+    std::lock_guard<std::mutex> g(mutex);
+    createdPaths.push_back(path);
+    if (failAllCreates || failCreate.count(path) || directories.count(path) ||
+        readOnlyFolders.count(FolderOf(path))) {
+        return kInvalidFileHandle;
+    }
+    FileHandle h = nextHandle_++;
+    files[path].clear();
+    openFiles[h] = path;
+    return h;
+}
+
+bool FakePlatform::FlushFile(FileHandle file) {
+    ProbeFileCall("FlushFile");
+    std::lock_guard<std::mutex> g(mutex);
+    ++flushCalls;
+    return !failFlush && openFiles.count(file) != 0;
+}
+
+bool FakePlatform::RenameFileOver(const char* from, const char* to) {
+    ProbeFileCall("RenameFileOver");
+    std::lock_guard<std::mutex> g(mutex);
+    if (failRename || !files.count(from) || directories.count(to) ||
+        readOnlyFolders.count(FolderOf(from)) || readOnlyFolders.count(FolderOf(to))) {
+        return false;
+    }
+    for (const auto& open : openFiles) {
+        if (open.second == from || open.second == to) return false;  // shared with no one
+    }
+    std::vector<uint8_t> content;
+    content.swap(files[from]);
+    files.erase(from);
+    files[to].swap(content);
+    renames.emplace_back(from, to);
+    return true;
+}
+
+bool FakePlatform::RemoveFile(const char* path) {
+    ProbeFileCall("RemoveFile");
+    std::lock_guard<std::mutex> g(mutex);
+    if (!files.count(path) || readOnlyFolders.count(FolderOf(path))) return false;
+    files.erase(path);
+    removedPaths.push_back(path);
+    return true;
+}
+
+bool FakePlatform::MakeFolder(const char* path) {
+    ProbeFileCall("MakeFolder");
+    std::lock_guard<std::mutex> g(mutex);
+    std::string folder = path;
+    if (directories.count(folder)) return true;
+    // The parent must exist; a path ending in a backslash names the folder
+    // without it.
+    std::string bare = folder;
+    if (!bare.empty() && bare.back() == '\\') bare.pop_back();
+    if (readOnlyFolders.count(FolderOf(bare)) || files.count(bare)) return false;
+    directories.insert(folder);
+    return true;
+}
+
+uint32_t FakePlatform::GetLocalAppDataFolder(char* out, uint32_t size) {
+    std::lock_guard<std::mutex> g(mutex);
+    if (size == 0) return 0;
+    out[0] = '\0';
+    if (localAppData.empty() || localAppData.size() + 1 > size) return 0;
+    std::memcpy(out, localAppData.c_str(), localAppData.size() + 1);
+    return static_cast<uint32_t>(localAppData.size());
 }
 
 static std::string SettingKey(const char* section, const char* key) {

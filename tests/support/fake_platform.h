@@ -76,6 +76,14 @@ public:
     FileHandle CreateRecordingFile(const char* path) override;
     bool WriteFile(FileHandle file, const uint8_t* data, uint32_t size) override;
     void CloseFile(FileHandle file) override;
+    FileHandle OpenReadFile(const char* path, FileOpenError* error) override;
+    int32_t ReadFile(FileHandle file, uint8_t* data, uint32_t size) override;
+    FileHandle CreateReplacementFile(const char* path) override;
+    bool FlushFile(FileHandle file) override;
+    bool RenameFileOver(const char* from, const char* to) override;
+    bool RemoveFile(const char* path) override;
+    bool MakeFolder(const char* path) override;
+    uint32_t GetLocalAppDataFolder(char* out, uint32_t size) override;
     int32_t ReadSettingInt(const char* section, const char* key, int32_t defaultValue,
                            const char* path) override;
     uint32_t ReadSettingString(const char* section, const char* key, const char* defaultValue,
@@ -109,6 +117,21 @@ public:
     // 0 = none. failWritesFrom makes that call and all later ones fail.
     int failWriteAt = 0;
     bool failWritesFrom = false;
+    // The files replaced whole live in `files` as well, beside these: the
+    // folders that exist (a path among them is a folder, not a file), the
+    // folders (with their trailing backslash) where nothing can be created,
+    // renamed or deleted, and the faults of a disk. diskFreeBytes >= 0 is
+    // the room left: a write that does not fit stores what fits and fails,
+    // as a full disk does. readChunk > 0 cuts every read to that many bytes.
+    std::set<std::string> directories;
+    std::set<std::string> readOnlyFolders;
+    std::set<std::string> failOpen;  // OpenReadFile fails (not "not found")
+    int64_t diskFreeBytes = -1;
+    bool failFlush = false;
+    bool failRename = false;
+    bool failReads = false;
+    uint32_t readChunk = 0;
+    std::string localAppData = "C:\\Users\\viewer\\AppData\\Local\\";  // "" none
     // Blocking controls: CreateRecordingFile and WriteFile wait at their
     // gate; SetControlText and SetWindowTitle wait at windowGate when called
     // from a thread other than windowThread, as a cross-thread
@@ -168,6 +191,11 @@ public:
     std::map<std::string, std::vector<uint8_t>> files;     // path -> content
     std::vector<std::string> createdPaths;                 // every creation attempt
     std::map<FileHandle, std::string> openFiles;
+    std::map<FileHandle, size_t> readPositions;  // the open files opened for reading
+    std::vector<std::pair<std::string, std::string>> renames;  // done, from -> to
+    std::vector<std::string> removedPaths;                     // deleted
+    int flushCalls = 0;
+    int readCalls = 0;
     int writeCalls = 0;
     int writesToClosedFile = 0;   // a write through a handle that is not open
     int failedWrites = 0;         // writes made to fail by failWriteAt

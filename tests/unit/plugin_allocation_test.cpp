@@ -17,6 +17,7 @@
 #include <malloc.h>
 #endif
 
+#include "plugin/guide_cache.h"
 #include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_core.h"
@@ -332,6 +333,88 @@ TEST(Allocation, CaptionSelectionHandOverAndViewAllocateNothingAfterConstruction
     EXPECT_GT(platform.captionTextBytes, 1000u);
     EXPECT_GT(statements, 10);
     EXPECT_FALSE(platform.captionWindow);
+}
+
+// The programme table's cache: a save and a load go through the caller's
+// buffer alone.
+class FixedDisk : public QuietPlatform {
+public:
+    static const size_t kSize = 256 * 1024;
+    FileHandle OpenReadFile(const char*, FileOpenError* error) override {
+        *error = size_ == 0 ? FileOpenError::kNotFound : FileOpenError::kNone;
+        position_ = 0;
+        return size_ == 0 ? kInvalidFileHandle : 1;
+    }
+    int32_t ReadFile(FileHandle, uint8_t* data, uint32_t size) override {
+        size_t n = size_ - position_ < size ? size_ - position_ : size;
+        if (n > 1000) n = 1000;  // short reads: the buffer's carry-over too
+        std::memcpy(data, file_ + position_, n);
+        position_ += n;
+        return static_cast<int32_t>(n);
+    }
+    FileHandle CreateReplacementFile(const char*) override {
+        written_ = 0;
+        return 2;
+    }
+    bool WriteFile(FileHandle, const uint8_t* data, uint32_t size) override {
+        if (written_ + size > kSize) return false;
+        std::memcpy(temporary_ + written_, data, size);
+        written_ += size;
+        return true;
+    }
+    void CloseFile(FileHandle) override {}
+    bool FlushFile(FileHandle) override { return true; }
+    bool RenameFileOver(const char*, const char*) override {
+        std::memcpy(file_, temporary_, written_);
+        size_ = written_;
+        return true;
+    }
+
+private:
+    uint8_t file_[kSize];
+    uint8_t temporary_[kSize];
+    size_t size_ = 0, written_ = 0, position_ = 0;
+};
+
+class CacheTable : public GuideCacheSource, public GuideCacheSink {
+public:
+    std::vector<std::vector<uint8_t>> sections;
+    int32_t restoredSections = 0;
+    int32_t ServiceCount() override { return 2; }
+    void ServiceAt(int32_t i, GuideCacheService* out) override {
+        std::memset(out, 0, sizeof *out);
+        out->serviceId = static_cast<uint16_t>(0x0400 + i);
+    }
+    int32_t SectionCount(int32_t) override { return static_cast<int32_t>(sections.size()); }
+    const uint8_t* SectionAt(int32_t, int32_t j, int32_t* length) override {
+        *length = static_cast<int32_t>(sections[j].size());
+        return sections[j].data();
+    }
+    int32_t RestoreService(const GuideCacheService&) override { return 0; }
+    void RestoreSection(int32_t, const uint8_t*, int32_t) override { ++restoredSections; }
+};
+
+TEST(Allocation, GuideCacheSaveAndLoadAllocateNothing) {
+    std::unique_ptr<FixedDisk> disk(new FixedDisk);
+    std::unique_ptr<GuideCacheBuffer> buffer(new GuideCacheBuffer);
+    std::unique_ptr<GuideCacheLoad> load(new GuideCacheLoad);
+    CacheTable table;
+    for (int i = 0; i < 40; ++i) {
+        table.sections.push_back(build::EitSection(build::ScheduleHeader(0x0400, static_cast<uint8_t>(i)),
+                                                   {build::Event(61383, 6, 0, 0, 1, 0, 0, build::Descriptor(0x4E, std::vector<uint8_t>(200, 0x41)))}));
+    }
+    GuideCachePaths paths;
+    MakeGuideCachePaths(*disk, "C:\\Host\\Kestrin.ini", &paths);
+
+    AllocationCounter counter;
+    const GuideCacheSaveResult saved = SaveGuideCache(*disk, paths, table, *buffer);
+    const GuideCacheStatus loaded = LoadGuideCache(*load, *disk, paths, 0, table, *buffer);
+    const long allocations = counter.Stop();
+
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(saved.status, GuideCacheStatus::kSaved);
+    EXPECT_EQ(loaded, GuideCacheStatus::kLoaded);
+    EXPECT_EQ(table.restoredSections, 80);
 }
 
 }  // namespace
