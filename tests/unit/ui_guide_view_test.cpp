@@ -720,6 +720,192 @@ TEST(GuideHandOver, ARefillingStreamThreadDoesNotHoldTheWindowThread) {
     EXPECT_EQ(h.t.s().guide.slotCount, 0);
 }
 
+// --- The grid ----------------------------------------------------------------
+
+// The window's grid, three hours high: the cells as laid out from the clock
+// (20:30 on), a click selecting a programme, the keys moving between
+// programmes and days, a double-click on the service's name tuning.
+TEST_F(GuideView, ClicksKeysAndHeaderOfTheGrid) {
+    Clock(21, 30);
+    Open();
+    build::EitEvent tomorrow = build::Event(kMjd + 1, 21, 0, 0, 1, 0, 0,
+                                            build::ShortEventDescriptor(A("あしたのニュース"), A("")));
+    tomorrow.eventId = 0x1010;
+    Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather}), Schedule(kService, 0, 1, {news}),
+                  build::EitSection(build::ScheduleHeader(kService, 0, 1, 0x51), {tomorrow})});
+    GridViewport& v = View().viewport;
+    v.width = 28 + 160;
+    v.height = 20 + 3 * 180;
+    const GridLayout* layout = GuideLayout(t.s());
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->view.firstMinute, 20 * 60 + 30);
+    ASSERT_EQ(layout->cellCount, 3);
+    EXPECT_EQ(std::string(layout->cells[0].text), "21:00 " + Sjis("ニュース９[字]"));
+    EXPECT_EQ(layout->cells[0].rect.top, 20 + 90);
+    EXPECT_EQ(layout->cells[1].genre, 3);
+    EXPECT_TRUE(layout->cells[0].onAir);
+    EXPECT_EQ(layout->clockY, 20 + 180);
+    ASSERT_EQ(View().days.count, 2);
+
+    enum class Action { kClick, kKey, kDoubleClick };
+    const struct {
+        const char* name;
+        Action action;
+        int32_t x, y;
+        GridKey key;
+        int32_t selected;     // event id, -1 none
+        const char* details;  // UTF-8, found in the details
+        std::vector<int32_t> tuned;
+    } steps[] = {
+        {"click the drama", Action::kClick, 40, 300, GridKey::kUp, 0x1002, "連続ドラマ", {}},
+        {"click the hours' axis: no change", Action::kClick, 5, 300, GridKey::kUp, 0x1002,
+         "連続ドラマ", {}},
+        {"down", Action::kKey, 0, 0, GridKey::kDown, 0x1003, "天気予報", {}},
+        {"up, up", Action::kKey, 0, 0, GridKey::kUp, 0x1002, "連続ドラマ", {}},
+        {"", Action::kKey, 0, 0, GridKey::kUp, 0x1001, "ニュース９", {}},
+        {"page down: tomorrow", Action::kKey, 0, 0, GridKey::kPageDown, 0x1010,
+         "あしたのニュース", {}},
+        {"home: the programme on air", Action::kKey, 0, 0, GridKey::kHome, 0x1001, "ニュース９",
+         {}},
+        {"double-click a programme: no tune", Action::kDoubleClick, 40, 300, GridKey::kUp,
+         0x1001, "ニュース９", {}},
+        {"double-click the service's name: tune", Action::kDoubleClick, 40, 5, GridKey::kUp,
+         0x1001, "ニュース９", {27}},
+    };
+    for (const auto& step : steps) {
+        GuideLayout(t.s());  // the window paints between the user's actions
+        switch (step.action) {
+            case Action::kClick: GuideClicked(t.s(), step.x, step.y); break;
+            case Action::kKey: GuideKeyPressed(t.s(), step.key); break;
+            case Action::kDoubleClick: GuideDoubleClicked(t.s(), step.x, step.y); break;
+        }
+        EXPECT_EQ(View().selection.id, step.selected) << step.name;
+        EXPECT_NE(t.platform.guideTexts[IDC_GUIDE_DETAILS].find(Sjis(step.details)), std::string::npos) << step.name;
+        EXPECT_EQ(t.platform.tuned, step.tuned) << step.name;
+    }
+    // The selected programme shows where it is.
+    layout = GuideLayout(t.s());
+    int32_t selected = 0;
+    for (int32_t i = 0; i < layout->cellCount; ++i) selected += layout->cells[i].selected ? 1 : 0;
+    EXPECT_EQ(selected, 1);
+    GuideDaySelected(t.s(), 1);
+    EXPECT_EQ(View().viewport.dayStart, kDay + 86400);
+}
+
+// Its size: read from "GUIDE" Width/Height (nothing a window could be reads
+// as none), written on every size once the window is initialised, with the
+// position's guards.
+TEST_F(GuideView, SizeIsKeptWithThePositionsGuards) {
+    const struct {
+        const char* width;
+        const char* height;
+        int32_t w, h;
+    } reads[] = {{"700", "500", 700, 500}, {"", "", 0, 0},       {"0", "500", 0, 0},
+                 {"-5", "500", 0, 0},      {"700", "99999", 0, 0}, {"x", "y", 0, 0}};
+    for (const auto& r : reads) {
+        t.platform.settings["GUIDE/Width"] = r.width;
+        t.platform.settings["GUIDE/Height"] = r.height;
+        int32_t w = -1, h = -1;
+        GuideSize(t.s(), w, h);
+        EXPECT_EQ(w, r.w) << r.width << "x" << r.height;
+        EXPECT_EQ(h, r.h) << r.width << "x" << r.height;
+    }
+    GuideResized(t.s(), Shown(WindowShow::kNormal, 1, 2, 1, 2));
+    EXPECT_TRUE(t.platform.settingWrites.empty()) << "before WM_INITDIALOG";
+    Open();
+    const struct {
+        const char* name;
+        WindowPlacement placement;
+        const char* width;  // nullptr: nothing written
+        const char* height;
+    } cases[] = {
+        {"normal", WindowPlacement{WindowShow::kNormal, ScreenRect{10, 20, 710, 520}, ScreenRect{10, 20, 710, 520}},
+         "700", "500"},
+        {"maximised: the size it returns to",
+         WindowPlacement{WindowShow::kMaximised, ScreenRect{-8, -8, 1928, 1088}, ScreenRect{10, 20, 650, 500}}, "640",
+         "480"},
+        {"minimised", WindowPlacement{WindowShow::kMinimised, ScreenRect{-32000, -32000, -31840, -31970},
+                                      ScreenRect{10, 20, 710, 520}},
+         nullptr, nullptr},
+        {"empty", WindowPlacement{WindowShow::kNormal, ScreenRect{10, 20, 10, 20}, ScreenRect{10, 20, 10, 20}},
+         nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        t.platform.settingWrites.clear();
+        GuideResized(t.s(), c.placement);
+        if (c.width == nullptr) {
+            EXPECT_TRUE(t.platform.settingWrites.empty()) << c.name;
+        } else {
+            EXPECT_EQ(t.platform.settingWrites,
+                      (std::vector<std::pair<std::string, std::string>>{{"GUIDE/Width", c.width},
+                                                                        {"GUIDE/Height", c.height}}))
+                << c.name;
+        }
+    }
+}
+
+// The status line: a text given before the window opens shows when it does,
+// one given while it is open at once.
+TEST_F(GuideView, StatusLine) {
+    GuideStatusText(t.s(), Sjis("番組表を読み込みました").c_str());
+    EXPECT_EQ(t.platform.guideTexts.count(IDC_GUIDE_STATUS), 0u);
+    Open();
+    EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_STATUS], Sjis("番組表を読み込みました"));
+    GuideStatusText(t.s(), "");
+    EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_STATUS], "");
+}
+
+// A programme of a service other than the one received cannot be recorded
+// by the host: its own refusal.
+TEST(GuideRequest, AnotherServicesProgrammeHasItsRefusal) {
+    EXPECT_EQ(std::string(GuideRequestLabel(GuideRequestStatus::kOtherService)),
+              Sjis("録画予約（視聴中のサービスのみ）"));
+    EXPECT_NE(std::string(GuideRequestLabel(GuideRequestStatus::kOtherService)),
+              GuideRequestLabel(GuideRequestStatus::kRequestable));
+}
+
+// Columns in the channel buttons' order: by the button showing the
+// channel, channels on no button after them, unknown ones last; a
+// multiplex's services by id, so the one-segment service stands beside its
+// multiplex.
+TEST(GuideColumnOrder, AsTheChannelButtons) {
+    const int32_t buttons[kChannelButtonCount] = {27, 26, 25, 22, 21, 16, 0, 0, 0, 0, 0, 0};
+    struct In {
+        uint16_t transportStream;
+        uint16_t service;
+        int32_t channel;
+    };
+    const struct {
+        const char* name;
+        std::vector<In> columns;
+        std::vector<uint16_t> order;  // service ids
+    } cases[] = {
+        {"buttons' order, not the channels'", {{2, 0x0408, 26}, {1, 0x0400, 27}, {3, 0x0410, 25}},
+         {0x0400, 0x0408, 0x0410}},
+        {"one-segment beside its multiplex",
+         {{2, 0x0588, 26}, {1, 0x0401, 27}, {2, 0x0408, 26}, {1, 0x0400, 27}, {1, 0x05A8, 27}},
+         {0x0400, 0x0401, 0x05A8, 0x0408, 0x0588}},
+        {"no button: after, by channel; unknown last",
+         {{9, 0x0900, -1}, {5, 0x0500, 40}, {4, 0x0400, 30}, {1, 0x0100, 16}},
+         {0x0100, 0x0400, 0x0500, 0x0900}},
+        {"one column", {{1, 0x0400, 27}}, {0x0400}},
+    };
+    for (const auto& c : cases) {
+        std::vector<GuideColumn> columns;
+        for (const In& in : c.columns) {
+            GuideColumn column = {};
+            column.transportStreamId = in.transportStream;
+            column.serviceId = in.service;
+            column.channel = in.channel;
+            columns.push_back(column);
+        }
+        OrderGuideColumns(columns.data(), static_cast<int32_t>(columns.size()), buttons, kChannelButtonCount);
+        std::vector<uint16_t> order;
+        for (const GuideColumn& column : columns) order.push_back(column.serviceId);
+        EXPECT_EQ(order, c.order) << c.name;
+    }
+}
+
 // --- The guide's position keeps the viewer's guards ------------------------
 
 // Minimised, Win32 parks the guide at (-32000, -32000) with a WM_MOVE: no
