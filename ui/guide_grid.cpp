@@ -372,9 +372,10 @@ void LayoutGrid(const GridSource& s, const GridViewport& view, int64_t now, cons
             full[n] = '\0';
             if (s.title != nullptr) {
                 char title[sizeof full];
+                const int32_t capacity = static_cast<int32_t>(sizeof title);
                 title[0] = '\0';
-                const int32_t length = s.title(s.context, c, i, title, static_cast<int32_t>(sizeof title));
-                title[length >= 0 && length < static_cast<int32_t>(sizeof title) ? length : sizeof title - 1] = '\0';
+                const int32_t length = s.title(s.context, c, i, title, capacity);
+                title[length >= 0 && length < capacity ? length : capacity - 1] = '\0';
                 CopyName(title, full + n, static_cast<int32_t>(sizeof full) - n);
             }
             const int32_t textColumns = (right - left - 2 * kTextPadding) / v.charWidth;

@@ -397,7 +397,12 @@ void GuideClicked(PluginState& s, int32_t x, int32_t y) {
     GuideViewState* v = ViewOf(s);
     if (v == nullptr || !v->open) return;
     const GridHit hit = GridHitTest(v->layout, x, y);
-    if (hit.kind == GridHitKind::kCell) GuideSelectProgramme(s, hit.column, hit.index);
+    if (hit.kind != GridHitKind::kCell) return;
+    // The programme drawn there, found again by its id: the list may have
+    // changed since the grid was drawn.
+    Follow(s, *v);
+    const int32_t index = GuideColumnIndexOfEvent(v->columns, hit.column, hit.id);
+    if (index >= 0) GuideSelectProgramme(s, hit.column, index);
 }
 
 void GuideDoubleClicked(PluginState& s, int32_t x, int32_t y) {

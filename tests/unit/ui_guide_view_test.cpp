@@ -792,6 +792,25 @@ TEST_F(GuideView, ClicksKeysAndHeaderOfTheGrid) {
     EXPECT_EQ(View().viewport.dayStart, kDay + 86400);
 }
 
+// A click lands on the programme drawn there even when the store changed
+// after the grid was drawn: a new programme before it moves every index.
+TEST_F(GuideView, AClickSelectsTheProgrammeDrawnThere) {
+    Clock(21, 30);
+    Open();
+    Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather}), Schedule(kService, 0, 1, {news})});
+    GridViewport& v = View().viewport;
+    v.width = 28 + 160;
+    v.height = 20 + 3 * 180;
+    GuideLayout(t.s());  // the drama drawn at y 290-425
+    const Programme early = {0x1000, 20, 30, 30, A("早朝番組"), 0x00};
+    Feed(0x0012, {Schedule(kService, 1, 1, {early})});
+    ASSERT_EQ(Count(), 4u);
+    GuideClicked(t.s(), 40, 300);
+    EXPECT_EQ(View().selection.id, 0x1002);
+    EXPECT_EQ(View().selection.index, 2);
+    EXPECT_NE(t.platform.guideTexts[IDC_GUIDE_DETAILS].find(Sjis("連続ドラマ")), std::string::npos);
+}
+
 // Its size: read from "GUIDE" Width/Height (nothing a window could be reads
 // as none), written on every size once the window is initialised, with the
 // position's guards.
