@@ -22,6 +22,11 @@
 
 #include "plugin/window_position.h"
 
+// The guide window's own state (what it shows, its selection, its layout),
+// defined with the window's logic in ui/guide_view.h; the platform keeps one
+// with the window and hands it over, never looking inside.
+struct GuideViewState;
+
 // An open file, or kInvalidFileHandle (the Win32 invalid-handle value).
 typedef std::intptr_t FileHandle;
 const FileHandle kInvalidFileHandle = -1;
@@ -85,9 +90,11 @@ public:
     // called on that thread only, never with the lock held) ------------------
     // Opens it, or brings it to the front when it is open.
     virtual void OpenGuideWindow() {}
-    // Its list view holds `count` rows, whose texts the window asks for
-    // (GuideRowText, ui/guide_view.h); the selected row is `selected` (-1 none).
-    virtual void SetGuideRows(int32_t /*count*/, int32_t /*selected*/) {}
+    // The guide window's state, null where the platform has no guide window.
+    virtual GuideViewState* GuideView() { return nullptr; }
+    // What the guide shows changed: the window draws its grid again (it
+    // asks GuideLayout, ui/guide_view.h) and its date tabs follow.
+    virtual void RedrawGuide() {}
     // SetDlgItemTextA / EnableWindow on a control of the guide window.
     virtual void SetGuideControlText(int32_t /*controlId*/, const char* /*text*/) {}
     virtual void EnableGuideControl(int32_t /*controlId*/, bool /*enabled*/) {}

@@ -12,8 +12,8 @@
 #include "text/eit_event.h"
 #include "text/eit_schedule.h"
 #include "text/event_details.h"
-#include "text/genre_table.h"
 #include "ts/calendar.h"
+#include "plugin/settings.h"
 #include "ui/resource.h"
 
 namespace {
@@ -38,7 +38,12 @@ const char kRequestNoClock[] =  // 録画予約（時刻未受信）
     "\x98\x5E\x89\xE6\x97\x5C\x96\xF1\x81\x69\x8E\x9E\x8D\x8F\x96\xA2\x8E\xF3\x90\x4D\x81\x6A";
 const char kRequestEnded[] =  // 録画予約（放送終了）
     "\x98\x5E\x89\xE6\x97\x5C\x96\xF1\x81\x69\x95\xFA\x91\x97\x8F\x49\x97\xB9\x81\x6A";
-const char kGenreHeading[] = "\x83\x57\x83\x83\x83\x93\x83\x8B\x81\x46";  // ジャンル：
+const char kRequestOtherService[] =  // 録画予約（視聴中のサービスのみ）
+    "\x98\x5E\x89\xE6\x97\x5C\x96\xF1\x81\x69\x8E\x8B\x92\xAE\x92\x86\x82\xCC\x83\x54\x81\x5B\x83\x72\x83\x58"
+    "\x82\xCC\x82\xDD\x81\x6A";
+// The largest size kept for the window, in pixels: anything larger is not
+// a window's.
+const int32_t kLargestSize = 16384;
 const char kUndetermined[] = "\x96\xA2\x92\xE8";  // 未定
 // 日 月 火 水 木 金 土, two bytes each.
 const char kWeekdays[] = "\x93\xFA\x8C\x8E\x89\xCE\x90\x85\x96\xD8\x8B\xE0\x93\x79";
@@ -74,20 +79,35 @@ int32_t TimeText(const ScheduleEventRef& e, char* out, int32_t capacity) {
                                    end / 3600, end / 60 % 60));
 }
 
-// The ref of a row, copied so that a list refreshed later cannot move it.
-bool RowRef(PluginState& s, int32_t row, ScheduleEventRef& ref) { return GuideRow(s.guide, row, ref); }
-
 int64_t Now(PluginState& s) {
     std::lock_guard<std::mutex> guard(s.lock);
     return BroadcastNow(s);
 }
 
-// The details pane and the button for the selected row.
-void ShowSelection(PluginState& s) {
-    GuideStore& g = s.guide;
+GuideViewState* ViewOf(PluginState& s) { return s.platform->GuideView(); }
+
+// The selected programme, its column's index brought up to date.
+bool SelectedEvent(const GuideViewState& v, ScheduleEventRef& ref) {
+    return v.selection.column >= 0 && GuideColumnEvent(v.columns, v.selection.column, v.selection.index, ref) &&
+           ref.eventId == v.selection.id;
+}
+
+void RememberSelection(GuideViewState& v) {
+    if (v.selection.column < 0 || v.selection.column >= v.columns.count) {
+        v.selection = kNoGridSelection;
+        return;
+    }
+    const GuideColumn& c = v.columns.column[v.selection.column];
+    v.selectedNetwork = c.networkId;
+    v.selectedStream = c.transportStreamId;
+    v.selectedService = c.serviceId;
+}
+
+// The details pane and the button for the selection.
+void ShowSelection(PluginState& s, GuideViewState& v) {
     ScheduleEventRef ref;
     static const char kEmpty[] = "";
-    if (!RowRef(s, g.selectedRow, ref)) {
+    if (!SelectedEvent(v, ref)) {
         s.platform->SetGuideControlText(IDC_GUIDE_DETAILS, kEmpty);
         s.platform->SetGuideControlText(IDC_GUIDE_REQUEST, GuideRequestLabel(GuideRequestStatus::kNoSelection));
         s.platform->EnableGuideControl(IDC_GUIDE_REQUEST, false);
@@ -98,7 +118,7 @@ void ShowSelection(PluginState& s) {
     EventDetails details;
     char text[kDetailsSize];
     int32_t n = 0;
-    if (ReadGuideEvent(g, ref, record)) {
+    if (ReadGuideColumnEvent(v.columns, v.selection.column, ref, record, true)) {
         char title[512];
         char description[512];
         char date[32];
@@ -121,19 +141,73 @@ void ShowSelection(PluginState& s) {
     }
     s.platform->SetGuideControlText(IDC_GUIDE_DETAILS, text);
     uint32_t word = 0;
-    const GuideRequestStatus status = ComputeGuideRequest(ref, Now(s), word);
+    const GuideRequestStatus status = v.columns.column[v.selection.column].watched
+                                          ? ComputeGuideRequest(ref, Now(s), word)
+                                          : GuideRequestStatus::kOtherService;
     s.platform->SetGuideControlText(IDC_GUIDE_REQUEST, GuideRequestLabel(status));
     s.platform->EnableGuideControl(IDC_GUIDE_REQUEST, status == GuideRequestStatus::kRequestable);
 }
 
-// The list after a change: the selection follows its programme.
-void Refresh(PluginState& s) {
-    GuideStore& g = s.guide;
-    g.shownRevision = g.revision;
-    g.selectedRow = GuideRowOfEvent(g, g.selectedEventId);
-    if (g.selectedRow < 0) g.selectedEventId = -1;
-    s.platform->SetGuideRows(g.listCount, g.selectedRow);
-    ShowSelection(s);
+bool DayHeld(const GridDays& days, int64_t day) {
+    for (int32_t i = 0; i < days.count && i < kGridMaxDays; ++i) {
+        if (days.start[i] == day) return true;
+    }
+    return false;
+}
+
+// The columns and days as the store holds them now; the selection follows
+// its programme (by service and event id), the day shown stays one held.
+// Returns true when the selection moved or was lost.
+bool Follow(PluginState& s, GuideViewState& v) {
+    FillGuideColumns(s, v.columns);
+    const GridSource source = GuideGridSource(v.columns);
+    const int64_t now = v.columns.now;
+    GridHeldDays(source, now, v.days);
+    if (v.days.count > 0 && (!v.placed || !DayHeld(v.days, v.viewport.dayStart))) {
+        const int64_t today = now >= 0 ? GridDayOf(now) : -1;
+        v.viewport.dayStart = now >= 0 && DayHeld(v.days, today) ? today : v.days.start[0];
+        if (!v.placed) {
+            // The first time: from an hour before the clock, or from the
+            // first programme of the day.
+            GridSelection first = kNoGridSelection;
+            if (now >= 0) {
+                v.viewport.firstMinute = SecondOfDay(now) / 60 - 60;
+            } else if (GridProgrammeAt(source, 0, v.viewport.dayStart, first)) {
+                ShowGridSelection(source, v.viewport, first);
+            }
+            ClampGridView(source, v.viewport);
+            v.placed = true;
+        }
+    }
+    const GridSelection before = v.selection;
+    if (v.selection.column >= 0) {
+        const int32_t column = GuideColumnOf(v.columns, v.selectedNetwork, v.selectedStream, v.selectedService);
+        const int32_t index = column < 0 ? -1 : GuideColumnIndexOfEvent(v.columns, column, v.selection.id);
+        if (index < 0) {
+            v.selection = kNoGridSelection;
+        } else {
+            v.selection.column = column;
+            v.selection.index = index;
+        }
+    }
+    return before.column != v.selection.column || before.index != v.selection.index;
+}
+
+// After a change of the store: the selection follows, the details when
+// they may have changed, the window redraws.
+void Refresh(PluginState& s, GuideViewState& v, bool force) {
+    const bool moved = Follow(s, v);
+    const uint32_t revision = GuideColumnsRevision(s);
+    if (!force && !moved && revision == v.shownRevision) return;
+    v.shownRevision = revision;
+    ShowSelection(s, v);
+    s.platform->RedrawGuide();
+}
+
+void SaveInt(PluginState& s, const char* key, int32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+    s.platform->WriteSettingString(kGuideSection, key, text, s.settingsPath);
 }
 
 }  // namespace
@@ -174,6 +248,8 @@ const char* GuideRequestLabel(GuideRequestStatus status) {
             return kRequestNoClock;
         case GuideRequestStatus::kEnded:
             return kRequestEnded;
+        case GuideRequestStatus::kOtherService:
+            return kRequestOtherService;
         case GuideRequestStatus::kRequestable:
         case GuideRequestStatus::kNoSelection:
             break;
@@ -188,7 +264,16 @@ void GuidePosition(PluginState& s, int32_t& left, int32_t& top) {
     top = s.platform->ReadSettingInt(kGuideSection, "Top", 0, s.settingsPath);
 }
 
+void GuideSize(PluginState& s, int32_t& width, int32_t& height) {
+    width = s.platform->ReadSettingInt(kGuideSection, "Width", 0, s.settingsPath);
+    height = s.platform->ReadSettingInt(kGuideSection, "Height", 0, s.settingsPath);
+    // Nothing a window could be: the template's size.
+    if (width <= 0 || height <= 0 || width > kLargestSize || height > kLargestSize) width = height = 0;
+}
+
 void GuideInitialised(PluginState& s) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr) return;
     {
         std::lock_guard<std::mutex> guard(s.lock);
         s.guide.windowShown = true;
@@ -197,21 +282,39 @@ void GuideInitialised(PluginState& s) {
     }
     // What waits now, whether or not its message is on the way.
     TakeGuideSections(s);
-    s.guide.windowOpen = true;
-    Refresh(s);
+    v->open = true;
+    v->placed = false;
+    v->selection = kNoGridSelection;
+    v->viewport.firstColumn = 0;
+    v->shownRevision = GuideColumnsRevision(s);
+    Refresh(s, *v, true);
+    s.platform->SetGuideControlText(IDC_GUIDE_STATUS, v->status);
 }
 
 void GuideMoved(PluginState& s, const WindowPlacement& placement) {
     // Moves before WM_INITDIALOG place the window where the file says.
-    if (!s.guide.windowOpen || s.settingsPath[0] == '\0') return;
+    const GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open || s.settingsPath[0] == '\0') return;
     int32_t left = 0;
     int32_t top = 0;
     if (!PositionToSave(placement, &left, &top)) return;
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", static_cast<int>(left));
-    s.platform->WriteSettingString(kGuideSection, "Left", text, s.settingsPath);
-    std::snprintf(text, sizeof text, "%d", static_cast<int>(top));
-    s.platform->WriteSettingString(kGuideSection, "Top", text, s.settingsPath);
+    SaveInt(s, "Left", left);
+    SaveInt(s, "Top", top);
+}
+
+void GuideResized(PluginState& s, const WindowPlacement& placement) {
+    const GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open || s.settingsPath[0] == '\0') return;
+    int32_t left = 0;
+    int32_t top = 0;
+    if (!PositionToSave(placement, &left, &top)) return;
+    // Maximised: the size it returns to.
+    const ScreenRect& r = placement.show == WindowShow::kNormal ? placement.window : placement.normal;
+    const int64_t width = static_cast<int64_t>(r.right) - r.left;
+    const int64_t height = static_cast<int64_t>(r.bottom) - r.top;
+    if (width <= 0 || height <= 0 || width > kLargestSize || height > kLargestSize) return;
+    SaveInt(s, "Width", static_cast<int32_t>(width));
+    SaveInt(s, "Height", static_cast<int32_t>(height));
 }
 
 void GuideClosed(PluginState& s) {
@@ -219,64 +322,125 @@ void GuideClosed(PluginState& s) {
         std::lock_guard<std::mutex> guard(s.lock);
         s.guide.windowShown = false;
     }
-    s.guide.windowOpen = false;
-    s.guide.selectedRow = -1;
-    s.guide.selectedEventId = -1;
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr) return;
+    v->open = false;
+    v->selection = kNoGridSelection;
 }
 
 void HandleGuideSections(PluginState& s) {
     TakeGuideSections(s);
-    if (s.guide.windowOpen && s.guide.revision != s.guide.shownRevision) Refresh(s);
+    GuideViewState* v = ViewOf(s);
+    if (v != nullptr && v->open) Refresh(s, *v, false);
 }
 
-int32_t GuideRowText(PluginState& s, int32_t row, int32_t column, char* out, int32_t capacity) {
-    if (capacity <= 0) return 0;
-    out[0] = '\0';
-    ScheduleEventRef ref;
-    if (!RowRef(s, row, ref)) return 0;
-    switch (column) {
-        case 0:
-            return DateText(ref, out, capacity);
-        case 1:
-            return TimeText(ref, out, capacity);
-        default:
-            break;
+void GuideGridResized(PluginState& s, int32_t width, int32_t height, int32_t charWidth, int32_t lineHeight) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr) return;
+    v->viewport.width = width;
+    v->viewport.height = height;
+    if (charWidth > 0) v->viewport.charWidth = charWidth;
+    if (lineHeight > 0) {
+        v->viewport.lineHeight = lineHeight;
+        v->viewport.headerHeight = lineHeight + 6;
+        v->viewport.axisWidth = 3 * charWidth + 8;
+        v->viewport.columnWidth = 26 * charWidth + 4;
+        v->viewport.pixelsPerHour = 12 * lineHeight;
     }
-    EitEventRecord record;
-    const EitScheduleService* schedule = GuideServiceSchedule(s.guide, GuideWatchedService(s.guide));
-    if (schedule == nullptr || !ReadScheduleEvent(*schedule, ref, record)) return 0;
-    if (column == 2) {
-        return DecodeAribText(out, record.name, record.nameSize, capacity, SymbolStyle::kBracketed);
-    }
-    if (column == 3 && record.genreCount > 0) {
-        // The tooltip's genre line without its heading ジャンル：.
-        const EitGenre& genre = record.genres[0];
-        char line[kGenreLineSize];
-        const int32_t n = FormatGenreLine(line, kGenreLineSize, static_cast<uint8_t>((genre.level1 << 4) | genre.level2));
-        const int32_t heading = static_cast<int32_t>(sizeof kGenreHeading) - 1;
-        if (n <= heading || std::memcmp(line, kGenreHeading, static_cast<size_t>(heading)) != 0) return 0;
-        return Terminate(out, capacity, std::snprintf(out, static_cast<size_t>(capacity), "%s", line + heading));
-    }
-    return 0;
 }
 
-void GuideRowSelected(PluginState& s, int32_t row) {
-    GuideStore& g = s.guide;
+const GridLayout* GuideLayout(PluginState& s) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open) return nullptr;
+    Follow(s, *v);
+    const GridSource source = GuideGridSource(v->columns);
+    LayoutGrid(source, v->viewport, v->columns.now, v->selection, v->layout);
+    v->viewport = v->layout.view;
+    return &v->layout;
+}
+
+void GuideScrolled(PluginState& s, int32_t firstMinute, int32_t firstColumn) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open) return;
+    v->viewport.firstMinute = firstMinute;
+    v->viewport.firstColumn = firstColumn;
+    const GridSource source = GuideGridSource(v->columns);
+    ClampGridView(source, v->viewport);
+    s.platform->RedrawGuide();
+}
+
+void GuideDaySelected(PluginState& s, int32_t day) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open || day < 0 || day >= v->days.count) return;
+    v->viewport.dayStart = v->days.start[day];
+    s.platform->RedrawGuide();
+}
+
+void GuideSelectProgramme(PluginState& s, int32_t column, int32_t index) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open) return;
+    Follow(s, *v);
     ScheduleEventRef ref;
-    if (RowRef(s, row, ref)) {
-        g.selectedRow = row;
-        g.selectedEventId = ref.eventId;
+    if (GuideColumnEvent(v->columns, column, index, ref)) {
+        v->selection = GridSelection{column, index, ref.eventId};
+        RememberSelection(*v);
+        const GridSource source = GuideGridSource(v->columns);
+        ShowGridSelection(source, v->viewport, v->selection);
     } else {
-        g.selectedRow = -1;
-        g.selectedEventId = -1;
+        v->selection = kNoGridSelection;
     }
-    ShowSelection(s);
+    ShowSelection(s, *v);
+    s.platform->RedrawGuide();
+}
+
+void GuideClicked(PluginState& s, int32_t x, int32_t y) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open) return;
+    const GridHit hit = GridHitTest(v->layout, x, y);
+    if (hit.kind != GridHitKind::kCell) return;
+    // The programme drawn there, found again by its id: the list may have
+    // changed since the grid was drawn.
+    Follow(s, *v);
+    const int32_t index = GuideColumnIndexOfEvent(v->columns, hit.column, hit.id);
+    if (index >= 0) GuideSelectProgramme(s, hit.column, index);
+}
+
+void GuideDoubleClicked(PluginState& s, int32_t x, int32_t y) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open) return;
+    const GridHit hit = GridHitTest(v->layout, x, y);
+    if (hit.kind != GridHitKind::kHeader || hit.column < 0 || hit.column >= v->columns.count) return;
+    // As the channel buttons ask the host.
+    const int32_t channel = v->columns.column[hit.column].channel;
+    if (IsTunableChannel(channel)) s.platform->TuneChannel(channel);
+}
+
+void GuideKeyPressed(PluginState& s, GridKey key) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open) return;
+    Follow(s, *v);
+    const GridSource source = GuideGridSource(v->columns);
+    const GridSelection before = v->selection;
+    if (!MoveGridSelection(source, v->days, v->columns.now, key, v->viewport, v->selection)) return;
+    RememberSelection(*v);
+    if (before.column != v->selection.column || before.id != v->selection.id) ShowSelection(s, *v);
+    s.platform->RedrawGuide();
 }
 
 void GuideRequestPressed(PluginState& s) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open) return;
+    Follow(s, *v);
     ScheduleEventRef ref;
-    if (!RowRef(s, s.guide.selectedRow, ref)) return;
+    if (!SelectedEvent(*v, ref) || !v->columns.column[v->selection.column].watched) return;
     uint32_t word = 0;
     if (ComputeGuideRequest(ref, Now(s), word) != GuideRequestStatus::kRequestable) return;
     s.platform->PostToOwner(WM_RECORD_REQUEST, word);
+}
+
+void GuideStatusText(PluginState& s, const char* text) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr) return;
+    std::snprintf(v->status, sizeof v->status, "%s", text != nullptr ? text : "");
+    if (v->open) s.platform->SetGuideControlText(IDC_GUIDE_STATUS, v->status);
 }

@@ -37,8 +37,11 @@
    that opens it. */
 #define IDD_GUIDE 111
 #define IDC_GUIDE_OPEN 1100
-#define IDC_GUIDE_LIST 1101
+#define IDC_GUIDE_GRID 1101
 #define IDC_GUIDE_DETAILS 1102
 #define IDC_GUIDE_REQUEST 1103
+#define IDC_GUIDE_DATES 1104
+#define IDC_GUIDE_STATUS 1105
+#define IDC_GUIDE_LEGEND 1106
 
 #endif

@@ -1,67 +1,135 @@
-// The programme guide window: a modeless dialog (IDD_GUIDE) owned by the
-// viewer, on the viewer's thread. A list view in owner-data mode asks for
-// each visible cell (ui/guide_view.h decides the texts); the details and the
-// request button are set through the platform. The viewer's menu on the
-// programme text opens it (ui/viewer_menu.h).
+// The programme guide window: a modeless, resizable dialog (IDD_GUIDE)
+// owned by the viewer, on the viewer's thread. A tab for each day held, the
+// grid (win32/guide_grid_window.h, which draws ui/guide_view.h's layout),
+// a legend of the genre colours, the details, the request button and a
+// status line; the texts and states are set through the platform. The
+// viewer's menu on the programme text opens it (ui/viewer_menu.h).
 #include "win32/guide_window.h"
 
 #include <commctrl.h>
 
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
+#include "ui/guide_grid.h"
 #include "ui/guide_view.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
+#include "win32/guide_grid_window.h"
 #include "win32/left_window.h"
 #include "win32/viewer_binding.h"
 #include "win32/win32_platform.h"
 
 namespace {
 
-// Column headings and widths (pixels): 日付, 時間, 番組名, ジャンル. The
-// genre takes what the list leaves, so that no column runs past its edge.
-const char* const kColumnTitles[kGuideColumns] = {"\x93\xFA\x95\x74", "\x8E\x9E\x8A\xD4", "\x94\xD4\x91\x67\x96\xBC",
-                                                  "\x83\x57\x83\x83\x83\x93\x83\x8B"};
-const int kColumnWidths[kGuideColumns] = {72, 84, 250, 0};
-const int kLeastGenreWidth = 120;
+// Pixels: the margins, the heights of the fixed rows under the grid, and
+// the smallest window the user can drag it to.
+const int kMargin = 4;
+const int kDetailsHeight = 84;
+const int kButtonHeight = 24;
+const int kButtonWidth = 240;
+const int kLeastWidth = 420;
+const int kLeastHeight = 360;
+// The legend: a swatch and a name per genre, as many rows as it takes.
+const int kSwatch = 10;
+const int kLegendGap = 10;
 
-void AddColumns(HWND list) {
-    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-    // The rest of the list's width, a vertical scroll bar kept free (a week
-    // of programmes never fits the list's height).
-    RECT client;
-    if (!GetClientRect(list, &client)) SetRectEmpty(&client);
-    int rest = client.right - client.left - GetSystemMetrics(SM_CXVSCROLL);
-    for (int i = 0; i + 1 < kGuideColumns; ++i) rest -= kColumnWidths[i];
-    for (int i = 0; i < kGuideColumns; ++i) {
-        LVCOLUMNA column;
-        ZeroMemory(&column, sizeof column);
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = const_cast<char*>(kColumnTitles[i]);
-        column.cx = i + 1 < kGuideColumns ? kColumnWidths[i] : (rest > kLeastGenreWidth ? rest : kLeastGenreWidth);
-        column.iSubItem = i;
-        SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
+HINSTANCE InstanceOf(HWND window) { return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE)); }
+
+HFONT DialogFont(HWND dialog) { return reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0)); }
+
+int LineHeight(HWND dialog) {
+    int height = 14;
+    HDC dc = GetDC(dialog);
+    if (dc == nullptr) return height;
+    HGDIOBJ old = SelectObject(dc, DialogFont(dialog));
+    TEXTMETRICA metrics;
+    if (GetTextMetricsA(dc, &metrics)) height = metrics.tmHeight;
+    SelectObject(dc, old);
+    ReleaseDC(dialog, dc);
+    return height;
+}
+
+// Lays the legend's entries out in `area`, left to right, row after row;
+// draws them when `dc` is given. Returns the height used.
+int LegendLayout(HDC dc, const RECT& area, int lineHeight) {
+    GridLegendEntry entries[16];
+    const int32_t count = GridLegend(entries, 16);
+    int x = area.left;
+    int y = area.top;
+    for (int32_t i = 0; i < count; ++i) {
+        SIZE size = {0, 0};
+        const int length = lstrlenA(entries[i].name);
+        if (dc != nullptr) GetTextExtentPoint32A(dc, entries[i].name, length, &size);
+        const int width = kSwatch + 4 + (dc != nullptr ? size.cx : length * lineHeight / 2) + kLegendGap;
+        if (x > area.left && x + width > area.right) {
+            x = area.left;
+            y += lineHeight + 2;
+        }
+        if (dc != nullptr) {
+            const int top = y + (lineHeight - kSwatch) / 2;
+            RECT swatch = {x, top, x + kSwatch, top + kSwatch};
+            HBRUSH brush = CreateSolidBrush(entries[i].colour);
+            if (brush != nullptr) {
+                FillRect(dc, &swatch, brush);
+                DeleteObject(brush);
+            }
+            FrameRect(dc, &swatch, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
+            TextOutA(dc, x + kSwatch + 4, y, entries[i].name, length);
+        }
+        x += width;
     }
+    return y + lineHeight - area.top;
 }
 
-// A cell asked for by the list view, in the character width it asked in.
-void FillCell(PluginState& state, LVITEMA& item) {
-    if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) return;
-    GuideRowText(state, item.iItem, item.iSubItem, item.pszText, item.cchTextMax);
+void DrawLegend(const DRAWITEMSTRUCT& item) {
+    FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+    SetBkMode(item.hDC, TRANSPARENT);
+    SetTextColor(item.hDC, GetSysColor(COLOR_BTNTEXT));
+    HGDIOBJ old = SelectObject(item.hDC, DialogFont(GetParent(item.hwndItem)));
+    TEXTMETRICA metrics;
+    const int lineHeight = GetTextMetricsA(item.hDC, &metrics) ? metrics.tmHeight : 14;
+    LegendLayout(item.hDC, item.rcItem, lineHeight);
+    SelectObject(item.hDC, old);
 }
 
-void FillCellWide(PluginState& state, LVITEMW& item) {
-    if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) return;
-    // No more bytes than the list's buffer holds characters: the text, cut
-    // at a whole character, always fits once widened.
-    char text[512];
-    const int capacity = item.cchTextMax < static_cast<int>(sizeof text) ? item.cchTextMax : static_cast<int>(sizeof text);
-    GuideRowText(state, item.iItem, item.iSubItem, text, capacity);
-    if (MultiByteToWideChar(932, 0, text, -1, item.pszText, item.cchTextMax) == 0) item.pszText[0] = L'\0';
+void Place(HWND dialog, int id, int left, int top, int width, int height) {
+    HWND control = GetDlgItem(dialog, id);
+    if (control != nullptr) MoveWindow(control, left, top, width > 0 ? width : 0, height > 0 ? height : 0, TRUE);
+}
+
+// The controls for the dialog's client size: the tabs on top, the grid
+// taking what the rows under it leave.
+void LayoutGuide(HWND dialog) {
+    RECT client;
+    if (!GetClientRect(dialog, &client)) return;
+    const int width = client.right - 2 * kMargin;
+    const int lineHeight = LineHeight(dialog);
+    const int tabsHeight = lineHeight + 10;
+    RECT legendArea = {kMargin, 0, kMargin + width, 0};
+    HDC dc = GetDC(dialog);
+    int legendHeight = lineHeight;
+    if (dc != nullptr) {
+        HGDIOBJ old = SelectObject(dc, DialogFont(dialog));
+        legendHeight = LegendLayout(dc, legendArea, lineHeight);
+        SelectObject(dc, old);
+        ReleaseDC(dialog, dc);
+    }
+    const int bottomRow = client.bottom - kMargin - kButtonHeight;
+    const int detailsTop = bottomRow - kMargin - kDetailsHeight;
+    const int legendTop = detailsTop - kMargin - legendHeight;
+    const int gridTop = kMargin + tabsHeight;
+    Place(dialog, IDC_GUIDE_DATES, kMargin, kMargin, width, tabsHeight);
+    Place(dialog, IDC_GUIDE_GRID, kMargin, gridTop, width, legendTop - kMargin - gridTop);
+    Place(dialog, IDC_GUIDE_LEGEND, kMargin, legendTop, width, legendHeight);
+    Place(dialog, IDC_GUIDE_DETAILS, kMargin, detailsTop, width, kDetailsHeight);
+    Place(dialog, IDC_GUIDE_REQUEST, kMargin, bottomRow, kButtonWidth, kButtonHeight);
+    Place(dialog, IDC_GUIDE_STATUS, 2 * kMargin + kButtonWidth, bottomRow + (kButtonHeight - lineHeight) / 2,
+          width - kButtonWidth - kMargin, lineHeight);
+    InvalidateRect(GetDlgItem(dialog, IDC_GUIDE_LEGEND), nullptr, TRUE);
 }
 
 BOOL CALLBACK UnbindGuide(HWND window, LPARAM viewer) {
-    if (GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(viewer) && GetDlgItem(window, IDC_GUIDE_LIST) != nullptr) {
+    if (GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(viewer) && GetDlgItem(window, IDC_GUIDE_GRID) != nullptr) {
         LeaveWindow(window);
     }
     return TRUE;
@@ -72,8 +140,9 @@ BOOL CALLBACK UnbindGuide(HWND window, LPARAM viewer) {
 void ReleaseGuideWindows(HWND viewer) {
     if (viewer == nullptr) return;
     // The guide, an owned pop-up, keeps the dialog manager's defaults, its
-    // list view (common controls' code, kept loaded with the tooltip's) and
-    // a procedure that closes it.
+    // tab control (common controls' code, kept loaded with the tooltip's),
+    // its grid (which paints itself empty without a plug-in) and a
+    // procedure that closes it.
     EnumThreadWindows(GetWindowThreadProcessId(viewer, nullptr), UnbindGuide, reinterpret_cast<LPARAM>(viewer));
 }
 
@@ -90,10 +159,18 @@ INT_PTR CALLBACK GuideDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             platform.SetGuideDialog(dialog);
             int32_t left = 0;
             int32_t top = 0;
+            int32_t width = 0;
+            int32_t height = 0;
             GuidePosition(state, left, top);
+            GuideSize(state, width, height);
+            if (width > 0 && height > 0) {
+                SetWindowPos(dialog, nullptr, 0, 0, width < kLeastWidth ? kLeastWidth : width,
+                             height < kLeastHeight ? kLeastHeight : height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            }
             Win32Platform::PlaceOnMonitors(dialog, left, top);
-            AddColumns(GetDlgItem(dialog, IDC_GUIDE_LIST));
+            LayoutGuide(dialog);
             GuideInitialised(state);
+            GuideGridMetricsChanged(GetDlgItem(dialog, IDC_GUIDE_GRID));
             return TRUE;
         }
         case WM_MOVE: {
@@ -101,27 +178,39 @@ INT_PTR CALLBACK GuideDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             if (Win32Platform::PlacementOf(dialog, &placement)) GuideMoved(state, placement);
             break;
         }
+        case WM_SIZE: {
+            if (wParam != SIZE_MINIMIZED) LayoutGuide(dialog);
+            WindowPlacement placement;
+            if (Win32Platform::PlacementOf(dialog, &placement)) GuideResized(state, placement);
+            break;
+        }
+        case WM_GETMINMAXINFO: {
+            MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
+            info->ptMinTrackSize.x = kLeastWidth;
+            info->ptMinTrackSize.y = kLeastHeight;
+            return TRUE;
+        }
+        case WM_DRAWITEM: {
+            const DRAWITEMSTRUCT* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item == nullptr || item->CtlID != IDC_GUIDE_LEGEND) break;
+            DrawLegend(*item);
+            return TRUE;
+        }
         case WM_COMMAND:
             if (LOWORD(wParam) == IDC_GUIDE_REQUEST) GuideRequestPressed(state);
             if (LOWORD(wParam) == IDCANCEL) DestroyWindow(dialog);
             break;
         case WM_NOTIFY: {
             const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-            if (header == nullptr || header->idFrom != IDC_GUIDE_LIST) break;
-            if (header->code == LVN_GETDISPINFOA) {
-                FillCell(state, reinterpret_cast<NMLVDISPINFOA*>(lParam)->item);
-            } else if (header->code == LVN_GETDISPINFOW) {
-                FillCellWide(state, reinterpret_cast<NMLVDISPINFOW*>(lParam)->item);
-            } else if (header->code == LVN_ITEMCHANGED && !platform.GuideRowsUpdating()) {
-                const int row = static_cast<int>(
-                    SendMessageA(header->hwndFrom, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-                if (row != state.guide.selectedRow) GuideRowSelected(state, row);
-            }
+            if (header == nullptr || header->idFrom != IDC_GUIDE_DATES || header->code != TCN_SELCHANGE) break;
+            GuideDaySelected(state, static_cast<int32_t>(SendMessageA(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
             break;
         }
         case WM_NCDESTROY:
             GuideClosed(state);
             platform.SetGuideDialog(nullptr);
+            // The grid is gone with its children: its class may go too.
+            UnregisterGuideGridClass(InstanceOf(dialog));
             break;
         default:
             break;
@@ -141,29 +230,43 @@ void Win32Platform::OpenGuideWindow() {
     }
     INITCOMMONCONTROLSEX classes;
     classes.dwSize = sizeof classes;
-    classes.dwICC = ICC_LISTVIEW_CLASSES;
+    classes.dwICC = ICC_TAB_CLASSES;
     InitCommonControlsEx(&classes);
-    CreateDialogParamA(reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(viewer, GWLP_HINSTANCE)),
-                       MAKEINTRESOURCEA(IDD_GUIDE), viewer, GuideDialogProc, 0);
+    const HINSTANCE instance = InstanceOf(viewer);
+    if (!RegisterGuideGridClass(instance)) return;
+    guideTabs_ = -1;
+    CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_GUIDE), viewer, GuideDialogProc, 0);
 }
 
-void Win32Platform::SetGuideRows(int32_t count, int32_t selected) {
+GuideViewState* Win32Platform::GuideView() { return &guideView_; }
+
+void Win32Platform::RedrawGuide() {
     if (guide_ == nullptr) return;
-    HWND list = GetDlgItem(guide_, IDC_GUIDE_LIST);
-    if (list == nullptr) return;
-    // The window's own notifications of this change are not the user's.
-    guideRowsUpdating_ = true;
-    SendMessageA(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOSCROLL);
-    LVITEMA item;
-    ZeroMemory(&item, sizeof item);
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
-    if (selected >= 0) {
-        item.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&item));
+    // The date tabs, rebuilt only when the days held changed.
+    HWND tabs = GetDlgItem(guide_, IDC_GUIDE_DATES);
+    const GridDays& days = guideView_.days;
+    const int64_t first = days.count > 0 ? days.start[0] : 0;
+    if (tabs != nullptr && (days.count != guideTabs_ || first != guideFirstDay_)) {
+        SendMessageA(tabs, TCM_DELETEALLITEMS, 0, 0);
+        for (int32_t i = 0; i < days.count && i < kGridMaxDays; ++i) {
+            TCITEMA item;
+            ZeroMemory(&item, sizeof item);
+            item.mask = TCIF_TEXT;
+            item.pszText = const_cast<char*>(days.label[i]);
+            SendMessageA(tabs, TCM_INSERTITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        }
+        guideTabs_ = days.count;
+        guideFirstDay_ = first;
     }
-    InvalidateRect(list, nullptr, FALSE);
-    guideRowsUpdating_ = false;
+    if (tabs != nullptr) {
+        int32_t shown = -1;
+        for (int32_t i = 0; i < days.count && i < kGridMaxDays; ++i) {
+            if (days.start[i] == guideView_.viewport.dayStart) shown = i;
+        }
+        SendMessageA(tabs, TCM_SETCURSEL, static_cast<WPARAM>(shown), 0);
+    }
+    HWND grid = GetDlgItem(guide_, IDC_GUIDE_GRID);
+    if (grid != nullptr) InvalidateRect(grid, nullptr, FALSE);
 }
 
 void Win32Platform::SetGuideControlText(int32_t controlId, const char* text) {

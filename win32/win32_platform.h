@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "plugin/platform.h"
+#include "ui/guide_view.h"
 
 class IDTVHost;
 struct PluginState;
@@ -69,12 +70,11 @@ public:
 
     // The guide window (win32/guide_window.cpp), on the viewer's thread.
     void OpenGuideWindow() override;
-    void SetGuideRows(int32_t count, int32_t selected) override;
+    GuideViewState* GuideView() override;
+    void RedrawGuide() override;
     void SetGuideControlText(int32_t controlId, const char* text) override;
     void EnableGuideControl(int32_t controlId, bool enabled) override;
     void SetGuideDialog(HWND guide);
-    // True while SetGuideRows changes the list (its notifications are ours).
-    bool GuideRowsUpdating() const { return guideRowsUpdating_; }
 
     // The platform of a state of this library: every one has a
     // Win32Platform.
@@ -107,7 +107,11 @@ private:
     HWND toolTip_;
     // The guide dialog, or NULL; the viewer's thread only.
     HWND guide_ = nullptr;
-    bool guideRowsUpdating_ = false;
+    // What the guide shows, its selection and layout (ui/guide_view.h).
+    GuideViewState guideView_;
+    // The date tabs as last built: how many, and the first day.
+    int32_t guideTabs_ = -1;
+    int64_t guideFirstDay_ = 0;
 };
 
 #endif

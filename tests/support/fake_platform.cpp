@@ -115,13 +115,11 @@ void FakePlatform::OpenGuideWindow() {
     ++guideOpens;
 }
 
-void FakePlatform::SetGuideRows(int32_t count, int32_t selected) {
-    ProbeControlChange("SetGuideRows", 0);
+void FakePlatform::RedrawGuide() {
+    ProbeControlChange("RedrawGuide", 0);
     handlerGate.Pass();
     std::lock_guard<std::mutex> g(mutex);
-    guideRowCount = count;
-    guideSelected = selected;
-    ++guideRowUpdates;
+    ++guideRedraws;
 }
 
 void FakePlatform::SetGuideControlText(int32_t controlId, const char* text) {

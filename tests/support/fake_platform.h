@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "plugin/platform.h"
+#include "ui/guide_view.h"
 
 struct PluginState;
 
@@ -65,7 +67,8 @@ public:
     void SetToolTipText(int32_t controlId, const char* text) override;
     void PostToWindow(uint32_t message) override;
     void OpenGuideWindow() override;
-    void SetGuideRows(int32_t count, int32_t selected) override;
+    GuideViewState* GuideView() override { return guideView.get(); }
+    void RedrawGuide() override;
     void SetGuideControlText(int32_t controlId, const char* text) override;
     void EnableGuideControl(int32_t controlId, bool enabled) override;
     void PostToOwner(uint32_t message, uint32_t wParam) override;
@@ -180,12 +183,11 @@ public:
     std::vector<std::pair<std::string, std::string>> errors; // text, caption
     std::vector<int32_t> tuned;
     int closedCalls = 0;
-    // The guide window: opens asked for, its rows as last set (count and
-    // selection, and how often), its controls' texts and states.
+    // The guide window: its state (as the window keeps it), opens asked
+    // for, redraws asked for, its controls' texts and states.
+    std::unique_ptr<GuideViewState> guideView{new GuideViewState};
     int guideOpens = 0;
-    int32_t guideRowCount = 0;
-    int32_t guideSelected = -1;
-    int guideRowUpdates = 0;
+    int guideRedraws = 0;
     std::map<int32_t, std::string> guideTexts;
     std::map<int32_t, bool> guideEnabled;
     std::map<std::string, std::vector<uint8_t>> files;     // path -> content

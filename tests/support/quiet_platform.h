@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "plugin/platform.h"
+#include "ui/guide_view.h"
 
 struct PluginState;
 
@@ -16,14 +18,16 @@ class QuietPlatform : public Platform {
 public:
     static const int kQueueSize = 256;
 
-    QuietPlatform() {}
+    // The guide window's state is made here, before anything is counted.
+    QuietPlatform() : guideView(new GuideViewState) {}
     virtual ~QuietPlatform() {}
 
     void SetControlText(int32_t controlId, const char* text) override;
     void SetWindowTitle(const char* text) override;
     void SetToolTipText(int32_t controlId, const char* text) override;
     void PostToWindow(uint32_t message) override;
-    void SetGuideRows(int32_t count, int32_t) override { guideRows = count; }
+    GuideViewState* GuideView() override { return guideView.get(); }
+    void RedrawGuide() override { ++guideRedraws; }
     void SetGuideControlText(int32_t, const char*) override { ++guideTexts; }
     void PostToOwner(uint32_t, uint32_t) override { ++ownerPosts; }
     bool GetWindowPlacement(WindowPlacement* placement) override;
@@ -60,7 +64,8 @@ public:
     int dropped = 0;  // posted while the queue was full
     int presentHandled = 0, followingHandled = 0, sdtHandled = 0;
     int recordLabelsHandled = 0, channelLabelsHandled = 0, guideHandled = 0;
-    int guideRows = 0, guideTexts = 0;
+    std::unique_ptr<GuideViewState> guideView;
+    int guideRedraws = 0, guideTexts = 0;
     int controlTexts = 0, titles = 0, toolTips = 0, emptyToolTips = 0, ownerPosts = 0, tunes = 0, creates = 0, settingWrites = 0;
     size_t textBytes = 0;
     uint64_t bytesWritten = 0;

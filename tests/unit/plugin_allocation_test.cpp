@@ -209,27 +209,35 @@ TEST(Allocation, GuideStoreAndWindowAllocateNothingAfterConstruction) {
     ViewerCommand(state, IDC_GUIDE_OPEN);
     GuideInitialised(state);
     RouteAndPump(state, platform, stream.data(), stream.size());
-    char cell[256];
+    // The grid of the whole day, a pixel a minute: every programme's cell
+    // with its title.
+    GridViewport& viewport = platform.guideView->viewport;
+    viewport = DefaultGridViewport(28 + 160, 20 + 24 * 60);
+    viewport.pixelsPerHour = 60;
+    const GridLayout* layout = GuideLayout(state);
     int32_t filled = 0;
-    for (int32_t row = 0; row < platform.guideRows; ++row) {
-        for (int32_t column = 0; column < kGuideColumns; ++column) {
-            filled += GuideRowText(state, row, column, cell, sizeof cell) > 0 ? 1 : 0;
-        }
+    for (int32_t i = 0; layout != nullptr && i < layout->cellCount; ++i) {
+        filled += layout->cells[i].text[0] != '\0' ? 1 : 0;
     }
-    GuideRowSelected(state, 22);  // 22:00, half an hour after the clock
+    GuideSelectProgramme(state, 0, 22);  // 22:00, half an hour after the clock
+    GuideKeyPressed(state, GridKey::kUp);
+    GuideKeyPressed(state, GridKey::kDown);
     GuideRequestPressed(state);
     GuideMoved(state, WindowPlacement{WindowShow::kNormal, ScreenRect{10, 20, 610, 420}, ScreenRect{10, 20, 610, 420}});
+    GuideResized(state, WindowPlacement{WindowShow::kNormal, ScreenRect{10, 20, 610, 420}, ScreenRect{10, 20, 610, 420}});
     PluginOnChannelChange(state, 28, build::kMuxFullSegService);
     RouteAndPump(state, platform, stream.data(), stream.size());
+    layout = GuideLayout(state);
+    const int32_t cellsAfter = layout != nullptr ? layout->cellCount : -1;
     GuideClosed(state);
     const long allocations = counter.Stop();
 
     EXPECT_EQ(allocations, 0);
     EXPECT_EQ(platform.dropped, 0);
     EXPECT_GT(platform.guideHandled, 0);
-    EXPECT_EQ(filled, 24 * kGuideColumns);
+    EXPECT_EQ(filled, 24);
     EXPECT_EQ(platform.ownerPosts, 1);
-    EXPECT_EQ(platform.guideRows, 0);  // the other service has no schedule here
+    EXPECT_EQ(cellsAfter, 0);  // the other service has no schedule here
 }
 
 // Every service's guide: schedule sections of more services than the

@@ -251,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HandlerCase{"PresentEventText", PrepareEventText, nullptr},
                       HandlerCase{"GuideFiling", PrepareGuideFiling, nullptr},
                       HandlerCase{"GuideSelection", PrepareGuideSelection,
-                                  [](PluginState& s) { GuideRowSelected(s, 3); }},
+                                  [](PluginState& s) { GuideSelectProgramme(s, 0, 3); }},
                       HandlerCase{"CaptionDecoding", PrepareCaptions, nullptr}),
     [](const ::testing::TestParamInfo<HandlerCase>& param) { return std::string(param.param.name); });
 

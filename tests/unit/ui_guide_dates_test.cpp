@@ -1,7 +1,8 @@
 // Start dates far from the broadcast's days: before 1970 (MJD below 40587),
-// down to MJD 0, and the last 16-bit MJD. The guide's date column gives each
-// its civil date and one of the seven weekdays, never a byte outside the
-// weekday table; a broadcast clock before 1970 refuses a request.
+// down to MJD 0, and the last 16-bit MJD. The guide's date tab and the
+// programme's details give each its civil date and one of the seven
+// weekdays, never a byte outside the weekday table; a broadcast clock before
+// 1970 refuses a request.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -50,11 +51,6 @@ protected:
         ViewerStreamData(t.s(), packets.data(), static_cast<uint32_t>(packets.size()));
         t.platform.Pump(t.s());
     }
-    std::string Cell(int32_t row, int32_t column) {
-        char text[512];
-        GuideRowText(t.s(), row, column, text, sizeof text);
-        return text;
-    }
 
     TestPlugin t;
     build::StreamBuilder sb;
@@ -73,10 +69,16 @@ TEST_F(GuideDates, EveryStartDateHasItsCivilDateAndWeekday) {
     h.lastTableId = 0x50;
     Feed(0x0012, {build::EitSection(h, events)});
     const int32_t count = static_cast<int32_t>(sizeof kDates / sizeof kDates[0]);
-    ASSERT_EQ(t.platform.guideRowCount, count);
+    ASSERT_EQ(t.s().guide.listCount, count);
     for (int32_t row = 0; row < count; ++row) {
-        EXPECT_EQ(Cell(row, 0), Sjis(kDates[row].expected)) << "MJD " << kDates[row].mjd;
-        EXPECT_EQ(Cell(row, 1), "21:00-22:00");
+        GuideSelectProgramme(t.s(), 0, row);
+        const std::string when = Sjis(kDates[row].expected) + " 21:00-22:00";
+        EXPECT_NE(t.platform.guideTexts[IDC_GUIDE_DETAILS].find(when), std::string::npos) << "MJD " << kDates[row].mjd;
+        // The day shown is the selected programme's, its tab so labelled.
+        const GuideViewState& view = *t.platform.guideView;
+        char label[kGridLabelSize];
+        GridDayLabel(view.viewport.dayStart, label, sizeof label);
+        EXPECT_EQ(std::string(label), Sjis(kDates[row].expected)) << "MJD " << kDates[row].mjd;
     }
 }
 
@@ -87,7 +89,7 @@ TEST_F(GuideDates, AClockBefore1970RefusesARequest) {
     h.lastTableId = 0x50;
     Feed(0x0012, {build::EitSection(h, {e})});
     Feed(0x0014, {build::TotSection(40586, 0x20, 0x00, 0x00)});
-    ASSERT_EQ(t.platform.guideRowCount, 1);
+    ASSERT_EQ(t.s().guide.listCount, 1);
     EXPECT_LT(BroadcastNow(t.s()), 0);
     ScheduleEventRef ref = {};
     ref.eventId = 7;

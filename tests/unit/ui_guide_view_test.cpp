@@ -1,5 +1,5 @@
 // The programme guide: schedule sections from the packet path through the
-// store to the guide window's rows, details and recording request.
+// store to the guide window's grid, details and recording request.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,8 +13,11 @@
 #include "plugin/plugin_state.h"
 #include "tests/support/test_plugin.h"
 #include "tests/unit/text_test_helpers.h"
+#include "text/arib_decoder.h"
+#include "text/eit_event.h"
 #include "text/eit_schedule.h"
 #include "tools/streamkit/stream_builder.h"
+#include "ts/calendar.h"
 #include "ui/channel_buttons.h"
 #include "ui/guide_view.h"
 #include "ui/resource.h"
@@ -101,10 +104,43 @@ struct GuideHarness {
         ASSERT_EQ(t.platform.guideOpens, opens + 1);
         GuideInitialised(t.s());  // the shell's WM_INITDIALOG
     }
-    std::string Cell(int32_t row, int32_t column) {
-        char text[512];
-        GuideRowText(t.s(), row, column, text, sizeof text);
-        return text;
+    GuideViewState& View() { return *t.platform.guideView; }
+    // The watched service's programmes as the grid's source reads them:
+    // "HH:MM-HH:MM" (未定 for an unknown end), the title as the cell shows
+    // it, the genre's nibble.
+    struct Row {
+        std::string time;
+        std::string title;
+        int32_t genre;
+    };
+    std::vector<Row> Rows() {
+        GuideColumns columns;
+        FillGuideColumns(t.s(), columns);
+        const GridSource source = GuideGridSource(columns);
+        std::vector<Row> rows;
+        for (int32_t i = 0; source.columns > 0 && i < source.count(source.context, 0); ++i) {
+            ScheduleEventRef ref;
+            GridProgramme p;
+            char title[256];
+            if (!GuideColumnEvent(columns, 0, i, ref) || !source.programme(source.context, 0, i, p)) break;
+            source.title(source.context, 0, i, title, sizeof title);
+            char time[32];
+            const int32_t start = SecondOfDay(ref.start);
+            const int32_t end = SecondOfDay(ref.start + ref.duration);
+            if (ref.durationDetermined) {
+                snprintf(time, sizeof time, "%02d:%02d-%02d:%02d", start / 3600, start / 60 % 60, end / 3600,
+                         end / 60 % 60);
+            } else {
+                snprintf(time, sizeof time, "%02d:%02d-%s", start / 3600, start / 60 % 60, Sjis("未定").c_str());
+            }
+            rows.push_back(Row{time, title, p.genre});
+        }
+        return rows;
+    }
+    size_t Count() { return Rows().size(); }
+    Row At(size_t row) {
+        const std::vector<Row> rows = Rows();
+        return row < rows.size() ? rows[row] : Row{"", "", -1};
     }
 
     TestPlugin t;
@@ -116,9 +152,6 @@ struct GuideHarness {
 
 class GuideView : public ::testing::Test, protected GuideHarness {};
 
-// The rows fill as sections arrive, in start order, with date, times,
-// title (the boxed 字 as [字]) and genre; other services' and p/f sections
-// go to their own tables; a service change shows the new service.
 // The viewer's menu carries the guide's item after the caption view's; the
 // item opens the guide, or brings it to the front when it is open, so it is
 // never checked.
@@ -135,21 +168,27 @@ TEST_F(GuideView, TheViewersMenuOpensIt) {
     EXPECT_EQ(t.platform.guideOpens, 2);
 }
 
-TEST_F(GuideView, RowsFillAsSectionsArriveAndFollowTheService) {
+// The programmes fill as sections arrive, in start order, with times, title
+// (the boxed 字 as [字]) and genre, the day as a date tab; other services'
+// and p/f sections do not reach the guide; a service change empties it.
+// Each change asks the window to redraw.
+TEST_F(GuideView, ProgrammesFillAsSectionsArriveAndFollowTheService) {
     Open();
-    EXPECT_EQ(t.platform.guideRowCount, 0);
+    EXPECT_EQ(Count(), 0u);
+    const int redraws = t.platform.guideRedraws;
     Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather})});
-    EXPECT_EQ(t.platform.guideRowCount, 2);
+    EXPECT_EQ(Count(), 2u);
+    EXPECT_GT(t.platform.guideRedraws, redraws);
     Feed(0x0012, {Schedule(0x0401, 0, 1, {news}), build::EitPfSection(kService, 0, {Entry(news)}),
                   Schedule(kService, 0, 1, {news})});
-    ASSERT_EQ(t.platform.guideRowCount, 3);
-    EXPECT_EQ(Cell(0, 0), Sjis("12/08(火)"));
-    EXPECT_EQ(Cell(0, 1), "21:00-22:00");
-    EXPECT_EQ(Cell(0, 2), Sjis("ニュース９[字]"));
-    EXPECT_EQ(Cell(1, 2), Sjis("連続ドラマ"));
-    EXPECT_EQ(Cell(1, 3), Sjis("ドラマ - 国内ドラマ"));
-    EXPECT_EQ(Cell(2, 1), "22:45-23:00");
-    EXPECT_EQ(Cell(3, 2), "");  // past the end: empty, never a read outside
+    ASSERT_EQ(Count(), 3u);
+    ASSERT_EQ(View().days.count, 1);
+    EXPECT_EQ(std::string(View().days.label[0]), Sjis("12/08(火)"));
+    EXPECT_EQ(At(0).time, "21:00-22:00");
+    EXPECT_EQ(At(0).title, Sjis("ニュース９[字]"));
+    EXPECT_EQ(At(1).title, Sjis("連続ドラマ"));
+    EXPECT_EQ(At(1).genre, 3);  // ドラマ
+    EXPECT_EQ(At(2).time, "22:45-23:00");
 
     // A repeat in the same version is not even copied on the packet path.
     const size_t posted = t.platform.windowPosted.size();
@@ -158,9 +197,9 @@ TEST_F(GuideView, RowsFillAsSectionsArriveAndFollowTheService) {
 
     PluginOnChannelChange(t.s(), 28, 0x0401);
     t.platform.Pump(t.s());
-    EXPECT_EQ(t.platform.guideRowCount, 0);
+    EXPECT_EQ(Count(), 0u);
     Feed(0x0012, {Schedule(0x0401, 0, 1, {news})});
-    EXPECT_EQ(t.platform.guideRowCount, 1);
+    EXPECT_EQ(Count(), 1u);
 }
 
 // The selection follows its programme when a new version moves the rows,
@@ -169,11 +208,12 @@ TEST_F(GuideView, SelectionFollowsItsProgrammeAndShowsItsDetails) {
     Clock(21, 30);
     Open();
     Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather})});
-    GuideRowSelected(t.s(), 1);
+    GuideSelectProgramme(t.s(), 0, 1);
     EXPECT_NE(t.platform.guideTexts[IDC_GUIDE_DETAILS].find(Sjis("天気予報")), std::string::npos);
     EXPECT_NE(t.platform.guideTexts[IDC_GUIDE_DETAILS].find(Sjis("ジャンル：")), std::string::npos);
     Feed(0x0012, {Schedule(kService, 0, 1, {news})});
-    EXPECT_EQ(t.platform.guideSelected, 2);
+    EXPECT_EQ(View().selection.index, 2);
+    EXPECT_EQ(View().selection.id, 0x1003);
     GuideRequestPressed(t.s());
     ASSERT_EQ(t.platform.ownerPosted.size(), 1u);
     // 22:45 less 21:30 is 4,500 s, less 11; 15 minutes plus 1.
@@ -181,7 +221,7 @@ TEST_F(GuideView, SelectionFollowsItsProgrammeAndShowsItsDetails) {
 
     // A new version without the selected programme: nothing is selected.
     Feed(0x0012, {Schedule(kService, 8, 2, {drama})});
-    EXPECT_EQ(t.platform.guideSelected, -1);
+    EXPECT_EQ(View().selection.column, -1);
     EXPECT_FALSE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
 }
 
@@ -193,24 +233,24 @@ TEST_F(GuideView, PresentAndFollowingReachTheGuide) {
     // Before the window: the store keeps every service's present/following.
     Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});
     Open();
-    EXPECT_EQ(t.platform.guideRowCount, 1);
+    EXPECT_EQ(Count(), 1u);
     Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(news)})});  // its next repeat
-    ASSERT_EQ(t.platform.guideRowCount, 1);
-    EXPECT_EQ(Cell(0, 2), Sjis("ニュース９[字]"));
+    ASSERT_EQ(Count(), 1u);
+    EXPECT_EQ(At(0).title, Sjis("ニュース９[字]"));
     Feed(0x0012, {build::EitPfSection(kService, 1, {Entry(drama)})});  // the viewer shows 現
-    ASSERT_EQ(t.platform.guideRowCount, 2);
-    EXPECT_EQ(Cell(1, 2), Sjis("連続ドラマ"));
+    ASSERT_EQ(Count(), 2u);
+    EXPECT_EQ(At(1).title, Sjis("連続ドラマ"));
     Feed(0x0012, {Schedule(kService, 0, 1, {news}), Schedule(kService, 8, 1, {drama})});
-    EXPECT_EQ(t.platform.guideRowCount, 2);
+    EXPECT_EQ(Count(), 2u);
 
     PluginOnChannelChange(t.s(), 28, 0x0588);
     t.platform.Pump(t.s());
     for (int32_t i = 0; i < kLowerEitQuietSections; ++i) {
         Feed(0x0027, {build::EitPfSection(0x0588, 0, {Entry(weather)}), build::EitPfSection(0x0588, 1, {Entry(news)})});
     }
-    ASSERT_EQ(t.platform.guideRowCount, 2);
-    EXPECT_EQ(Cell(0, 2), Sjis("ニュース９[字]"));  // 21:00 from the L-EIT's following section
-    EXPECT_EQ(Cell(1, 2), Sjis("天気予報"));
+    ASSERT_EQ(Count(), 2u);
+    EXPECT_EQ(At(0).title, Sjis("ニュース９[字]"));  // 21:00 from the L-EIT's following section
+    EXPECT_EQ(At(1).title, Sjis("天気予報"));
 }
 
 // The broadcaster moves the drama from 22:00 to 22:30 and puts a special at
@@ -258,10 +298,10 @@ TEST(GuideOrder, AStaleFollowingEventDoesNotOutrankANewerSchedule) {
                 case kOpen: h.Open(); break;
             }
         }
-        ASSERT_EQ(h.t.platform.guideRowCount, 3) << c.name;
-        EXPECT_EQ(h.Cell(1, 1) + " " + h.Cell(1, 2), "22:00-22:30 " + Sjis("特別番組")) << c.name;
-        EXPECT_EQ(h.Cell(2, 1) + " " + h.Cell(2, 2), "22:30-23:15 " + Sjis("連続ドラマ")) << c.name;
-        GuideRowSelected(h.t.s(), 2);
+        ASSERT_EQ(h.Count(), 3u) << c.name;
+        EXPECT_EQ(h.At(1).time + " " + h.At(1).title, "22:00-22:30 " + Sjis("特別番組")) << c.name;
+        EXPECT_EQ(h.At(2).time + " " + h.At(2).title, "22:30-23:15 " + Sjis("連続ドラマ")) << c.name;
+        GuideSelectProgramme(h.t.s(), 0, 2);
         GuideRequestPressed(h.t.s());
         ASSERT_EQ(h.t.platform.ownerPosted.size(), 1u) << c.name;
         // 3,589 s at 21:30:00; the clock has run on a second for each
@@ -279,7 +319,7 @@ TEST_F(GuideView, TheOnAirRequestIsThePresentViews) {
     Feed(0x0012, {build::EitPfSection(kService, 0, {Entry(drama)}), Schedule(kService, 8, 1, {drama, weather})});
     ViewerCommand(t.s(), IDC_RECORD_REQUEST);
     Open();
-    GuideRowSelected(t.s(), 0);
+    GuideSelectProgramme(t.s(), 0, 0);
     GuideRequestPressed(t.s());
     ASSERT_EQ(t.platform.ownerPosted.size(), 2u);
     EXPECT_EQ(t.platform.ownerPosted[0], std::make_pair(WM_RECORD_REQUEST, 0x0000000Fu));
@@ -288,7 +328,7 @@ TEST_F(GuideView, TheOnAirRequestIsThePresentViews) {
     ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
     Feed(0x0012, {build::EitPfSection(kService, 1, {Entry(weather)})});
     ViewerCommand(t.s(), IDC_RECORD_REQUEST);
-    GuideRowSelected(t.s(), 1);
+    GuideSelectProgramme(t.s(), 0, 1);
     GuideRequestPressed(t.s());
     ASSERT_EQ(t.platform.ownerPosted.size(), 4u);
     EXPECT_EQ(t.platform.ownerPosted[2].second, ((889u - t.s().tickCount) << 16) | 16u);
@@ -313,17 +353,16 @@ TEST_F(GuideView, StreamChannelAndWindowThreadsShareTheGuideUnderTheLock) {
     std::thread channel([&] {
         for (int i = 0; i < 50; ++i) PluginOnChannelChange(t.s(), 27, i % 2 == 0 ? 0x0401 : kService);
     });
-    char cell[128];
     while (!done) {
         t.platform.Pump(t.s());
-        for (int32_t row = 0; row < t.platform.guideRowCount; ++row) GuideRowText(t.s(), row, 2, cell, sizeof cell);
+        GuideLayout(t.s());  // the window paints its grid
     }
     stream.join();
     channel.join();
     t.platform.Pump(t.s());
     PluginOnChannelChange(t.s(), 27, kService);
     Feed(0x0012, {Schedule(kService, 0, 2, {news}), Schedule(kService, 8, 2, {drama})});
-    EXPECT_EQ(t.platform.guideRowCount, 2);
+    EXPECT_EQ(Count(), 2u);
 }
 
 // The request word and the refusals, at a broadcast clock of 21:30 on
@@ -375,17 +414,17 @@ TEST_F(GuideView, ButtonSaysWhyAProgrammeCannotBeRequested) {
     Programme later = weather;
     later.eventId = 0x2001;
     Feed(0x0012, {Schedule(kService, 8, 1, {drama, later})});
-    GuideRowSelected(t.s(), 0);
+    GuideSelectProgramme(t.s(), 0, 0);
     EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_REQUEST], Sjis("録画予約（時刻未受信）"));
     EXPECT_FALSE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
     GuideRequestPressed(t.s());
     EXPECT_TRUE(t.platform.ownerPosted.empty());
 
     Clock(2, 0);  // 02:00 on the same day: 20 hours before the drama
-    GuideRowSelected(t.s(), 0);
+    GuideSelectProgramme(t.s(), 0, 0);
     EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_REQUEST], Sjis("録画予約（開始まで65,535秒超）"));
     Clock(21, 0);
-    GuideRowSelected(t.s(), 0);
+    GuideSelectProgramme(t.s(), 0, 0);
     EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_REQUEST], Sjis("録画予約"));
     EXPECT_TRUE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
 }
@@ -415,11 +454,11 @@ TEST_F(GuideView, ADamagedSectionIsNotFiledAndItsGoodRepeatIs) {
     Bytes damaged = Schedule(kService, 8, 1, {drama, weather});
     damaged[damaged.size() - 20] ^= 0x01;  // inside the last event's text
     Feed(0x0012, {damaged});
-    EXPECT_EQ(t.platform.guideRowCount, 0);
+    EXPECT_EQ(Count(), 0u);
     EXPECT_EQ(GuideHeldVersion(t.s().guide, t.s().guide.watched, 0x50, 8), kNoVersion);
     Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather})});
-    ASSERT_EQ(t.platform.guideRowCount, 2);
-    EXPECT_EQ(Cell(1, 2), Sjis("天気予報"));
+    ASSERT_EQ(Count(), 2u);
+    EXPECT_EQ(At(1).title, Sjis("天気予報"));
     EXPECT_EQ(GuideHeldVersion(t.s().guide, t.s().guide.watched, 0x50, 8), 1);
 }
 
@@ -470,7 +509,7 @@ TEST(GuideHandOver, ALostPostIsMadeGood) {
                 break;
             case kGuideOpened:
                 h.Open();
-                EXPECT_EQ(h.t.platform.guideRowCount, 1) << recovery;
+                EXPECT_EQ(h.Count(), 1u) << recovery;
                 break;
             case kMailboxFull:
                 h.Route(0x0012, std::vector<Bytes>(sections.begin() + 1, sections.end()));
@@ -487,11 +526,11 @@ TEST_F(GuideView, ReopeningShowsNoSelection) {
     Clock(21, 30);
     Open();
     Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather})});
-    GuideRowSelected(t.s(), 1);
+    GuideSelectProgramme(t.s(), 0, 1);
     ASSERT_TRUE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
     GuideClosed(t.s());
     Open();
-    EXPECT_EQ(t.platform.guideSelected, -1);
+    EXPECT_EQ(View().selection.column, -1);
     EXPECT_FALSE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
     EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_DETAILS], "");
     GuideRequestPressed(t.s());
@@ -514,7 +553,7 @@ TEST_F(GuideView, AServiceChangeBetweenTakeAndMarkLeavesTheNewServicesSectionWan
     EXPECT_EQ(t.s().guide.slotCount, 1);
     t.platform.Pump(t.s());
     ASSERT_EQ(t.s().guide.listCount, 1);
-    EXPECT_EQ(Cell(0, 2), Sjis("天気予報"));
+    EXPECT_EQ(At(0).title, Sjis("天気予報"));
 }
 
 // Filing is incremental: a section costs its own events, however many
@@ -593,7 +632,7 @@ TEST(GuideHandOver, AHostileCarouselGetsBoundedTurns) {
             EXPECT_EQ(g.listCount, kEvents) << "the section filed last holds the seconds";
         } else {
             EXPECT_EQ(g.listCount, kScheduleEventsEightDays) << "the earliest programmes fill the list";
-            EXPECT_EQ(h.Cell(0, 1), "00:00-00:00");
+            EXPECT_EQ(h.At(0).time, "00:00-00:00");
         }
     }
 }
@@ -681,6 +720,211 @@ TEST(GuideHandOver, ARefillingStreamThreadDoesNotHoldTheWindowThread) {
     // Sections that came during a turn were announced again: none is left
     // behind once the messages are handled.
     EXPECT_EQ(h.t.s().guide.slotCount, 0);
+}
+
+// --- The grid ----------------------------------------------------------------
+
+// The window's grid, three hours high: the cells as laid out from the clock
+// (20:30 on), a click selecting a programme, the keys moving between
+// programmes and days, a double-click on the service's name tuning.
+TEST_F(GuideView, ClicksKeysAndHeaderOfTheGrid) {
+    Clock(21, 30);
+    Open();
+    build::EitEvent tomorrow = build::Event(kMjd + 1, 21, 0, 0, 1, 0, 0,
+                                            build::ShortEventDescriptor(A("あしたのニュース"), A("")));
+    tomorrow.eventId = 0x1010;
+    Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather}), Schedule(kService, 0, 1, {news}),
+                  build::EitSection(build::ScheduleHeader(kService, 0, 1, 0x51), {tomorrow})});
+    GridViewport& v = View().viewport;
+    v.width = 28 + 160;
+    v.height = 20 + 3 * 180;
+    const GridLayout* layout = GuideLayout(t.s());
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->view.firstMinute, 20 * 60 + 30);
+    ASSERT_EQ(layout->cellCount, 3);
+    EXPECT_EQ(std::string(layout->cells[0].text), "21:00 " + Sjis("ニュース９[字]"));
+    EXPECT_EQ(layout->cells[0].rect.top, 20 + 90);
+    EXPECT_EQ(layout->cells[1].genre, 3);
+    EXPECT_TRUE(layout->cells[0].onAir);
+    EXPECT_EQ(layout->clockY, 20 + 180);
+    ASSERT_EQ(View().days.count, 2);
+
+    enum class Action { kClick, kKey, kDoubleClick };
+    const struct {
+        const char* name;
+        Action action;
+        int32_t x, y;
+        GridKey key;
+        int32_t selected;     // event id, -1 none
+        const char* details;  // UTF-8, found in the details
+        std::vector<int32_t> tuned;
+    } steps[] = {
+        {"click the drama", Action::kClick, 40, 300, GridKey::kUp, 0x1002, "連続ドラマ", {}},
+        {"click the hours' axis: no change", Action::kClick, 5, 300, GridKey::kUp, 0x1002,
+         "連続ドラマ", {}},
+        {"down", Action::kKey, 0, 0, GridKey::kDown, 0x1003, "天気予報", {}},
+        {"up, up", Action::kKey, 0, 0, GridKey::kUp, 0x1002, "連続ドラマ", {}},
+        {"", Action::kKey, 0, 0, GridKey::kUp, 0x1001, "ニュース９", {}},
+        {"page down: tomorrow", Action::kKey, 0, 0, GridKey::kPageDown, 0x1010,
+         "あしたのニュース", {}},
+        {"home: the programme on air", Action::kKey, 0, 0, GridKey::kHome, 0x1001, "ニュース９",
+         {}},
+        {"double-click a programme: no tune", Action::kDoubleClick, 40, 300, GridKey::kUp,
+         0x1001, "ニュース９", {}},
+        {"double-click the service's name: tune", Action::kDoubleClick, 40, 5, GridKey::kUp,
+         0x1001, "ニュース９", {27}},
+    };
+    for (const auto& step : steps) {
+        GuideLayout(t.s());  // the window paints between the user's actions
+        switch (step.action) {
+            case Action::kClick: GuideClicked(t.s(), step.x, step.y); break;
+            case Action::kKey: GuideKeyPressed(t.s(), step.key); break;
+            case Action::kDoubleClick: GuideDoubleClicked(t.s(), step.x, step.y); break;
+        }
+        EXPECT_EQ(View().selection.id, step.selected) << step.name;
+        EXPECT_NE(t.platform.guideTexts[IDC_GUIDE_DETAILS].find(Sjis(step.details)), std::string::npos) << step.name;
+        EXPECT_EQ(t.platform.tuned, step.tuned) << step.name;
+    }
+    // The selected programme shows where it is.
+    layout = GuideLayout(t.s());
+    int32_t selected = 0;
+    for (int32_t i = 0; i < layout->cellCount; ++i) selected += layout->cells[i].selected ? 1 : 0;
+    EXPECT_EQ(selected, 1);
+    GuideDaySelected(t.s(), 1);
+    EXPECT_EQ(View().viewport.dayStart, kDay + 86400);
+}
+
+// A click lands on the programme drawn there even when the store changed
+// after the grid was drawn: a new programme before it moves every index.
+TEST_F(GuideView, AClickSelectsTheProgrammeDrawnThere) {
+    Clock(21, 30);
+    Open();
+    Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather}), Schedule(kService, 0, 1, {news})});
+    GridViewport& v = View().viewport;
+    v.width = 28 + 160;
+    v.height = 20 + 3 * 180;
+    GuideLayout(t.s());  // the drama drawn at y 290-425
+    const Programme early = {0x1000, 20, 30, 30, A("早朝番組"), 0x00};
+    Feed(0x0012, {Schedule(kService, 1, 1, {early})});
+    ASSERT_EQ(Count(), 4u);
+    GuideClicked(t.s(), 40, 300);
+    EXPECT_EQ(View().selection.id, 0x1002);
+    EXPECT_EQ(View().selection.index, 2);
+    EXPECT_NE(t.platform.guideTexts[IDC_GUIDE_DETAILS].find(Sjis("連続ドラマ")), std::string::npos);
+}
+
+// Its size: read from "GUIDE" Width/Height (nothing a window could be reads
+// as none), written on every size once the window is initialised, with the
+// position's guards.
+TEST_F(GuideView, SizeIsKeptWithThePositionsGuards) {
+    const struct {
+        const char* width;
+        const char* height;
+        int32_t w, h;
+    } reads[] = {{"700", "500", 700, 500}, {"", "", 0, 0},       {"0", "500", 0, 0},
+                 {"-5", "500", 0, 0},      {"700", "99999", 0, 0}, {"x", "y", 0, 0}};
+    for (const auto& r : reads) {
+        t.platform.settings["GUIDE/Width"] = r.width;
+        t.platform.settings["GUIDE/Height"] = r.height;
+        int32_t w = -1, h = -1;
+        GuideSize(t.s(), w, h);
+        EXPECT_EQ(w, r.w) << r.width << "x" << r.height;
+        EXPECT_EQ(h, r.h) << r.width << "x" << r.height;
+    }
+    GuideResized(t.s(), Shown(WindowShow::kNormal, 1, 2, 1, 2));
+    EXPECT_TRUE(t.platform.settingWrites.empty()) << "before WM_INITDIALOG";
+    Open();
+    const struct {
+        const char* name;
+        WindowPlacement placement;
+        const char* width;  // nullptr: nothing written
+        const char* height;
+    } cases[] = {
+        {"normal", WindowPlacement{WindowShow::kNormal, ScreenRect{10, 20, 710, 520}, ScreenRect{10, 20, 710, 520}},
+         "700", "500"},
+        {"maximised: the size it returns to",
+         WindowPlacement{WindowShow::kMaximised, ScreenRect{-8, -8, 1928, 1088}, ScreenRect{10, 20, 650, 500}}, "640",
+         "480"},
+        {"minimised", WindowPlacement{WindowShow::kMinimised, ScreenRect{-32000, -32000, -31840, -31970},
+                                      ScreenRect{10, 20, 710, 520}},
+         nullptr, nullptr},
+        {"empty", WindowPlacement{WindowShow::kNormal, ScreenRect{10, 20, 10, 20}, ScreenRect{10, 20, 10, 20}},
+         nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        t.platform.settingWrites.clear();
+        GuideResized(t.s(), c.placement);
+        if (c.width == nullptr) {
+            EXPECT_TRUE(t.platform.settingWrites.empty()) << c.name;
+        } else {
+            EXPECT_EQ(t.platform.settingWrites,
+                      (std::vector<std::pair<std::string, std::string>>{{"GUIDE/Width", c.width},
+                                                                        {"GUIDE/Height", c.height}}))
+                << c.name;
+        }
+    }
+}
+
+// The status line: a text given before the window opens shows when it does,
+// one given while it is open at once.
+TEST_F(GuideView, StatusLine) {
+    GuideStatusText(t.s(), Sjis("番組表を読み込みました").c_str());
+    EXPECT_EQ(t.platform.guideTexts.count(IDC_GUIDE_STATUS), 0u);
+    Open();
+    EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_STATUS], Sjis("番組表を読み込みました"));
+    GuideStatusText(t.s(), "");
+    EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_STATUS], "");
+}
+
+// A programme of a service other than the one received cannot be recorded
+// by the host: its own refusal.
+TEST(GuideRequest, AnotherServicesProgrammeHasItsRefusal) {
+    EXPECT_EQ(std::string(GuideRequestLabel(GuideRequestStatus::kOtherService)),
+              Sjis("録画予約（視聴中のサービスのみ）"));
+    EXPECT_NE(std::string(GuideRequestLabel(GuideRequestStatus::kOtherService)),
+              GuideRequestLabel(GuideRequestStatus::kRequestable));
+}
+
+// Columns in the channel buttons' order: by the button showing the
+// channel, channels on no button after them, unknown ones last; a
+// multiplex's services by id, so the one-segment service stands beside its
+// multiplex.
+TEST(GuideColumnOrder, AsTheChannelButtons) {
+    const int32_t buttons[kChannelButtonCount] = {27, 26, 25, 22, 21, 16, 0, 0, 0, 0, 0, 0};
+    struct In {
+        uint16_t transportStream;
+        uint16_t service;
+        int32_t channel;
+    };
+    const struct {
+        const char* name;
+        std::vector<In> columns;
+        std::vector<uint16_t> order;  // service ids
+    } cases[] = {
+        {"buttons' order, not the channels'", {{2, 0x0408, 26}, {1, 0x0400, 27}, {3, 0x0410, 25}},
+         {0x0400, 0x0408, 0x0410}},
+        {"one-segment beside its multiplex",
+         {{2, 0x0588, 26}, {1, 0x0401, 27}, {2, 0x0408, 26}, {1, 0x0400, 27}, {1, 0x05A8, 27}},
+         {0x0400, 0x0401, 0x05A8, 0x0408, 0x0588}},
+        {"no button: after, by channel; unknown last",
+         {{9, 0x0900, -1}, {5, 0x0500, 40}, {4, 0x0400, 30}, {1, 0x0100, 16}},
+         {0x0100, 0x0400, 0x0500, 0x0900}},
+        {"one column", {{1, 0x0400, 27}}, {0x0400}},
+    };
+    for (const auto& c : cases) {
+        std::vector<GuideColumn> columns;
+        for (const In& in : c.columns) {
+            GuideColumn column = {};
+            column.transportStreamId = in.transportStream;
+            column.serviceId = in.service;
+            column.channel = in.channel;
+            columns.push_back(column);
+        }
+        OrderGuideColumns(columns.data(), static_cast<int32_t>(columns.size()), buttons, kChannelButtonCount);
+        std::vector<uint16_t> order;
+        for (const GuideColumn& column : columns) order.push_back(column.serviceId);
+        EXPECT_EQ(order, c.order) << c.name;
+    }
 }
 
 // --- The guide's position keeps the viewer's guards ------------------------

@@ -62,7 +62,7 @@ struct Probed {
     size_t Changes() {
         std::lock_guard<std::mutex> g(t.platform.mutex);
         return t.platform.controlHistory.size() + t.platform.titleHistory.size() +
-               t.platform.captionHistory.size() + static_cast<size_t>(t.platform.guideRowUpdates);
+               t.platform.captionHistory.size() + static_cast<size_t>(t.platform.guideRedraws);
     }
     void OpenGuide() {
         ViewerCommand(t.s(), IDC_GUIDE_OPEN);
@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](Probed& p) {
                      p.OnHostThread([&p] { p.RouteSchedule(); });
                      p.t.platform.Pump(p.t.s());
-                     GuideRowSelected(p.t.s(), 0);
+                     GuideSelectProgramme(p.t.s(), 0, 0);
                      GuideRequestPressed(p.t.s());
                  }},
         PathCase{"CaptionView", nullptr,

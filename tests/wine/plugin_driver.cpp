@@ -198,7 +198,7 @@ HWND FindViewerDialog(HWND owner) {
 HWND FindGuideWindow(HWND viewer) {
     if (viewer == nullptr) return nullptr;
     for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
-        if (GetWindow(w, GW_OWNER) == viewer && GetDlgItem(w, IDC_GUIDE_LIST) != nullptr) return w;
+        if (GetWindow(w, GW_OWNER) == viewer && GetDlgItem(w, IDC_GUIDE_GRID) != nullptr) return w;
     }
     return nullptr;
 }

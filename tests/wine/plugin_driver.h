@@ -98,7 +98,7 @@ private:
 
 // The dialog of this thread owned by `owner`, or NULL.
 HWND FindViewerDialog(HWND owner);
-// The programme guide of `viewer` (the dialog it owns with the guide's list),
+// The programme guide of `viewer` (the dialog it owns with the guide's grid),
 // or NULL.
 HWND FindGuideWindow(HWND viewer);
 

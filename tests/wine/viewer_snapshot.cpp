@@ -205,18 +205,17 @@ bool GuidePicture(const std::string& path, const std::vector<uint8_t>& mux) {
     PumpMessages();
     HWND guide = FindGuideWindow(dialog);
     if (guide == nullptr) return false;
-    HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
-    LVITEMA item = {};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, 6, reinterpret_cast<LPARAM>(&item));
+    // Home selects the programme on air (20:54), two Downs the drama.
+    HWND grid = GetDlgItem(guide, IDC_GUIDE_GRID);
+    SetFocus(grid);
+    for (WPARAM key : {VK_HOME, VK_DOWN, VK_DOWN}) SendMessageA(grid, WM_KEYDOWN, key, 0);
     RECT a, b, both;
     GetWindowRect(dialog, &a);
     SetWindowPos(guide, HWND_TOPMOST, a.left, a.bottom + 4, 0, 0, SWP_NOSIZE);
     SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     SetForegroundWindow(guide);
-    SetFocus(list);
+    SetFocus(grid);
     RedrawWindow(guide, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     PumpMessages();
     Sleep(300);

@@ -1,6 +1,7 @@
 // The programme guide window of the real DLL: opened from the viewer, its
-// list read back from the list view, a programme selected, its recording
-// requested from the host, its position from and to Kestrin.ini.
+// grid clicked and driven by keys as a user does, a programme's details, its
+// recording requested from the host, a tune from a service's name, its
+// position and size from and to Kestrin.ini.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -56,17 +57,45 @@ struct ViewerSession {
     }
 };
 
-std::string Cell(HWND list, int row, int column) {
-    char text[256] = {};
-    LVITEMA item = {};
-    item.iSubItem = column;
+// Clicks down the grid's first column, as a user looking for a programme,
+// until the details show `title`. True when found.
+bool ClickProgramme(HWND guide, const std::string& title) {
+    HWND grid = GetDlgItem(guide, IDC_GUIDE_GRID);
+    UpdateWindow(grid);  // a click is tested against the layout drawn
+    RECT r;
+    GetClientRect(grid, &r);
+    for (int y = 0; y < r.bottom; y += 3) {
+        SendMessageA(grid, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(60, y));
+        SendMessageA(grid, WM_LBUTTONUP, 0, MAKELPARAM(60, y));
+        if (ControlText(guide, IDC_GUIDE_DETAILS).find(title) != std::string::npos) return true;
+    }
+    return false;
+}
+
+void Key(HWND guide, WPARAM key) {
+    SendMessageA(GetDlgItem(guide, IDC_GUIDE_GRID), WM_KEYDOWN, key, 0);
+    PumpMessages();
+}
+
+std::string TabText(HWND tabs, int index) {
+    char text[64] = {};
+    TCITEMA item = {};
+    item.mask = TCIF_TEXT;
     item.pszText = text;
     item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    SendMessageA(tabs, TCM_GETITEMA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
     return text;
 }
 
-TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
+std::vector<WPARAM> RequestWords(const HostWindow& owner) {
+    std::vector<WPARAM> words;
+    for (const auto& m : owner.Received()) {
+        if (m.first == WM_RECORD_REQUEST) words.push_back(m.second);
+    }
+    return words;
+}
+
+TEST(GuideWindow, GridAndRecordingRequestFromTheRealWindow) {
     ViewerSession session;
     HWND viewer = session.Open("[GUIDE]\r\nLeft=40\r\nTop=50\r\n");
     ASSERT_NE(viewer, nullptr);
@@ -92,37 +121,39 @@ TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
     EXPECT_EQ(r.left, 40);
     EXPECT_EQ(r.top, 50);
     EXPECT_EQ(WindowText(guide), Text(Sjis(L"番組表")));
+    EXPECT_NE(GetWindowLongA(guide, GWL_STYLE) & WS_THICKFRAME, 0) << "resizable";
 
-    HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
-    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 3);
-    EXPECT_EQ(Cell(list, 0, 0), Text(Sjis(L"12/08(火)")));
-    EXPECT_EQ(Cell(list, 0, 1), "21:00-22:00");
-    EXPECT_EQ(Cell(list, 0, 2), Text(Sjis(L"ニュース９")));
-    EXPECT_EQ(Cell(list, 2, 2), Text(Sjis(L"天気予報")));
-    EXPECT_EQ(Cell(list, 2, 3), Text(Sjis(L"ドラマ - 国内ドラマ")));
+    // The grid, and a tab for the day.
+    HWND grid = GetDlgItem(guide, IDC_GUIDE_GRID);
+    char className[32] = {};
+    GetClassNameA(grid, className, sizeof className);
+    EXPECT_STREQ(className, "KestrinGuideGrid");
+    HWND tabs = GetDlgItem(guide, IDC_GUIDE_DATES);
+    ASSERT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 1);
+    EXPECT_EQ(TabText(tabs, 0), Text(Sjis(L"12/08(火)")));
+    EXPECT_EQ(SendMessageA(tabs, TCM_GETCURSEL, 0, 0), 0);
     HWND button = GetDlgItem(guide, IDC_GUIDE_REQUEST);
     EXPECT_FALSE(IsWindowEnabled(button));
 
-    // Select the weather (22:45) as the user would, then press the button.
-    LVITEMA item = {};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&item));
-    PumpMessages();
+    // A click on the news shows its details; two Downs reach the weather
+    // (22:45), whose request the button then sends.
+    ASSERT_TRUE(ClickProgramme(guide, Text(Sjis(L"ニュース９"))));
+    EXPECT_NE(ControlText(guide, IDC_GUIDE_DETAILS).find("21:00-22:00"), std::string::npos);
+    Key(guide, VK_DOWN);
+    Key(guide, VK_DOWN);
     EXPECT_NE(ControlText(guide, IDC_GUIDE_DETAILS).find(Text(Sjis(L"天気予報"))), std::string::npos);
+    EXPECT_NE(ControlText(guide, IDC_GUIDE_DETAILS).find(Text(Sjis(L"ジャンル："))), std::string::npos);
     EXPECT_EQ(ControlText(guide, IDC_GUIDE_REQUEST), Text(Sjis(L"録画予約")));
     ASSERT_TRUE(IsWindowEnabled(button));
     SendMessageA(button, BM_CLICK, 0, 0);
     PumpMessages();
-    bool requested = false;
-    for (const auto& m : session.owner.Received()) {
-        // 22:45 less 21:30 is 4,500 s, less 11; 15 minutes plus 1.
-        if (m.first == WM_RECORD_REQUEST) {
-            EXPECT_EQ(m.second, static_cast<WPARAM>((4489u << 16) | 16u));
-            requested = true;
-        }
-    }
-    EXPECT_TRUE(requested);
+    // 22:45 less 21:30 is 4,500 s, less 11; 15 minutes plus 1. Enter in the
+    // grid asks the same.
+    Key(guide, VK_RETURN);
+    const std::vector<WPARAM> words = RequestWords(session.owner);
+    ASSERT_EQ(words.size(), 2u);
+    EXPECT_EQ(words[0], static_cast<WPARAM>((4489u << 16) | 16u));
+    EXPECT_EQ(words[1], words[0]);
 
     // Moved: the new place is written; closed with the viewer.
     SetWindowPos(guide, nullptr, 70, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
@@ -135,10 +166,40 @@ TEST(GuideWindow, ListAndRecordingRequestFromTheRealWindow) {
     WriteSettingsFile("");
 }
 
+// A double-click on the service's name in the grid's header asks the host
+// to tune to its channel, as the channel buttons do; a double-click on a
+// programme does not.
+TEST(GuideWindow, HeaderDoubleClickTunes) {
+    ViewerSession session;
+    HWND viewer = session.Open("");
+    ASSERT_NE(viewer, nullptr);
+    session.plugin.OnChannelChange(27, kService);
+    build::StreamBuilder sb;
+    const Bytes stream = sb.Stream(0x0012, {Schedule(0, {Entry(0x1001, 21, 0, 60, Sjis(L"ニュース９"))})});
+    session.plugin.OnStreamData(stream.data(), static_cast<uint32_t>(stream.size()));
+    PumpMessages();
+    SendMessageA(viewer, WM_COMMAND, IDC_GUIDE_OPEN, 0);
+    PumpMessages();
+    HWND guide = FindGuideWindow(viewer);
+    ASSERT_NE(guide, nullptr);
+    HWND grid = GetDlgItem(guide, IDC_GUIDE_GRID);
+    ASSERT_TRUE(ClickProgramme(guide, Text(Sjis(L"ニュース９"))));
+    RECT r;
+    GetClientRect(grid, &r);
+    SendMessageA(grid, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(60, r.bottom / 2));
+    EXPECT_TRUE(session.host.tuned.empty());
+    SendMessageA(grid, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(60, 3));
+    PumpMessages();
+    EXPECT_EQ(session.host.tuned, std::vector<int32_t>{27});
+    SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
+    PumpMessages();
+    WriteSettingsFile("");
+}
+
 // The programme on air, requested from the guide, asks for what the present
 // view asks for on the same stream and clock: at 22:30 the drama of
 // 22:00-22:45 records its last 15 minutes (0x0000000F), never its whole
-// length plus one, which would run into the next programme.
+// length plus one, which would run into the next programme. Home selects it.
 TEST(GuideWindow, OnAirRequestEqualsThePresentViews) {
     ViewerSession session;
     HWND viewer = session.Open("");
@@ -160,22 +221,13 @@ TEST(GuideWindow, OnAirRequestEqualsThePresentViews) {
     PumpMessages();
     HWND guide = FindGuideWindow(viewer);
     ASSERT_NE(guide, nullptr);
-    HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
-    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
-    EXPECT_EQ(Cell(list, 0, 1), "22:00-22:45");
-    LVITEMA item = {};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
-    PumpMessages();
+    Key(guide, VK_HOME);
+    EXPECT_NE(ControlText(guide, IDC_GUIDE_DETAILS).find("22:00-22:45"), std::string::npos);
     HWND button = GetDlgItem(guide, IDC_GUIDE_REQUEST);
     ASSERT_TRUE(IsWindowEnabled(button));
     SendMessageA(button, BM_CLICK, 0, 0);
     PumpMessages();
-    std::vector<WPARAM> words;
-    for (const auto& m : session.owner.Received()) {
-        if (m.first == WM_RECORD_REQUEST) words.push_back(m.second);
-    }
+    const std::vector<WPARAM> words = RequestWords(session.owner);
     ASSERT_EQ(words.size(), 2u);
     EXPECT_EQ(words[0], static_cast<WPARAM>(0x0000000F));
     EXPECT_EQ(words[1], words[0]);
@@ -304,6 +356,45 @@ TEST(GuideWindowPosition, AMinimisedGuideLeavesItsLastNormalPosition) {
     GetWindowRect(guide, &r);
     EXPECT_EQ(r.left, 70);
     EXPECT_EQ(r.top, 80);
+    SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
+    PumpMessages();
+    WriteSettingsFile("");
+}
+
+// Resized, the guide keeps its size in "GUIDE" Width/Height, as its
+// position; the next guide opens that large at that place. Minimised, it
+// keeps the last normal size.
+TEST(GuideWindowPosition, ItsSizeIsKeptAndRestored) {
+    {
+        ViewerSession session;
+        HWND viewer = session.Open(GuideSettings("40", "50"));
+        ASSERT_NE(viewer, nullptr);
+        HWND guide = OpenGuideOf(viewer);
+        ASSERT_NE(guide, nullptr);
+        SetWindowPos(guide, nullptr, 0, 0, 720, 520, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        PumpMessages();
+        EXPECT_EQ(ReadSettingsInt("GUIDE", "Width", -1), 720);
+        EXPECT_EQ(ReadSettingsInt("GUIDE", "Height", -1), 520);
+        // The grid takes what the window gained.
+        RECT grid;
+        GetWindowRect(GetDlgItem(guide, IDC_GUIDE_GRID), &grid);
+        EXPECT_GT(grid.right - grid.left, 600);
+        ShowWindow(guide, SW_MINIMIZE);
+        PumpMessages();
+        EXPECT_EQ(ReadSettingsInt("GUIDE", "Width", -1), 720);
+        EXPECT_EQ(ReadSettingsInt("GUIDE", "Height", -1), 520);
+    }
+    ViewerSession next;
+    HWND viewer = next.Open(GuideSettings("40", "50") + "Width=720\r\nHeight=520\r\n");
+    ASSERT_NE(viewer, nullptr);
+    HWND guide = OpenGuideOf(viewer);
+    ASSERT_NE(guide, nullptr);
+    RECT r;
+    GetWindowRect(guide, &r);
+    EXPECT_EQ(r.left, 40);
+    EXPECT_EQ(r.top, 50);
+    EXPECT_EQ(r.right - r.left, 720);
+    EXPECT_EQ(r.bottom - r.top, 520);
     SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
     PumpMessages();
     WriteSettingsFile("");

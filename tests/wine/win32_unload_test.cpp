@@ -327,7 +327,7 @@ TEST_P(HostTeardown, LeavesNoWindowOnTheFreedLibraryAndTheRecordingWhole) {
                     const int guideIds[] = {IDC_GUIDE_REQUEST, IDCANCEL};
                     for (int id : guideIds) SendMessageA(guideWindow, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
                     SetWindowPos(guideWindow, nullptr, 90, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-                    SendMessageA(GetDlgItem(guideWindow, IDC_GUIDE_LIST), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+                    SendMessageA(GetDlgItem(guideWindow, IDC_GUIDE_GRID), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
                     InvalidateRect(guideWindow, nullptr, TRUE);
                     UpdateWindow(guideWindow);
                 }
@@ -470,12 +470,12 @@ TEST(HostTeardownPinning, TheGuideAndCaptionWindowsStillClose) {
         SendMessageA(captions, WM_SYSCOMMAND, SC_CLOSE, 0);
         PumpMessages();
         EXPECT_FALSE(IsWindow(captions));
-        // Esc in the guide's list, through the dialog manager as a host's
+        // Esc in the guide's grid, through the dialog manager as a host's
         // message loop hands it over.
-        const HWND list = GetDlgItem(guide, IDC_GUIDE_LIST);
-        SetFocus(list);
+        const HWND grid = GetDlgItem(guide, IDC_GUIDE_GRID);
+        SetFocus(grid);
         MSG key = {};
-        key.hwnd = list;
+        key.hwnd = grid;
         key.message = WM_KEYDOWN;
         key.wParam = VK_ESCAPE;
         key.lParam = 0x00010001;

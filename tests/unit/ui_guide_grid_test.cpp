@@ -1,0 +1,466 @@
+// The guide's grid layout, keyboard moves and hit tests over an in-memory
+// source: cells and their cuts, the clock line, the days, the moves.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/unit/text_test_helpers.h"
+#include "ui/guide_grid.h"
+
+namespace {
+
+const int64_t kDay = (0xEFC6 - 40587) * 86400LL;  // 2026-12-08 (火), midnight in Japan seconds
+
+int64_t At(int hour, int minute, int day = 0) { return kDay + day * 86400LL + hour * 3600 + minute * 60; }
+
+struct Entry {
+    int32_t id;
+    int64_t start;  // -1 undetermined
+    int32_t duration;
+    std::string title;  // Shift_JIS
+    int32_t genre;
+};
+
+struct Column {
+    std::string name;
+    bool tunable;
+    std::vector<Entry> entries;  // in start order
+};
+
+struct Fake {
+    std::vector<Column> columns;
+    int titleReads = 0;
+
+    GridSource Source() {
+        GridSource s;
+        s.context = this;
+        s.columns = static_cast<int32_t>(columns.size());
+        s.column = [](void* c, int32_t column, GridColumnInfo& out) {
+            const Column& col = static_cast<Fake*>(c)->columns[static_cast<size_t>(column)];
+            snprintf(out.name, sizeof out.name, "%s", col.name.c_str());
+            out.tunable = col.tunable;
+            return true;
+        };
+        s.count = [](void* c, int32_t column) {
+            return static_cast<int32_t>(static_cast<Fake*>(c)->columns[static_cast<size_t>(column)].entries.size());
+        };
+        s.firstEndingAfter = [](void* c, int32_t column, int64_t time) {
+            const auto& e = static_cast<Fake*>(c)->columns[static_cast<size_t>(column)].entries;
+            int32_t i = 0;
+            while (i < static_cast<int32_t>(e.size()) && e[static_cast<size_t>(i)].start >= 0 &&
+                   e[static_cast<size_t>(i)].start + e[static_cast<size_t>(i)].duration <= time) {
+                ++i;
+            }
+            return i;
+        };
+        s.programme = [](void* c, int32_t column, int32_t index, GridProgramme& out) {
+            const auto& e = static_cast<Fake*>(c)->columns[static_cast<size_t>(column)].entries;
+            if (index < 0 || index >= static_cast<int32_t>(e.size())) return false;
+            const Entry& x = e[static_cast<size_t>(index)];
+            out.id = x.id;
+            out.startDetermined = x.start >= 0;
+            out.start = x.start;
+            out.duration = x.duration;
+            out.genre = x.genre;
+            out.onAir = false;
+            return true;
+        };
+        s.title = [](void* c, int32_t column, int32_t index, char* out, int32_t capacity) {
+            Fake* f = static_cast<Fake*>(c);
+            ++f->titleReads;
+            const std::string& t = f->columns[static_cast<size_t>(column)].entries[static_cast<size_t>(index)].title;
+            return static_cast<int32_t>(snprintf(out, static_cast<size_t>(capacity), "%s", t.c_str()));
+        };
+        return s;
+    }
+};
+
+// Three services: news and a drama, a column with a gap and a programme of
+// unknown length, and an empty one. 180 px an hour, columns of 160.
+Fake Sample() {
+    Fake f;
+    f.columns.push_back({Sjis("ＮＨＫ総合"), true,
+                         {{1, At(21, 0), 3600, Sjis("ニュース９[字]"), 0},
+                          {2, At(22, 0), 2700, Sjis("連続ドラマ「渡り鳥の空」第３話"), 3},
+                          {3, At(22, 45), 900, Sjis("天気予報"), 0}}});
+    f.columns.push_back({Sjis("ワンセグ"), false,
+                         {{11, At(21, 30), 1800, "Quiz", 5},
+                          {12, At(23, 0), 0, Sjis("映画"), 6},
+                          {13, At(23, 30), 1800, "Late", 16}}});
+    f.columns.push_back({"Empty", true, {}});
+    return f;
+}
+
+GridViewport View(int hour) {
+    GridViewport v = DefaultGridViewport(28 + 3 * 160, 20 + 3 * 180);  // three hours, three columns
+    v.dayStart = kDay;
+    v.firstMinute = hour * 60;
+    return v;
+}
+
+const GridCell* CellOf(const GridLayout& l, int32_t id) {
+    for (int32_t i = 0; i < l.cellCount; ++i) {
+        if (l.cells[i].id == id) return &l.cells[i];
+    }
+    return nullptr;
+}
+
+GridLayout g_layout;  // large: kept off the stack
+
+// Where each programme lands from 21:00: rectangles, cut texts, genre fills,
+// the programme on air, and what is not placed.
+TEST(GuideGrid, CellsOfTheViewport) {
+    Fake f = Sample();
+    const GridSource s = f.Source();
+    LayoutGrid(s, View(21), At(22, 30), GridSelection{0, 1, 2}, g_layout);
+    struct Case {
+        int32_t id;
+        GridRect rect;
+        int32_t genre;
+        bool onAir;
+        bool selected;
+        std::string text;
+    } cases[] = {
+        {1, {28, 20, 188, 200}, 0, false, false, "21:00 " + Sjis("ニュース９[字]")},
+        // 26 widths a line (160 less 4, over 6): the title wraps at a
+        // whole character.
+        {2, {28, 200, 188, 335}, 3, true, true,
+         "22:00 " + Sjis("連続ドラマ「渡り鳥の") + "\n" + Sjis("空」第３話")},
+        {3, {28, 335, 188, 380}, 0, false, false, "22:45 " + Sjis("天気予報")},
+        {11, {188, 110, 348, 200}, 5, false, false, "21:30 Quiz"},
+        // Unknown length: drawn up to the next programme's start.
+        {12, {188, 380, 348, 470}, 6, false, false, "23:00 " + Sjis("映画")},
+        {13, {188, 470, 348, 560}, kGridNoGenre, false, false, "23:30 Late"},
+    };
+    ASSERT_EQ(g_layout.cellCount, 6);
+    for (const Case& c : cases) {
+        const GridCell* cell = CellOf(g_layout, c.id);
+        ASSERT_NE(cell, nullptr) << c.id;
+        EXPECT_EQ(cell->rect.left, c.rect.left) << c.id;
+        EXPECT_EQ(cell->rect.top, c.rect.top) << c.id;
+        EXPECT_EQ(cell->rect.right, c.rect.right) << c.id;
+        EXPECT_EQ(cell->rect.bottom, c.rect.bottom) << c.id;
+        EXPECT_EQ(cell->genre, c.genre) << c.id;
+        EXPECT_EQ(cell->fill, GridGenreColour(c.genre)) << c.id;
+        EXPECT_EQ(cell->onAir, c.onAir) << c.id;
+        EXPECT_EQ(cell->selected, c.selected) << c.id;
+        EXPECT_EQ(cell->text, c.text) << c.id;
+    }
+    ASSERT_EQ(g_layout.headerCount, 3);
+    EXPECT_EQ(std::string(g_layout.headers[0].name), Sjis("ＮＨＫ総合"));
+    EXPECT_FALSE(g_layout.headers[1].tunable);
+    EXPECT_EQ(g_layout.headers[2].rect.left, 348);
+    EXPECT_EQ(g_layout.clockY, 20 + 270);
+    ASSERT_EQ(g_layout.hourCount, 3);
+    EXPECT_EQ(std::string(g_layout.hours[1].label), "22");
+    EXPECT_EQ(g_layout.hours[1].top, 200);
+    EXPECT_EQ(g_layout.hours[1].bottom, 380);
+}
+
+// Titles are read only for the cells shown: a scroll to the morning reads
+// none of the evening's.
+TEST(GuideGrid, OnlyVisibleTitlesAreRead) {
+    Fake f = Sample();
+    LayoutGrid(f.Source(), View(6), -1, kNoGridSelection, g_layout);
+    EXPECT_EQ(g_layout.cellCount, 0);
+    EXPECT_EQ(f.titleReads, 0);
+    EXPECT_EQ(g_layout.clockY, -1);
+}
+
+// Edges of the data: undetermined starts, zero and overlapping lengths,
+// programmes that cross midnight or the view's edges.
+TEST(GuideGrid, AwkwardProgrammesArePlacedSafely) {
+    struct Case {
+        const char* name;
+        std::vector<Entry> entries;
+        std::vector<std::pair<int32_t, GridRect>> cells;  // id, rectangle
+    } cases[] = {
+        {"undetermined start", {{1, -1, 600, "x", 0}}, {}},
+        {"two at the same second: the later in the list holds it",
+         {{1, At(21, 0), 600, "a", 0}, {2, At(21, 0), 600, "b", 0}},
+         {{2, {28, 20, 188, 50}}}},
+        {"overlap: the earlier cut at the later's start",
+         {{1, At(21, 0), 3600, "a", 0}, {2, At(21, 30), 600, "b", 0}},
+         {{1, {28, 20, 188, 110}}, {2, {28, 110, 188, 140}}}},
+        {"from the day before, into the view", {{1, At(23, 0, -1), 23 * 3600, "a", 0}},
+         {{1, {28, 20, 188, 200}}}},
+        {"past the bottom: cut at the grid's edge", {{1, At(23, 30), 7200, "a", 0}},
+         {{1, {28, 470, 188, 560}}}},
+        {"a second long", {{1, At(22, 0), 1, "a", 0}}, {}},
+        {"a minute long: a thin cell without text", {{1, At(22, 0), 60, "abc", 0}},
+         {{1, {28, 200, 188, 203}}}},
+        {"undetermined start among the rest", {{1, At(21, 0), 600, "a", 0}, {2, -1, 0, "b", 0}},
+         {{1, {28, 20, 188, 50}}}},
+    };
+    for (const Case& c : cases) {
+        Fake f;
+        f.columns.push_back({"S", true, c.entries});
+        LayoutGrid(f.Source(), View(21), -1, kNoGridSelection, g_layout);
+        ASSERT_EQ(g_layout.cellCount, static_cast<int32_t>(c.cells.size())) << c.name;
+        for (size_t i = 0; i < c.cells.size(); ++i) {
+            const GridCell& cell = g_layout.cells[i];
+            EXPECT_EQ(cell.id, c.cells[i].first) << c.name;
+            EXPECT_EQ(cell.rect.top, c.cells[i].second.top) << c.name;
+            EXPECT_EQ(cell.rect.bottom, c.cells[i].second.bottom) << c.name;
+            EXPECT_GE(cell.rect.top, 20) << c.name;
+            EXPECT_LE(cell.rect.bottom, 560) << c.name;
+        }
+    }
+    // The one-minute cell keeps no text: no line fits it.
+    Fake thin;
+    thin.columns.push_back({"S", true, {{1, At(22, 0), 60, "abc", 0}}});
+    LayoutGrid(thin.Source(), View(21), -1, kNoGridSelection, g_layout);
+    ASSERT_EQ(g_layout.cellCount, 1);
+    EXPECT_STREQ(g_layout.cells[0].text, "");
+}
+
+// A column of one-minute programmes all day, twenty columns wide: the cells
+// stop at the fixed capacity and say so.
+TEST(GuideGrid, ManyProgrammesStopAtTheCapacity) {
+    Fake f;
+    for (int c = 0; c < 20; ++c) {
+        Column col{"S", true, {}};
+        for (int m = 0; m < 24 * 60; ++m) col.entries.push_back({m, At(m / 60, m % 60), 60, "t", 0});
+        f.columns.push_back(col);
+    }
+    GridViewport v = DefaultGridViewport(28 + 20 * 40, 20 + 24 * 60);
+    v.dayStart = kDay;
+    v.columnWidth = 40;
+    v.pixelsPerHour = 60;  // a pixel a minute
+    LayoutGrid(f.Source(), v, -1, kNoGridSelection, g_layout);
+    EXPECT_EQ(g_layout.cellCount, kGridMaxCells);
+    EXPECT_TRUE(g_layout.cellsCut);
+}
+
+// Shift_JIS cutting: widths per character, never half a double-byte one.
+TEST(GuideGrid, TextIsCutAtWholeCharacters) {
+    struct Case {
+        const char* name;
+        std::string text;
+        int32_t columns;
+        int32_t lines;
+        int32_t capacity;
+        std::string expected;
+    } cases[] = {
+        {"fits", "abc", 5, 1, 32, "abc"},
+        {"cut on one line", "abcdef", 4, 1, 32, "abcd"},
+        {"wrapped", "abcdef", 4, 2, 32, "abcd\nef"},
+        {"double-byte not split at a line's end", "a" + Sjis("字幕"), 4, 2, 32, "a" + Sjis("字") + "\n" + Sjis("幕")},
+        {"double-byte wider than a line", Sjis("字"), 1, 3, 32, ""},
+        {"a lead byte without its trail byte", "ab\x93", 5, 1, 32, "ab"},
+        {"half-width katakana are single", "\xB6\xC5", 2, 1, 32, "\xB6\xC5"},
+        {"control bytes become spaces", "a\r\nb", 8, 1, 32, "a  b"},
+        {"the buffer ends first, whole characters", Sjis("番組表"), 20, 1, 5, Sjis("番組")},
+        {"no lines", "abc", 5, 0, 32, ""},
+    };
+    for (const Case& c : cases) {
+        char out[64];
+        const int32_t n = CutGridText(c.text.c_str(), c.columns, c.lines, out, c.capacity);
+        EXPECT_EQ(std::string(out), c.expected) << c.name;
+        EXPECT_EQ(n, static_cast<int32_t>(c.expected.size())) << c.name;
+    }
+}
+
+// The broadcast clock's line: where it falls, or none.
+TEST(GuideGrid, ClockLine) {
+    Fake f = Sample();
+    const struct {
+        const char* name;
+        int64_t now;
+        int32_t y;
+    } cases[] = {
+        {"unknown", -1, -1},
+        {"at the top", At(21, 0), 20},
+        {"21:20", At(21, 20), 80},
+        {"the last visible second", At(23, 59) + 59, 20 + 539},
+        {"just below the view", At(0, 0, 1), -1},
+        {"the day before", At(22, 0, -1), -1},
+    };
+    for (const auto& c : cases) {
+        LayoutGrid(f.Source(), View(21), c.now, kNoGridSelection, g_layout);
+        EXPECT_EQ(g_layout.clockY, c.y) << c.name;
+    }
+    // The view is clamped to the end of the day: three hours show 21:00-24:00.
+    LayoutGrid(f.Source(), View(23), At(23, 59) + 59, kNoGridSelection, g_layout);
+    EXPECT_EQ(g_layout.view.firstMinute, 21 * 60);
+    EXPECT_EQ(g_layout.clockY, 20 + 539);
+}
+
+// The date tabs: the days held, with their labels; from today when more.
+TEST(GuideGrid, DaysHeld) {
+    const struct {
+        const char* name;
+        std::vector<Entry> entries;
+        int64_t now;
+        int32_t count;
+        int64_t first;
+        const char* firstLabel;  // UTF-8
+    } cases[] = {
+        {"nothing, no clock", {}, -1, 0, 0, ""},
+        {"nothing: today", {}, At(10, 0, 2), 1, kDay + 2 * 86400, "12/10(木)"},
+        {"one day", {{1, At(21, 0), 3600, "", 0}}, -1, 1, kDay, "12/08(火)"},
+        {"ending at midnight stays on its day", {{1, At(23, 0), 3600, "", 0}}, -1, 1, kDay, "12/08(火)"},
+        {"crossing midnight", {{1, At(23, 0), 7200, "", 0}}, -1, 2, kDay, "12/08(火)"},
+        {"three days", {{1, At(1, 0), 60, "", 0}, {2, At(1, 0, 2), 60, "", 0}}, -1, 3, kDay, "12/08(火)"},
+        {"more than the tabs: from today",
+         {{1, At(1, 0, -5), 60, "", 0}, {2, At(1, 0, 8), 60, "", 0}}, At(12, 0), 9, kDay, "12/08(火)"},
+    };
+    for (const auto& c : cases) {
+        Fake f;
+        f.columns.push_back({"S", true, c.entries});
+        GridDays days;
+        GridHeldDays(f.Source(), c.now, days);
+        ASSERT_EQ(days.count, c.count) << c.name;
+        if (c.count == 0) continue;
+        EXPECT_EQ(days.start[0], c.first) << c.name;
+        EXPECT_EQ(std::string(days.label[0]), Sjis(c.firstLabel)) << c.name;
+    }
+}
+
+// Keyboard moves from a selection, each a case: where the selection goes,
+// and the day shown after it.
+TEST(GuideGrid, KeyboardMoves) {
+    Fake f = Sample();
+    f.columns[0].entries.push_back({4, At(21, 0, 1), 3600, "tomorrow", 0});
+    const GridSource s = f.Source();
+    GridDays days;
+    GridHeldDays(s, -1, days);
+    ASSERT_EQ(days.count, 2);
+    const int64_t now = At(22, 30);
+    const struct {
+        const char* name;
+        GridSelection from;
+        int hour;  // of the view
+        GridKey key;
+        bool moved;
+        int32_t id;  // selected after, -1 none
+        int64_t day;
+    } cases[] = {
+        {"right from the drama on air: at the clock, a gap there: the next", {0, 1, 2}, 21, GridKey::kRight,
+         true, 12, kDay},
+        {"right from the news: nothing at its start, the first after", {0, 0, 1}, 21, GridKey::kRight, true, 11,
+         kDay},
+        {"left from the quiz: the news on at 21:30", {1, 0, 11}, 21, GridKey::kLeft, true, 1, kDay},
+        {"right into an empty column: stays", {1, 0, 11}, 21, GridKey::kRight, false, 11, kDay},
+        {"left at the first column: stays", {0, 0, 1}, 21, GridKey::kLeft, false, 1, kDay},
+        {"down", {0, 0, 1}, 21, GridKey::kDown, true, 2, kDay},
+        {"up at the first: stays", {0, 0, 1}, 21, GridKey::kUp, false, 1, kDay},
+        {"down to the next day", {0, 2, 3}, 21, GridKey::kDown, true, 4, kDay + 86400},
+        {"page down: tomorrow's at the same time", {0, 0, 1}, 21, GridKey::kPageDown, true, 4, kDay + 86400},
+        {"page up on the first day: stays", {0, 0, 1}, 21, GridKey::kPageUp, false, 1, kDay},
+        {"page down with nothing that day in the column", {1, 0, 11}, 21, GridKey::kPageDown, true, -1,
+         kDay + 86400},
+        {"home: the programme on air", {0, 0, 1}, 6, GridKey::kHome, true, 2, kDay},
+        {"nothing selected, down: the first shown", kNoGridSelection, 21, GridKey::kDown, true, 1, kDay},
+        {"nothing selected, right: the first column at the middle", kNoGridSelection, 21, GridKey::kRight, true, 2,
+         kDay},
+        {"an index out of date is found by its id", {0, 7, 2}, 21, GridKey::kDown, true, 3, kDay},
+    };
+    for (const auto& c : cases) {
+        GridViewport v = View(c.hour);
+        GridSelection sel = c.from;
+        EXPECT_EQ(MoveGridSelection(s, days, now, c.key, v, sel), c.moved) << c.name;
+        EXPECT_EQ(sel.id, c.id) << c.name;
+        EXPECT_EQ(v.dayStart, c.day) << c.name;
+        if (sel.id < 0) continue;
+        // The selection shows.
+        LayoutGrid(s, v, now, sel, g_layout);
+        const GridCell* cell = CellOf(g_layout, sel.id);
+        ASSERT_NE(cell, nullptr) << c.name;
+        EXPECT_TRUE(cell->selected) << c.name;
+    }
+}
+
+// A move that needs scrolling brings the selection into view, across columns
+// too.
+TEST(GuideGrid, MovesScrollTheSelectionIntoView) {
+    Fake f;
+    for (int c = 0; c < 8; ++c) {
+        f.columns.push_back({"S", true, {{c * 10 + 1, At(5, 0), 3600, "a", 0}, {c * 10 + 2, At(20, 0), 3600, "b", 0}}});
+    }
+    const GridSource s = f.Source();
+    GridDays days;
+    GridHeldDays(s, -1, days);
+    GridViewport v = View(4);
+    GridSelection sel = {0, 0, 1};
+    ASSERT_TRUE(MoveGridSelection(s, days, -1, GridKey::kDown, v, sel));
+    EXPECT_EQ(sel.id, 2);
+    EXPECT_EQ(v.firstMinute, 20 * 60);
+    for (int i = 1; i < 8; ++i) ASSERT_TRUE(MoveGridSelection(s, days, -1, GridKey::kRight, v, sel));
+    EXPECT_EQ(sel.id, 72);
+    EXPECT_EQ(v.firstColumn, 5);
+}
+
+// Hit tests on the laid-out grid: a cell, a header, the axis and the gaps.
+TEST(GuideGrid, HitTests) {
+    Fake f = Sample();
+    LayoutGrid(f.Source(), View(21), -1, kNoGridSelection, g_layout);
+    const struct {
+        const char* name;
+        int32_t x, y;
+        GridHitKind kind;
+        int32_t column;
+        int32_t id;
+    } cases[] = {
+        {"the news", 30, 25, GridHitKind::kCell, 0, 1},
+        {"the drama's last pixel row", 187, 334, GridHitKind::kCell, 0, 2},
+        {"the weather's first", 28, 335, GridHitKind::kCell, 0, 3},
+        {"the gap in the second column", 200, 50, GridHitKind::kNothing, -1, -1},
+        {"a header", 200, 5, GridHitKind::kHeader, 1, -1},
+        {"the empty column's header", 400, 0, GridHitKind::kHeader, 2, -1},
+        {"the hours' axis", 5, 100, GridHitKind::kNothing, -1, -1},
+        {"outside", 9999, -5, GridHitKind::kNothing, -1, -1},
+    };
+    for (const auto& c : cases) {
+        const GridHit hit = GridHitTest(g_layout, c.x, c.y);
+        EXPECT_EQ(hit.kind, c.kind) << c.name;
+        EXPECT_EQ(hit.column, c.column) << c.name;
+        EXPECT_EQ(hit.id, c.id) << c.name;
+    }
+}
+
+// Viewports no window would ask for: nothing outside the grid's arrays,
+// nothing outside the client area.
+TEST(GuideGrid, HostileViewportsStayInBounds) {
+    Fake f = Sample();
+    const GridViewport sane = View(21);
+    GridViewport cases[6];
+    for (GridViewport& v : cases) v = sane;
+    cases[0].width = cases[0].height = 0;
+    cases[1].pixelsPerHour = 0;
+    cases[1].columnWidth = -5;
+    cases[2].firstColumn = 1 << 30;
+    cases[2].firstMinute = -100000;
+    cases[3].charWidth = 0;
+    cases[3].lineHeight = 0;
+    cases[4].width = cases[4].height = 0x7FFFFFFF;
+    cases[5].dayStart = kDay + 12345;  // not a midnight
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        LayoutGrid(f.Source(), cases[i], At(22, 0), kNoGridSelection, g_layout);
+        EXPECT_LE(g_layout.cellCount, kGridMaxCells) << i;
+        for (int32_t k = 0; k < g_layout.cellCount; ++k) {
+            const GridRect& r = g_layout.cells[k].rect;
+            EXPECT_LT(r.top, r.bottom) << i;
+            EXPECT_GE(r.top, g_layout.view.headerHeight) << i;
+            EXPECT_LE(r.bottom, g_layout.view.height) << i;
+            EXPECT_LE(r.right, g_layout.view.width) << i;
+        }
+    }
+    EXPECT_EQ(g_layout.view.dayStart, kDay);
+}
+
+// The legend: every named genre with its fill, names from the genre table.
+TEST(GuideGrid, LegendNamesEachGenre) {
+    GridLegendEntry entries[16];
+    const int32_t n = GridLegend(entries, 16);
+    ASSERT_EQ(n, 14);  // 0xC and 0xD are reserved
+    EXPECT_EQ(std::string(entries[0].name), Sjis("ニュース／報道"));
+    EXPECT_EQ(entries[3].colour, GridGenreColour(3));
+    EXPECT_EQ(std::string(entries[13].name), Sjis("その他"));
+    EXPECT_EQ(GridLegend(entries, 2), 2);
+    EXPECT_EQ(GridGenreColour(-1), GridGenreColour(kGridNoGenre));
+    EXPECT_EQ(GridGenreColour(99), GridGenreColour(kGridNoGenre));
+}
+
+}  // namespace
