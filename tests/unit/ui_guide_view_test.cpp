@@ -118,12 +118,14 @@ struct GuideHarness {
         FillGuideColumns(t.s(), columns);
         const GridSource source = GuideGridSource(columns);
         std::vector<Row> rows;
-        for (int32_t i = 0; source.columns > 0 && i < source.count(source.context, 0); ++i) {
+        int32_t w = 0;
+        while (w < columns.count && !columns.column[w].watched) ++w;
+        for (int32_t i = 0; w < columns.count && i < source.count(source.context, w); ++i) {
             ScheduleEventRef ref;
             GridProgramme p;
             char title[256];
-            if (!GuideColumnEvent(columns, 0, i, ref) || !source.programme(source.context, 0, i, p)) break;
-            source.title(source.context, 0, i, title, sizeof title);
+            if (!GuideColumnEvent(columns, w, i, ref) || !source.programme(source.context, w, i, p)) break;
+            source.title(source.context, w, i, title, sizeof title);
             char time[32];
             const int32_t start = SecondOfDay(ref.start);
             const int32_t end = SecondOfDay(ref.start + ref.duration);
