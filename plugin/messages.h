@@ -19,8 +19,11 @@ const uint32_t WM_CHANNEL_LABELS = 6028;
 const uint32_t WM_SERVICE_VIEW = 6029;
 // Packets of the caption stream wait in the caption mailbox.
 const uint32_t WM_CAPTION_READY = 6040;
-// Schedule sections of the watched service are waiting for the guide.
+// EIT and SDT sections of the services received are waiting for the guide.
 const uint32_t WM_GUIDE_READY = 6041;
+// The programme table's cache file has more to read (posted by the window's
+// own thread to itself, a step at a time).
+const uint32_t WM_GUIDE_CACHE = 6042;
 
 // Recording request to the host's window; wParam is the request word.
 const uint32_t WM_RECORD_REQUEST = 4024;

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "plugin/caption_state.h"
+#include "plugin/guide_keeper.h"
 #include "plugin/guide_state.h"
 #include "plugin/platform.h"
 #include "plugin/section_mailbox.h"
@@ -123,8 +124,10 @@ struct PluginState {
     // the same mailboxes as the H-EIT's when that one is not received.
     LowerLayerEit mediumEit;
     LowerLayerEit lowEit;
-    // The guide (EIT schedule) of the current service.
+    // The guide: the EIT schedule of every service received.
     GuideStore guide;
+    // Its cache file (window thread only).
+    GuideKeeper keeper;
 
     // --- Programme map -------------------------------------------------------
     EsPidTable esPidTable;

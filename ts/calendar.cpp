@@ -20,6 +20,17 @@ CivilDate CivilDateOfDay(int64_t days) {
     return d;
 }
 
+int64_t DayOfCivilDate(int32_t year, int32_t month, int32_t day) {
+    // The inverse of CivilDateOfDay: eras of 400 years, the year from March.
+    const int64_t y = static_cast<int64_t>(year) - (month <= 2 ? 1 : 0);
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t mp = month > 2 ? month - 3 : month + 9;
+    const int64_t doy = (153 * mp + 2) / 5 + day - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
 CivilDate CivilDateOfMjd(int32_t mjd) { return CivilDateOfDay(static_cast<int64_t>(mjd) - kMjdOf1970); }
 
 int64_t DayOfJapanSeconds(int64_t japanSeconds) {

@@ -33,6 +33,9 @@ struct CivilDate {
 CivilDate CivilDateOfDay(int64_t daysSince1970);
 // The date of an MJD.
 CivilDate CivilDateOfMjd(int32_t mjd);
+// The day counted from 1970-01-01 of a civil date (month 1..12, day 1..31;
+// other values are not checked and give a day near by).
+int64_t DayOfCivilDate(int32_t year, int32_t month, int32_t day);
 
 // The day (floor) and the second within it, 0..86399, of a time in Japan
 // seconds; negative times fall on days before 1970.

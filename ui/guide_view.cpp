@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "plugin/guide_keeper.h"
 #include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
@@ -332,6 +333,32 @@ void HandleGuideSections(PluginState& s) {
     TakeGuideSections(s);
     GuideViewState* v = ViewOf(s);
     if (v != nullptr && v->open) Refresh(s, *v, false);
+    if (GuideTableSaveDue(s)) GuideStatusText(s, GuideCacheStatusText(SaveGuideTable(s)));
+}
+
+void StartGuideTableLoad(PluginState& s) {
+    if (BeginGuideTableLoad(s)) {
+        s.platform->PostToWindow(WM_GUIDE_CACHE);
+        return;
+    }
+    GuideStatusText(s, GuideCacheStatusText(s.keeper.lastStatus));
+}
+
+void HandleGuideCacheStep(PluginState& s) {
+    if (!s.keeper.loading) return;
+    const GuideCacheStatus status = ContinueGuideTableLoad(s);
+    if (status == GuideCacheStatus::kLoading) {
+        s.platform->PostToWindow(WM_GUIDE_CACHE);
+        return;
+    }
+    GuideStatusText(s, GuideCacheStatusText(status));
+    GuideViewState* v = ViewOf(s);
+    if (v != nullptr && v->open) Refresh(s, *v, false);
+}
+
+void SaveGuideTableNow(PluginState& s) {
+    const GuideCacheStatus status = SaveGuideTable(s);
+    GuideStatusText(s, GuideCacheStatusText(status));
 }
 
 void GuideGridResized(PluginState& s, int32_t width, int32_t height, int32_t charWidth, int32_t lineHeight) {

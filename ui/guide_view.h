@@ -93,7 +93,18 @@ void GuideResized(PluginState& state, const WindowPlacement& placement);
 void GuideClosed(PluginState& state);
 
 // WM_GUIDE_READY: takes the handed-over sections; an open window follows.
+// The table is saved to its cache file when the periodic save is due.
 void HandleGuideSections(PluginState& state);
+
+// The programme table's cache file (plugin/guide_keeper.h). When the viewer
+// window is created: starts reading it (WM_GUIDE_CACHE follows).
+void StartGuideTableLoad(PluginState& state);
+// WM_GUIDE_CACHE: reads a step; posts itself again while there is more.
+// At the end the guide shows what was read, and the status line what
+// became of a file that could not be used.
+void HandleGuideCacheStep(PluginState& state);
+// The viewer closes or the plug-in goes: the table is saved now.
+void SaveGuideTableNow(PluginState& state);
 
 // The grid's client area changed, and the font's average character width
 // and line height.

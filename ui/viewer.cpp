@@ -27,6 +27,7 @@ const int32_t kCancelCommand = 2;
 // the host is told. The window itself stays until the host removes it.
 void CloseViewer(PluginState& s) {
     SaveTemplateChoice(s);
+    SaveGuideTableNow(s);
     FileHandle file;
     {
         std::lock_guard<std::mutex> guard(s.lock);
@@ -51,6 +52,7 @@ void ViewerInitialised(PluginState& s) {
     // Guide sections handed over before the window existed: their message
     // was lost with no window to take it.
     HandleGuideSections(s);
+    StartGuideTableLoad(s);
 }
 
 void ViewerMoved(PluginState& s) {
@@ -107,6 +109,9 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
             return true;
         case WM_GUIDE_READY:
             HandleGuideSections(s);
+            return true;
+        case WM_GUIDE_CACHE:
+            HandleGuideCacheStep(s);
             return true;
         default:
             return false;

@@ -60,6 +60,7 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case WM_SERVICE_VIEW:
         case WM_CAPTION_READY:
         case WM_GUIDE_READY:
+        case WM_GUIDE_CACHE:
             ViewerPrivateMessage(state, message);
             break;
         case WM_NCDESTROY:

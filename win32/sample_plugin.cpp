@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "plugin/guide_keeper.h"
 #include "plugin/plugin_core.h"
 #include "plugin/recorder.h"
 #include "ui/channel_buttons.h"
@@ -61,6 +62,10 @@ CSamplePlugin::~CSamplePlugin() {
     // on the stack and returns before the host can free the library; from
     // another thread it may still be running when the host does.
     const bool otherThread = dialog != nullptr && GetWindowThreadProcessId(dialog, nullptr) != GetCurrentThreadId();
+    // The programme table goes to its cache file from the window's thread
+    // only, which alone files into it; deleted from another thread, the
+    // last periodic save stands.
+    if (!otherThread) SaveGuideTable(instance_->state);
     platform.SetDialog(nullptr);
     platform.SetHost(nullptr);
     ReleaseViewer(dialog, handle_);

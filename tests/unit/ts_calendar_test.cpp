@@ -42,7 +42,9 @@ TEST(Calendar, EverySixteenBitMjdIsAValidDayAfterTheOneBefore) {
         const bool next = (d.year == before.year && d.month == before.month && d.day == before.day + 1) ||
                           (d.day == 1 && ((d.year == before.year && d.month == before.month + 1) ||
                                           (d.year == before.year + 1 && d.month == 1 && before.month == 12)));
-        if (!valid || !next) {
+        // The civil date leads back to its day.
+        const bool back = DayOfCivilDate(d.year, d.month, d.day) == static_cast<int64_t>(mjd) - kMjdOf1970;
+        if (!valid || !next || !back) {
             ADD_FAILURE() << "MJD " << mjd << ": " << d.year << "-" << d.month << "-" << d.day << " w" << d.weekday;
             ++failures;
         }
