@@ -259,7 +259,10 @@ std::string ThreeServices() {
     // Version 5 for every section of the second service.
     for (Programme& p : second) p.lines.push_back("version = 5");
 
+    // The one-segment service simulcasts the main one, the special too.
+    general.push_back(special);
     std::vector<Programme> oneSeg = OneSegmentGrid(general, 0x0588);
+    general.pop_back();
     t += RenderAll(general) + Render(special) + RenderAll(education) + Render(overlap) + RenderAll(second) +
          RenderAll(oneSeg);
     return t;
@@ -344,7 +347,7 @@ std::string FullBudget() {
     GridStyle style;
     style.lengths = {30, 30, 60, 30, 45, 15};
     style.detailsEvery = 1;
-    style.fillerPhrases = 14;
+    style.fillerPhrases = 17;
     return BsTransponder(
         "# kestrin-gen --scenario full-budget: 120 services (three of the\n"
         "# transponder's own, 117 of 39 other transport streams), eight dense days\n"
