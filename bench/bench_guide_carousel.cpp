@@ -12,11 +12,11 @@
 //                          window closed (0) or open (1), in the steady state
 //                          (the carousel already held once). The window
 //                          thread's turns (WM_GUIDE_READY) run between the
-//                          host calls, untimed here, so that the hand-over
-//                          slots empty as they do in the plug-in; their time
-//                          is the counter window_core_percent: the window
-//                          thread's time per second of stream, in percent of
-//                          one core
+//                          host calls with the timing paused, so that the
+//                          hand-over slots empty as they do in the plug-in;
+//                          their wall time is the counter
+//                          window_core_percent: the window thread's time per
+//                          second of stream, in percent of one core
 //   BM_CarouselFirstFill   the window thread alone while the carousel is
 //                          received the first time (a fresh plug-in each
 //                          iteration): every section new, each copied out,
@@ -27,9 +27,9 @@
 //                          construction: sizeof GuideStore and PluginState
 //                          as counters (bytes)
 //
-// Times of the stream thread and the window thread are measured apart with
-// a steady clock around each call (manual time), so neither is charged to
-// the other. Run: build/bench/bench/bench_guide_carousel (see
+// The stream thread's time is the benchmark's own (CPU time, as the other
+// packet-path benchmarks give it); the window thread's turns are timed apart
+// with a steady clock, so neither is charged to the other. Run: build/bench/bench/bench_guide_carousel (see
 // docs/performance.md).
 #include <benchmark/benchmark.h>
 
@@ -99,56 +99,39 @@ struct Viewer {
         platform.queued = 0;
     }
 
-    // One pass over the stream in host calls of `packets`; returns the
-    // stream thread's seconds and adds the window thread's to `window`.
-    double Pass(const std::vector<uint8_t>& stream, size_t packets, double& window) {
+    // One pass over the stream in host calls of `packets`; adds the window
+    // thread's seconds to `window`. With `timed`, its turns are left out of
+    // the benchmark's time.
+    void Pass(const std::vector<uint8_t>& stream, size_t packets, double& window, benchmark::State* timed) {
         const size_t chunk = packets * 188;
-        double streamTime = 0;
         for (size_t o = 0; o < stream.size(); o += chunk) {
             const size_t n = stream.size() - o < chunk ? stream.size() - o : chunk;
-            const Clock::time_point t0 = Clock::now();
             ViewerStreamData(*state, stream.data() + o, static_cast<uint32_t>(n));
-            streamTime += Since(t0);
             bool ready = false;
             for (int i = 0; i < platform.queued; ++i) ready = ready || platform.queue[i] == WM_GUIDE_READY;
             platform.queued = 0;
             if (ready) {
+                if (timed != nullptr) timed->PauseTiming();
                 const Clock::time_point t1 = Clock::now();
                 HandleGuideSections(*state);  // the window thread's WM_GUIDE_READY
                 window += Since(t1);
                 platform.queued = 0;
+                if (timed != nullptr) timed->ResumeTiming();
             }
         }
-        return streamTime;
     }
 };
 
-void BM_CarouselBareScan(benchmark::State& st) {
-    const std::vector<uint8_t>& stream = BsLike().stream;
-    const size_t chunk = static_cast<size_t>(st.range(0)) * 188;
-    for (auto _ : st) {
-        double elapsed = 0;
-        uint32_t sum = 0;
-        for (size_t o = 0; o < stream.size(); o += chunk) {
-            const size_t end = o + chunk < stream.size() ? o + chunk : stream.size();
-            const Clock::time_point t0 = Clock::now();
-            for (const uint8_t* p = stream.data() + o; p + 188 <= stream.data() + end; p += 188) sum += bench::Pid(p);
-            benchmark::DoNotOptimize(sum);
-            elapsed += Since(t0);
-        }
-        st.SetIterationTime(elapsed);
-    }
-    bench::SetPacketCounters(st, stream.size());
-}
-BENCHMARK(BM_CarouselBareScan)->Arg(256)->Arg(16)->UseManualTime();
+void BM_CarouselBareScan(benchmark::State& st) { bench::BareScan(st, BsLike().stream); }
+BENCHMARK(BM_CarouselBareScan)->Arg(256)->Arg(16);
 
 void BM_CarouselStream(benchmark::State& st) {
     const Carousel& c = BsLike();
     Viewer viewer(st.range(1) != 0);
     double warm = 0;
-    viewer.Pass(c.stream, static_cast<size_t>(st.range(0)), warm);  // the carousel held once
+    viewer.Pass(c.stream, static_cast<size_t>(st.range(0)), warm, nullptr);  // the carousel held once
     double window = 0;
-    for (auto _ : st) st.SetIterationTime(viewer.Pass(c.stream, static_cast<size_t>(st.range(0)), window));
+    for (auto _ : st) viewer.Pass(c.stream, static_cast<size_t>(st.range(0)), window, &st);
     bench::SetPacketCounters(st, c.stream.size());
     const double streamSeconds = c.seconds * static_cast<double>(st.iterations());
     st.counters["window_core_percent"] = streamSeconds > 0 ? 100.0 * window / streamSeconds : 0;
@@ -159,8 +142,7 @@ BENCHMARK(BM_CarouselStream)
     ->Args({256, 0})
     ->Args({256, 1})
     ->Args({16, 0})
-    ->Args({16, 1})
-    ->UseManualTime();
+    ->Args({16, 1});
 
 void BM_CarouselFirstFill(benchmark::State& st) {
     const Carousel& c = BsLike();
@@ -170,7 +152,7 @@ void BM_CarouselFirstFill(benchmark::State& st) {
         std::unique_ptr<Viewer> viewer(new Viewer(open));
         st.ResumeTiming();
         double window = 0;
-        viewer->Pass(c.stream, 256, window);
+        viewer->Pass(c.stream, 256, window, nullptr);
         st.SetIterationTime(window);
     }
     st.counters["per_stream_second"] =
