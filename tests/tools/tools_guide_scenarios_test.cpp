@@ -191,6 +191,36 @@ TEST(GuideScenarios, EachCarriesItsServicesTablesAndDays) {
     }
 }
 
+// The BS-like carousel: each service's schedule once in 10 seconds, the
+// services' rounds spread over those seconds rather than sent in one burst.
+TEST(GuideScenarios, BsLikeSpreadsItsCarouselOverTenSeconds) {
+    const gen::Scenario scenario = Parse(Parts("bs-like")[0]);
+    const Bytes stream = tools_test::Generate(scenario);
+    const double packetsPerSecond = static_cast<double>(scenario.bitrate) / (188 * 8);
+    std::map<uint16_t, std::vector<double>> rounds;  // service -> seconds where each round begins
+    std::map<uint16_t, uint64_t> lastPacket;
+    for (const tools_test::FoundSection& f : tools_test::Sections(stream, {kEitPid})) {
+        if (f.bytes[0] < 0x50) continue;
+        const uint16_t service = U16(f.bytes, 3);
+        // A new round: more than a second after the service's last section.
+        auto last = lastPacket.find(service);
+        if (last == lastPacket.end() || f.packetIndex - last->second > packetsPerSecond) {
+            rounds[service].push_back(static_cast<double>(f.packetIndex) / packetsPerSecond);
+        }
+        lastPacket[service] = f.packetIndex;
+    }
+    ASSERT_EQ(rounds.size(), 30u);
+    std::vector<double> firsts;
+    for (const auto& r : rounds) {
+        firsts.push_back(r.second[0]);
+        for (size_t k = 1; k < r.second.size(); ++k) EXPECT_NEAR(r.second[k] - r.second[k - 1], 10.0, 0.5);
+    }
+    std::sort(firsts.begin(), firsts.end());
+    EXPECT_LT(firsts.front(), 0.5);
+    EXPECT_GT(firsts.back(), 9.0);
+    for (size_t k = 1; k < firsts.size(); ++k) EXPECT_NEAR(firsts[k] - firsts[k - 1], 10.0 / 30, 0.1) << k;
+}
+
 std::map<int64_t, json> ByEvent(const json& epg, int64_t serviceId) {
     std::map<int64_t, json> out;
     for (const json& p : epg) {
