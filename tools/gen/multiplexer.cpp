@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 #include <deque>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "tools/gen/elementary_streams.h"
 #include "tools/gen/network_sections.h"
 #include "tools/gen/partial_reception.h"
+#include "tools/gen/scenario_values.h"
 
 namespace gen {
 
@@ -73,7 +75,7 @@ void WriteHeader(uint8_t* p, uint16_t pid, bool pusi, uint8_t adaptationFieldCon
     p[3] = static_cast<uint8_t>((adaptationFieldControl << 4) | (counter & 0x0F));
 }
 
-build::Bytes Arib(const std::string& sjis) { return EncodeAribFromShiftJis(sjis); }
+build::Bytes Arib(const std::string& sjis) { return AribBytes(sjis); }
 
 void SplitTime(int64_t seconds, uint16_t& mjd, int& h, int& m, int& s) {
     mjd = static_cast<uint16_t>(seconds / 86400);
@@ -213,7 +215,9 @@ std::vector<build::Bytes> EitSchedule(const Scenario& sc, const Service& service
         }
         if (last < 0) continue;
         const int lastTable = last / kSegmentsPerTable;
-        const uint8_t firstTableId = extended ? 0x58 : 0x50;
+        // Another transport stream's schedule goes in the "other" tables.
+        const bool other = IsOtherTransportStream(sc, service);
+        const uint8_t firstTableId = static_cast<uint8_t>((other ? 0x60 : 0x50) + (extended ? 0x08 : 0x00));
         for (int table = 0; table <= lastTable; ++table) {
             const int lastSegment = table < lastTable ? kSegmentsPerTable - 1 : last % kSegmentsPerTable;
             // Sections of each segment, then the numbers.
@@ -249,8 +253,8 @@ std::vector<build::Bytes> EitSchedule(const Scenario& sc, const Service& service
                     h.version = versions[static_cast<size_t>(segment)];
                     h.sectionNumber = static_cast<uint8_t>(segment * 8 + static_cast<int>(k));
                     h.lastSectionNumber = static_cast<uint8_t>(lastSectionNumber);
-                    h.transportStreamId = sc.transportStreamId;
-                    h.originalNetworkId = sc.originalNetworkId;
+                    h.transportStreamId = ServiceTransportStreamId(sc, service);
+                    h.originalNetworkId = ServiceOriginalNetworkId(sc, service);
                     h.segmentLastSectionNumber = static_cast<uint8_t>(segment * 8 + static_cast<int>(sections.size()) - 1);
                     h.lastTableId = static_cast<uint8_t>(firstTableId + lastTable);
                     out.push_back(build::EitSection(h, sections[k]));
@@ -286,8 +290,11 @@ std::vector<build::Bytes> EitPresentFollowing(const Scenario& sc, const Service&
     // A new event in a section is a new version of it.
     const uint8_t pVersion = static_cast<uint8_t>((present + 1) & 0x1F);
     const uint8_t fVersion = static_cast<uint8_t>((following + 1) & 0x1F);
-    return {build::EitPfSection(service.id, 0, p, pVersion, sc.transportStreamId, sc.originalNetworkId),
-            build::EitPfSection(service.id, 1, f, fVersion, sc.transportStreamId, sc.originalNetworkId)};
+    const uint16_t tsid = ServiceTransportStreamId(sc, service);
+    const uint16_t onid = ServiceOriginalNetworkId(sc, service);
+    const uint8_t tableId = IsOtherTransportStream(sc, service) ? 0x4F : 0x4E;  // p/f other : actual
+    return {build::EitPfSection(service.id, 0, p, pVersion, tsid, onid, tableId),
+            build::EitPfSection(service.id, 1, f, fVersion, tsid, onid, tableId)};
 }
 
 std::vector<PsiJob> ServiceInformationJobs(const Scenario& sc) {
@@ -295,11 +302,14 @@ std::vector<PsiJob> ServiceInformationJobs(const Scenario& sc) {
     const Scenario* s = &sc;
 
     std::vector<build::PatProgram> programs = {{0, kNitPid}};
-    for (const Service& service : sc.services) programs.push_back({service.id, service.pmtPid});
+    for (const Service& service : sc.services) {
+        if (!IsOtherTransportStream(sc, service)) programs.push_back({service.id, service.pmtPid});
+    }
     const build::Bytes pat = build::PatSection(sc.transportStreamId, programs);
     jobs.push_back({kPatPid, kPatInterval, 0, [pat](int64_t) { return std::vector<build::Bytes>{pat}; }});
 
     for (const Service& service : sc.services) {
+        if (IsOtherTransportStream(sc, service)) continue;
         std::vector<build::PmtStream> streams;
         for (const ElementaryStream& es : service.streams) {
             // stream_identifier_descriptor: the component_tag the EIT refers to.
@@ -311,7 +321,19 @@ std::vector<PsiJob> ServiceInformationJobs(const Scenario& sc) {
 
     std::vector<NitService> nitServices;
     std::vector<build::SdtService> sdtServices;
+    // The services of other transport streams, by original network and
+    // transport stream id, for the SDT other.
+    std::map<uint32_t, std::vector<build::SdtService>> otherSdt;
     for (const Service& service : sc.services) {
+        if (IsOtherTransportStream(sc, service)) {
+            const uint32_t key = static_cast<uint32_t>(ServiceOriginalNetworkId(sc, service)) << 16 |
+                                 ServiceTransportStreamId(sc, service);
+            build::SdtService entry =
+                build::NamedService(service.id, Arib(service.name), Arib(service.provider), service.type);
+            entry.eitFlags = 0x03;  // EIT_schedule_flag and EIT_present_following_flag
+            otherSdt[key].push_back(entry);
+            continue;
+        }
         const bool oneSegment = service.pmtPid == kOneSegmentPmtPid || service.type == 0xC0;
         nitServices.push_back({service.id, service.type, oneSegment});
         sdtServices.push_back(build::NamedService(service.id, Arib(service.name), Arib(service.provider), service.type));
@@ -321,6 +343,19 @@ std::vector<PsiJob> ServiceInformationJobs(const Scenario& sc) {
     jobs.push_back({kNitPid, kNitInterval, 0, [nit](int64_t) { return std::vector<build::Bytes>{nit}; }});
     const build::Bytes sdt = build::SdtSection(sc.transportStreamId, sc.originalNetworkId, sdtServices);
     jobs.push_back({kSdtPid, kSdtInterval, 0, [sdt](int64_t) { return std::vector<build::Bytes>{sdt}; }});
+    if (!otherSdt.empty()) {
+        // SDT other (table_id 0x46): one section per transport stream, every
+        // second after the SDT actual.
+        std::vector<build::Bytes> others;
+        for (const auto& ts : otherSdt) {
+            build::Bytes section = build::SdtSection(static_cast<uint16_t>(ts.first), static_cast<uint16_t>(ts.first >> 16),
+                                                     ts.second);
+            section[0] = 0x46;
+            build::Reseal(section);
+            others.push_back(section);
+        }
+        jobs.push_back({kSdtPid, kSdtInterval, kSdtInterval / 8, [others](int64_t) { return others; }});
+    }
 
     for (const Service& service : sc.services) {
         const Service* sv = &service;
@@ -331,9 +366,13 @@ std::vector<PsiJob> ServiceInformationJobs(const Scenario& sc) {
 
     if (sc.schedule) {
         const int64_t interval = sc.scheduleIntervalMs * kTicksPerMs;
+        const int64_t count = static_cast<int64_t>(sc.services.size());
+        int64_t k = 0;
         for (const Service& service : sc.services) {
             const Service* sv = &service;
-            jobs.push_back({kEitPid, interval, kEitInterval / 4, [s, sv](int64_t due) {
+            // Spread: service k of n begins its round k/n of the interval later.
+            const int64_t first = kEitInterval / 4 + (sc.scheduleSpread ? interval * k++ / count : 0);
+            jobs.push_back({kEitPid, interval, first, [s, sv](int64_t due) {
                                 return EitSchedule(*s, *sv, s->start + due / kClock);
                             }});
         }
@@ -343,6 +382,7 @@ std::vector<PsiJob> ServiceInformationJobs(const Scenario& sc) {
     // half a second after the EIT, as receivers of the one-segment layer
     // alone read it there.
     for (const Service& service : sc.services) {
+        if (IsOtherTransportStream(sc, service)) continue;
         if (service.pmtPid != kOneSegmentPmtPid && service.type != 0xC0) continue;
         const Service* sv = &service;
         jobs.push_back({kLowEitPid, kEitInterval, kEitInterval / 2, [s, sv](int64_t due) {
@@ -502,6 +542,7 @@ bool GenerateStream(const Scenario& sc, const PacketWriter& writeAll) {
     std::vector<std::unique_ptr<EsSource>> sources;
     std::vector<PcrSource> pcrSources;
     for (const Service& service : sc.services) {
+        if (IsOtherTransportStream(sc, service)) continue;  // carried elsewhere
         bool pcrInStream = false;
         for (const ElementaryStream& es : service.streams) {
             std::unique_ptr<EsSource> src(new EsSource);

@@ -16,6 +16,7 @@ bool InPartialReceptionLayer(const Scenario& sc, uint16_t pid) {
         if (pid == si) return true;
     }
     for (const Service& service : sc.services) {
+        if (IsOtherTransportStream(sc, service)) continue;
         if (service.pmtPid != kOneSegmentPmtPid && service.type != kOneSegmentServiceType) continue;
         if (pid == service.pmtPid || pid == service.pcrPid) return true;
         for (const ElementaryStream& es : service.streams) {

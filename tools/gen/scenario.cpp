@@ -114,6 +114,17 @@ bool Validate(Scenario& sc, std::string& error) {
     uint64_t bits = 0;
     for (const Service& s : sc.services) {
         if (!ids.insert(s.id).second) return (error = "service " + std::to_string(s.id) + " twice", false);
+        if (AribSize(s.name) + AribSize(s.provider) > kMaxServiceNameBytes) {
+            return (error = "service " + std::to_string(s.id) + ": name and provider too long", false);
+        }
+        if (IsOtherTransportStream(sc, s)) {
+            // Only named and scheduled: another transport stream carries it.
+            if (s.pmtPid != 0 || !s.streams.empty() || s.pcrPid != 0x1FFF) {
+                return (error = "service " + std::to_string(s.id) +
+                                " of another transport stream takes no pmt, pcr or streams", false);
+            }
+            continue;
+        }
         if (s.pmtPid == 0) return (error = "service " + std::to_string(s.id) + " needs a pmt", false);
         if (!pids.insert(s.pmtPid).second) return (error = "PID " + std::to_string(s.pmtPid) + " used twice", false);
         bool pcrIsStream = false;
@@ -134,9 +145,10 @@ bool Validate(Scenario& sc, std::string& error) {
         if (!pcrIsStream && !pids.insert(s.pcrPid).second) {
             return (error = "PCR PID " + std::to_string(s.pcrPid) + " used twice", false);
         }
-        if (AribSize(s.name) + AribSize(s.provider) > kMaxServiceNameBytes) {
-            return (error = "service " + std::to_string(s.id) + ": name and provider too long", false);
-        }
+    }
+    if (std::none_of(sc.services.begin(), sc.services.end(),
+                     [&sc](const Service& s) { return !IsOtherTransportStream(sc, s); })) {
+        return (error = "no [service] of the stream's own transport stream", false);
     }
     // Headers, adaptation fields and service information need room too.
     if (bits + bits / 10 + 500000 > sc.bitrate) {
@@ -188,11 +200,26 @@ bool Validate(Scenario& sc, std::string& error) {
 bool EventDetailDescriptors(const Event& event, std::vector<std::vector<uint8_t>>& descriptors, std::string& error) {
     std::vector<AribItem> items;
     for (const EventItem& item : event.items) {
-        items.push_back({EncodeAribFromShiftJis(item.description), EncodeAribFromShiftJis(item.text)});
+        items.push_back({AribBytes(item.description), AribBytes(item.text)});
     }
     if (!ExtendedEventDescriptors(items, event.itemBytes, descriptors, error)) return false;
     if (!event.genres.empty()) descriptors.push_back(ContentDescriptor(event.genres));
     return true;
+}
+
+uint16_t ServiceTransportStreamId(const Scenario& scenario, const Service& service) {
+    return static_cast<uint16_t>(service.transportStreamId >= 0 ? service.transportStreamId
+                                                                : scenario.transportStreamId);
+}
+
+uint16_t ServiceOriginalNetworkId(const Scenario& scenario, const Service& service) {
+    return static_cast<uint16_t>(service.originalNetworkId >= 0 ? service.originalNetworkId
+                                                                : scenario.originalNetworkId);
+}
+
+bool IsOtherTransportStream(const Scenario& scenario, const Service& service) {
+    return ServiceTransportStreamId(scenario, service) != scenario.transportStreamId ||
+           ServiceOriginalNetworkId(scenario, service) != scenario.originalNetworkId;
 }
 
 int64_t SecondsOf(int year, int month, int day, int hour, int minute, int second) {
@@ -284,6 +311,9 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                     if (!ParseSecondsMs(value, sc.scheduleIntervalMs) || sc.scheduleIntervalMs < 100) {
                         return fail("schedule-interval wants seconds, at least 0.1");
                     }
+                } else if (key == "schedule-spread") {
+                    if (value != "on" && value != "off") return fail("schedule-spread wants on or off");
+                    sc.scheduleSpread = value == "on";
                 } else if (key == "layers") {
                     if (value != "all" && value != "partial-reception") return fail("layers wants all or partial-reception");
                     sc.partialReceptionOnly = value == "partial-reception";
@@ -313,6 +343,9 @@ bool ParseScenario(const std::string& text, Scenario& sc, std::string& error) {
                                                    : "audio wants: PID aac kbit/s [component_tag]");
                     }
                     s.streams.push_back(es);
+                } else if (key == "transport-stream-id" || key == "original-network-id") {
+                    if (!ParseInt(value, 0, 0xFFFF, n)) return fail(key + " wants 0..0xFFFF");
+                    (key == "transport-stream-id" ? s.transportStreamId : s.originalNetworkId) = static_cast<int32_t>(n);
                 } else if (key == "captions") {
                     const std::vector<std::string> w = Words(value);
                     int64_t pid = 0, tag = 0x87;

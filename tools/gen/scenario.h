@@ -24,6 +24,11 @@
 //                                   [component_tag [picture size]]
 //   audio = 0x0112 aac 192 0x10     PID, codec (aac), kbit/s, component_tag
 //   captions = 0x0130 0x87          caption stream: PID, component_tag (default 0x87)
+//   transport-stream-id = 0x4011    a service of another transport stream (ids
+//   original-network-id = 4         other than the stream's): no PMT nor
+//                                   streams; named in the SDT other (0x46), its
+//                                   EIT p/f other (0x4F) and schedule other
+//                                   (0x60-0x6F) sent on PID 0x0012
 //
 //   [caption 0x0588]                a caption statement of service 0x0588
 //   at = 0.5                        seconds from the start of the stream
@@ -59,6 +64,8 @@
 // event's short event, component, audio and content descriptors (and series,
 // group), extended tables 0x58/0x59 with its items; one section per
 // three-hour segment from midnight of the stream's first day, eight days.
+// "schedule-spread = on" spreads the services' schedules over the interval
+// (service k of n starts k/n of it later) instead of sending them together.
 #ifndef KESTRIN_TOOLS_GEN_SCENARIO_H
 #define KESTRIN_TOOLS_GEN_SCENARIO_H
 
@@ -90,6 +97,10 @@ struct Service {
     std::string name;      // Shift_JIS
     std::string provider;  // Shift_JIS
     std::vector<ElementaryStream> streams;
+    // Ids of the transport stream that carries the service; -1: the
+    // stream's own. A service of another transport stream has no PMT.
+    int32_t transportStreamId = -1;
+    int32_t originalNetworkId = -1;
 };
 
 struct AudioComponent {
@@ -162,7 +173,14 @@ struct Scenario {
     std::vector<Caption> captions;  // in the order of the file
     bool schedule = false;      // send the EIT schedule
     int64_t scheduleIntervalMs = 2000;
+    bool scheduleSpread = false;  // services' schedules spread over the interval
 };
+
+// The transport stream ids of a service (the stream's own unless it says
+// otherwise), and whether it belongs to another transport stream.
+uint16_t ServiceTransportStreamId(const Scenario& scenario, const Service& service);
+uint16_t ServiceOriginalNetworkId(const Scenario& scenario, const Service& service);
+bool IsOtherTransportStream(const Scenario& scenario, const Service& service);
 
 // Parses the scenario text. On failure returns false and sets `error` to a
 // message naming the line.

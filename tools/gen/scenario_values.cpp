@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 #include "text/arib_charset.h"
 #include "tools/common/arib_symbols.h"
@@ -154,6 +155,17 @@ bool ParseText(const std::string& value, std::string& sjis, std::string& error) 
     return flush();
 }
 
-size_t AribSize(const std::string& sjis) { return EncodeAribFromShiftJis(sjis).size(); }
+std::vector<uint8_t> AribBytes(const std::string& sjis) {
+    const size_t kRemembered = 4096;
+    thread_local std::unordered_map<std::string, std::vector<uint8_t>> encoded;
+    const auto found = encoded.find(sjis);
+    if (found != encoded.end()) return found->second;
+    if (encoded.size() >= kRemembered) encoded.clear();
+    std::vector<uint8_t> bytes = EncodeAribFromShiftJis(sjis);
+    encoded.emplace(sjis, bytes);
+    return bytes;
+}
+
+size_t AribSize(const std::string& sjis) { return AribBytes(sjis).size(); }
 
 }  // namespace gen

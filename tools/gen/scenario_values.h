@@ -19,6 +19,10 @@ bool ParseClock(const std::string& text, int& h, int& m, int& s);
 bool ParseDateTime(const std::string& text, int64_t& seconds);
 bool SymbolToShiftJis(uint16_t code, std::string& out);
 bool ParseText(const std::string& value, std::string& sjis, std::string& error);
+// A Shift_JIS text encoded as ARIB 8-unit code. Scenarios of many services
+// repeat the same texts thousands of times: the last few thousand texts
+// encoded on this thread are remembered.
+std::vector<uint8_t> AribBytes(const std::string& sjis);
 // Bytes of a Shift_JIS text once encoded as ARIB 8-unit code.
 size_t AribSize(const std::string& sjis);
 

@@ -1,0 +1,172 @@
+// The plug-in's packet path under a BS-like EIT carousel: kestrin-gen's
+// bs-like scenario (a transponder of its own three services and 27 services
+// of nine other transport streams, four days of schedule each, every
+// service's sections once in 10 seconds, the services spread evenly over
+// them; 11 seconds of stream at 16 Mbit/s, 117,021 packets), generated once
+// in memory and handed to the plug-in in host calls of st.range(0) packets,
+// the viewer on the transponder's first service.
+//
+//   BM_CarouselBareScan    every packet's PID read in the same host calls:
+//                          the floor
+//   BM_CarouselStream      ViewerStreamData alone (the stream thread), guide
+//                          window closed (0) or open (1), in the steady state
+//                          (the carousel already held once). The window
+//                          thread's turns (WM_GUIDE_READY) run between the
+//                          host calls with the timing paused, so that the
+//                          hand-over slots empty as they do in the plug-in;
+//                          their wall time is the counter
+//                          window_core_percent: the window thread's time per
+//                          second of stream, in percent of one core
+//   BM_CarouselFirstFill   the window thread alone while the carousel is
+//                          received the first time (a fresh plug-in each
+//                          iteration): every section new, each copied out,
+//                          its CRC checked and filed; the time is for the 11
+//                          seconds of stream, per_stream_second the share of
+//                          one second of it
+//   BM_CarouselMemory      the memory the guide holds, fixed at
+//                          construction: sizeof GuideStore and PluginState
+//                          as counters (bytes)
+//
+// The stream thread's time is the benchmark's own (CPU time, as the other
+// packet-path benchmarks give it); the window thread's turns are timed apart
+// with a steady clock, so neither is charged to the other. Run: build/bench/bench/bench_guide_carousel (see
+// docs/performance.md).
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "plugin/guide_store.h"
+#include "plugin/messages.h"
+#include "plugin/plugin_core.h"
+#include "plugin/plugin_state.h"
+#include "tests/support/quiet_platform.h"
+#include "tools/gen/guide_scenarios.h"
+#include "tools/gen/multiplexer.h"
+#include "tools/gen/scenario.h"
+#include "ui/channel_buttons.h"
+#include "ui/guide_view.h"
+#include "ui/viewer.h"
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+const int32_t kChannel = 27;
+const int32_t kWatchedService = 151;  // the transponder's first service
+
+struct Carousel {
+    std::vector<uint8_t> stream;
+    double seconds = 0;  // of broadcast time
+};
+
+const Carousel& BsLike() {
+    static const Carousel c = [] {
+        Carousel out;
+        std::vector<std::string> parts;
+        gen::Scenario scenario;
+        std::string error;
+        if (!gen::NamedScenarioParts("bs-like", parts) || !gen::ParseScenario(parts[0], scenario, error)) {
+            return out;  // an empty stream: the benchmarks report nothing
+        }
+        gen::GenerateStream(scenario, [&out](const uint8_t* p) {
+            out.stream.insert(out.stream.end(), p, p + 188);
+            return true;
+        });
+        out.seconds = static_cast<double>(scenario.durationMs) / 1000.0;
+        return out;
+    }();
+    return c;
+}
+
+double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// A plug-in watching the transponder's first service; the guide window
+// open or not.
+struct Viewer {
+    QuietPlatform platform;
+    std::unique_ptr<PluginState> state{new PluginState()};
+
+    explicit Viewer(bool guideOpen) {
+        InitPluginState(*state, &platform);
+        state->hasWindow = true;
+        PluginOnChannelChange(*state, kChannel, kWatchedService);
+        if (guideOpen) GuideInitialised(*state);  // WM_INITDIALOG of the guide window
+        platform.queued = 0;
+    }
+
+    // One pass over the stream in host calls of `packets`; adds the window
+    // thread's seconds to `window`. With `timed`, its turns are left out of
+    // the benchmark's time.
+    void Pass(const std::vector<uint8_t>& stream, size_t packets, double& window, benchmark::State* timed) {
+        const size_t chunk = packets * 188;
+        for (size_t o = 0; o < stream.size(); o += chunk) {
+            const size_t n = stream.size() - o < chunk ? stream.size() - o : chunk;
+            ViewerStreamData(*state, stream.data() + o, static_cast<uint32_t>(n));
+            bool ready = false;
+            for (int i = 0; i < platform.queued; ++i) ready = ready || platform.queue[i] == WM_GUIDE_READY;
+            platform.queued = 0;
+            if (ready) {
+                if (timed != nullptr) timed->PauseTiming();
+                const Clock::time_point t1 = Clock::now();
+                HandleGuideSections(*state);  // the window thread's WM_GUIDE_READY
+                window += Since(t1);
+                platform.queued = 0;
+                if (timed != nullptr) timed->ResumeTiming();
+            }
+        }
+    }
+};
+
+void BM_CarouselBareScan(benchmark::State& st) { bench::BareScan(st, BsLike().stream); }
+BENCHMARK(BM_CarouselBareScan)->Arg(256)->Arg(16);
+
+void BM_CarouselStream(benchmark::State& st) {
+    const Carousel& c = BsLike();
+    Viewer viewer(st.range(1) != 0);
+    double warm = 0;
+    viewer.Pass(c.stream, static_cast<size_t>(st.range(0)), warm, nullptr);  // the carousel held once
+    double window = 0;
+    for (auto _ : st) viewer.Pass(c.stream, static_cast<size_t>(st.range(0)), window, &st);
+    bench::SetPacketCounters(st, c.stream.size());
+    const double streamSeconds = c.seconds * static_cast<double>(st.iterations());
+    st.counters["window_core_percent"] = streamSeconds > 0 ? 100.0 * window / streamSeconds : 0;
+    st.counters["first_pass_window_ms"] = warm * 1000.0;
+}
+BENCHMARK(BM_CarouselStream)
+    ->ArgNames({"packets", "open"})
+    ->Args({256, 0})
+    ->Args({256, 1})
+    ->Args({16, 0})
+    ->Args({16, 1});
+
+void BM_CarouselFirstFill(benchmark::State& st) {
+    const Carousel& c = BsLike();
+    const bool open = st.range(0) != 0;
+    for (auto _ : st) {
+        st.PauseTiming();
+        std::unique_ptr<Viewer> viewer(new Viewer(open));
+        st.ResumeTiming();
+        double window = 0;
+        viewer->Pass(c.stream, 256, window, nullptr);
+        st.SetIterationTime(window);
+    }
+    st.counters["per_stream_second"] =
+        benchmark::Counter(c.seconds * static_cast<double>(st.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_CarouselFirstFill)->ArgNames({"open"})->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_CarouselMemory(benchmark::State& st) {
+    for (auto _ : st) benchmark::DoNotOptimize(BsLike().stream.size());
+    st.counters["guide_store_bytes"] = static_cast<double>(sizeof(GuideStore));
+    st.counters["plugin_state_bytes"] = static_cast<double>(sizeof(PluginState));
+    st.counters["carousel_stream_bytes"] = static_cast<double>(BsLike().stream.size());
+}
+BENCHMARK(BM_CarouselMemory)->Iterations(1);
+
+}  // namespace
