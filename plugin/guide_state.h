@@ -78,6 +78,9 @@ struct GuideServiceSlot {
     int32_t channel;      // physical channel, -1 unknown
     int64_t lastWatched;  // Japan seconds (or a count before the first TOT), -1 never
     uint32_t added;       // when the entry was given: the older goes first among equals
+    // A section of it was filed (its CRC_32 checked): an entry that never
+    // had one, such as one made by a damaged header, is reused first.
+    bool filed;
     // The version of each section taken, kNoVersion for none; written by
     // the window thread, read by the packet path to skip repeats.
     uint8_t heldVersion[kGuideHeldTables][256];

@@ -87,19 +87,22 @@ int32_t FindService(GuideStore& g, const GuideServiceKey& key) {
     return -1;
 }
 
-// The entry to reuse when every one is taken: never watched first, then
-// the oldest watch, the one given first among equals; never the one
-// watched now. -1 when there is none.
+// The entry to reuse when every one is taken: one with nothing filed
+// (its only sections were damaged: a header that bit errors made up must
+// not push out a real service), then never watched, then the oldest watch,
+// the one given first among equals; never the one watched now. -1 when
+// there is none.
+bool ReusedBefore(const GuideServiceSlot& a, const GuideServiceSlot& b) {
+    if (a.filed != b.filed) return !a.filed;
+    if (a.lastWatched != b.lastWatched) return a.lastWatched < b.lastWatched;
+    return static_cast<int32_t>(a.added - b.added) < 0;
+}
+
 int32_t Evictee(const GuideStore& g) {
     int32_t found = -1;
     for (int32_t i = 0; i < g.serviceCount; ++i) {
         if (i == g.watched) continue;
-        const GuideServiceSlot& a = g.services[i];
-        if (found < 0 || a.lastWatched < g.services[found].lastWatched ||
-            (a.lastWatched == g.services[found].lastWatched &&
-             static_cast<int32_t>(a.added - g.services[found].added) < 0)) {
-            found = i;
-        }
+        if (found < 0 || ReusedBefore(g.services[i], g.services[found])) found = i;
     }
     return found;
 }
@@ -120,6 +123,7 @@ int32_t AddService(GuideStore& g, const GuideServiceKey& key, bool evict) {
     slot.channel = -1;
     slot.lastWatched = -1;
     slot.added = g.entriesAdded++;
+    slot.filed = false;
     std::memset(slot.heldVersion, kNoVersion, sizeof slot.heldVersion);
     g.lastFound = i;
     return i;
@@ -911,6 +915,7 @@ bool FileGuideSection(PluginState& s, const GuideTakenSection& taken) {
     GuideServiceSlot& slot = g.services[taken.service];
     if (slot.generation == taken.generation && IsGuideTable(copy.data[0])) {
         slot.heldVersion[copy.data[0] - kGuideFirstTableId][copy.data[6]] = VersionOf(copy.data);
+        slot.filed = true;
     }
     return changed;
 }
@@ -1108,6 +1113,7 @@ ScheduleAddResult RestoreGuideSection(PluginState& s, int32_t service, const uin
     GuideServiceSlot& slot = g.services[service];
     if (slot.generation == generation) {
         slot.heldVersion[section[0] - kGuideFirstTableId][section[6]] = VersionOf(section);
+        slot.filed = true;
     }
     return result;
 }

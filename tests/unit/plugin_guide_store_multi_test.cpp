@@ -228,6 +228,30 @@ TEST(GuideStoreMulti, AFullServiceTableReusesTheEntryWatchedLongestAgo) {
     EXPECT_EQ(h.Find(kOtherNet, kOtherTs, 0x0500), -1);
 }
 
+// Damaged sections (bit errors in the header make up service ids) get an
+// entry before their CRC_32 is checked, but nothing is filed for them:
+// such an entry goes before any real service, watched or not.
+TEST(GuideStoreMulti, AnEntryOfDamagedSectionsOnlyIsReusedFirst) {
+    Guide h;
+    ApplyGuideBudget(h.t.s(), kGuideLeastMemoryMB);
+    const int32_t capacity = GuideServicesForBudget(kGuideLeastMemoryMB);
+    for (int32_t i = 0; i < capacity - 1; ++i) {
+        h.Feed(0x0012, {Schedule(static_cast<uint16_t>(0x0600 + i), 0x100, 20, 0x60, kOtherTs, kOtherNet)});
+    }
+    Bytes damaged = Schedule(0x0777, 0x100, 20, 0x60, kOtherTs, kOtherNet);
+    damaged[damaged.size() - 10] ^= 0x01;
+    h.Feed(0x0012, {damaged});
+    ASSERT_EQ(GuideServiceCount(h.g()), capacity);
+    const int32_t bogus = h.Find(kOtherNet, kOtherTs, 0x0777);
+    ASSERT_GE(bogus, 0);
+    EXPECT_EQ(h.Info(bogus).listCount, 0);
+    // The next new service takes the damaged one's entry, not the first
+    // real service given.
+    h.Feed(0x0012, {Schedule(0x0888, 0x100, 20, 0x60, kOtherTs, kOtherNet)});
+    EXPECT_EQ(h.Find(kOtherNet, kOtherTs, 0x0888), bogus);
+    for (int32_t i = 0; i < capacity - 1; ++i) EXPECT_GE(h.Find(kOtherNet, kOtherTs, static_cast<uint16_t>(0x0600 + i)), 0) << i;
+}
+
 // Every entry watched once (as restored from a cache file): the oldest
 // watch goes first.
 TEST(GuideStoreMulti, AmongWatchedEntriesTheOldestWatchIsReused) {
