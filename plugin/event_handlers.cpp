@@ -108,9 +108,11 @@ View PrepareCaption(PluginState& state, char* serviceName) {
     std::lock_guard<std::mutex> guard(state.lock);
     std::memcpy(serviceName, state.serviceName, kServiceNameSize);
     if (state.view == View::kFollowing) {
-        state.followingAssembler.inProgress = false;
-        state.mediumEit.followingAssembler.inProgress = false;
-        state.lowEit.followingAssembler.inProgress = false;
+        // The following assemblers took no packet in the present view: what
+        // they hold, their continuity counters too, is stale.
+        ResetSectionAssembler(state.followingAssembler);
+        ResetSectionAssembler(state.mediumEit.followingAssembler);
+        ResetSectionAssembler(state.lowEit.followingAssembler);
         state.lastFollowingKey = 0;
     }
     return state.view;
