@@ -165,6 +165,47 @@ const ResyncCase kResyncCases[] = {
          return std::vector<Bytes>{Pusi(0, {}, Part(first, 0, 183)), bad, Plain(2, Part(first, 183, 250)),
                                    Pusi(3, {}, next)};
      }},
+    // Every section boundary of the packet is followed: a wanted section
+    // is found behind another table's, and two in one packet are both
+    // handed over.
+    {"BehindAnotherTablesSection",
+     [](Kind k, std::vector<Delivery>& expected) {
+         Bytes other = SectionOf(Kind::kTable, 40, 9);
+         other[0] = 0x4A;
+         const Bytes wanted = SectionOf(k, 60, 2);
+         expected = {{0, wanted}};
+         return std::vector<Bytes>{Pusi(0, {}, build::Cat({other, wanted}))};
+     }},
+    {"TwoInOnePacket",
+     [](Kind k, std::vector<Delivery>& expected) {
+         const Bytes first = SectionOf(k, 60, 1);
+         const Bytes second = SectionOf(k, 70, 2);
+         expected = {{0, first}, {0, second}};
+         return std::vector<Bytes>{Pusi(0, {}, build::Cat({first, second}))};
+     }},
+    // A packet sent twice (the same continuity_counter) is taken once.
+    {"ARepeatedPacketIsTakenOnce",
+     [](Kind k, std::vector<Delivery>& expected) {
+         const Bytes first = SectionOf(k, 400, 1);
+         expected = {{3, first}};
+         const Bytes middle = Plain(1, Part(first, 183, 367));
+         return std::vector<Bytes>{Pusi(0, {}, Part(first, 0, 183)), middle, middle, Plain(2, Part(first, 367, 400))};
+     }},
+    // A packet flagged damaged (transport_error_indicator) or without the
+    // sync byte is not taken: the section it belongs to is not handed over,
+    // the next one is.
+    {"ADamagedPacketCostsItsSection",
+     [](Kind k, std::vector<Delivery>& expected) {
+         const Bytes first = SectionOf(k, 250, 1);
+         const Bytes next = SectionOf(k, 60, 2);
+         Bytes damaged = Plain(1, Part(first, 183, 250));
+         damaged[1] = static_cast<uint8_t>(damaged[1] | 0x80);
+         Bytes noSync = Plain(1, Part(first, 183, 250));
+         noSync[0] = 0x00;
+         expected = {{4, next}};
+         return std::vector<Bytes>{Pusi(0, {}, Part(first, 0, 183)), damaged, noSync, Plain(2, {}),
+                                   Pusi(3, {}, next)};
+     }},
 };
 
 class SectionResync : public ::testing::TestWithParam<std::pair<Kind, size_t>> {};
