@@ -107,14 +107,8 @@ bool CommitServiceSection(PluginState& state, const HandedSection& taken) {
 View PrepareCaption(PluginState& state, char* serviceName) {
     std::lock_guard<std::mutex> guard(state.lock);
     std::memcpy(serviceName, state.serviceName, kServiceNameSize);
-    if (state.view == View::kFollowing) {
-        // The following assemblers took no packet in the present view: what
-        // they hold, their continuity counters too, is stale.
-        ResetSectionAssembler(state.followingAssembler);
-        ResetSectionAssembler(state.mediumEit.followingAssembler);
-        ResetSectionAssembler(state.lowEit.followingAssembler);
-        state.lastFollowingKey = 0;
-    }
+    // The following event is shown again from its next section.
+    if (state.view == View::kFollowing) state.lastFollowingKey = 0;
     return state.view;
 }
 

@@ -16,20 +16,12 @@ const int32_t kEitMinimumLength = 1;
 const int32_t kSdtMinimumLength = 9;
 const int32_t kPmtMinimumLength = 14;
 
-SectionFilter EventFilter(const PluginState& state, uint8_t sectionNumber) {
-    return EventSectionFilter(static_cast<uint16_t>(state.currentService), sectionNumber, kEitMinimumLength);
-}
-
 // Copies the complete section into the window's mailbox and posts the
 // message; the window reads a whole section even after the assembler has
-// started the next one.
+// gone on to the next one.
 void HandOver(PluginState& state, const uint8_t* section, int32_t size, SectionMailbox& mailbox, uint32_t message) {
     PutSectionInMailbox(mailbox, section, size);
     state.platform->PostToWindow(message);
-    // The present event goes to the guide too: it is current there, and a
-    // receiver of the one-segment layer alone has no schedule at all. (The
-    // following event reaches the guide through the guide's own assembler.)
-    if (message == WM_EIT_PRESENT_READY) GuidePresentFollowing(state, section, size);
 }
 
 // Where the sections an assembler completes go. `layer`: a lower layer's,
@@ -41,22 +33,26 @@ struct Target {
     LowerLayerEit* layer;
 };
 
-bool LayerQuiet(const Target& t) { return t.layer == nullptr || t.layer->quietSections >= kLowerEitQuietSections; }
-
-void PresentSink(void* context, const uint8_t* section, int32_t size) {
+// A present or following section of the current service. Both go to the
+// guide (the present event is current there, and a receiver of the
+// one-segment layer alone has no schedule at all), the following one
+// whichever view the viewer shows, so that the guide never keeps a stale
+// following event; the viewer's mailbox takes the following section only in
+// the following view.
+void PresentFollowingSink(void* context, const uint8_t* section, int32_t size) {
     Target& t = *static_cast<Target*>(context);
-    if (t.layer != nullptr && t.layer->quietSections < kLowerEitQuietSections) ++t.layer->quietSections;
-    if (LayerQuiet(t)) HandOver(t.state, section, size, t.state.presentMailbox, WM_EIT_PRESENT_READY);
-}
-
-void FollowingSink(void* context, const uint8_t* section, int32_t size) {
-    Target& t = *static_cast<Target*>(context);
-    if (LayerQuiet(t)) HandOver(t.state, section, size, t.state.followingMailbox, WM_EIT_FOLLOWING_READY);
-}
-
-void GuideFollowingSink(void* context, const uint8_t* section, int32_t size) {
-    Target& t = *static_cast<Target*>(context);
-    if (LayerQuiet(t)) GuidePresentFollowing(t.state, section, size);
+    const bool present = section[6] == 0;  // the filter keeps section_number 0 and 1 only
+    if (present && t.layer != nullptr && t.layer->quietSections < kLowerEitQuietSections) ++t.layer->quietSections;
+    if (t.layer != nullptr && t.layer->quietSections < kLowerEitQuietSections) return;
+    if (present) {
+        HandOver(t.state, section, size, t.state.presentMailbox, WM_EIT_PRESENT_READY);
+        GuidePresentFollowing(t.state, section, size);
+        return;
+    }
+    GuidePresentFollowing(t.state, section, size);
+    if (t.state.view == View::kFollowing) {
+        HandOver(t.state, section, size, t.state.followingMailbox, WM_EIT_FOLLOWING_READY);
+    }
 }
 
 void SdtSink(void* context, const uint8_t* section, int32_t size) {
@@ -68,30 +64,22 @@ void PmtSink(void* context, const uint8_t* section, int32_t size) {
     UpdateProgrammeMap(static_cast<Target*>(context)->state, section, size);
 }
 
-// The present and following events of one EIT PID. The following event goes
-// to the guide whichever view the viewer shows: the viewer's own following
-// assembler runs only in the following view, and a guide that heard of the
-// following event only then would keep a stale one for good. `guideLayer`
-// indexes GuideStore::followingAssemblers.
-void AssemblePresentFollowing(PluginState& state, SectionAssembler& present, SectionAssembler& following,
-                              int32_t guideLayer, LowerLayerEit* layer, const uint8_t* packet) {
+void AssemblePresentFollowing(PluginState& state, SectionAssembler& assembler, LowerLayerEit* layer,
+                              const uint8_t* packet) {
     Target target = {state, layer};
-    AssembleSections(present, EventFilter(state, 0), packet, PresentSink, &target);
-    AssembleSections(state.guide.followingAssemblers[guideLayer], EventFilter(state, 1), packet,
-                     GuideFollowingSink, &target);
-    if (state.view != View::kFollowing) return;
-    AssembleSections(following, EventFilter(state, 1), packet, FollowingSink, &target);
+    const SectionFilter filter =
+        EventSectionFilter(static_cast<uint16_t>(state.currentService), kEitMinimumLength);
+    AssembleSections(assembler, filter, packet, PresentFollowingSink, &target);
 }
 
 }  // namespace
 
 void AssembleEit(PluginState& state, const uint8_t* packet) {
-    AssemblePresentFollowing(state, state.presentAssembler, state.followingAssembler, 0, nullptr, packet);
+    AssemblePresentFollowing(state, state.eitAssembler, nullptr, packet);
 }
 
 void AssembleLowerLayerEit(PluginState& state, LowerLayerEit& layer, const uint8_t* packet) {
-    AssemblePresentFollowing(state, layer.presentAssembler, layer.followingAssembler,
-                             &layer == &state.lowEit ? 2 : 1, &layer, packet);
+    AssemblePresentFollowing(state, layer.assembler, &layer, packet);
 }
 
 void NoteLayerEitPacket(PluginState& state, uint16_t pid) {
@@ -101,8 +89,7 @@ void NoteLayerEitPacket(PluginState& state, uint16_t pid) {
 }
 
 void ResetLowerLayerEit(LowerLayerEit& layer) {
-    ResetSectionAssembler(layer.presentAssembler);
-    ResetSectionAssembler(layer.followingAssembler);
+    ResetSectionAssembler(layer.assembler);
     layer.quietSections = 0;
 }
 

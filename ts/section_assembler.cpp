@@ -13,7 +13,7 @@ bool Passes(const void* context, const uint8_t* h, int32_t size) {
     if (size < 1 || h[0] != f.tableId) return false;
     if (!f.matchEvent) return true;
     if (size < kEventHeaderSize) return false;
-    return ((h[3] << 8) | h[4]) == f.serviceId && h[6] == f.sectionNumber;
+    return ((h[3] << 8) | h[4]) == f.serviceId && h[6] <= 1;
 }
 
 }  // namespace
@@ -24,15 +24,13 @@ SectionFilter TableSectionFilter(uint8_t tableId, int32_t minimumLength) {
     f.minimumLength = minimumLength;
     f.matchEvent = false;
     f.serviceId = 0;
-    f.sectionNumber = 0;
     return f;
 }
 
-SectionFilter EventSectionFilter(uint16_t serviceId, uint8_t sectionNumber, int32_t minimumLength) {
+SectionFilter EventSectionFilter(uint16_t serviceId, int32_t minimumLength) {
     SectionFilter f = TableSectionFilter(kEitPfActualTableId, minimumLength);
     f.matchEvent = true;
     f.serviceId = serviceId;
-    f.sectionNumber = sectionNumber;
     return f;
 }
 

@@ -4,8 +4,7 @@
 // SectionFilter, which sections it wants.
 //
 // This is the section follower (section_follower.*) with the policy "keep
-// the sections of this table, of this service and section_number for the
-// EIT": every section boundary of the PID is followed, so a wanted section
+// the sections of this table, and of this service for the EIT p/f": every section boundary of the PID is followed, so a wanted section
 // is found wherever it begins in a packet (behind sections of other tables
 // or services too), and each one that completes is handed to the caller's
 // sink at once, several to a packet when they come so. Breaks, repeated
@@ -29,20 +28,20 @@ struct SectionFilter {
     uint8_t tableId;
     // Shortest section_length followed.
     int32_t minimumLength;
-    // EIT present/following only: the wanted service_id and section_number
-    // (0 present, 1 following), read from the section's own header; a
-    // section too short to carry them is not kept.
+    // EIT present/following only: the wanted service_id, and
+    // section_number 0 (present) or 1 (following), read from the section's
+    // own header; a section too short to carry them is not kept.
     bool matchEvent;
     uint16_t serviceId;
-    uint8_t sectionNumber;
 };
 
 // Every section of table `tableId` of at least `minimumLength`, whatever its
 // service or section number.
 SectionFilter TableSectionFilter(uint8_t tableId, int32_t minimumLength);
 
-// EIT present/following (table 0x4E) section `sectionNumber` of `serviceId`.
-SectionFilter EventSectionFilter(uint16_t serviceId, uint8_t sectionNumber, int32_t minimumLength);
+// The EIT present/following (table 0x4E) of `serviceId`: its present and
+// its following section, one assembler for both.
+SectionFilter EventSectionFilter(uint16_t serviceId, int32_t minimumLength);
 
 struct SectionAssembler {
     SectionFollower follower;

@@ -405,8 +405,7 @@ TEST_F(SectionAssemblyTest, SectionStartingInTheLastBytesOfAPacket) {
         fresh.s().view = c.view;
         // What the buffers held before: a header of section_length 0 and
         // service 0, which a check run too early would read.
-        for (SectionAssembler* a : {&fresh.s().presentAssembler, &fresh.s().followingAssembler,
-                                    &fresh.s().sdtAssembler, &fresh.s().pmtAssembler}) {
+        for (SectionAssembler* a : {&fresh.s().eitAssembler, &fresh.s().sdtAssembler, &fresh.s().pmtAssembler}) {
             std::memset(a->follower.buffer, 0, sizeof a->follower.buffer);
         }
         const Bytes section = c.pid == kEitPid ? EventSection(c.service, c.number, 200)

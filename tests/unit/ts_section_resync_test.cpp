@@ -85,7 +85,7 @@ std::vector<Delivery> Assemble(Kind kind, const std::vector<Bytes>& packets) {
     std::unique_ptr<SectionAssembler> a(new SectionAssembler);
     ResetSectionAssembler(*a);
     const SectionFilter f =
-        kind == Kind::kEvent ? EventSectionFilter(kService, 0, 1) : TableSectionFilter(kSdtActualTableId, 9);
+        kind == Kind::kEvent ? EventSectionFilter(kService, 1) : TableSectionFilter(kSdtActualTableId, 9);
     std::vector<Delivery> out;
     for (size_t i = 0; i < packets.size(); ++i) {
         Delivered d = {i, &out};
