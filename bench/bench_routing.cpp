@@ -80,7 +80,7 @@ BENCHMARK(BM_PlainPidLoop)->Args({256, 0})->Args({16, 0})->Args({256, 1});
 // --- Kestrin ----------------------------------------------------------------------
 
 // The plug-in as the host runs it: one-segment service tuned, following view
-// shown so that both EIT assemblers collect.
+// shown so that the following section is handed over too.
 struct Plugin {
     std::unique_ptr<PluginState> state;
     QuietPlatform* platform;

@@ -1,6 +1,6 @@
 // ParsePmt on arbitrary bytes of arbitrary size, UpdateProgrammeMap on an
-// arbitrary PMT assembler buffer, and the PAT rewriting (RewritePatPacket,
-// WriteRewrittenPat) on arbitrary packets.
+// arbitrary PMT section as the assembler hands it over, and the PAT
+// rewriting (RewritePatPacket, WriteRewrittenPat) on arbitrary packets.
 //
 // Input: byte 0 picks the program number's high byte and whether the PAT
 // part runs with the recording open; the rest is, at once, the PMT section
@@ -51,30 +51,28 @@ void CheckPmt(const uint8_t* bytes, size_t size) {
 void CheckUpdate(const uint8_t* bytes, size_t size) {
     TestPlugin t;
     PluginState& s = t.s();
-    SectionAssembler& a = s.pmtAssembler;
-    // As the assembler leaves it: at least section_length + 3 bytes collected.
-    size_t n = size < sizeof a.buffer ? size : sizeof a.buffer;
-    std::memset(a.buffer, 0xFF, 3);
-    std::memcpy(a.buffer, bytes, n);
-    size_t collected = static_cast<size_t>(SectionLength(a.buffer) + 3);
-    if (collected < n) collected = n;
-    std::memset(a.buffer + n, 0xFF, collected - n);
-    a.bytesCollected = static_cast<int32_t>(collected);
-    // Nothing before the buffer and nothing behind the collected bytes may be read.
-    POISON(a.buffer + collected, sizeof a.buffer - collected);
-    POISON(&s.sdtAssembler, sizeof s.sdtAssembler);
+    // As the assembler hands a section over: section_length + 3 bytes (the
+    // ones the input lacks are 0xFF), in a heap block of exactly that size.
+    uint8_t header[3];
+    std::memset(header, 0xFF, sizeof header);
+    std::memcpy(header, bytes, size < sizeof header ? size : sizeof header);
+    const size_t whole = static_cast<size_t>(SectionLength(header) + kSectionHeaderSize);
+    std::unique_ptr<uint8_t[]> section(new uint8_t[whole]);
+    std::memset(section.get(), 0xFF, whole);
+    std::memcpy(section.get(), bytes, size < whole ? size : whole);
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        UpdateProgrammeMap(s);
+        UpdateProgrammeMap(s, section.get(), static_cast<int32_t>(whole));
         CheckTable(s.esPidTable, s.esPidTable.count);
         const uint32_t key = s.pmtKey;
         const int32_t count = s.esPidTable.count;
-        UpdateProgrammeMap(s);  // the same section again: no work, same result
+        UpdateProgrammeMap(s, section.get(), static_cast<int32_t>(whole));  // the same section again: no work
         FUZZ_CHECK(s.pmtKey == key && s.esPidTable.count == count,
                    "a repeated PMT changed the map");
+        // A size that is not the section's own: nothing is read.
+        UpdateProgrammeMap(s, section.get(), static_cast<int32_t>(whole) - 1);
+        FUZZ_CHECK(s.pmtKey == key && s.esPidTable.count == count, "a cut PMT changed the map");
     }
-    UNPOISON(a.buffer, sizeof a.buffer);
-    UNPOISON(&s.sdtAssembler, sizeof s.sdtAssembler);
 }
 
 void CheckPat(const uint8_t* packet, uint16_t programNumber, bool recording) {

@@ -63,51 +63,48 @@ void Select(PluginState& s) {
     NewGeneration(s);
 }
 
-int32_t WholeSectionSize(const SectionAssembler& a) {
-    if (a.bytesCollected < kSectionHeaderSize) return 0;
-    const int32_t size = SectionLength(a.buffer) + kSectionHeaderSize;
-    return size <= a.bytesCollected ? size : 0;
-}
-
-void AssemblePat(PluginState& s, const uint8_t* packet) {
+// A whole PAT section (the assembler hands over only those): the service's
+// PMT PID, when the section changed.
+void TakePat(void* context, const uint8_t* section, int32_t size) {
+    PluginState& s = *static_cast<PluginState*>(context);
     CaptionSelection& c = s.captionHandover.selection;
-    if (AssembleTableSection(c.patAssembler, TableSectionFilter(kPatTableId, kPatMinimumLength), packet) !=
-        AssemblyResult::kComplete) {
-        return;
-    }
-    const int32_t size = WholeSectionSize(c.patAssembler);
     if (size < kSectionHeaderSize + kCrcSize) return;
-    const uint32_t key = SectionChangeKey(c.patAssembler.buffer);
+    const uint32_t key = SectionChangeKey(section);
     if (key == c.patKey) return;
     c.patKey = key;
-    const int32_t pmtPid =
-        FindProgramMapPid(c.patAssembler.buffer, size, static_cast<uint16_t>(s.currentService));
+    const int32_t pmtPid = FindProgramMapPid(section, size, static_cast<uint16_t>(s.currentService));
     if (pmtPid != c.servicePmtPid) {
-        // Another PMT: its answer is read afresh.
+        // Another PMT: its answer is read afresh, from the new PID's
+        // packets (continuity counters run per PID).
         c.servicePmtPid = pmtPid;
         c.serviceCaptionPid = kNoPid;
         c.pmtKey = 0;
-        c.pmtAssembler.inProgress = false;
+        ResetSectionAssembler(c.pmtAssembler);
     }
+    Select(s);
+}
+
+void AssemblePat(PluginState& s, const uint8_t* packet) {
+    AssembleSections(s.captionHandover.selection.patAssembler, TableSectionFilter(kPatTableId, kPatMinimumLength),
+                     packet, TakePat, &s);
+}
+
+void TakeServicePmt(void* context, const uint8_t* section, int32_t size) {
+    PluginState& s = *static_cast<PluginState*>(context);
+    CaptionSelection& c = s.captionHandover.selection;
+    if (size < kSectionHeaderSize + kCrcSize) return;
+    // Several programmes may share a PMT PID: only the watched one counts.
+    if (((section[3] << 8) | section[4]) != s.currentService) return;
+    const uint32_t key = SectionChangeKey(section);
+    if (key == c.pmtKey) return;
+    c.pmtKey = key;
+    c.serviceCaptionPid = FindCaptionPid(section, size, kFullSegCaptionComponentTag);
     Select(s);
 }
 
 void AssembleServicePmt(PluginState& s, const uint8_t* packet) {
-    CaptionSelection& c = s.captionHandover.selection;
-    if (AssembleTableSection(c.pmtAssembler, TableSectionFilter(kPmtTableId, kPmtMinimumLength), packet) !=
-        AssemblyResult::kComplete) {
-        return;
-    }
-    const int32_t size = WholeSectionSize(c.pmtAssembler);
-    if (size < kSectionHeaderSize + kCrcSize) return;
-    // Several programmes may share a PMT PID: only the watched one counts.
-    const uint8_t* b = c.pmtAssembler.buffer;
-    if (((b[3] << 8) | b[4]) != s.currentService) return;
-    const uint32_t key = SectionChangeKey(b);
-    if (key == c.pmtKey) return;
-    c.pmtKey = key;
-    c.serviceCaptionPid = FindCaptionPid(b, size, kFullSegCaptionComponentTag);
-    Select(s);
+    AssembleSections(s.captionHandover.selection.pmtAssembler, TableSectionFilter(kPmtTableId, kPmtMinimumLength),
+                     packet, TakeServicePmt, &s);
 }
 
 void PutInMailbox(PluginState& s, const uint8_t* packet) {
@@ -144,8 +141,8 @@ void InitCaptionHandover(PluginState& s) {
 
 void ForgetCaptionService(PluginState& s) {
     CaptionSelection& c = s.captionHandover.selection;
-    c.patAssembler.inProgress = false;
-    c.pmtAssembler.inProgress = false;
+    ResetSectionAssembler(c.patAssembler);
+    ResetSectionAssembler(c.pmtAssembler);
     c.patKey = 0;
     c.pmtKey = 0;
     c.servicePmtPid = kNoPid;

@@ -107,12 +107,8 @@ bool CommitServiceSection(PluginState& state, const HandedSection& taken) {
 View PrepareCaption(PluginState& state, char* serviceName) {
     std::lock_guard<std::mutex> guard(state.lock);
     std::memcpy(serviceName, state.serviceName, kServiceNameSize);
-    if (state.view == View::kFollowing) {
-        state.followingAssembler.inProgress = false;
-        state.mediumEit.followingAssembler.inProgress = false;
-        state.lowEit.followingAssembler.inProgress = false;
-        state.lastFollowingKey = 0;
-    }
+    // The following event is shown again from its next section.
+    if (state.view == View::kFollowing) state.lastFollowingKey = 0;
     return state.view;
 }
 

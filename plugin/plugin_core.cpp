@@ -23,10 +23,9 @@ void ForgetService(PluginState& s) {
     s.presentMailbox.length = 0;
     s.followingMailbox.length = 0;
     s.sdtMailbox.length = 0;
-    s.presentAssembler.inProgress = false;
-    s.followingAssembler.inProgress = false;
-    s.sdtAssembler.inProgress = false;
-    s.pmtAssembler.inProgress = false;
+    ResetSectionAssembler(s.eitAssembler);
+    ResetSectionAssembler(s.sdtAssembler);
+    ResetSectionAssembler(s.pmtAssembler);
     s.lastSdtKey = 0;
     s.pmtKey = 0;
     s.esPidTable.count = 0;
@@ -98,8 +97,7 @@ void InitPluginState(PluginState& s, Platform* platform) {
     s.shownView = View::kPresent;
     s.serviceViewPending = false;
 
-    ResetSectionAssembler(s.presentAssembler);
-    ResetSectionAssembler(s.followingAssembler);
+    ResetSectionAssembler(s.eitAssembler);
     ResetSectionAssembler(s.sdtAssembler);
     ResetSectionAssembler(s.pmtAssembler);
     std::memset(s.esPidTable.entries, 0, sizeof s.esPidTable.entries);

@@ -40,13 +40,12 @@ const int32_t kStagedPackets = 256;
 const int32_t kLowerEitQuietSections = 3;
 
 // EIT present/following of one lower hierarchical layer (M-EIT on PID
-// 0x0026, L-EIT on 0x0027): assemblers of its own, because continuity
+// 0x0026, L-EIT on 0x0027): an assembler of its own, because continuity
 // counters run per PID, and the count of its present sections completed
 // since the last packet of a higher layer's EIT (saturating at
 // kLowerEitQuietSections).
 struct LowerLayerEit {
-    SectionAssembler presentAssembler;
-    SectionAssembler followingAssembler;
+    SectionAssembler assembler;
     int32_t quietSections;
 };
 
@@ -113,8 +112,9 @@ struct PluginState {
     View shownView;
 
     // --- Section assembly ----------------------------------------------------
-    SectionAssembler presentAssembler;
-    SectionAssembler followingAssembler;
+    // The present and following sections of the current service (PID
+    // 0x0012), in one follower of the PID.
+    SectionAssembler eitAssembler;
     SectionAssembler sdtAssembler;
     SectionAssembler pmtAssembler;
     SectionMailbox presentMailbox;

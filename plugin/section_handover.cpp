@@ -16,73 +16,70 @@ const int32_t kEitMinimumLength = 1;
 const int32_t kSdtMinimumLength = 9;
 const int32_t kPmtMinimumLength = 14;
 
-SectionFilter EventFilter(const PluginState& state, uint8_t sectionNumber) {
-    SectionFilter f;
-    f.tableId = kEitPfActualTableId;
-    f.minimumLength = kEitMinimumLength;
-    f.matchEvent = true;
-    f.serviceId = static_cast<uint16_t>(state.currentService);
-    f.sectionNumber = sectionNumber;
-    return f;
-}
-
 // Copies the complete section into the window's mailbox and posts the
 // message; the window reads a whole section even after the assembler has
-// started the next one.
-void HandOver(PluginState& state, const SectionAssembler& a, SectionMailbox& mailbox, uint32_t message) {
-    PutSectionInMailbox(mailbox, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
+// gone on to the next one.
+void HandOver(PluginState& state, const uint8_t* section, int32_t size, SectionMailbox& mailbox, uint32_t message) {
+    PutSectionInMailbox(mailbox, section, size);
     state.platform->PostToWindow(message);
-    // The present event goes to the guide too: it is current there, and a
-    // receiver of the one-segment layer alone has no schedule at all. (The
-    // following event reaches the guide through the guide's own assembler.)
-    if (message == WM_EIT_PRESENT_READY) {
-        GuidePresentFollowing(state, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
+}
+
+// Where the sections an assembler completes go. `layer`: a lower layer's,
+// whose sections are handed over only once it has been quiet long enough
+// (its present sections are counted); null for the H-EIT, the SDT and the
+// PMT.
+struct Target {
+    PluginState& state;
+    LowerLayerEit* layer;
+};
+
+// A present or following section of the current service. Both go to the
+// guide (the present event is current there, and a receiver of the
+// one-segment layer alone has no schedule at all), the following one
+// whichever view the viewer shows, so that the guide never keeps a stale
+// following event; the viewer's mailbox takes the following section only in
+// the following view.
+void PresentFollowingSink(void* context, const uint8_t* section, int32_t size) {
+    Target& t = *static_cast<Target*>(context);
+    const bool present = section[6] == 0;  // the filter keeps section_number 0 and 1 only
+    if (present && t.layer != nullptr && t.layer->quietSections < kLowerEitQuietSections) ++t.layer->quietSections;
+    if (t.layer != nullptr && t.layer->quietSections < kLowerEitQuietSections) return;
+    if (present) {
+        HandOver(t.state, section, size, t.state.presentMailbox, WM_EIT_PRESENT_READY);
+        GuidePresentFollowing(t.state, section, size);
+        return;
+    }
+    GuidePresentFollowing(t.state, section, size);
+    if (t.state.view == View::kFollowing) {
+        HandOver(t.state, section, size, t.state.followingMailbox, WM_EIT_FOLLOWING_READY);
     }
 }
 
-// The following event for the guide, whichever view the viewer shows: the
-// viewer's own following assembler runs only in the following view, and a
-// guide that heard of the following event only then would keep a stale one
-// for good. `layer` indexes GuideStore::followingAssemblers.
-void AssembleGuideFollowing(PluginState& state, int32_t layer, const uint8_t* packet, bool handOver) {
-    SectionAssembler& a = state.guide.followingAssemblers[layer];
-    if (AssembleEventSection(a, EventFilter(state, 1), packet) == AssemblyResult::kComplete && handOver) {
-        GuidePresentFollowing(state, a.buffer, SectionLength(a.buffer) + kSectionHeaderSize);
-    }
+void SdtSink(void* context, const uint8_t* section, int32_t size) {
+    Target& t = *static_cast<Target*>(context);
+    HandOver(t.state, section, size, t.state.sdtMailbox, WM_SDT_READY);
+}
+
+void PmtSink(void* context, const uint8_t* section, int32_t size) {
+    UpdateProgrammeMap(static_cast<Target*>(context)->state, section, size);
+}
+
+void AssemblePresentFollowing(PluginState& state, SectionAssembler& assembler, LowerLayerEit* layer,
+                              const uint8_t* packet) {
+    Target target = {state, layer};
+    const SectionFilter filter =
+        EventSectionFilter(static_cast<uint16_t>(state.currentService), kEitMinimumLength);
+    AssembleSections(assembler, filter, packet, PresentFollowingSink, &target);
 }
 
 }  // namespace
 
 void AssembleEit(PluginState& state, const uint8_t* packet) {
-    const AssemblyResult present =
-        AssembleEventSection(state.presentAssembler, EventFilter(state, 0), packet);
-    if (present == AssemblyResult::kComplete) {
-        HandOver(state, state.presentAssembler, state.presentMailbox, WM_EIT_PRESENT_READY);
-    }
-    AssembleGuideFollowing(state, 0, packet, true);
-    // A break in the present section ends the packet for both.
-    if (present == AssemblyResult::kBreak || state.view != View::kFollowing) return;
-    if (AssembleEventSection(state.followingAssembler, EventFilter(state, 1), packet) ==
-        AssemblyResult::kComplete) {
-        HandOver(state, state.followingAssembler, state.followingMailbox, WM_EIT_FOLLOWING_READY);
-    }
+    AssemblePresentFollowing(state, state.eitAssembler, nullptr, packet);
 }
 
 void AssembleLowerLayerEit(PluginState& state, LowerLayerEit& layer, const uint8_t* packet) {
-    const AssemblyResult present = AssembleEventSection(layer.presentAssembler, EventFilter(state, 0), packet);
-    if (present == AssemblyResult::kComplete) {
-        if (layer.quietSections < kLowerEitQuietSections) ++layer.quietSections;
-        if (layer.quietSections >= kLowerEitQuietSections) {
-            HandOver(state, layer.presentAssembler, state.presentMailbox, WM_EIT_PRESENT_READY);
-        }
-    }
-    AssembleGuideFollowing(state, &layer == &state.lowEit ? 2 : 1, packet,
-                           layer.quietSections >= kLowerEitQuietSections);
-    if (present == AssemblyResult::kBreak || state.view != View::kFollowing) return;
-    if (AssembleEventSection(layer.followingAssembler, EventFilter(state, 1), packet) == AssemblyResult::kComplete &&
-        layer.quietSections >= kLowerEitQuietSections) {
-        HandOver(state, layer.followingAssembler, state.followingMailbox, WM_EIT_FOLLOWING_READY);
-    }
+    AssemblePresentFollowing(state, layer.assembler, &layer, packet);
 }
 
 void NoteLayerEitPacket(PluginState& state, uint16_t pid) {
@@ -92,35 +89,31 @@ void NoteLayerEitPacket(PluginState& state, uint16_t pid) {
 }
 
 void ResetLowerLayerEit(LowerLayerEit& layer) {
-    ResetSectionAssembler(layer.presentAssembler);
-    ResetSectionAssembler(layer.followingAssembler);
+    ResetSectionAssembler(layer.assembler);
     layer.quietSections = 0;
 }
 
 void AssembleSdt(PluginState& state, const uint8_t* packet) {
-    if (AssembleTableSection(state.sdtAssembler, TableSectionFilter(kSdtActualTableId, kSdtMinimumLength), packet) ==
-        AssemblyResult::kComplete) {
-        HandOver(state, state.sdtAssembler, state.sdtMailbox, WM_SDT_READY);
-    }
+    Target target = {state, nullptr};
+    AssembleSections(state.sdtAssembler, TableSectionFilter(kSdtActualTableId, kSdtMinimumLength), packet, SdtSink,
+                     &target);
 }
 
 void AssemblePmt(PluginState& state, const uint8_t* packet) {
-    if (AssembleTableSection(state.pmtAssembler, TableSectionFilter(kPmtTableId, kPmtMinimumLength), packet) ==
-        AssemblyResult::kComplete) {
-        UpdateProgrammeMap(state);
-    }
+    Target target = {state, nullptr};
+    AssembleSections(state.pmtAssembler, TableSectionFilter(kPmtTableId, kPmtMinimumLength), packet, PmtSink,
+                     &target);
 }
 
-void UpdateProgrammeMap(PluginState& state) {
-    const SectionAssembler& a = state.pmtAssembler;
-    if (a.bytesCollected < kSectionHeaderSize) return;
-    const int32_t size = SectionLength(a.buffer) + kSectionHeaderSize;
-    // The PMT assembler calls this only for a whole section of at least the
-    // minimum length, so the key's four bytes were collected.
-    if (size < kCrcSize + kSectionHeaderSize || a.bytesCollected < size) return;
-    const uint32_t key = SectionChangeKey(a.buffer);
+void UpdateProgrammeMap(PluginState& state, const uint8_t* section, int32_t size) {
+    // The PMT assembler hands over only whole sections of at least the
+    // minimum length; the test keeps the change key's four bytes inside
+    // whatever a caller passes.
+    if (section == nullptr || size < kCrcSize + kSectionHeaderSize || size > kMaxSectionSize) return;
+    if (SectionLength(section) + kSectionHeaderSize != size) return;
+    const uint32_t key = SectionChangeKey(section);
     if (key == state.pmtKey) return;
-    state.esPidTable.count = ParsePmt(a.buffer, size, state.esPidTable, state.programNumber);
+    state.esPidTable.count = ParsePmt(section, size, state.esPidTable, state.programNumber);
     state.pmtKey = key;
-    NoteOneSegPmt(state, a.buffer, size);
+    NoteOneSegPmt(state, section, size);
 }

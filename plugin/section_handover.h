@@ -26,8 +26,9 @@ void ResetLowerLayerEit(LowerLayerEit& layer);
 void AssembleSdt(PluginState& state, const uint8_t* packet);
 void AssemblePmt(PluginState& state, const uint8_t* packet);
 
-// Takes the complete PMT section in the PMT assembler into EsPidTable and the
-// program number, unless its change key is the one already taken.
-void UpdateProgrammeMap(PluginState& state);
+// Takes a complete PMT section (`size` = section_length + 3) into
+// EsPidTable and the program number, unless its change key is the one
+// already taken.
+void UpdateProgrammeMap(PluginState& state, const uint8_t* section, int32_t size);
 
 #endif

@@ -1,78 +1,65 @@
-// Reassembly of PSI/SI sections from transport-stream packets: packet in,
-// complete section out. The caller keeps one SectionAssembler per kind of
-// section and says, through a SectionFilter, which sections it wants.
+// The sections of one table from the packets of its PID: PAT, PMT, SDT and
+// EIT present/following, for the plug-in and the tool. The caller keeps one
+// SectionAssembler per PID and kind of section and says, through a
+// SectionFilter, which sections it wants.
 //
-// Rules common to every kind: a section continues only in the packet whose
-// continuity_counter is the next one (a repeated packet breaks it too); a
-// broken section is abandoned; a section is complete when section_length + 3
-// bytes are collected, and is tested against the filter as soon as the
-// header bytes the filter needs are in.
-//
-// A packet with payload_unit_start_indicator ends the section in progress:
-// the bytes before its pointer_field's target complete it, or it is dropped
-// (a section_length that claims more than was sent must not hold the
-// assembler, nor swallow the sections behind it), and the section that
-// begins at the pointer is started. When both happen in one packet the
-// completed section is the one reported; the new one waits behind it in the
-// buffer and takes its place at the next packet.
+// This is the section follower (section_follower.*) with the policy "keep
+// the sections of this table, and of this service for the EIT p/f": every section boundary of the PID is followed, so a wanted section
+// is found wherever it begins in a packet (behind sections of other tables
+// or services too), and each one that completes is handed to the caller's
+// sink at once, several to a packet when they come so. Breaks, repeated
+// packets, PUSI pointers, stuffing and damaged packets follow the
+// follower's rules; a section_length below the filter's minimum ends the
+// packet's sections. The CRC_32 is not checked here.
 #ifndef KESTRIN_TS_SECTION_ASSEMBLER_H
 #define KESTRIN_TS_SECTION_ASSEMBLER_H
 
 #include <cstdint>
 
-// Room for a whole section (4098 bytes) and the rest of the packet that
-// completes it.
-const int32_t kSectionBufferSize = 5000;
+#include "ts/section_follower.h"
 
-struct SectionAssembler {
-    uint8_t buffer[kSectionBufferSize];
-    int32_t bytesCollected;
-    bool inProgress;          // a section is being collected
-    uint8_t expectedCounter;  // continuity_counter of the last packet taken
-    // A section that began in the packet that completed the one at buffer[0]
-    // (inProgress is then set for it): its bytes wait at buffer[waitingAt ..
-    // waitingAt + waitingBytes) until the next packet moves them to the
-    // start. waitingBytes 0: none. Clearing inProgress drops it too.
-    int32_t waitingAt;
-    int32_t waitingBytes;
-};
+// The header bytes an EIT present/following filter reads: table_id,
+// section_length, service_id, version_number and section_number (bytes
+// 0-6).
+const int32_t kEventHeaderSize = 7;
 
-// Which sections an assembler collects.
+// Which sections an assembler keeps.
 struct SectionFilter {
     uint8_t tableId;
-    // Shortest section_length accepted.
+    // Shortest section_length followed.
     int32_t minimumLength;
-    // EIT present/following only: the wanted service_id and section_number
-    // (0 present, 1 following), tested once the 7 header bytes are in.
+    // EIT present/following only: the wanted service_id, and
+    // section_number 0 (present) or 1 (following), read from the section's
+    // own header; a section too short to carry them is not kept.
     bool matchEvent;
     uint16_t serviceId;
-    uint8_t sectionNumber;
 };
 
 // Every section of table `tableId` of at least `minimumLength`, whatever its
 // service or section number.
 SectionFilter TableSectionFilter(uint8_t tableId, int32_t minimumLength);
 
-enum class AssemblyResult {
-    kNothing,   // nothing completed in this packet
-    kComplete,  // a whole section lies at buffer[0 .. SectionLength + 3)
-    kBreak,     // a continuity break in a packet without PUSI ended its handling
+// The EIT present/following (table 0x4E) of `serviceId`: its present and
+// its following section, one assembler for both.
+SectionFilter EventSectionFilter(uint16_t serviceId, int32_t minimumLength);
+
+struct SectionAssembler {
+    SectionFollower follower;
 };
 
+// Drops the section being collected and forgets the continuity counter: for
+// a service change, another PID, or an assembler that has not seen the
+// PID's packets for a while (a counter left from then could take the next
+// packet for a repeat).
 void ResetSectionAssembler(SectionAssembler& assembler);
 
-// Tables carried one section at a time (PAT, SDT, PMT): a section starts in a
-// PUSI packet whose first section is of the table, and continues in packets
-// without PUSI and in the bytes before the pointer_field's target of the
-// next PUSI packet.
-AssemblyResult AssembleTableSection(SectionAssembler& assembler, const SectionFilter& filter,
-                                    const uint8_t* packet);
+// A section is being collected: its first bytes came, its last not yet.
+bool SectionInProgress(const SectionAssembler& assembler);
 
-// EIT present/following: as for tables, and a section that begins in a PUSI
-// packet is the wanted one, or the one right behind it when the first is the
-// other section_number of the pair. Nothing starts in a PUSI packet whose
-// first section is not EIT p/f (filter.tableId).
-AssemblyResult AssembleEventSection(SectionAssembler& assembler, const SectionFilter& filter,
-                                    const uint8_t* packet);
+// Takes one 188-byte packet of the assembler's PID (the caller filters by
+// PID) and hands every section it completes that passes `filter` to `sink`
+// (`size` = section_length + 3). Returns the number handed over.
+int32_t AssembleSections(SectionAssembler& assembler, const SectionFilter& filter, const uint8_t* packet,
+                         SectionSink sink, void* sinkContext);
 
 #endif

@@ -351,10 +351,13 @@ TEST(ServiceName, RealSdtOverTwoPacketsNamesTheOneSegmentServices) {
 
 // --- Caption and view label ---------------------------------------------------------------
 
+// The following event is shown again from its next section. The section
+// being collected is kept: the present/following assembler follows its PID
+// whichever view is shown, so nothing it holds is stale.
 TEST(Caption, FollowingViewRestartsTheFollowingEvent) {
     std::unique_ptr<TestPlugin> t(NewPlugin());
     std::strcpy(t->s().serviceName, "NAME");
-    t->s().followingAssembler.inProgress = true;
+    t->s().eitAssembler.follower.inSection = true;
     t->s().lastFollowingKey = 0x11223344;
 
     t->s().view = View::kFollowing;
@@ -363,29 +366,26 @@ TEST(Caption, FollowingViewRestartsTheFollowingEvent) {
     EXPECT_EQ(t->platform.windowTitle,
               "\x94\xD4\x91\x67\x8F\xEE\x95\xF1\x81\x69\x8E\x9F\x94\xD4\x91\x67\x81\x6A- NAME");
     EXPECT_EQ(t->platform.Text(IDC_PRESENT_FOLLOWING), "\x8E\x9F");
-    EXPECT_FALSE(t->s().followingAssembler.inProgress);
+    EXPECT_TRUE(SectionInProgress(t->s().eitAssembler));
     EXPECT_EQ(t->s().lastFollowingKey, 0u);
 
     // Back to the present view: nothing is reset.
-    t->s().followingAssembler.inProgress = true;
     t->s().lastFollowingKey = 0x55667788;
     t->s().view = View::kPresent;
     UpdateCaption(t->s());
     EXPECT_EQ(t->platform.windowTitle, PresentCaption("NAME"));
     EXPECT_EQ(t->platform.Text(IDC_PRESENT_FOLLOWING), "\x8C\xBB");
-    EXPECT_TRUE(t->s().followingAssembler.inProgress);
+    EXPECT_TRUE(SectionInProgress(t->s().eitAssembler));
     EXPECT_EQ(t->s().lastFollowingKey, 0x55667788u);
 }
 
 TEST(Caption, NewSdtSectionInTheFollowingViewAlsoRestartsTheFollowingEvent) {
     std::unique_ptr<TestPlugin> t(NewPlugin());
     t->s().view = View::kFollowing;
-    t->s().followingAssembler.inProgress = true;
     t->s().lastFollowingKey = 0x11223344;
     Sdt(*t, SdtOf({Service(kService, build::ServiceDescriptor(0x01, {}, Alnum("NAME")))}));
     EXPECT_EQ(t->platform.windowTitle, FollowingCaption("NAME"));
     EXPECT_EQ(t->platform.Text(IDC_PRESENT_FOLLOWING), Sjis("次"));
-    EXPECT_FALSE(t->s().followingAssembler.inProgress);
     EXPECT_EQ(t->s().lastFollowingKey, 0u);
 }
 

@@ -97,22 +97,20 @@ TEST_F(SectionAssemblyTest, SectionOverManyPacketsUpToTheLargestSize) {
 }
 
 // A PUSI packet whose first section is the other section_number, and the
-// wanted one right behind it at offset `secondAt`.
+// wanted one right behind it at offset `secondAt`: found wherever it begins,
+// its header in that packet or the next.
 struct SecondSectionCase {
     View view;
     uint8_t firstNumber;
     size_t secondAt;
     uint32_t message;
-    bool announced;
 };
 
 TEST_F(SectionAssemblyTest, SectionBehindTheOtherSectionNumber) {
     const SecondSectionCase cases[] = {
-        {View::kPresent, 1, 100, WM_EIT_PRESENT_READY, true},
-        {View::kPresent, 1, 177, WM_EIT_PRESENT_READY, true},
-        {View::kPresent, 1, 178, WM_EIT_PRESENT_READY, false},
-        {View::kFollowing, 0, 100, WM_EIT_FOLLOWING_READY, true},
-        {View::kFollowing, 0, 178, WM_EIT_FOLLOWING_READY, false},
+        {View::kPresent, 1, 100, WM_EIT_PRESENT_READY},   {View::kPresent, 1, 177, WM_EIT_PRESENT_READY},
+        {View::kPresent, 1, 178, WM_EIT_PRESENT_READY},   {View::kPresent, 1, 184, WM_EIT_PRESENT_READY},
+        {View::kFollowing, 0, 100, WM_EIT_FOLLOWING_READY}, {View::kFollowing, 0, 178, WM_EIT_FOLLOWING_READY},
     };
     for (const SecondSectionCase& c : cases) {
         SCOPED_TRACE(c.secondAt);
@@ -129,19 +127,15 @@ TEST_F(SectionAssemblyTest, SectionBehindTheOtherSectionNumber) {
         const Bytes p1 = build::MakePacket(kEitPid, true, 3, head);
         const Bytes p2 = build::MakePacket(kEitPid, false, 4, tail);
         for (const Bytes* p : {&p1, &p2}) RoutePackets(fresh.s(), p->data(), 188);
-        const std::vector<uint32_t> expected =
-            c.announced ? std::vector<uint32_t>{c.message} : std::vector<uint32_t>{};
-        EXPECT_EQ(fresh.platform.windowPosted, expected);
+        EXPECT_EQ(fresh.platform.windowPosted, std::vector<uint32_t>{c.message});
         const SectionMailbox& m = c.view == View::kFollowing ? fresh.s().followingMailbox : fresh.s().presentMailbox;
-        if (c.announced) {
-            EXPECT_EQ(Mailbox(m), second);
-        }
+        EXPECT_EQ(Mailbox(m), second);
     }
 }
 
 // Two EIT p/f sections of two services in one PUSI packet: a section of
 // another service is never taken for the current service's, whichever place
-// it has and whatever its section_number.
+// it has and whatever its section_number, and ours is taken behind it.
 struct TwoServicesCase {
     const char* name;
     View view;
@@ -149,17 +143,19 @@ struct TwoServicesCase {
     uint8_t firstNumber;
     uint16_t secondService;
     uint8_t secondNumber;
-    std::vector<uint32_t> posted;  // the present section is ours when posted
+    std::vector<uint32_t> posted;
+    int handedOver;  // which section the posted message's mailbox holds: 0 the first, 1 the second
 };
 
 TEST_F(SectionAssemblyTest, SectionOfAnotherServiceIsNotTakenForOurs) {
     const uint16_t other = 0x0401;
     const TwoServicesCase cases[] = {
-        {"PresentBehindTheSameNumberOfAnother", View::kPresent, other, 0, kService, 0, {}},
-        {"PresentOfAnotherBehindOurFollowing", View::kPresent, kService, 1, other, 0, {}},
-        {"FollowingBehindTheSameNumberOfAnother", View::kFollowing, other, 1, kService, 1, {}},
-        {"FollowingOfAnotherBehindOurPresent", View::kFollowing, kService, 0, other, 1, {WM_EIT_PRESENT_READY}},
-        {"BothPresentInTheFollowingView", View::kFollowing, other, 0, kService, 0, {}},
+        {"PresentBehindTheSameNumberOfAnother", View::kPresent, other, 0, kService, 0, {WM_EIT_PRESENT_READY}, 1},
+        {"PresentOfAnotherBehindOurFollowing", View::kPresent, kService, 1, other, 0, {}, 0},
+        {"FollowingBehindTheSameNumberOfAnother", View::kFollowing, other, 1, kService, 1, {WM_EIT_FOLLOWING_READY},
+         1},
+        {"FollowingOfAnotherBehindOurPresent", View::kFollowing, kService, 0, other, 1, {WM_EIT_PRESENT_READY}, 0},
+        {"BothPresentInTheFollowingView", View::kFollowing, other, 0, kService, 0, {WM_EIT_PRESENT_READY}, 1},
     };
     for (const TwoServicesCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -173,7 +169,9 @@ TEST_F(SectionAssemblyTest, SectionOfAnotherServiceIsNotTakenForOurs) {
         RoutePackets(fresh.s(), packets[0].data(), 188);
         EXPECT_EQ(fresh.platform.windowPosted, c.posted);
         if (!c.posted.empty()) {
-            EXPECT_EQ(Mailbox(fresh.s().presentMailbox), first);
+            const SectionMailbox& m = c.posted[0] == WM_EIT_FOLLOWING_READY ? fresh.s().followingMailbox
+                                                                            : fresh.s().presentMailbox;
+            EXPECT_EQ(Mailbox(m), c.handedOver == 0 ? first : second);
         }
     }
 }
@@ -309,9 +307,9 @@ TEST_F(SectionAssemblyTest, AdaptationFieldsMoveThePayload) {
 }
 
 // The PUSI packet that carries a section's tail behind the pointer_field
-// completes it from offset 5 (or 6 + L); the section that begins in it is
-// started too and, whole in that packet, handed over with the PID's next
-// packet (the mailbox holds the first until then).
+// completes it from offset 5 (or 6 + L); the section that begins in it,
+// whole in that packet, is handed over right behind it (the mailbox holds
+// the newer), and the PID's next packet adds nothing.
 TEST_F(SectionAssemblyTest, PusiPacketFinishesTheEventSectionBeingCollected) {
     for (int adaptation : {build::kNoAdaptationField, 7}) {
         SCOPED_TRACE(adaptation);
@@ -324,13 +322,15 @@ TEST_F(SectionAssemblyTest, PusiPacketFinishesTheEventSectionBeingCollected) {
         const std::vector<Bytes> packets = sb.Packets(kEitPid, {a, b}, o);
         ASSERT_EQ(packets.size(), 2u);
         ASSERT_TRUE(packets[1][1] & 0x40);
-        for (const Bytes& p : packets) RoutePackets(fresh.s(), p.data(), 188);
-        EXPECT_EQ(fresh.platform.windowPosted, std::vector<uint32_t>{WM_EIT_PRESENT_READY});
-        EXPECT_EQ(Mailbox(fresh.s().presentMailbox), a);
-        const Bytes next = sb.Packet(kEitPid, false, Bytes());
-        RoutePackets(fresh.s(), next.data(), 188);
+        RoutePackets(fresh.s(), packets[0].data(), 188);
+        EXPECT_TRUE(fresh.platform.windowPosted.empty());
+        RoutePackets(fresh.s(), packets[1].data(), 188);
         EXPECT_EQ(fresh.platform.windowPosted,
                   (std::vector<uint32_t>{WM_EIT_PRESENT_READY, WM_EIT_PRESENT_READY}));
+        EXPECT_EQ(Mailbox(fresh.s().presentMailbox), b);
+        const Bytes next = sb.Packet(kEitPid, false, Bytes());
+        RoutePackets(fresh.s(), next.data(), 188);
+        EXPECT_EQ(fresh.platform.windowPosted.size(), 2u);
         EXPECT_EQ(Mailbox(fresh.s().presentMailbox), b);
     }
 }
@@ -413,9 +413,8 @@ TEST_F(SectionAssemblyTest, SectionStartingInTheLastBytesOfAPacket) {
         fresh.s().view = c.view;
         // What the buffers held before: a header of section_length 0 and
         // service 0, which a check run too early would read.
-        for (SectionAssembler* a : {&fresh.s().presentAssembler, &fresh.s().followingAssembler,
-                                    &fresh.s().sdtAssembler, &fresh.s().pmtAssembler}) {
-            std::memset(a->buffer, 0, sizeof a->buffer);
+        for (SectionAssembler* a : {&fresh.s().eitAssembler, &fresh.s().sdtAssembler, &fresh.s().pmtAssembler}) {
+            std::memset(a->follower.buffer, 0, sizeof a->follower.buffer);
         }
         const Bytes section = c.pid == kEitPid ? EventSection(c.service, c.number, 200)
                                                : RawSection(c.pid == kSdtPid ? 0x42 : 0x02, 200);
@@ -494,13 +493,18 @@ TEST_F(SectionAssemblyTest, PacketWithoutPayloadInsideASectionIsSkipped) {
     EXPECT_EQ(Posted(), std::vector<uint32_t>{WM_EIT_PRESENT_READY});
 }
 
-TEST_F(SectionAssemblyTest, EventSectionTooShortForItsChangeKeyIsNotAnnounced) {
-    Route(build::MakePacket(kEitPid, true, 0, Bytes{0x00, 0x4E, 0xF0, 0x00, 0x5D, 0xB8, 0xC1, 0x00}));
+// A section too short to hold its own service_id and section_number
+// (section_length below 4) is not announced: the bytes behind it, which
+// would name the service, are not its. From section_length 4 on it is, its
+// change key inside it.
+TEST_F(SectionAssemblyTest, EventSectionTooShortForItsServiceAndNumberIsNotAnnounced) {
+    for (uint8_t length = 0; length < 4; ++length) {
+        Route(build::MakePacket(kEitPid, true, length, Bytes{0x00, 0x4E, 0xF0, length, 0x5D, 0xB8, 0xC1, 0x00}));
+    }
     EXPECT_TRUE(Posted().empty());
-    // section_length 1 is announced: its key bytes (0..3) lie inside it.
-    Route(build::MakePacket(kEitPid, true, 1, Bytes{0x00, 0x4E, 0xF0, 0x01, 0x5D, 0xB8, 0xC1, 0x00}));
+    Route(build::MakePacket(kEitPid, true, 4, Bytes{0x00, 0x4E, 0xF0, 0x04, 0x5D, 0xB8, 0xC1, 0x00}));
     EXPECT_EQ(Posted(), std::vector<uint32_t>{WM_EIT_PRESENT_READY});
-    EXPECT_EQ(t.s().presentMailbox.length, 4);
+    EXPECT_EQ(t.s().presentMailbox.length, 7);
 }
 
 TEST_F(SectionAssemblyTest, RealSdtOverTwoPackets) {

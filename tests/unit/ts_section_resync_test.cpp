@@ -71,23 +71,25 @@ struct Delivery {
 bool operator==(const Delivery& a, const Delivery& b) { return a.packet == b.packet && a.section == b.section; }
 void PrintTo(const Delivery& d, std::ostream* os) { *os << "{packet " << d.packet << ", " << d.section.size() << " bytes}"; }
 
+struct Delivered {
+    size_t packet;
+    std::vector<Delivery>* out;
+};
+
+void Record(void* context, const uint8_t* section, int32_t size) {
+    Delivered& d = *static_cast<Delivered*>(context);
+    d.out->push_back({d.packet, Bytes(section, section + size)});
+}
+
 std::vector<Delivery> Assemble(Kind kind, const std::vector<Bytes>& packets) {
-    SectionAssembler a;
-    ResetSectionAssembler(a);
-    SectionFilter f = TableSectionFilter(kSdtActualTableId, 9);
-    if (kind == Kind::kEvent) {
-        f.tableId = kEitPfActualTableId;
-        f.minimumLength = 1;
-        f.matchEvent = true;
-        f.serviceId = kService;
-        f.sectionNumber = 0;
-    }
+    std::unique_ptr<SectionAssembler> a(new SectionAssembler);
+    ResetSectionAssembler(*a);
+    const SectionFilter f =
+        kind == Kind::kEvent ? EventSectionFilter(kService, 1) : TableSectionFilter(kSdtActualTableId, 9);
     std::vector<Delivery> out;
     for (size_t i = 0; i < packets.size(); ++i) {
-        const AssemblyResult r = kind == Kind::kEvent ? AssembleEventSection(a, f, packets[i].data())
-                                                      : AssembleTableSection(a, f, packets[i].data());
-        if (r != AssemblyResult::kComplete) continue;
-        out.push_back({i, Bytes(a.buffer, a.buffer + SectionLength(a.buffer) + kSectionHeaderSize)});
+        Delivered d = {i, &out};
+        AssembleSections(*a, f, packets[i].data(), Record, &d);
     }
     return out;
 }
@@ -129,12 +131,12 @@ const ResyncCase kResyncCases[] = {
          return std::vector<Bytes>{Pusi(0, {}, Part(first, 0, 183)), Pusi(1, Part(first, 183, 250), next),
                                    Plain(2, Part(next, 116, 200))};
      }},
-    {"ANextSectionWholeInThatPacketFollowsAtTheNextPacket",
+    {"ANextSectionWholeInThatPacketIsHandedOverWithIt",
      [](Kind k, std::vector<Delivery>& expected) {
          const Bytes first = SectionOf(k, 250, 1);
          const Bytes next = SectionOf(k, 60, 2);
          const Bytes third = SectionOf(k, 70, 3);
-         expected = {{1, first}, {2, next}, {3, third}};
+         expected = {{1, first}, {1, next}, {2, third}};
          return std::vector<Bytes>{Pusi(0, {}, Part(first, 0, 183)), Pusi(1, Part(first, 183, 250), next),
                                    Pusi(2, {}, third), Plain(3, {})};
      }},
@@ -163,6 +165,47 @@ const ResyncCase kResyncCases[] = {
          return std::vector<Bytes>{Pusi(0, {}, Part(first, 0, 183)), bad, Plain(2, Part(first, 183, 250)),
                                    Pusi(3, {}, next)};
      }},
+    // Every section boundary of the packet is followed: a wanted section
+    // is found behind another table's, and two in one packet are both
+    // handed over.
+    {"BehindAnotherTablesSection",
+     [](Kind k, std::vector<Delivery>& expected) {
+         Bytes other = SectionOf(Kind::kTable, 40, 9);
+         other[0] = 0x4A;
+         const Bytes wanted = SectionOf(k, 60, 2);
+         expected = {{0, wanted}};
+         return std::vector<Bytes>{Pusi(0, {}, build::Cat({other, wanted}))};
+     }},
+    {"TwoInOnePacket",
+     [](Kind k, std::vector<Delivery>& expected) {
+         const Bytes first = SectionOf(k, 60, 1);
+         const Bytes second = SectionOf(k, 70, 2);
+         expected = {{0, first}, {0, second}};
+         return std::vector<Bytes>{Pusi(0, {}, build::Cat({first, second}))};
+     }},
+    // A packet sent twice (the same continuity_counter) is taken once.
+    {"ARepeatedPacketIsTakenOnce",
+     [](Kind k, std::vector<Delivery>& expected) {
+         const Bytes first = SectionOf(k, 400, 1);
+         expected = {{3, first}};
+         const Bytes middle = Plain(1, Part(first, 183, 367));
+         return std::vector<Bytes>{Pusi(0, {}, Part(first, 0, 183)), middle, middle, Plain(2, Part(first, 367, 400))};
+     }},
+    // A packet flagged damaged (transport_error_indicator) or without the
+    // sync byte is not taken: the section it belongs to is not handed over,
+    // the next one is.
+    {"ADamagedPacketCostsItsSection",
+     [](Kind k, std::vector<Delivery>& expected) {
+         const Bytes first = SectionOf(k, 250, 1);
+         const Bytes next = SectionOf(k, 60, 2);
+         Bytes damaged = Plain(1, Part(first, 183, 250));
+         damaged[1] = static_cast<uint8_t>(damaged[1] | 0x80);
+         Bytes noSync = Plain(1, Part(first, 183, 250));
+         noSync[0] = 0x00;
+         expected = {{4, next}};
+         return std::vector<Bytes>{Pusi(0, {}, Part(first, 0, 183)), damaged, noSync, Plain(2, {}),
+                                   Pusi(3, {}, next)};
+     }},
 };
 
 class SectionResync : public ::testing::TestWithParam<std::pair<Kind, size_t>> {};
@@ -189,20 +232,34 @@ INSTANTIATE_TEST_SUITE_P(Cases, SectionResync, ::testing::ValuesIn(AllCases()),
                                     kResyncCases[param.param.second].name;
                          });
 
-// A section abandoned by its owner (a service change) while a newer one
-// waits behind a completed one: the waiting one goes too.
-TEST(SectionResync, AbandoningDropsTheWaitingSection) {
+// A section dropped by its owner (a service change, another PID) is not
+// completed by the packets that follow it; the next section that begins is
+// taken, even from a packet with the continuity_counter seen last (another
+// PID's, not a repeat).
+TEST(SectionResync, ResetDropsTheSectionInProgressAndTheCounter) {
     const Bytes first = SectionOf(Kind::kTable, 250, 1);
     const Bytes next = SectionOf(Kind::kTable, 60, 2);
-    const std::vector<Bytes> packets = {Pusi(0, {}, Part(first, 0, 183)), Pusi(1, Part(first, 183, 250), next),
-                                        Plain(2, {})};
-    SectionAssembler a;
-    ResetSectionAssembler(a);
     const SectionFilter f = TableSectionFilter(kSdtActualTableId, 9);
-    EXPECT_EQ(AssembleTableSection(a, f, packets[0].data()), AssemblyResult::kNothing);
-    EXPECT_EQ(AssembleTableSection(a, f, packets[1].data()), AssemblyResult::kComplete);
-    a.inProgress = false;
-    EXPECT_EQ(AssembleTableSection(a, f, packets[2].data()), AssemblyResult::kNothing);
+    struct Case {
+        const char* name;
+        std::vector<Bytes> after;  // the packets after the reset
+    } cases[] = {
+        {"the tail, then the next section", {Plain(1, Part(first, 183, 250)), Pusi(2, {}, next)}},
+        {"the same counter again", {Pusi(0, {}, next)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<SectionAssembler> a(new SectionAssembler);
+        ResetSectionAssembler(*a);
+        std::vector<Delivery> out;
+        Delivered d = {0, &out};
+        EXPECT_EQ(AssembleSections(*a, f, Pusi(0, {}, Part(first, 0, 183)).data(), Record, &d), 0);
+        EXPECT_TRUE(SectionInProgress(*a));
+        ResetSectionAssembler(*a);
+        EXPECT_FALSE(SectionInProgress(*a));
+        for (const Bytes& p : c.after) AssembleSections(*a, f, p.data(), Record, &d);
+        EXPECT_EQ(out, (std::vector<Delivery>{{0, next}}));
+    }
 }
 
 // The followers of every section of a PID (the plug-in's schedule, the

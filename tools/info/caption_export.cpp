@@ -185,25 +185,32 @@ public:
         }
         const uint16_t pid = PacketPid(p);
         if (pmtPid_ == 0 && pid == kPatPid) {
-            static const SectionFilter kPat = {kPatTableId, 9, false, 0, 0};
-            if (AssembleTableSection(pat_, kPat, p) == AssemblyResult::kComplete) {
-                sawPat_ = true;
-                FindPmtPid(pat_.buffer, SectionLength(pat_.buffer) + kSectionHeaderSize, options_.service,
-                           &service_, &pmtPid_);
-            }
+            static const SectionFilter kPat = TableSectionFilter(kPatTableId, 9);
+            AssembleSections(pat_, kPat, p,
+                             [](void* self, const uint8_t* section, int32_t size) {
+                                 TransportReader& r = *static_cast<TransportReader*>(self);
+                                 if (r.pmtPid_ != 0) return;  // an earlier section of the packet told
+                                 r.sawPat_ = true;
+                                 FindPmtPid(section, size, r.options_.service, &r.service_, &r.pmtPid_);
+                             },
+                             this);
             return;
         }
         if (pmtPid_ != 0 && captionPid_ == 0 && pid == pmtPid_) {
-            static const SectionFilter kPmt = {kPmtTableId, 13, false, 0, 0};
-            if (AssembleTableSection(pmt_, kPmt, p) == AssemblyResult::kComplete) {
-                sawPmt_ = true;
-                CaptionProfile profile = CaptionProfile::kC;
-                if (FindCaptionPid(pmt_.buffer, SectionLength(pmt_.buffer) + kSectionHeaderSize, &captionPid_,
-                                   &profile)) {
-                    ResetCaptionDecoder(*decoder_, CaptionDecoderOptions{options_.language, profile});
-                    ResetPesAssembler(*pes_, captionPid_);
-                }
-            }
+            static const SectionFilter kPmt = TableSectionFilter(kPmtTableId, 13);
+            AssembleSections(pmt_, kPmt, p,
+                             [](void* self, const uint8_t* section, int32_t size) {
+                                 TransportReader& r = *static_cast<TransportReader*>(self);
+                                 if (r.captionPid_ != 0) return;  // an earlier section of the packet told
+                                 r.sawPmt_ = true;
+                                 CaptionProfile profile = CaptionProfile::kC;
+                                 if (FindCaptionPid(section, size, &r.captionPid_, &profile)) {
+                                     ResetCaptionDecoder(*r.decoder_,
+                                                         CaptionDecoderOptions{r.options_.language, profile});
+                                     ResetPesAssembler(*r.pes_, r.captionPid_);
+                                 }
+                             },
+                             this);
             return;
         }
         if (captionPid_ == 0 || pid != captionPid_) return;

@@ -82,8 +82,12 @@ public:
 
     void Feed(const uint8_t* p) {
         if (PacketPid(p) != kPatPid || found()) return;
-        if (AssembleTableSection(assembler_, kPatFilter, p) != AssemblyResult::kComplete) return;
-        Parse(assembler_.buffer, SectionLength(assembler_.buffer) + kSectionHeaderSize);
+        AssembleSections(assembler_, kPatFilter, p,
+                         [](void* self, const uint8_t* section, int32_t size) {
+                             PatFinder& finder = *static_cast<PatFinder*>(self);
+                             if (!finder.found()) finder.Parse(section, size);
+                         },
+                         this);
     }
 
     bool sawPat() const { return sawPat_; }
@@ -124,7 +128,7 @@ private:
     int32_t service_ = -1;
 };
 
-const SectionFilter PatFinder::kPatFilter = {0x00, 9, false, 0, 0};
+const SectionFilter PatFinder::kPatFilter = TableSectionFilter(0x00, 9);
 
 class Progress {
 public:

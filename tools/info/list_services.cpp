@@ -16,8 +16,8 @@ namespace {
 const uint16_t kOneSegmentPmtPid = 0x1FC8;
 // table_id, then section_length 9 at least: the PAT header after it and the
 // CRC_32; 12 for the SDT, whose header also holds original_network_id.
-const SectionFilter kPatFilter = {kPatTableId, 9, false, 0, 0};
-const SectionFilter kSdtFilter = {kSdtActualTableId, 12, false, 0, 0};
+const SectionFilter kPatFilter = TableSectionFilter(kPatTableId, 9);
+const SectionFilter kSdtFilter = TableSectionFilter(kSdtActualTableId, 12);
 // The SDT's original_network_id and reserved byte after that header.
 const int32_t kSdtHeaderRest = 3;
 const int32_t kProgramEntrySize = 4;
@@ -94,15 +94,18 @@ void ServiceCollector::Feed(const uint8_t* packet) {
     } else {
         return;
     }
-    if (AssembleTableSection(*assembler, *filter, packet) != AssemblyResult::kComplete) return;
-    const int32_t size = SectionLength(assembler->buffer) + kSectionHeaderSize;
-    // Only sections that arrived whole and unharmed are listed.
-    if (Crc32Mpeg2(assembler->buffer, static_cast<size_t>(size)) != 0) return;
-    if (pid == kPatPid) {
-        ReadPat(assembler->buffer, size);
-    } else {
-        ReadSdt(assembler->buffer, size);
-    }
+    AssembleSections(*assembler, *filter, packet,
+                     [](void* self, const uint8_t* section, int32_t size) {
+                         ServiceCollector& c = *static_cast<ServiceCollector*>(self);
+                         // Only sections that arrived whole and unharmed are listed.
+                         if (Crc32Mpeg2(section, static_cast<size_t>(size)) != 0) return;
+                         if (section[0] == kPatTableId) {
+                             if (!c.pat_.Whole()) c.ReadPat(section, size);
+                         } else if (!c.sdt_.Whole()) {
+                             c.ReadSdt(section, size);
+                         }
+                     },
+                     this);
 }
 
 void ServiceCollector::ReadPat(const uint8_t* section, int32_t size) {
