@@ -31,8 +31,6 @@ const int32_t kGuideEventIds = 65536;
 // header (14 bytes) and the CRC_32, twelve bytes an event without
 // descriptors.
 const int32_t kGuideMostEventsPerSection = (kMaxSectionSize - 14 - kCrcSize) / 12;
-// The guide's following-event assemblers: one for each EIT layer.
-const int32_t kGuideEitLayers = 3;  // H-EIT 0x0012, M-EIT 0x0026, L-EIT 0x0027
 // The event-id map of one service's list: open addressing, twice the list.
 const int32_t kGuideEventMapSize = 2 * kScheduleEventsEightDays;
 // A service's name as the guide keeps it (Shift_JIS, terminator included).
@@ -163,9 +161,6 @@ struct GuideStore {
     int32_t pfService[kGuidePfSlots];
     uint32_t pfGeneration[kGuidePfSlots];
     uint32_t nextStamp = 0;
-    // The following section for the guide whichever view the viewer shows
-    // (the viewer's own assembler runs only in the following view).
-    SectionAssembler followingAssemblers[kGuideEitLayers];
     // SDT actual and other (PID 0x0011): the newest section waiting (length
     // 0 none), and those filed already.
     SectionFollower sdtFollower;

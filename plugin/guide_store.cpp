@@ -709,7 +709,6 @@ GuideStore::GuideStore() {
     pendingGeneration = 0;
     lastPfKey[0] = lastPfKey[1] = 0;
     std::memset(names, 0, sizeof names);
-    for (int32_t i = 0; i < kGuideEitLayers; ++i) ResetSectionAssembler(followingAssemblers[i]);
     lastFound = watched = -1;
     actualKnown = false;
     actualNetworkId = actualTransportStreamId = 0;
@@ -790,7 +789,6 @@ void ForgetServiceGuide(PluginState& s) {
     GuideStore& g = s.guide;
     // The viewer's present/following of the old service: not the new one's.
     g.pfLengths[0] = g.pfLengths[1] = 0;
-    for (int32_t i = 0; i < kGuideEitLayers; ++i) ResetSectionAssembler(g.followingAssemblers[i]);
     g.lastPfKey[0] = g.lastPfKey[1] = 0;
     // Another physical channel: its transport stream is not known yet.
     if (g.actualChannel != s.currentChannel) g.actualKnown = false;
