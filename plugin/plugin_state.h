@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "plugin/caption_state.h"
-#include "plugin/guide_keeper.h"
+#include "plugin/guide_keeper_state.h"
 #include "plugin/guide_state.h"
 #include "plugin/platform.h"
 #include "plugin/section_mailbox.h"

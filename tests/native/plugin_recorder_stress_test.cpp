@@ -227,7 +227,12 @@ TEST(RecordingStress, RecorderButtonPacketPathAndFailedWritesTakeTurns) {
     EXPECT_GT(shared.refusedAfterClose.load(), 0);
     EXPECT_TRUE(f.openFiles.empty());
     EXPECT_EQ(t.s().recordingFile, kInvalidFileHandle);
-    for (const auto& file : f.files) CheckRecording(file.first, file.second);
+    // Every file but the programme table's cache, which the close saves.
+    for (const auto& file : f.files) {
+        const std::string& path = file.first;
+        if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".epg") == 0) continue;
+        CheckRecording(path, file.second);
+    }
 
     // The run did what it claims: recordings started at least at the start
     // and at the close, packets written, writes that failed on the packet
