@@ -1,5 +1,6 @@
 #include "plugin/guide_keeper.h"
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -31,7 +32,7 @@ public:
         // The file says 0 for an unknown channel and a service never watched.
         out->channel = info.channel > 0 ? info.channel : 0;
         out->lastWatched = info.lastWatched > 0 ? info.lastWatched : 0;
-        std::strncpy(out->name, info.name, sizeof out->name - 1);
+        std::snprintf(out->name, sizeof out->name, "%s", info.name);
         out->listCount = info.listCount;
         out->revision = info.revision;
         out->watched = info.watched;
@@ -57,7 +58,7 @@ public:
         info.key.serviceId = service.serviceId;
         info.channel = service.channel > 0 ? service.channel : -1;
         info.lastWatched = service.lastWatched > 0 ? service.lastWatched : -1;
-        std::strncpy(info.name, service.name, sizeof info.name - 1);
+        std::snprintf(info.name, sizeof info.name, "%s", service.name);
         return RestoreGuideService(state_, info);
     }
     void RestoreSection(int32_t service, const uint8_t* section, int32_t length) override {

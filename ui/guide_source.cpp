@@ -1,5 +1,6 @@
 #include "ui/guide_source.h"
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -114,8 +115,7 @@ void FillGuideColumns(PluginState& s, GuideColumns& c) {
         k.watched = info.watched;
         k.channel = info.watched && info.channel < 0 ? currentChannel : info.channel;
         const char* name = info.name[0] == '\0' && info.watched ? currentName : info.name;
-        std::strncpy(k.name, name, kGridNameSize - 1);
-        k.name[kGridNameSize - 1] = '\0';
+        std::snprintf(k.name, sizeof k.name, "%s", name);
     }
     OrderGuideColumns(c.column, c.count, channelTable, kChannelButtonCount);
 }
