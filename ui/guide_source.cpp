@@ -114,8 +114,10 @@ void FillGuideColumns(PluginState& s, GuideColumns& c) {
         k.watched = info.watched;
         k.channel = info.watched && info.channel < 0 ? currentChannel : info.channel;
         const char* name = info.name[0] == '\0' && info.watched ? currentName : info.name;
-        std::strncpy(k.name, name, kGridNameSize - 1);
-        k.name[kGridNameSize - 1] = '\0';
+        size_t length = 0;
+        while (length + 1 < sizeof k.name && name[length] != '\0') ++length;
+        std::memcpy(k.name, name, length);
+        k.name[length] = '\0';
     }
     OrderGuideColumns(c.column, c.count, channelTable, kChannelButtonCount);
 }
