@@ -206,9 +206,9 @@ TEST(GuideTable, BsLikeTransponderInTheRealWindow) {
         EXPECT_EQ(shown.back(), Sjis(L"ＢＳ虹色３"));
         SendMessageA(grid, WM_HSCROLL, SB_TOP, 0);
         PumpMessages();
-        // Four days from the 8th.
+        // Four days from the 8th, the last programme running past midnight.
         const std::vector<std::string> days = {Sjis(L"12/08(火)"), Sjis(L"12/09(水)"), Sjis(L"12/10(木)"),
-                                               Sjis(L"12/11(金)")};
+                                               Sjis(L"12/11(金)"), Sjis(L"12/12(土)")};
         EXPECT_EQ(Tabs(guide), days);
 
         // The programme on air of the watched service (22:00-22:30) and its
@@ -251,8 +251,10 @@ TEST(GuideTable, BsLikeTransponderInTheRealWindow) {
         SendMessageA(grid, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(60, 3));
         PumpMessages();
         EXPECT_EQ(session.host.tuned, std::vector<int32_t>{kChannel});
-        for (int i = 0; i < 3; ++i) SendMessageA(grid, WM_HSCROLL, SB_LINEDOWN, 0);
-        PumpMessages();
+        for (int i = 0; i < 3; ++i) {
+            SendMessageA(grid, WM_HSCROLL, SB_LINEDOWN, 0);
+            UpdateWindow(grid);  // the scroll bar follows the layout drawn
+        }
         shown = ShownColumns(grid);
         ASSERT_FALSE(shown.empty());
         EXPECT_EQ(shown[0], Sjis(L"ＢＳ白鷺１"));
@@ -277,11 +279,16 @@ TEST(GuideTable, BsLikeTransponderInTheRealWindow) {
         ASSERT_GE(shown.size(), 4u);
         EXPECT_EQ(shown[0], Sjis(L"ケストリンＢＳ１"));
         EXPECT_EQ(shown[3], Sjis(L"ＢＳ白鷺１"));
-        const std::vector<std::string> days = {Sjis(L"12/09(水)"), Sjis(L"12/10(木)"), Sjis(L"12/11(金)")};
+        const std::vector<std::string> days = {Sjis(L"12/09(水)"), Sjis(L"12/10(木)"), Sjis(L"12/11(金)"),
+                                               Sjis(L"12/12(土)")};
         EXPECT_EQ(Tabs(guide), days);
         Key(guide, VK_HOME);
         const std::string onAir = ControlText(guide, IDC_GUIDE_DETAILS);
-        EXPECT_TRUE(Has(onAir, "12/09") || Has(onAir, Sjis(L"12月9日")) || Has(onAir, "2026")) << onAir;
+        // The programme on air at 06:00, with the details the cache kept
+        // (its extended items among them).
+        EXPECT_TRUE(Has(onAir, Sjis(L"ドキュメント　山里の冬"))) << onAir;
+        EXPECT_TRUE(Has(onAir, Sjis(L"12/09(水) 05:30-07:00"))) << onAir;
+        EXPECT_TRUE(Has(onAir, Sjis(L"語り　石井誠"))) << onAir;
     }
     DeleteFileA(CachePath().c_str());
     WriteSettingsFile("");
