@@ -211,6 +211,30 @@ bool KeyOf(WPARAM key, GridKey& out) {
     }
 }
 
+// The grid's text, for screen readers and other programs reading windows:
+// the names of the columns shown, left to right, one a line ("\r\n"
+// between them), each as cut to its header. Returns the length written
+// (without the NUL), or the length wanted when `out` is NULL.
+LRESULT ColumnNamesText(PluginState* state, char* out, size_t capacity) {
+    const GridLayout* layout = state != nullptr ? GuideLayout(*state) : nullptr;
+    size_t length = 0;
+    const auto put = [&](char c) {
+        if (out != nullptr && length + 1 < capacity) out[length] = c;
+        if (out == nullptr || length + 1 < capacity) ++length;
+    };
+    for (int32_t i = 0; layout != nullptr && i < layout->headerCount; ++i) {
+        if (i > 0) {
+            put('\r');
+            put('\n');
+        }
+        for (const char* c = layout->headers[i].name; *c != '\0'; ++c) {
+            if (*c != '\n') put(*c);
+        }
+    }
+    if (out != nullptr && capacity > 0) out[length] = '\0';
+    return static_cast<LRESULT>(length);
+}
+
 LRESULT CALLBACK GuideGridProc(HWND grid, UINT message, WPARAM wParam, LPARAM lParam) {
     const ViewerHold hold(ViewerOf(grid));
     PluginState* state = hold.State();
@@ -229,6 +253,10 @@ LRESULT CALLBACK GuideGridProc(HWND grid, UINT message, WPARAM wParam, LPARAM lP
             return 0;
         case WM_ERASEBKGND:
             return 1;
+        case WM_GETTEXTLENGTH:
+            return ColumnNamesText(state, nullptr, 0);
+        case WM_GETTEXT:
+            return ColumnNamesText(state, reinterpret_cast<char*>(lParam), static_cast<size_t>(wParam));
         case WM_PAINT:
             Paint(grid, state);
             return 0;

@@ -1,6 +1,7 @@
 // The guide's grid: a child window of a class of this library's own
 // (IDC_GUIDE_GRID in IDD_GUIDE) that draws what ui/guide_view.h lays out
-// and hands the user's clicks, keys and scrolling back to it.
+// and hands the user's clicks, keys and scrolling back to it. Its window
+// text is the names of the columns shown, one a line ("\r\n" between).
 #ifndef KESTRIN_WIN32_GUIDE_GRID_WINDOW_H
 #define KESTRIN_WIN32_GUIDE_GRID_WINDOW_H
 

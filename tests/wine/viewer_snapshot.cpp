@@ -7,7 +7,8 @@
 // tooltip popped up over the event text, the pointer resting on it; then
 // captions.bmp: template 102 with the caption view open below it, on the
 // full-segment service, fed the first captions of a real caption stream;
-// last guide.bmp: the viewer with its programme guide open below it.
+// last guide.bmp: the one-segment viewer with its programme guide open
+// below it, fed kestrin-gen's "three-services" multiplex.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -16,7 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/streamkit/arib_encoder.h"
+#include "tools/gen/guide_scenarios.h"
+#include "tools/gen/multiplexer.h"
+#include "tools/gen/scenario.h"
 #include "tools/streamkit/caption_builder.h"
 #include "tools/streamkit/stream_builder.h"
 #include "tools/streamkit/test_multiplex.h"
@@ -150,65 +153,56 @@ bool ToolTipPicture(const std::string& path) {
     return WriteBmp(path, both);
 }
 
-// A schedule section of the one-segment service for the guide's picture:
-// the evening of 2026-12-10 (the test multiplex's day), with the marks and
-// genres a real guide shows.
-std::vector<uint8_t> GuideSection(uint8_t sectionNumber, const std::vector<build::EitEvent>& events) {
-    return build::EitSection(build::ScheduleHeader(build::kMuxOneSegService, sectionNumber), events);
-}
+// The stream of kestrin-gen's "three-services" scenario: a terrestrial
+// multiplex of three full-segment services and the one-segment service,
+// four days of schedule, ten o'clock at night on 8 December 2026.
+const int32_t kThreeServicesOneSeg = 0x0588;
 
-build::EitEvent GuideEvent(uint16_t id, int hour, int minute, int minutes, const wchar_t* title,
-                           const wchar_t* text, uint8_t genre, bool subtitled) {
-    char sjis[256];
-    const auto arib = [&sjis](const wchar_t* w) {
-        const int n = WideCharToMultiByte(932, 0, w, -1, sjis, sizeof sjis, nullptr, nullptr);
-        return EncodeAribFromShiftJis(std::string(sjis, n > 0 ? n - 1 : 0));
-    };
-    std::vector<uint8_t> name = arib(title);
-    if (subtitled) {
-        // ESC $ ; LS0 and the boxed 字 of the additional symbols.
-        const uint8_t ji[] = {0x1B, 0x24, 0x3B, 0x0F, 0x7A, 0x56};
-        name.insert(name.end(), ji, ji + sizeof ji);
+std::vector<uint8_t> ThreeServicesStream() {
+    std::vector<uint8_t> stream;
+    std::vector<std::string> parts;
+    gen::Scenario scenario;
+    std::string error;
+    if (!gen::NamedScenarioParts("three-services", parts) || parts.size() != 1 ||
+        !gen::ParseScenario(parts[0], scenario, error)) {
+        std::printf("guide: three-services: %s\n", error.c_str());
+        return stream;
     }
-    build::EitEvent e = build::Event(0xEFC8, hour, minute, 0, minutes / 60, minutes % 60, 0,
-                                     build::Cat({build::ShortEventDescriptor(name, arib(text)),
-                                                 build::Descriptor(0x54, {genre, 0xFF})}));
-    e.eventId = id;
-    return e;
+    gen::GenerateStream(scenario, [&stream](const uint8_t* packet) {
+        stream.insert(stream.end(), packet, packet + 188);
+        return true;
+    });
+    return stream;
 }
 
-// The viewer with its programme guide opened from the viewer's menu, moved
-// below it, the programme after next selected: guide.bmp.
-bool GuidePicture(const std::string& path, const std::vector<uint8_t>& mux) {
-    // The viewer's programme and clock (21:30 on the same evening).
-    FedViewer viewer("[POSITION]\r\nLeft=20\r\nTop=20\r\nFont=0\r\n[DISPLAY]\r\nSymbols=1\r\n",
-                     build::kMuxOneSegService, mux);
+// The viewer on the one-segment service with its programme guide opened
+// from the viewer's menu, below it: a column for each service of the
+// multiplex, the programme after the one on air selected: guide.bmp. The
+// cache file of earlier viewers is removed first, so that only the
+// multiplex's services show.
+bool GuidePicture(const std::string& path) {
+    const std::vector<uint8_t> stream = ThreeServicesStream();
+    if (stream.empty()) return false;
+    const std::string cache = ProgramDirectory() + "Kestrin.epg";
+    DeleteFileA(cache.c_str());
+    FedViewer viewer("[POSITION]\r\nLeft=20\r\nTop=20\r\nFont=0\r\n[DISPLAY]\r\nSymbols=1\r\n"
+                     "[SERVICE]\r\nCH1=27\r\nCH2=26\r\n[GUIDE]\r\nWidth=760\r\nHeight=640\r\n",
+                     kThreeServicesOneSeg, stream);
     HWND dialog = viewer.dialog;
     if (dialog == nullptr) return false;
-    build::StreamBuilder sb;
-    const std::vector<uint8_t> stream = build::Cat(
-        {sb.Stream(0x0012,
-                   {GuideSection(48, {GuideEvent(0x2001, 18, 0, 60, L"夕方ニュース", L"各地の話題", 0x00, true),
-                                      GuideEvent(0x2002, 19, 0, 57, L"クイズ・ことばの森", L"言葉の謎", 0x50, false),
-                                      GuideEvent(0x2003, 19, 57, 3, L"天気予報", L"全国の天気", 0x01, false),
-                                      GuideEvent(0x2004, 20, 0, 54, L"動物ふしぎ発見", L"渡り鳥の旅", 0x80, true),
-                                      GuideEvent(0x2005, 20, 54, 60, L"ニュース・気象情報　第２回",
-                                                 L"全国と各地のニュース、気象情報", 0x00, true)}),
-                    GuideSection(56, {GuideEvent(0x2006, 21, 54, 6, L"天気予報", L"あすの天気", 0x01, false),
-                                      GuideEvent(0x2007, 22, 0, 45, L"連続ドラマ「渡り鳥の空」第３話",
-                                                 L"港町に戻った美咲は、古い灯台で写真を見つける。", 0x30, true),
-                                      GuideEvent(0x2008, 22, 45, 15, L"天気予報・交通情報", L"あすの天気", 0x01,
-                                                 false)})})});
-    FeedAll(viewer.plugin, stream);
     // The viewer's menu item 番組表 sends this command.
     SendMessageA(dialog, WM_COMMAND, IDC_GUIDE_OPEN, 0);
     PumpMessages();
     HWND guide = FindGuideWindow(dialog);
     if (guide == nullptr) return false;
-    // Home selects the programme on air (20:54), two Downs the drama.
+    // Home selects a programme on air, the Rights the one-segment service's
+    // (the last column), Down the next one, which the viewer can request.
     HWND grid = GetDlgItem(guide, IDC_GUIDE_GRID);
     SetFocus(grid);
-    for (WPARAM key : {VK_HOME, VK_DOWN, VK_DOWN}) SendMessageA(grid, WM_KEYDOWN, key, 0);
+    for (WPARAM key : {VK_HOME, VK_RIGHT, VK_RIGHT, VK_RIGHT, VK_DOWN}) {
+        SendMessageA(grid, WM_KEYDOWN, key, 0);
+        UpdateWindow(grid);
+    }
     RECT a, b, both;
     GetWindowRect(dialog, &a);
     SetWindowPos(guide, HWND_TOPMOST, a.left, a.bottom + 4, 0, 0, SWP_NOSIZE);
@@ -223,7 +217,9 @@ bool GuidePicture(const std::string& path, const std::vector<uint8_t>& mux) {
     GetWindowRect(guide, &b);
     UnionRect(&both, &a, &b);
     InflateRect(&both, 4, 4);
-    return WriteBmp(path, both);
+    const bool written = WriteBmp(path, both);
+    SendMessageA(guide, WM_COMMAND, IDCANCEL, 0);
+    return written;
 }
 
 // The first caption PES payloads of the real stream that the picture is
@@ -338,12 +334,13 @@ int main(int argc, char** argv) {
         ++failures;
     }
     const std::string guide = directory + "guide.bmp";
-    if (GuidePicture(guide, mux)) {
+    if (GuidePicture(guide)) {
         std::printf("wrote %s\n", guide.c_str());
     } else {
         std::printf("could not write %s\n", guide.c_str());
         ++failures;
     }
     WriteSettingsFile("");
+    DeleteFileA((ProgramDirectory() + "Kestrin.epg").c_str());
     return failures == 0 ? 0 : 1;
 }
