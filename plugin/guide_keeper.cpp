@@ -9,6 +9,15 @@
 
 namespace {
 
+// A name copied into a field of `size` bytes, cut to fit and always
+// terminated (the two records' fields need not be the same size).
+void CopyName(char* out, size_t size, const char* name) {
+    size_t n = 0;
+    while (n + 1 < size && name[n] != '\0') ++n;
+    std::memcpy(out, name, n);
+    out[n] = '\0';
+}
+
 void ReadyPaths(PluginState& s) {
     GuideKeeper& k = s.keeper;
     if (k.pathsReady) return;
@@ -31,7 +40,7 @@ public:
         // The file says 0 for an unknown channel and a service never watched.
         out->channel = info.channel > 0 ? info.channel : 0;
         out->lastWatched = info.lastWatched > 0 ? info.lastWatched : 0;
-        std::strncpy(out->name, info.name, sizeof out->name - 1);
+        CopyName(out->name, sizeof out->name, info.name);
         out->listCount = info.listCount;
         out->revision = info.revision;
         out->watched = info.watched;
@@ -57,7 +66,7 @@ public:
         info.key.serviceId = service.serviceId;
         info.channel = service.channel > 0 ? service.channel : -1;
         info.lastWatched = service.lastWatched > 0 ? service.lastWatched : -1;
-        std::strncpy(info.name, service.name, sizeof info.name - 1);
+        CopyName(info.name, sizeof info.name, service.name);
         return RestoreGuideService(state_, info);
     }
     void RestoreSection(int32_t service, const uint8_t* section, int32_t length) override {

@@ -114,8 +114,11 @@ void FillGuideColumns(PluginState& s, GuideColumns& c) {
         k.watched = info.watched;
         k.channel = info.watched && info.channel < 0 ? currentChannel : info.channel;
         const char* name = info.name[0] == '\0' && info.watched ? currentName : info.name;
-        std::strncpy(k.name, name, kGridNameSize - 1);
-        k.name[kGridNameSize - 1] = '\0';
+        // Cut to the column's field, always terminated.
+        int32_t n = 0;
+        while (n + 1 < kGridNameSize && name[n] != '\0') ++n;
+        std::memcpy(k.name, name, static_cast<size_t>(n));
+        k.name[n] = '\0';
     }
     OrderGuideColumns(c.column, c.count, channelTable, kChannelButtonCount);
 }
