@@ -26,7 +26,11 @@
 //                          difference to the bare scan is what the guide
 //                          adds to the stream thread, and the difference to
 //                          BM_CarouselStream what the rest of the viewer's
-//                          routing costs
+//                          routing costs. turns:1 runs the window's turns
+//                          between host calls as BM_CarouselStream does;
+//                          turns:0 only after each pass, so that no timing
+//                          pause (a CPU-time clock read, a system call on a
+//                          virtual machine) falls inside the pass
 //   BM_CarouselFirstFill   the window thread alone while the carousel is
 //                          received the first time (a fresh plug-in each
 //                          iteration): every section new, each copied out,
@@ -165,6 +169,7 @@ void BM_CarouselGuideAlone(benchmark::State& st) {
     const size_t chunk = static_cast<size_t>(st.range(0)) * 188;
     const std::vector<uint8_t>& mux = c.stream;
     window = 0;
+    const bool turns = st.range(2) != 0;
     const GuidePathWork before = s.guide.pathWork;
     const uint32_t droppedBefore = s.guide.droppedSections;
     for (auto _ : st) {
@@ -185,8 +190,10 @@ void BM_CarouselGuideAlone(benchmark::State& st) {
             }
             benchmark::DoNotOptimize(sum);
             // A section handed over (a new version): the window's turn, not
-            // timed, so that the slots empty as in the plug-in.
-            if (viewer.platform.queued > 0) {
+            // timed, so that the slots empty as in the plug-in. With
+            // turns 0, only after each pass: no pause inside the pass,
+            // whose CPU-time clock reads would be charged to the stream.
+            if (turns && viewer.platform.queued > 0) {
                 st.PauseTiming();
                 viewer.platform.queued = 0;
                 const Clock::time_point t1 = Clock::now();
@@ -195,6 +202,14 @@ void BM_CarouselGuideAlone(benchmark::State& st) {
                 viewer.platform.queued = 0;
                 st.ResumeTiming();
             }
+        }
+        if (!turns) {
+            st.PauseTiming();
+            const Clock::time_point t1 = Clock::now();
+            for (int i = 0; i < 4 && s.guide.slotCount > 0; ++i) HandleGuideSections(s);
+            window += Since(t1);
+            viewer.platform.queued = 0;
+            st.ResumeTiming();
         }
     }
     bench::SetPacketCounters(st, mux.size());
@@ -207,11 +222,13 @@ void BM_CarouselGuideAlone(benchmark::State& st) {
     st.counters["dropped"] = static_cast<double>(s.guide.droppedSections - droppedBefore) / passes;
 }
 BENCHMARK(BM_CarouselGuideAlone)
-    ->ArgNames({"packets", "open"})
-    ->Args({256, 0})
-    ->Args({256, 1})
-    ->Args({16, 0})
-    ->Args({16, 1});
+    ->ArgNames({"packets", "open", "turns"})
+    ->Args({256, 0, 1})
+    ->Args({256, 1, 1})
+    ->Args({16, 0, 1})
+    ->Args({16, 1, 1})
+    ->Args({256, 0, 0})
+    ->Args({16, 0, 0});
 
 void BM_CarouselFirstFill(benchmark::State& st) {
     const Carousel& c = BsLike();
