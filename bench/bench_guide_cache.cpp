@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_memory_disk.h"
 #include "plugin/guide_cache.h"
 #include "tests/support/quiet_platform.h"
 #include "tools/streamkit/stream_builder.h"
@@ -110,48 +111,9 @@ public:
 };
 
 // One file in memory, its room reserved once: writes and reads are copies.
-class MemoryDisk : public QuietPlatform {
+class MemoryDisk : public bench::MemoryDisk {
 public:
-    MemoryDisk() {
-        file_.reserve(static_cast<size_t>(kBudget + kBudget / 8));
-        temporary_.reserve(file_.capacity());
-    }
-    FileHandle OpenReadFile(const char*, FileOpenError* error) override {
-        if (file_.empty()) {
-            *error = FileOpenError::kNotFound;
-            return kInvalidFileHandle;
-        }
-        *error = FileOpenError::kNone;
-        position_ = 0;
-        return 1;
-    }
-    int32_t ReadFile(FileHandle, uint8_t* data, uint32_t size) override {
-        size_t n = file_.size() - position_;
-        if (n > size) n = size;
-        std::memcpy(data, file_.data() + position_, n);
-        position_ += n;
-        return static_cast<int32_t>(n);
-    }
-    FileHandle CreateReplacementFile(const char*) override {
-        temporary_.clear();
-        return 2;
-    }
-    bool WriteFile(FileHandle, const uint8_t* data, uint32_t size) override {
-        temporary_.insert(temporary_.end(), data, data + size);
-        return true;
-    }
-    void CloseFile(FileHandle) override {}
-    bool FlushFile(FileHandle) override { return true; }
-    bool RenameFileOver(const char*, const char*) override {
-        file_.swap(temporary_);
-        return true;
-    }
-    bool RemoveFile(const char*) override { return false; }
-    size_t Size() const { return file_.size(); }
-
-private:
-    std::vector<uint8_t> file_, temporary_;
-    size_t position_ = 0;
+    MemoryDisk() : bench::MemoryDisk(static_cast<size_t>(kBudget + kBudget / 8)) {}
 };
 
 // The same calls on a real file system (POSIX), with fsync as the flush.

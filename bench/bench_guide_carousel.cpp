@@ -17,6 +17,20 @@
 //                          their wall time is the counter
 //                          window_core_percent: the window thread's time per
 //                          second of stream, in percent of one core
+//   BM_CarouselGuideAlone  the guide's own share of the stream thread: the
+//                          bare scan's loop that hands only the packets of
+//                          PID 0x0012 and 0x0011 to the guide's followers
+//                          (AssembleGuide, AssembleGuideSdt), under the lock
+//                          once a host call as RoutePackets takes it, guide
+//                          closed or open, in the steady state; the
+//                          difference to the bare scan is what the guide
+//                          adds to the stream thread, and the difference to
+//                          BM_CarouselStream what the rest of the viewer's
+//                          routing costs. turns:1 runs the window's turns
+//                          between host calls as BM_CarouselStream does;
+//                          turns:0 only after each pass, so that no timing
+//                          pause (a CPU-time clock read, a system call on a
+//                          virtual machine) falls inside the pass
 //   BM_CarouselFirstFill   the window thread alone while the carousel is
 //                          received the first time (a fresh plug-in each
 //                          iteration): every section new, each copied out,
@@ -36,6 +50,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,6 +61,7 @@
 #include "plugin/plugin_state.h"
 #include "tests/support/quiet_platform.h"
 #include "tools/gen/guide_scenarios.h"
+#include "ts/packet.h"
 #include "tools/gen/multiplexer.h"
 #include "tools/gen/scenario.h"
 #include "ui/channel_buttons.h"
@@ -143,6 +159,76 @@ BENCHMARK(BM_CarouselStream)
     ->Args({256, 1})
     ->Args({16, 0})
     ->Args({16, 1});
+
+void BM_CarouselGuideAlone(benchmark::State& st) {
+    const Carousel& c = BsLike();
+    Viewer viewer(st.range(1) != 0);
+    double window = 0;
+    viewer.Pass(c.stream, static_cast<size_t>(st.range(0)), window, nullptr);  // the carousel held once
+    PluginState& s = *viewer.state;
+    const size_t chunk = static_cast<size_t>(st.range(0)) * 188;
+    const std::vector<uint8_t>& mux = c.stream;
+    window = 0;
+    const bool turns = st.range(2) != 0;
+    const GuidePathWork before = s.guide.pathWork;
+    const uint32_t droppedBefore = s.guide.droppedSections;
+    for (auto _ : st) {
+        uint32_t sum = 0;
+        for (size_t o = 0; o < mux.size(); o += chunk) {
+            const size_t end = o + chunk < mux.size() ? o + chunk : mux.size();
+            {
+                std::lock_guard<std::mutex> guard(s.lock);
+                for (const uint8_t* p = mux.data() + o; p + 188 <= mux.data() + end; p += 188) {
+                    const uint16_t pid = bench::Pid(p);
+                    sum += pid;
+                    if (pid == kEitPid) {
+                        AssembleGuide(s, p);
+                    } else if (pid == kSdtPid) {
+                        AssembleGuideSdt(s, p);
+                    }
+                }
+            }
+            benchmark::DoNotOptimize(sum);
+            // A section handed over (a new version): the window's turn, not
+            // timed, so that the slots empty as in the plug-in. With
+            // turns 0, only after each pass: no pause inside the pass,
+            // whose CPU-time clock reads would be charged to the stream.
+            if (turns && viewer.platform.queued > 0) {
+                st.PauseTiming();
+                viewer.platform.queued = 0;
+                const Clock::time_point t1 = Clock::now();
+                HandleGuideSections(s);
+                window += Since(t1);
+                viewer.platform.queued = 0;
+                st.ResumeTiming();
+            }
+        }
+        if (!turns) {
+            st.PauseTiming();
+            const Clock::time_point t1 = Clock::now();
+            for (int i = 0; i < 4 && s.guide.slotCount > 0; ++i) HandleGuideSections(s);
+            window += Since(t1);
+            viewer.platform.queued = 0;
+            st.ResumeTiming();
+        }
+    }
+    bench::SetPacketCounters(st, mux.size());
+    // Per pass over the stream: sections whose header was checked, and
+    // those copied (not held in that version).
+    const double passes = static_cast<double>(st.iterations());
+    st.counters["headers"] = static_cast<double>(s.guide.pathWork.headers - before.headers) / passes;
+    st.counters["copies"] = static_cast<double>(s.guide.pathWork.copies - before.copies) / passes;
+    st.counters["window_core_percent"] = c.seconds > 0 ? 100.0 * window / (c.seconds * passes) : 0;
+    st.counters["dropped"] = static_cast<double>(s.guide.droppedSections - droppedBefore) / passes;
+}
+BENCHMARK(BM_CarouselGuideAlone)
+    ->ArgNames({"packets", "open", "turns"})
+    ->Args({256, 0, 1})
+    ->Args({256, 1, 1})
+    ->Args({16, 0, 1})
+    ->Args({16, 1, 1})
+    ->Args({256, 0, 0})
+    ->Args({16, 0, 0});
 
 void BM_CarouselFirstFill(benchmark::State& st) {
     const Carousel& c = BsLike();

@@ -154,6 +154,10 @@ struct GuideStore {
     // kGuideHandOverSlots-th posts WM_GUIDE_READY again, so that a lost post
     // does not leave the slots full for good.
     uint32_t dropsSinceTake = 0;
+    // WM_GUIDE_READY was posted for what waits since the window thread last
+    // took: present/following sections waiting unannounced (guide closed)
+    // must not keep a schedule section behind them from being announced.
+    bool readyPosted = false;
     // The present (0) and following (1) sections waiting, length 0 for none.
     uint8_t pf[kGuidePfSlots][kMaxSectionSize];
     int32_t pfLengths[kGuidePfSlots];

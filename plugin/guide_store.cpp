@@ -195,8 +195,14 @@ void HandOverSection(void* context, const uint8_t* section, int32_t length) {
     // Present/following while the guide window is closed rides along with
     // the next schedule section's message (or the full slots' one), so that
     // the viewer's message traffic stays what its own sections cause.
+    // A schedule section behind present/following sections that were not
+    // announced is announced itself: otherwise nothing would be posted until
+    // the slots were full and sections were lost.
     const bool pf = section[0] == kEitPfActual || section[0] == kEitPfOther;
-    if (first && (g.windowShown || !pf)) s.platform->PostToWindow(WM_GUIDE_READY);
+    if ((first || !g.readyPosted) && (g.windowShown || !pf)) {
+        g.readyPosted = true;
+        s.platform->PostToWindow(WM_GUIDE_READY);
+    }
 }
 
 bool KeepSdtSection(const void* context, const uint8_t* h, int32_t size) {
@@ -929,6 +935,8 @@ bool TakeGuideSections(PluginState& s) {
         std::lock_guard<std::mutex> guard(s.lock);
         waiting = g.slotCount + (g.pfLengths[0] > 0 ? 1 : 0) + (g.pfLengths[1] > 0 ? 1 : 0);
         g.dropsSinceTake = 0;
+        // What comes during the turn is announced by the turn's end.
+        g.readyPosted = true;
     }
     const uint32_t revision = g.revision;
     TakeSdt(s);
@@ -944,6 +952,7 @@ bool TakeGuideSections(PluginState& s) {
     {
         std::lock_guard<std::mutex> guard(s.lock);
         more = SectionsWaiting(g);
+        g.readyPosted = more;
     }
     if (more) s.platform->PostToWindow(WM_GUIDE_READY);
     return changed;

@@ -18,6 +18,7 @@
 #endif
 
 #include "plugin/guide_cache.h"
+#include "plugin/guide_keeper.h"
 #include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_core.h"
@@ -425,6 +426,80 @@ TEST(Allocation, GuideCacheSaveAndLoadAllocateNothing) {
     EXPECT_EQ(saved.status, GuideCacheStatus::kSaved);
     EXPECT_EQ(loaded, GuideCacheStatus::kLoaded);
     EXPECT_EQ(table.restoredSections, 80);
+}
+
+
+// The programme table kept across restarts, through the store: a viewer
+// reads the cache file a previous viewer saved (each section filed into its
+// store), receives new versions of the schedule and saves the table again.
+TEST(Allocation, GuideTableLoadFilingAndSaveThroughTheStoreAllocateNothing) {
+    // Four services (the least budget holds six), programmes on 2026-12-10
+    // at 23:00 (after the viewers' clock, 21:30 that day, so the load keeps
+    // them), in versions 0 and 1.
+    build::StreamBuilder sb;
+    std::vector<uint8_t> streams[2];
+    for (int version = 0; version < 2; ++version) {
+        std::vector<uint8_t>& stream = streams[version];
+        const auto append = [&stream](const std::vector<uint8_t>& b) {
+            stream.insert(stream.end(), b.begin(), b.end());
+        };
+        append(sb.Stream(0x0014, {build::TotSection(0xEFC8, 0x21, 0x30, 0x00)}));
+        for (uint16_t service = 0; service < 4; ++service) {
+            const uint8_t table = service % 2 == 0 ? 0x50 : 0x60;
+            build::EitHeader h = build::ScheduleHeader(static_cast<uint16_t>(0x0400 + service), 0,
+                                                       static_cast<uint8_t>(version), table);
+            h.lastTableId = table;
+            if (table == 0x60) h.transportStreamId = 0x4010;
+            build::EitEvent e = build::Event(0xEFC8, 23, 0, 0, 1, 0, 0,
+                                             build::ShortEventDescriptor({0x41, static_cast<uint8_t>(0x42 + version)}, {0x43}));
+            append(sb.Stream(0x0012, {build::EitSection(h, {e})}));
+        }
+    }
+    std::unique_ptr<FixedDisk> disk(new FixedDisk);
+    const auto viewer = [&disk]() {
+        std::unique_ptr<PluginState> state(new PluginState);
+        InitPluginState(*state, disk.get());
+        state->hasWindow = true;
+        LoadSettingsBeforeWindow(*state);
+        ApplyGuideBudget(*state, kGuideLeastMemoryMB);
+        return state;
+    };
+    const auto listed = [](const PluginState& state) {
+        int32_t count = 0;
+        GuideServiceInfo info;
+        for (int32_t i = 0; i < GuideServiceCount(state.guide); ++i) {
+            if (GuideServiceAt(state.guide, i, info)) count += info.listCount;
+        }
+        return count;
+    };
+    {
+        std::unique_ptr<PluginState> first = viewer();
+        PluginOnChannelChange(*first, 27, 0x0400);
+        RouteAndPump(*first, *disk, streams[0].data(), streams[0].size());
+        ASSERT_EQ(listed(*first), 4);
+        ASSERT_EQ(SaveGuideTable(*first), GuideCacheStatus::kSaved);
+    }
+    std::unique_ptr<PluginState> next = viewer();
+    PluginState& state = *next;
+
+    AllocationCounter counter;
+    const bool reading = BeginGuideTableLoad(state);
+    GuideCacheStatus loaded = GuideCacheStatus::kLoading;
+    while (reading && loaded == GuideCacheStatus::kLoading) loaded = ContinueGuideTableLoad(state);
+    const int32_t listedAfterLoad = listed(state);
+    PluginOnChannelChange(state, 27, 0x0400);
+    RouteAndPump(state, *disk, streams[1].data(), streams[1].size());
+    const uint32_t revision = GuideRevision(state.guide);
+    const GuideCacheStatus saved = SaveGuideTable(state);
+    const long allocations = counter.Stop();
+
+    EXPECT_EQ(allocations, 0);
+    EXPECT_TRUE(reading);
+    EXPECT_EQ(loaded, GuideCacheStatus::kLoaded);
+    EXPECT_EQ(listedAfterLoad, 4);
+    EXPECT_GT(revision, 0u);
+    EXPECT_EQ(saved, GuideCacheStatus::kSaved);
+    EXPECT_EQ(state.keeper.savedRevision, revision);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugin/guide_store.h"
+#include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
 #include "tests/support/test_plugin.h"
@@ -423,6 +424,28 @@ TEST(GuideStoreMulti, RestoredServicesAndSectionsRoundTrip) {
 // first round copies each section once; a repeat round only checks
 // headers, and finding a service costs a compare when sections of one
 // service follow one another.
+// Guide closed: present/following sections of other services wait for the
+// next schedule section's message instead of posting their own; a schedule
+// section that comes behind them is announced all the same, so that they do
+// not sit in the slots until these are full and sections are lost.
+TEST(GuideStoreMulti, AScheduleSectionBehindUnannouncedPresentFollowingIsAnnounced) {
+    Guide h;
+    const Bytes pf = build::EitPfSection(0x0C00, 0, {build::Event(kMjd, 22, 0, 0, 1, 0, 0)}, 1, kOtherTs, kOtherNet,
+                                         0x4F);
+    const Bytes packets = build::Cat({h.sb.Stream(0x0012, {pf}), h.sb.Stream(0x0012, {Schedule(0x0400, 0x100, 23)})});
+    h.t.platform.windowQueue.clear();
+    ViewerStreamData(h.t.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+    ASSERT_EQ(h.g().slotCount, 2);
+    int32_t posted = 0;
+    for (uint32_t message : h.t.platform.windowQueue) posted += message == WM_GUIDE_READY ? 1 : 0;
+    EXPECT_EQ(posted, 1);
+    h.t.platform.Pump(h.t.s());
+    EXPECT_EQ(h.g().slotCount, 0);
+    const int32_t watched = h.Find(kNet, kTs, 0x0400);
+    ASSERT_GE(watched, 0);
+    EXPECT_EQ(h.Info(watched).listCount, 1);
+}
+
 TEST(GuideStoreMulti, ThePacketPathChecksHeadersAndCopiesOnlyNewSections) {
     Guide h;
     std::vector<std::vector<Bytes>> carousel;
