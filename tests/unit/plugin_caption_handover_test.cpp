@@ -328,6 +328,10 @@ TEST(CaptionHandover, StreamWindowAndServiceThreadsTakeTurns) {
         for (size_t at = 0; at < stream.size(); at += 188 * 16) {
             const size_t n = std::min(stream.size() - at, static_cast<size_t>(188 * 16));
             ViewerStreamData(t.s(), stream.data() + at, static_cast<uint32_t>(n));
+            // A host's stream thread waits for its tuner between buffers;
+            // one that never let go could starve the window's thread of
+            // the lock on two cores (a mutex is not fair).
+            std::this_thread::yield();
         }
     }
     done = true;
