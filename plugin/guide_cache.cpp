@@ -54,16 +54,6 @@ uint8_t* Reserve(Writer& w, int32_t size) {
     return p;
 }
 
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v >> 16);
-    Put16(p + 2, v & 0xFFFF);
-}
-
 // Writes the whole file at `target` through a temporary file beside it.
 // kNowhereToSave when the temporary file cannot be created there.
 GuideCacheStatus WriteWhole(Platform& platform, const char* target, GuideCacheSource& source,
@@ -76,7 +66,7 @@ GuideCacheStatus WriteWhole(Platform& platform, const char* target, GuideCacheSo
     Writer w = {&platform, file, buffer.bytes, 0, 0, kCrc32Mpeg2Preset, 0, true};
     uint8_t* header = Reserve(w, kGuideCacheHeaderSize);
     std::memcpy(header, kGuideCacheMagic, sizeof kGuideCacheMagic);
-    Put32(header + 8, kGuideCacheVersion);
+    PutGuideCache32(header + 8, kGuideCacheVersion);
 
     int32_t services = 0, sections = 0;
     const int32_t serviceCount = source.ServiceCount();
@@ -97,19 +87,19 @@ GuideCacheStatus WriteWhole(Platform& platform, const char* target, GuideCacheSo
             if (section == nullptr || !IsGuideCacheSection(section, length)) continue;
             uint8_t* p = Reserve(w, kGuideCacheRecordHeaderSize + length);
             p[0] = kGuideCacheSectionRecord;
-            Put16(p + 1, static_cast<uint32_t>(length));
+            PutGuideCache16(p + 1, static_cast<uint32_t>(length));
             std::memcpy(p + kGuideCacheRecordHeaderSize, section, static_cast<size_t>(length));
             ++sections;
         }
     }
     uint8_t* end = Reserve(w, kGuideCacheRecordHeaderSize + 4);
     end[0] = kGuideCacheEndRecord;
-    Put16(end + 1, 4);
+    PutGuideCache16(end + 1, 4);
     // The checksum covers the end record's type and length, not its value.
     w.crc = Crc32Mpeg2Update(w.crc, w.bytes + w.summed,
                              static_cast<size_t>(w.filled - 4 - w.summed));
     w.summed = w.filled;
-    Put32(end + kGuideCacheRecordHeaderSize, w.crc);
+    PutGuideCache32(end + kGuideCacheRecordHeaderSize, w.crc);
     Flush(w);
 
     const bool flushed = w.ok && platform.FlushFile(file);

@@ -8,16 +8,6 @@
 
 namespace {
 
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v >> 16);
-    Put16(p + 2, v & 0xFFFF);
-}
-
 // EIT header: table_id through last_table_id.
 const int32_t kEitHeaderSize = 14;
 const int32_t kCrcSize = 4;
@@ -30,17 +20,17 @@ int32_t EncodeGuideCacheService(const GuideCacheService& service, uint8_t* out) 
     while (nameLength < kGuideCacheNameSize - 1 && service.name[nameLength] != '\0') ++nameLength;
     const int32_t payload = kGuideCacheServiceFixedSize + nameLength;
     out[0] = kGuideCacheServiceRecord;
-    Put16(out + 1, static_cast<uint32_t>(payload));
+    PutGuideCache16(out + 1, static_cast<uint32_t>(payload));
     uint8_t* p = out + kGuideCacheRecordHeaderSize;
-    Put16(p, service.networkId);
-    Put16(p + 2, service.transportStreamId);
-    Put16(p + 4, service.serviceId);
-    Put32(p + 6, static_cast<uint32_t>(service.channel));
+    PutGuideCache16(p, service.networkId);
+    PutGuideCache16(p + 2, service.transportStreamId);
+    PutGuideCache16(p + 4, service.serviceId);
+    PutGuideCache32(p + 6, static_cast<uint32_t>(service.channel));
     const uint64_t watched = static_cast<uint64_t>(service.lastWatched);
-    Put32(p + 10, static_cast<uint32_t>(watched >> 32));
-    Put32(p + 14, static_cast<uint32_t>(watched));
-    Put32(p + 18, service.revision);
-    Put32(p + 22, static_cast<uint32_t>(service.listCount < 0 ? 0 : service.listCount));
+    PutGuideCache32(p + 10, static_cast<uint32_t>(watched >> 32));
+    PutGuideCache32(p + 14, static_cast<uint32_t>(watched));
+    PutGuideCache32(p + 18, service.revision);
+    PutGuideCache32(p + 22, static_cast<uint32_t>(service.listCount < 0 ? 0 : service.listCount));
     p[26] = service.watched ? kWatchedFlag : 0;
     p[27] = static_cast<uint8_t>(nameLength);
     std::memcpy(p + kGuideCacheServiceFixedSize, service.name, static_cast<size_t>(nameLength));

@@ -48,6 +48,16 @@ const int32_t kGuideCacheChunk = 64 * 1024;
 static_assert(kGuideCacheChunk >= 2 * kGuideCacheMaxRecord, "a record always fits the buffer");
 
 // What the file keeps of a service besides its sections.
+// The file's numbers are big-endian, as the sections in it are.
+inline void PutGuideCache16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+inline void PutGuideCache32(uint8_t* p, uint32_t v) {
+    PutGuideCache16(p, v >> 16);
+    PutGuideCache16(p + 2, v & 0xFFFF);
+}
+
 struct GuideCacheService {
     uint16_t networkId;  // original_network_id
     uint16_t transportStreamId;
