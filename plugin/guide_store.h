@@ -76,6 +76,7 @@
 
 #include <cstdint>
 
+#include "plugin/guide_budget.h"
 #include "plugin/guide_state.h"
 #include "plugin/section_mailbox.h"
 #include "text/eit_event.h"
@@ -83,19 +84,6 @@
 
 struct PluginState;
 
-// Construction (or before the window is created, while no section has been
-// handed over yet): the budget of `megabytes` (clamped to 4..256), allocated
-// in one block; the old block is freed. False when the memory could not be
-// had (the guide then keeps no service) or sections are held already (the
-// budget stays).
-bool SetGuideBudget(GuideStore& store, int32_t megabytes);
-// Before the window is created (LoadWindowSettings, with "[GUIDE] MemoryMB",
-// default 32): SetGuideBudget for the state, the block allocated and the
-// old one freed outside the lock, which is taken only to look and to put
-// the new block in place. Nothing changes once a section was handed over.
-void ApplyGuideBudget(PluginState& state, int32_t megabytes);
-// Services the budget of `megabytes` holds.
-int32_t GuideServicesForBudget(int32_t megabytes);
 
 // A service change (lock held, or construction): the sections and
 // present/following handed over for the old service are forgotten, the
