@@ -18,14 +18,12 @@ namespace {
 
 const uint8_t kEitPfActual = 0x4E;
 const uint8_t kEitPfOther = 0x4F;
-const uint8_t kEitScheduleLast = 0x6F;
 const uint8_t kSdtActual = 0x42;
 const uint8_t kSdtOther = 0x46;
 // SDT: table_id through original_network_id and the reserved byte.
 const int32_t kSdtHeaderSize = 11;
 // Shortest SDT section_length: its fixed fields and the CRC_32.
 const int32_t kSdtMinimumLength = 12;
-const int64_t kDaySeconds = 86400;
 
 bool SameKey(const GuideServiceKey& a, const GuideServiceKey& b) {
     return a.serviceId == b.serviceId && a.transportStreamId == b.transportStreamId && a.networkId == b.networkId;
