@@ -8,6 +8,12 @@
 //
 //   BM_CarouselBareScan    every packet's PID read in the same host calls:
 //                          the floor
+//   BM_CarouselBareScanLocked  the same under a lock taken once a host call,
+//                          as RoutePackets takes it whatever the guide does
+//   BM_CarouselBareDispatch  the locked scan handing the packets of PID
+//                          0x0012 and 0x0011 to a function that does
+//                          nothing: what picking the guide's packets out of
+//                          the stream costs before any follower runs
 //   BM_CarouselStream      ViewerStreamData alone (the stream thread), guide
 //                          window closed (0) or open (1), in the steady state
 //                          (the carousel already held once). The window
@@ -31,6 +37,10 @@
 //                          turns:0 only after each pass, so that no timing
 //                          pause (a CPU-time clock read, a system call on a
 //                          virtual machine) falls inside the pass
+//   BM_CarouselGuideWork   the guide's followers on the packets of PID
+//                          0x0012 and 0x0011 alone, picked out beforehand:
+//                          the guide's own code without the scan around it,
+//                          per packet of the whole stream
 //   BM_CarouselFirstFill   the window thread alone while the carousel is
 //                          received the first time (a fresh plug-in each
 //                          iteration): every section new, each copied out,
@@ -141,6 +151,55 @@ struct Viewer {
 void BM_CarouselBareScan(benchmark::State& st) { bench::BareScan(st, BsLike().stream); }
 BENCHMARK(BM_CarouselBareScan)->Arg(256)->Arg(16);
 
+// The bare scan under the plug-in's lock, taken once a host call as
+// RoutePackets takes it whatever the guide does: the floor of the packet
+// path without the guide.
+void BM_CarouselBareScanLocked(benchmark::State& st) {
+    const std::vector<uint8_t>& mux = BsLike().stream;
+    const size_t chunk = static_cast<size_t>(st.range(0)) * 188;
+    std::mutex lock;
+    for (auto _ : st) {
+        uint32_t sum = 0;
+        for (size_t o = 0; o < mux.size(); o += chunk) {
+            const size_t end = o + chunk < mux.size() ? o + chunk : mux.size();
+            std::lock_guard<std::mutex> guard(lock);
+            for (const uint8_t* p = mux.data() + o; p + 188 <= mux.data() + end; p += 188) sum += bench::Pid(p);
+            benchmark::DoNotOptimize(sum);
+        }
+    }
+    bench::SetPacketCounters(st, mux.size());
+}
+BENCHMARK(BM_CarouselBareScanLocked)->Arg(256)->Arg(16);
+
+// Takes a packet and does nothing with it: a follower that costs nothing.
+__attribute__((noinline)) void NoFollower(const uint8_t* packet) { benchmark::DoNotOptimize(packet); }
+
+// The locked bare scan that also hands the packets of PID 0x0012 and 0x0011
+// to a function that does nothing, as BM_CarouselGuideAlone hands them to
+// the guide's followers: what picking the guide's PIDs out of the stream
+// costs before the guide does anything (a branch that goes the other way
+// on about one packet in thirty, and a call).
+void BM_CarouselBareDispatch(benchmark::State& st) {
+    const std::vector<uint8_t>& mux = BsLike().stream;
+    const size_t chunk = static_cast<size_t>(st.range(0)) * 188;
+    std::mutex lock;
+    for (auto _ : st) {
+        uint32_t sum = 0;
+        for (size_t o = 0; o < mux.size(); o += chunk) {
+            const size_t end = o + chunk < mux.size() ? o + chunk : mux.size();
+            std::lock_guard<std::mutex> guard(lock);
+            for (const uint8_t* p = mux.data() + o; p + 188 <= mux.data() + end; p += 188) {
+                const uint16_t pid = bench::Pid(p);
+                sum += pid;
+                if (pid == kEitPid || pid == kSdtPid) NoFollower(p);
+            }
+            benchmark::DoNotOptimize(sum);
+        }
+    }
+    bench::SetPacketCounters(st, mux.size());
+}
+BENCHMARK(BM_CarouselBareDispatch)->Arg(256)->Arg(16);
+
 void BM_CarouselStream(benchmark::State& st) {
     const Carousel& c = BsLike();
     Viewer viewer(st.range(1) != 0);
@@ -229,6 +288,47 @@ BENCHMARK(BM_CarouselGuideAlone)
     ->Args({16, 1, 1})
     ->Args({256, 0, 0})
     ->Args({16, 0, 0});
+
+// The guide's own work without the scan around it: only the packets of PID
+// 0x0012 and 0x0011, picked out of the stream beforehand (in their order,
+// so the counters run on), handed to the guide's followers under the lock,
+// guide closed, steady state, the window's turns after each pass. The time
+// is per pass, time_per_packet per packet of the whole stream, so that it
+// adds to the bare scan's: what the guide's code costs when the packets it
+// reads are at hand, apart from the competition with the scan for the
+// memory.
+void BM_CarouselGuideWork(benchmark::State& st) {
+    const Carousel& c = BsLike();
+    Viewer viewer(false);
+    double window = 0;
+    viewer.Pass(c.stream, 256, window, nullptr);  // the carousel held once
+    PluginState& s = *viewer.state;
+    std::vector<uint8_t> guidePackets;
+    for (size_t o = 0; o + 188 <= c.stream.size(); o += 188) {
+        const uint16_t pid = bench::Pid(c.stream.data() + o);
+        if (pid == kEitPid || pid == kSdtPid) guidePackets.insert(guidePackets.end(), &c.stream[o], &c.stream[o] + 188);
+    }
+    for (auto _ : st) {
+        {
+            std::lock_guard<std::mutex> guard(s.lock);
+            for (size_t o = 0; o + 188 <= guidePackets.size(); o += 188) {
+                const uint8_t* p = guidePackets.data() + o;
+                if (bench::Pid(p) == kEitPid) {
+                    AssembleGuide(s, p);
+                } else {
+                    AssembleGuideSdt(s, p);
+                }
+            }
+        }
+        st.PauseTiming();
+        for (int i = 0; i < 4 && s.guide.slotCount > 0; ++i) HandleGuideSections(s);
+        viewer.platform.queued = 0;
+        st.ResumeTiming();
+    }
+    bench::SetPacketCounters(st, c.stream.size());
+    st.counters["guide_packets"] = static_cast<double>(guidePackets.size() / 188);
+}
+BENCHMARK(BM_CarouselGuideWork);
 
 void BM_CarouselFirstFill(benchmark::State& st) {
     const Carousel& c = BsLike();

@@ -172,6 +172,15 @@ public:
                    guide.serviceCount, guide.serviceCapacity);
         FUZZ_CHECK(guide.watched >= -1 && guide.watched < guide.serviceCount, "watched entry %d", guide.watched);
         FUZZ_CHECK(guide.slotCount >= 0 && guide.slotCount <= kGuideHandOverSlots, "guide slots %d", guide.slotCount);
+        // The hashed index holds exactly the entries in use, each once.
+        int32_t indexed = 0;
+        for (int32_t i = 0; i <= guide.serviceIndexMask; ++i) {
+            const int32_t entry = guide.serviceIndex[i].entry;
+            if (entry < 0) continue;
+            ++indexed;
+            FUZZ_CHECK(entry < guide.serviceCount, "indexed entry %d of %d", entry, guide.serviceCount);
+        }
+        FUZZ_CHECK(indexed == guide.serviceCount, "indexed %d of %d entries", indexed, guide.serviceCount);
         for (int32_t i = 0; i < guide.tableCount; ++i) {
             const GuideServiceTable& table = guide.tables[i];
             if (!table.ready) continue;

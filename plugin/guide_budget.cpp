@@ -4,11 +4,12 @@
 #include <mutex>
 #include <new>
 
+#include "plugin/guide_entries.h"
 #include "plugin/plugin_state.h"
 
 void ResetGuideEntries(GuideStore& g) {
     g.serviceCount = 0;
-    g.lastFound = -1;
+    ClearGuideServiceIndex(g);
     g.watched = -1;
     g.actualKnown = false;
     g.actualChannel = -1;
@@ -43,7 +44,8 @@ GuideStore::GuideStore() {
     pendingGeneration = 0;
     lastPfKey[0] = lastPfKey[1] = 0;
     std::memset(names, 0, sizeof names);
-    lastFound = watched = -1;
+    watched = -1;
+    ClearGuideServiceIndex(*this);  // no entry, even when no budget can be had
     actualKnown = false;
     actualNetworkId = actualTransportStreamId = 0;
     actualChannel = -1;

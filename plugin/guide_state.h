@@ -67,6 +67,16 @@ struct GuideServiceKey {
     uint16_t serviceId;
 };
 
+// The entries' ids by hash (open addressing, linear probing): the packet
+// path finds a section's service in a probe or two of this compact table
+// instead of comparing the ids of every entry, each on a cache line of its
+// own. A power of two, at least twice the entries of the largest budget.
+const int32_t kGuideServiceIndexSize = 1024;
+struct GuideServiceIndexPlace {
+    GuideServiceKey key;
+    int16_t entry;  // -1 an empty place
+};
+
 // One service's entry, the packet path's side (under PluginState::lock).
 struct GuideServiceSlot {
     GuideServiceKey key;
@@ -176,7 +186,8 @@ struct GuideStore {
     GuideServiceSlot* services = nullptr;
     int32_t serviceCapacity = 0;
     int32_t serviceCount = 0;
-    int32_t lastFound;  // the entry found last: most sections follow one another
+    GuideServiceIndexPlace serviceIndex[kGuideServiceIndexSize];  // the entries in use
+    int32_t serviceIndexMask = 15;  // the places used less one (a power of two less one)
     // The entry and generation of the section the follower is copying.
     int32_t pendingService;
     uint32_t pendingGeneration;

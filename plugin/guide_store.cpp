@@ -5,6 +5,7 @@
 #include <new>
 
 #include "plugin/guide_budget.h"
+#include "plugin/guide_entries.h"
 #include "plugin/guide_list.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
@@ -16,8 +17,6 @@
 
 namespace {
 
-const uint8_t kEitPfActual = 0x4E;
-const uint8_t kEitPfOther = 0x4F;
 const uint8_t kSdtActual = 0x42;
 const uint8_t kSdtOther = 0x46;
 // SDT: table_id through original_network_id and the reserved byte.
@@ -25,130 +24,21 @@ const int32_t kSdtHeaderSize = 11;
 // Shortest SDT section_length: its fixed fields and the CRC_32.
 const int32_t kSdtMinimumLength = 12;
 
-bool SameKey(const GuideServiceKey& a, const GuideServiceKey& b) {
-    return a.serviceId == b.serviceId && a.transportStreamId == b.transportStreamId && a.networkId == b.networkId;
-}
-
-// The ids of an EIT section's header (at least kFollowHeaderSize bytes).
-GuideServiceKey EitKey(const uint8_t* h) {
-    GuideServiceKey k;
-    k.serviceId = static_cast<uint16_t>(h[3] << 8 | h[4]);
-    k.transportStreamId = static_cast<uint16_t>(h[8] << 8 | h[9]);
-    k.networkId = static_cast<uint16_t>(h[10] << 8 | h[11]);
-    return k;
-}
-
-uint8_t VersionOf(const uint8_t* h) { return static_cast<uint8_t>((h[5] >> 1) & 0x1F); }
-
-bool IsGuideTable(uint8_t tableId) { return tableId >= kGuideFirstTableId && tableId <= kGuideLastTableId; }
-
-// Tables of the actual transport stream: present/following and schedule.
-bool IsActualTable(uint8_t tableId) {
-    return tableId == kEitPfActual || (tableId >= kScheduleFirstTableId && tableId <= kScheduleLastTableId);
-}
-
-// --- Entries, lock held ----------------------------------------------------
-
-// Japan seconds of the broadcast clock, never older than a stamp given
-// before; a count on from the last stamp before the first TOT.
-int64_t WatchStamp(PluginState& s) {
+// A section that finds the slots full is dropped (it comes again). The
+// window thread has not emptied them: perhaps the message that should have
+// made it was lost (posted before the window existed). Ask again at the
+// first drop and every kGuideHandOverSlots-th after, never for each.
+void DropSection(PluginState& s) {
     GuideStore& g = s.guide;
-    const int64_t now = BroadcastNow(s);
-    g.lastStamp = now > g.lastStamp ? now : g.lastStamp + 1;
-    return g.lastStamp;
-}
-
-void MarkWatched(PluginState& s, int32_t entry) {
-    GuideStore& g = s.guide;
-    if (entry == g.watched) return;
-    const int64_t stamp = WatchStamp(s);
-    if (g.watched >= 0) g.services[g.watched].lastWatched = stamp;
-    g.watched = entry;
-    if (entry >= 0) g.services[entry].lastWatched = stamp;
-    if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
-}
-
-int32_t FindService(GuideStore& g, const GuideServiceKey& key) {
-    if (g.lastFound >= 0 && g.lastFound < g.serviceCount) {
-        ++g.pathWork.serviceCompares;
-        if (SameKey(g.services[g.lastFound].key, key)) return g.lastFound;
-    }
-    for (int32_t i = 0; i < g.serviceCount; ++i) {
-        ++g.pathWork.serviceCompares;
-        if (SameKey(g.services[i].key, key)) {
-            g.lastFound = i;
-            return i;
-        }
-    }
-    return -1;
-}
-
-// The entry to reuse when every one is taken: one with nothing filed
-// (its only sections were damaged: a header that bit errors made up must
-// not push out a real service), then never watched, then the oldest watch,
-// the one given first among equals; never the one watched now. -1 when
-// there is none.
-bool ReusedBefore(const GuideServiceSlot& a, const GuideServiceSlot& b) {
-    if (a.filed != b.filed) return !a.filed;
-    if (a.lastWatched != b.lastWatched) return a.lastWatched < b.lastWatched;
-    return static_cast<int32_t>(a.added - b.added) < 0;
-}
-
-int32_t Evictee(const GuideStore& g) {
-    int32_t found = -1;
-    for (int32_t i = 0; i < g.serviceCount; ++i) {
-        if (i == g.watched) continue;
-        if (found < 0 || ReusedBefore(g.services[i], g.services[found])) found = i;
-    }
-    return found;
-}
-
-// A new entry for `key`: a free one, or the one watched longest ago
-// (evict); -1 when there is none.
-int32_t AddService(GuideStore& g, const GuideServiceKey& key, bool evict) {
-    int32_t i;
-    if (g.serviceCount < g.serviceCapacity) {
-        i = g.serviceCount++;
-    } else {
-        i = evict ? Evictee(g) : -1;
-        if (i < 0) return -1;
-    }
-    GuideServiceSlot& slot = g.services[i];
-    slot.key = key;
-    ++slot.generation;
-    slot.channel = -1;
-    slot.lastWatched = -1;
-    slot.added = g.entriesAdded++;
-    slot.filed = false;
-    std::memset(slot.heldVersion, kNoVersion, sizeof slot.heldVersion);
-    g.lastFound = i;
-    return i;
-}
-
-// The entry of a section's service, made when new. An actual stream's
-// section names the actual stream's ids and channel, and the watched entry.
-int32_t ServiceOfSection(PluginState& s, const uint8_t* header) {
-    GuideStore& g = s.guide;
-    const GuideServiceKey key = EitKey(header);
-    int32_t i = FindService(g, key);
-    if (i < 0) i = AddService(g, key, true);
-    if (i < 0) return -1;
-    if (IsActualTable(header[0])) {
-        if (!g.actualKnown || g.actualNetworkId != key.networkId ||
-            g.actualTransportStreamId != key.transportStreamId) {
-            g.actualKnown = true;
-            g.actualNetworkId = key.networkId;
-            g.actualTransportStreamId = key.transportStreamId;
-        }
-        g.actualChannel = s.currentChannel;
-        g.services[i].channel = s.currentChannel;
-        if (key.serviceId == static_cast<uint16_t>(s.currentService)) MarkWatched(s, i);
-    }
-    return i;
+    ++g.droppedSections;
+    if (g.dropsSinceTake++ % kGuideHandOverSlots == 0) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
 // The follower's keep test on PID 0x0012: an EIT of the guide's tables,
-// current, not held by its service in that version.
+// current, not held by its service in that version. A section wanted while
+// the slots are full is dropped here, before its bytes are copied: only
+// the window thread empties the slots, so it would find them full at its
+// end as well, unless the window takes a turn while it is still coming.
 bool KeepGuideSection(const void* context, const uint8_t* header, int32_t size) {
     PluginState& s = *const_cast<PluginState*>(static_cast<const PluginState*>(context));
     GuideStore& g = s.guide;
@@ -158,9 +48,13 @@ bool KeepGuideSection(const void* context, const uint8_t* header, int32_t size) 
     if (!IsGuideTable(tableId) || (header[5] & 0x01) == 0) return false;
     const uint8_t number = header[6];
     if ((tableId == kEitPfActual || tableId == kEitPfOther) && number > 1) return false;
-    const int32_t i = ServiceOfSection(s, header);
+    const int32_t i = GuideServiceOfSection(s, header);
     if (i < 0) return false;
-    if (g.services[i].heldVersion[tableId - kGuideFirstTableId][number] == VersionOf(header)) return false;
+    if (g.services[i].heldVersion[tableId - kGuideFirstTableId][number] == SectionVersionOf(header)) return false;
+    if (g.slotCount == kGuideHandOverSlots) {
+        DropSection(s);
+        return false;
+    }
     g.pendingService = i;
     g.pendingGeneration = g.services[i].generation;
     ++g.pathWork.copies;
@@ -171,12 +65,7 @@ void HandOverSection(void* context, const uint8_t* section, int32_t length) {
     PluginState& s = *static_cast<PluginState*>(context);
     GuideStore& g = s.guide;
     if (g.slotCount == kGuideHandOverSlots) {
-        ++g.droppedSections;
-        // The window thread has not emptied the slots: perhaps the message
-        // that should have made it was lost (posted before the window
-        // existed). Ask again at the first drop and every
-        // kGuideHandOverSlots-th after, never for each.
-        if (g.dropsSinceTake++ % kGuideHandOverSlots == 0) s.platform->PostToWindow(WM_GUIDE_READY);
+        DropSection(s);
         return;
     }
     const bool first = !GuideSectionsWaiting(g);
@@ -209,7 +98,7 @@ bool KeepSdtSection(const void* context, const uint8_t* h, int32_t size) {
     for (int32_t i = 0; i < kGuideSdtHeld; ++i) {
         const GuideSdtFiled& f = g.sdtFiled[i];
         if (f.used && f.tableId == h[0] && f.transportStreamId == tsid && f.networkId == onid &&
-            f.sectionNumber == h[6] && f.version == VersionOf(h)) {
+            f.sectionNumber == h[6] && f.version == SectionVersionOf(h)) {
             return false;
         }
     }
@@ -228,7 +117,7 @@ void HandOverSdt(void* context, const uint8_t* section, int32_t length) {
 
 const GuideNameEntry* NameOf(const GuideStore& g, const GuideServiceKey& key) {
     for (int32_t i = 0; i < kGuideNameTableSize; ++i) {
-        if (g.names[i].used && SameKey(g.names[i].key, key)) return &g.names[i];
+        if (g.names[i].used && SameServiceKey(g.names[i].key, key)) return &g.names[i];
     }
     return nullptr;
 }
@@ -331,7 +220,7 @@ void FileServiceNames(PluginState& s, const uint8_t* section, int32_t length) {
         entry->name[kGuideServiceNameSize - 1] = '\0';
         for (int32_t i = 0; i < g.tableCount; ++i) {
             GuideServiceTable& t = g.tables[i];
-            if (!t.ready || !SameKey(t.key, key) || std::strcmp(t.name, entry->name) == 0) continue;
+            if (!t.ready || !SameServiceKey(t.key, key) || std::strcmp(t.name, entry->name) == 0) continue;
             std::memcpy(t.name, entry->name, sizeof t.name);
             ++t.revision;
             ++g.revision;
@@ -344,7 +233,7 @@ void FileServiceNames(PluginState& s, const uint8_t* section, int32_t length) {
     f.networkId = onid;
     f.tableId = section[0];
     f.sectionNumber = section[6];
-    f.version = VersionOf(section);
+    f.version = SectionVersionOf(section);
     f.used = true;
 }
 
@@ -374,9 +263,9 @@ void ForgetServiceGuide(PluginState& s) {
     if (g.actualKnown) {
         const GuideServiceKey key = {g.actualNetworkId, g.actualTransportStreamId,
                                      static_cast<uint16_t>(s.currentService)};
-        watched = FindService(g, key);
+        watched = FindGuideService(g, key);
     }
-    if (g.services != nullptr) MarkWatched(s, watched);
+    if (g.services != nullptr) MarkGuideWatched(s, watched);
     ++g.generation;
     if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
 }
@@ -406,7 +295,7 @@ void GuidePresentFollowing(PluginState& s, const uint8_t* section, int32_t lengt
     if (number > 1 || SectionLength(section) < 1 || !IsGuideTable(section[0])) return;
     const uint32_t key = SectionChangeKey(section);
     if (key == g.lastPfKey[number]) return;
-    const int32_t service = ServiceOfSection(s, section);
+    const int32_t service = GuideServiceOfSection(s, section);
     if (service < 0) return;
     g.lastPfKey[number] = key;
     const bool first = !GuideSectionsWaiting(g);
@@ -416,12 +305,6 @@ void GuidePresentFollowing(PluginState& s, const uint8_t* section, int32_t lengt
     g.pfService[number] = service;
     g.pfGeneration[number] = g.services[service].generation;
     if (first) s.platform->PostToWindow(WM_GUIDE_READY);
-}
-
-int64_t BroadcastNow(const PluginState& s) {
-    if (s.tickCount < 0 || s.clockMjd < 0) return -1;
-    return JapanSecondsOf(s.clockMjd, static_cast<int64_t>(s.clockHour) * 3600 + s.clockMinute * 60 + s.clockSecond +
-                                          s.tickCount);
 }
 
 bool SyncGuide(PluginState& s) { return SyncTables(s); }
@@ -476,7 +359,7 @@ bool FileGuideSection(PluginState& s, const GuideTakenSection& taken) {
         return changed;
     }
     GuideServiceTable& t = g.tables[taken.service];
-    if (!SameKey(t.key, EitKey(copy.data))) return changed;
+    if (!SameServiceKey(t.key, EitServiceKey(copy.data))) return changed;
     const ScheduleAddResult result = FileSection(g, t, copy.data, copy.length);
     changed = changed || result == ScheduleAddResult::kStored;
     if (taken.service == g.watchedTable) g.listCount = t.listCount;
@@ -490,7 +373,7 @@ bool FileGuideSection(PluginState& s, const GuideTakenSection& taken) {
     std::lock_guard<std::mutex> guard(s.lock);
     GuideServiceSlot& slot = g.services[taken.service];
     if (slot.generation == taken.generation && IsGuideTable(copy.data[0])) {
-        slot.heldVersion[copy.data[0] - kGuideFirstTableId][copy.data[6]] = VersionOf(copy.data);
+        slot.heldVersion[copy.data[0] - kGuideFirstTableId][copy.data[6]] = SectionVersionOf(copy.data);
         slot.filed = true;
     }
     return changed;
@@ -533,9 +416,9 @@ bool TakeGuideSections(PluginState& s) {
 ScheduleAddResult FileScheduleSection(GuideStore& g, const uint8_t* section, int32_t length) {
     if (length < kFollowHeaderSize || length > kMaxSectionSize) return ScheduleAddResult::kIgnored;
     if (g.services == nullptr) return ScheduleAddResult::kNoRoom;
-    const GuideServiceKey key = EitKey(section);
-    int32_t i = FindService(g, key);
-    if (i < 0) i = AddService(g, key, true);
+    const GuideServiceKey key = EitServiceKey(section);
+    int32_t i = FindGuideService(g, key);
+    if (i < 0) i = AddGuideService(g, key, true);
     if (i < 0) return ScheduleAddResult::kNoRoom;
     MirrorEntries(g);
     StartTables(g);
@@ -656,8 +539,8 @@ int32_t RestoreGuideService(PluginState& s, const GuideServiceInfo& info) {
     {
         std::lock_guard<std::mutex> guard(s.lock);
         if (g.services == nullptr) return -1;
-        i = FindService(g, info.key);
-        if (i < 0) i = AddService(g, info.key, false);
+        i = FindGuideService(g, info.key);
+        if (i < 0) i = AddGuideService(g, info.key, false);
         if (i < 0) return -1;
         GuideServiceSlot& slot = g.services[i];
         if (slot.channel < 0) slot.channel = info.channel;
@@ -680,7 +563,7 @@ ScheduleAddResult RestoreGuideSection(PluginState& s, int32_t service, const uin
     if (section == nullptr || length < kFollowHeaderSize || length > kMaxSectionSize) return ScheduleAddResult::kIgnored;
     SyncTables(s);
     const GuideServiceTable* known = TableAt(g, service);
-    if (known == nullptr || !SameKey(known->key, EitKey(section)) || !IsGuideTable(section[0])) {
+    if (known == nullptr || !SameServiceKey(known->key, EitServiceKey(section)) || !IsGuideTable(section[0])) {
         return ScheduleAddResult::kIgnored;
     }
     GuideServiceTable& t = g.tables[service];
@@ -691,7 +574,7 @@ ScheduleAddResult RestoreGuideSection(PluginState& s, int32_t service, const uin
     std::lock_guard<std::mutex> guard(s.lock);
     GuideServiceSlot& slot = g.services[service];
     if (slot.generation == generation) {
-        slot.heldVersion[section[0] - kGuideFirstTableId][section[6]] = VersionOf(section);
+        slot.heldVersion[section[0] - kGuideFirstTableId][section[6]] = SectionVersionOf(section);
         slot.filed = true;
     }
     return result;

@@ -77,6 +77,7 @@
 #include <cstdint>
 
 #include "plugin/guide_budget.h"
+#include "plugin/guide_entries.h"
 #include "plugin/guide_state.h"
 #include "plugin/section_mailbox.h"
 #include "text/eit_event.h"
@@ -139,10 +140,6 @@ int32_t GuideRowOfEvent(const GuideStore& store, int32_t eventId);
 // with the items of the newest extended section that holds it. False when
 // its section is no longer held as listed.
 bool ReadGuideEvent(const GuideStore& store, const ScheduleEventRef& ref, EitEventRecord& record);
-
-// Broadcast time now in Japan seconds since 1970 (the TOT plus the ticks
-// since, as the clock shows it), or -1 before the first TOT. Lock held.
-int64_t BroadcastNow(const PluginState& state);
 
 // --- Every service (window thread) ---------------------------------------
 

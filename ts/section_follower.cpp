@@ -29,6 +29,10 @@ int32_t HeaderSize(const FollowPolicy& p) {
     return p.headerSize > kFollowHeaderSize ? kFollowHeaderSize : p.headerSize;
 }
 
+bool KeepTest(const Feed& feed, const SectionFollower& f) {
+    return feed.policy.keep == nullptr || feed.policy.keep(feed.policy.context, f.buffer, f.collected);
+}
+
 // Passes `n` bytes of the PID's section stream at `data`. Returns false when
 // the rest of the packet can no longer be followed (stuffing, or a length
 // the table cannot have).
@@ -43,25 +47,52 @@ bool Take(Feed& feed, const uint8_t* data, int32_t n) {
             f.collected = 0;
             f.total = 0;
         }
-        // The header byte by byte into the buffer, whatever the policy says,
-        // up to the keep test or the section's end.
-        while (n > 0 && f.collected < headerSize && (f.total == 0 || f.collected < f.total)) {
-            f.buffer[f.collected++] = *data++;
-            --n;
-            if (f.collected == kSectionHeaderSize) {
-                const int32_t length = SectionLength(f.buffer);
-                if (length < feed.policy.minimumLength) {
-                    Abandon(f);
-                    return false;
-                }
-                f.total = length + kSectionHeaderSize;  // at most kMaxSectionSize
+        // A header whole in this packet is tested where it lies, and copied
+        // only when the section is kept: most sections of a carousel are
+        // repeats, passed over without a copy.
+        if (f.collected == 0 && n >= headerSize) {
+            const int32_t length = SectionLength(data);
+            if (length < feed.policy.minimumLength) {
+                Abandon(f);
+                return false;
             }
-            if (f.collected == headerSize || f.collected == f.total) {
-                f.keep = feed.policy.keep == nullptr || feed.policy.keep(feed.policy.context, f.buffer, f.collected);
-            }
+            f.total = length + kSectionHeaderSize;  // at most kMaxSectionSize
+            f.collected = headerSize < f.total ? headerSize : f.total;
+            f.keep = feed.policy.keep == nullptr || feed.policy.keep(feed.policy.context, data, f.collected);
+            if (f.keep) std::memcpy(f.buffer, data, static_cast<size_t>(f.collected));
+            data += f.collected;
+            n -= f.collected;
         }
-        if (f.total == 0) return true;  // the header goes on in the next packet
-        if (f.collected < headerSize && f.collected < f.total) return true;
+        // A header split between packets goes into the buffer, whatever the
+        // policy says: first the
+        // three bytes that give the length, then up to the keep test or the
+        // section's end.
+        if (f.collected < kSectionHeaderSize) {
+            const int32_t want = kSectionHeaderSize - f.collected < n ? kSectionHeaderSize - f.collected : n;
+            std::memcpy(f.buffer + f.collected, data, static_cast<size_t>(want));
+            f.collected += want;
+            data += want;
+            n -= want;
+            if (f.collected < kSectionHeaderSize) return true;  // the header goes on in the next packet
+            const int32_t length = SectionLength(f.buffer);
+            if (length < feed.policy.minimumLength) {
+                Abandon(f);
+                return false;
+            }
+            f.total = length + kSectionHeaderSize;  // at most kMaxSectionSize
+            f.keep = false;
+            if (headerSize == kSectionHeaderSize || f.total == kSectionHeaderSize) f.keep = KeepTest(feed, f);
+        }
+        if (f.collected < headerSize && f.collected < f.total) {
+            const int32_t until = headerSize < f.total ? headerSize : f.total;
+            const int32_t want = until - f.collected < n ? until - f.collected : n;
+            std::memcpy(f.buffer + f.collected, data, static_cast<size_t>(want));
+            f.collected += want;
+            data += want;
+            n -= want;
+            if (f.collected < until) return true;
+            f.keep = KeepTest(feed, f);
+        }
         const int32_t step = f.total - f.collected < n ? f.total - f.collected : n;
         if (f.keep) std::memcpy(f.buffer + f.collected, data, static_cast<size_t>(step));
         f.collected += step;
@@ -88,6 +119,18 @@ void ResetSectionFollower(SectionFollower& f) {
 
 int32_t FollowSections(SectionFollower& f, const FollowPolicy& policy, const uint8_t* packet, SectionSink sink,
                        void* sinkContext) {
+    // Most packets of a carousel carry the middle of a section passed over
+    // (a repeat): payload only, no PUSI, the next counter, more of the
+    // section to come, its keep test made. Counted through without looking
+    // further.
+    if (packet != nullptr && f.inSection && !f.keep && f.collected >= kFollowHeaderSize &&
+        f.total - f.collected > kTsPacketSize - 4 &&
+        packet[0] == kSyncByte && (packet[1] & 0xC0) == 0 && (packet[3] & 0x30) == 0x10 && f.counterKnown &&
+        (packet[3] & 0x0F) == ((f.lastCounter + 1) & 0x0F)) {
+        f.lastCounter = packet[3] & 0x0F;
+        f.collected += kTsPacketSize - 4;
+        return 0;
+    }
     if (packet == nullptr || packet[0] != kSyncByte || (packet[1] & 0x80) != 0) return 0;  // sync lost, damaged
     const int32_t payload = PacketPayloadStart(packet);
     if (payload < 0 || (packet[3] & 0x10) == 0) return 0;  // no payload

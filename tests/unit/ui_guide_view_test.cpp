@@ -466,7 +466,8 @@ TEST_F(GuideView, ADamagedSectionIsNotFiledAndItsGoodRepeatIs) {
 
 // Seventeen schedule sections before the window pumps: the slots keep the
 // first sixteen, which are filed in the order they came, and the loss is
-// counted; the seventeenth is taken when it comes round.
+// counted (and the seventeenth not even copied: it could not be handed
+// over); it is taken when it comes round.
 TEST_F(GuideView, ASeventeenthSectionBeforeThePumpIsCountedAndComesRound) {
     std::vector<Bytes> sections;
     for (int i = 0; i <= kGuideHandOverSlots; ++i) {
@@ -476,6 +477,7 @@ TEST_F(GuideView, ASeventeenthSectionBeforeThePumpIsCountedAndComesRound) {
     Route(0x0012, sections);
     const GuideStore& g = t.s().guide;
     EXPECT_EQ(g.droppedSections, 1u);
+    EXPECT_EQ(g.pathWork.copies, static_cast<uint32_t>(kGuideHandOverSlots));
     t.platform.Pump(t.s());
     ASSERT_EQ(g.listCount, kGuideHandOverSlots);
     const EitScheduleService& schedule = *GuideServiceSchedule(g, GuideWatchedService(g));

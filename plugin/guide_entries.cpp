@@ -1,0 +1,168 @@
+#include "plugin/guide_entries.h"
+
+#include <cstring>
+
+#include "plugin/messages.h"
+#include "plugin/plugin_state.h"
+#include "ts/calendar.h"
+
+namespace {
+
+static_assert((kGuideServiceIndexSize & (kGuideServiceIndexSize - 1)) == 0, "the index size is a power of two");
+// At most half the places taken at the largest budget: probes stay short.
+static_assert(static_cast<size_t>(kGuideMostMemoryMB) * 1024 * 1024 / kGuideServiceShare * 2 <=
+                  static_cast<size_t>(kGuideServiceIndexSize),
+              "the index holds every entry of the largest budget at half load");
+
+// Tables of the actual transport stream: present/following and schedule.
+bool IsActualTable(uint8_t tableId) {
+    return tableId == kEitPfActual || (tableId >= kScheduleFirstTableId && tableId <= kScheduleLastTableId);
+}
+
+// The home place of a key: the three ids mixed so that neighbouring service
+// ids (every multiplex numbers its services closely) spread over the index.
+int32_t HomeOf(const GuideServiceKey& key, int32_t mask) {
+    uint32_t x = (static_cast<uint32_t>(key.networkId) << 16 | key.transportStreamId) * 0x9E3779B1u;
+    x ^= static_cast<uint32_t>(key.serviceId) * 0x85EBCA6Bu;
+    x ^= x >> 15;
+    x *= 0x2C1B3C6Du;
+    x ^= x >> 13;
+    return static_cast<int32_t>(x & static_cast<uint32_t>(mask));
+}
+
+void IndexInsert(GuideStore& g, const GuideServiceKey& key, int32_t entry) {
+    const int32_t mask = g.serviceIndexMask;
+    int32_t i = HomeOf(key, mask);
+    while (g.serviceIndex[i].entry >= 0) i = (i + 1) & mask;
+    g.serviceIndex[i].key = key;
+    g.serviceIndex[i].entry = static_cast<int16_t>(entry);
+}
+
+// Linear probing's removal: the places after the freed one that would no
+// longer be found from their home move back into it.
+void IndexErase(GuideStore& g, const GuideServiceKey& key) {
+    const int32_t mask = g.serviceIndexMask;
+    int32_t hole = HomeOf(key, mask);
+    while (g.serviceIndex[hole].entry >= 0 && !SameServiceKey(g.serviceIndex[hole].key, key)) {
+        hole = (hole + 1) & mask;
+    }
+    if (g.serviceIndex[hole].entry < 0) return;  // not indexed
+    g.serviceIndex[hole].entry = -1;
+    for (int32_t next = (hole + 1) & mask; g.serviceIndex[next].entry >= 0; next = (next + 1) & mask) {
+        const int32_t home = HomeOf(g.serviceIndex[next].key, mask);
+        // It stays when its home lies cyclically after the hole, up to it.
+        const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+        if (stays) continue;
+        g.serviceIndex[hole] = g.serviceIndex[next];
+        g.serviceIndex[next].entry = -1;
+        hole = next;
+    }
+}
+
+// Japan seconds of the broadcast clock, never older than a stamp given
+// before; a count on from the last stamp before the first TOT.
+int64_t WatchStamp(PluginState& s) {
+    GuideStore& g = s.guide;
+    const int64_t now = BroadcastNow(s);
+    g.lastStamp = now > g.lastStamp ? now : g.lastStamp + 1;
+    return g.lastStamp;
+}
+
+// The entry to reuse when every one is taken: one with nothing filed
+// (its only sections were damaged: a header that bit errors made up must
+// not push out a real service), then never watched, then the oldest watch,
+// the one given first among equals; never the one watched now. -1 when
+// there is none.
+bool ReusedBefore(const GuideServiceSlot& a, const GuideServiceSlot& b) {
+    if (a.filed != b.filed) return !a.filed;
+    if (a.lastWatched != b.lastWatched) return a.lastWatched < b.lastWatched;
+    return static_cast<int32_t>(a.added - b.added) < 0;
+}
+
+int32_t Evictee(const GuideStore& g) {
+    int32_t found = -1;
+    for (int32_t i = 0; i < g.serviceCount; ++i) {
+        if (i == g.watched) continue;
+        if (found < 0 || ReusedBefore(g.services[i], g.services[found])) found = i;
+    }
+    return found;
+}
+
+}  // namespace
+
+int64_t BroadcastNow(const PluginState& s) {
+    if (s.tickCount < 0 || s.clockMjd < 0) return -1;
+    return JapanSecondsOf(s.clockMjd, static_cast<int64_t>(s.clockHour) * 3600 + s.clockMinute * 60 + s.clockSecond +
+                                          s.tickCount);
+}
+
+void ClearGuideServiceIndex(GuideStore& g) {
+    for (int32_t i = 0; i < kGuideServiceIndexSize; ++i) g.serviceIndex[i].entry = -1;
+    // The places used: the least power of two that leaves at least half
+    // of them free at the budget's entries (128 for the default 52), so
+    // that the ones looked up stay few cache lines.
+    int32_t places = 16;
+    while (places < 2 * g.serviceCapacity && places < kGuideServiceIndexSize) places *= 2;
+    g.serviceIndexMask = places - 1;
+}
+
+int32_t FindGuideService(GuideStore& g, const GuideServiceKey& key) {
+    const int32_t mask = g.serviceIndexMask;
+    for (int32_t i = HomeOf(key, mask);; i = (i + 1) & mask) {
+        ++g.pathWork.serviceCompares;
+        const GuideServiceIndexPlace& place = g.serviceIndex[i];
+        if (place.entry < 0) return -1;
+        if (SameServiceKey(place.key, key)) return place.entry;
+    }
+}
+
+int32_t AddGuideService(GuideStore& g, const GuideServiceKey& key, bool evict) {
+    int32_t i;
+    if (g.serviceCount < g.serviceCapacity) {
+        i = g.serviceCount++;
+    } else {
+        i = evict ? Evictee(g) : -1;
+        if (i < 0) return -1;
+        IndexErase(g, g.services[i].key);
+    }
+    GuideServiceSlot& slot = g.services[i];
+    slot.key = key;
+    ++slot.generation;
+    slot.channel = -1;
+    slot.lastWatched = -1;
+    slot.added = g.entriesAdded++;
+    slot.filed = false;
+    std::memset(slot.heldVersion, kNoVersion, sizeof slot.heldVersion);
+    IndexInsert(g, key, i);
+    return i;
+}
+
+void MarkGuideWatched(PluginState& s, int32_t entry) {
+    GuideStore& g = s.guide;
+    if (entry == g.watched) return;
+    const int64_t stamp = WatchStamp(s);
+    if (g.watched >= 0) g.services[g.watched].lastWatched = stamp;
+    g.watched = entry;
+    if (entry >= 0) g.services[entry].lastWatched = stamp;
+    if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
+}
+
+int32_t GuideServiceOfSection(PluginState& s, const uint8_t* header) {
+    GuideStore& g = s.guide;
+    const GuideServiceKey key = EitServiceKey(header);
+    int32_t i = FindGuideService(g, key);
+    if (i < 0) i = AddGuideService(g, key, true);
+    if (i < 0) return -1;
+    if (IsActualTable(header[0])) {
+        if (!g.actualKnown || g.actualNetworkId != key.networkId ||
+            g.actualTransportStreamId != key.transportStreamId) {
+            g.actualKnown = true;
+            g.actualNetworkId = key.networkId;
+            g.actualTransportStreamId = key.transportStreamId;
+        }
+        g.actualChannel = s.currentChannel;
+        g.services[i].channel = s.currentChannel;
+        if (key.serviceId == static_cast<uint16_t>(s.currentService)) MarkGuideWatched(s, i);
+    }
+    return i;
+}
