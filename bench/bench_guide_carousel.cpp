@@ -23,24 +23,27 @@
 //                          their wall time is the counter
 //                          window_core_percent: the window thread's time per
 //                          second of stream, in percent of one core
-//   BM_CarouselGuideAlone  the guide's own share of the stream thread: the
-//                          bare scan's loop that hands only the packets of
-//                          PID 0x0012 and 0x0011 to the guide's followers
-//                          (AssembleGuide, AssembleGuideSdt), under the lock
-//                          once a host call as RoutePackets takes it, guide
-//                          closed or open, in the steady state; the
-//                          difference to the bare scan is what the guide
-//                          adds to the stream thread, and the difference to
-//                          BM_CarouselStream what the rest of the viewer's
-//                          routing costs. turns:1 runs the window's turns
-//                          between host calls as BM_CarouselStream does;
-//                          turns:0 only after each pass, so that no timing
-//                          pause (a CPU-time clock read, a system call on a
-//                          virtual machine) falls inside the pass
-//   BM_CarouselGuideWork   the guide's followers on the packets of PID
-//                          0x0012 and 0x0011 alone, picked out beforehand:
-//                          the guide's own code without the scan around it,
-//                          per packet of the whole stream
+//   BM_CarouselSiFollow    the following of the service information the
+//                          guide shares: the locked scan handing the packets
+//                          of PID 0x0012 to AssembleEit (the one follower of
+//                          the viewer's present/following and the guide's
+//                          sections) and of PID 0x0011 to the viewer's and
+//                          the guide's SDT followers, in the steady state.
+//                          guide:0 is the viewer alone: a guide without its
+//                          memory block (as when it could not be had), whose
+//                          keep test refuses every section at once, and no
+//                          guide SDT follower; guide:1 with the guide window
+//                          closed, guide:2 open. guide:1 less guide:0 is
+//                          what the guide adds to the stream thread.
+//                          turns:1 runs the window's turns between host
+//                          calls as BM_CarouselStream does; turns:0 only
+//                          after each pass, so that no timing pause (a
+//                          CPU-time clock read, a system call on a virtual
+//                          machine) falls inside the pass
+//   BM_CarouselGuideWork   the same followers on the packets of PID 0x0012
+//                          and 0x0011 alone, picked out beforehand (guide 0
+//                          or 1): the code without the scan around it, per
+//                          packet of the whole stream
 //   BM_CarouselFirstFill   the window thread alone while the carousel is
 //                          received the first time (a fresh plug-in each
 //                          iteration): every section new, each copied out,
@@ -69,6 +72,7 @@
 #include "plugin/messages.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_state.h"
+#include "plugin/section_handover.h"
 #include "tests/support/quiet_platform.h"
 #include "tools/gen/guide_scenarios.h"
 #include "ts/packet.h"
@@ -175,8 +179,8 @@ BENCHMARK(BM_CarouselBareScanLocked)->Arg(256)->Arg(16);
 __attribute__((noinline)) void NoFollower(const uint8_t* packet) { benchmark::DoNotOptimize(packet); }
 
 // The locked bare scan that also hands the packets of PID 0x0012 and 0x0011
-// to a function that does nothing, as BM_CarouselGuideAlone hands them to
-// the guide's followers: what picking the guide's PIDs out of the stream
+// to a function that does nothing, as BM_CarouselSiFollow hands them to
+// the followers: what picking the guide's PIDs out of the stream
 // costs before the guide does anything (a branch that goes the other way
 // on about one packet in thirty, and a call).
 void BM_CarouselBareDispatch(benchmark::State& st) {
@@ -219,12 +223,36 @@ BENCHMARK(BM_CarouselStream)
     ->Args({16, 0})
     ->Args({16, 1});
 
-void BM_CarouselGuideAlone(benchmark::State& st) {
+// The viewer of the benchmarks with its guide as `guide` says: 0 without
+// its memory block, 1 closed, 2 open.
+std::unique_ptr<Viewer> SiViewer(int64_t guide) {
+    std::unique_ptr<Viewer> viewer(new Viewer(guide == 2));
+    if (guide == 0) {
+        GuideStore& g = viewer->state->guide;
+        g.services = nullptr;  // the block stays owned by the store and is freed with it
+        g.serviceCapacity = 0;
+        ResetGuideEntries(g);
+    }
+    return viewer;
+}
+
+// One packet of the service information the guide shares, lock held.
+void FollowSi(PluginState& s, const uint8_t* p, uint16_t pid, bool guide) {
+    if (pid == kEitPid) {
+        AssembleEit(s, p);
+    } else if (pid == kSdtPid) {
+        AssembleSdt(s, p);
+        if (guide) AssembleGuideSdt(s, p);
+    }
+}
+
+void BM_CarouselSiFollow(benchmark::State& st) {
     const Carousel& c = BsLike();
-    Viewer viewer(st.range(1) != 0);
+    std::unique_ptr<Viewer> viewer = SiViewer(st.range(1));
+    const bool guide = st.range(1) != 0;
     double window = 0;
-    viewer.Pass(c.stream, static_cast<size_t>(st.range(0)), window, nullptr);  // the carousel held once
-    PluginState& s = *viewer.state;
+    viewer->Pass(c.stream, static_cast<size_t>(st.range(0)), window, nullptr);  // the carousel held once
+    PluginState& s = *viewer->state;
     const size_t chunk = static_cast<size_t>(st.range(0)) * 188;
     const std::vector<uint8_t>& mux = c.stream;
     window = 0;
@@ -240,25 +268,19 @@ void BM_CarouselGuideAlone(benchmark::State& st) {
                 for (const uint8_t* p = mux.data() + o; p + 188 <= mux.data() + end; p += 188) {
                     const uint16_t pid = bench::Pid(p);
                     sum += pid;
-                    if (pid == kEitPid) {
-                        AssembleGuide(s, p);
-                    } else if (pid == kSdtPid) {
-                        AssembleGuideSdt(s, p);
-                    }
+                    if (pid == kEitPid || pid == kSdtPid) FollowSi(s, p, pid, guide);
                 }
             }
             benchmark::DoNotOptimize(sum);
             // A section handed over (a new version): the window's turn, not
-            // timed, so that the slots empty as in the plug-in. With
-            // turns 0, only after each pass: no pause inside the pass,
-            // whose CPU-time clock reads would be charged to the stream.
-            if (turns && viewer.platform.queued > 0) {
+            // timed, so that the slots empty as in the plug-in.
+            if (turns && viewer->platform.queued > 0) {
                 st.PauseTiming();
-                viewer.platform.queued = 0;
+                viewer->platform.queued = 0;
                 const Clock::time_point t1 = Clock::now();
                 HandleGuideSections(s);
                 window += Since(t1);
-                viewer.platform.queued = 0;
+                viewer->platform.queued = 0;
                 st.ResumeTiming();
             }
         }
@@ -267,68 +289,70 @@ void BM_CarouselGuideAlone(benchmark::State& st) {
             const Clock::time_point t1 = Clock::now();
             for (int i = 0; i < 4 && s.guide.slotCount > 0; ++i) HandleGuideSections(s);
             window += Since(t1);
-            viewer.platform.queued = 0;
+            viewer->platform.queued = 0;
             st.ResumeTiming();
         }
     }
     bench::SetPacketCounters(st, mux.size());
-    // Per pass over the stream: sections whose header was checked, and
-    // those copied (not held in that version).
+    // Per pass over the stream: sections whose header the guide checked,
+    // those it copied (not held in that version) and those dropped.
     const double passes = static_cast<double>(st.iterations());
     st.counters["headers"] = static_cast<double>(s.guide.pathWork.headers - before.headers) / passes;
     st.counters["copies"] = static_cast<double>(s.guide.pathWork.copies - before.copies) / passes;
     st.counters["window_core_percent"] = c.seconds > 0 ? 100.0 * window / (c.seconds * passes) : 0;
     st.counters["dropped"] = static_cast<double>(s.guide.droppedSections - droppedBefore) / passes;
 }
-BENCHMARK(BM_CarouselGuideAlone)
-    ->ArgNames({"packets", "open", "turns"})
+BENCHMARK(BM_CarouselSiFollow)
+    ->ArgNames({"packets", "guide", "turns"})
+    ->Args({256, 0, 0})
+    ->Args({256, 1, 0})
     ->Args({256, 0, 1})
     ->Args({256, 1, 1})
+    ->Args({256, 2, 0})
+    ->Args({256, 2, 1})
+    ->Args({16, 0, 0})
+    ->Args({16, 1, 0})
     ->Args({16, 0, 1})
     ->Args({16, 1, 1})
-    ->Args({256, 0, 0})
-    ->Args({16, 0, 0});
+    ->Args({16, 2, 0})
+    ->Args({16, 2, 1});
 
-// The guide's own work without the scan around it: only the packets of PID
+// The followers without the scan around them: only the packets of PID
 // 0x0012 and 0x0011, picked out of the stream beforehand (in their order,
-// so the counters run on), handed to the guide's followers under the lock,
-// guide closed, steady state, the window's turns after each pass. The time
-// is per pass, time_per_packet per packet of the whole stream, so that it
-// adds to the bare scan's: what the guide's code costs when the packets it
-// reads are at hand, apart from the competition with the scan for the
-// memory.
+// so the counters run on), under the lock, guide 0 (no memory) or 1
+// (closed), steady state, the window's turns after each pass. The time is
+// per pass, time_per_packet per packet of the whole stream, so that it adds
+// to the bare scan's: what the code costs when the packets it reads are at
+// hand, apart from the competition with the scan for the memory.
 void BM_CarouselGuideWork(benchmark::State& st) {
     const Carousel& c = BsLike();
-    Viewer viewer(false);
+    std::unique_ptr<Viewer> viewer = SiViewer(st.range(0));
+    const bool guide = st.range(0) != 0;
     double window = 0;
-    viewer.Pass(c.stream, 256, window, nullptr);  // the carousel held once
-    PluginState& s = *viewer.state;
-    std::vector<uint8_t> guidePackets;
+    viewer->Pass(c.stream, 256, window, nullptr);  // the carousel held once
+    PluginState& s = *viewer->state;
+    std::vector<uint8_t> siPackets;
     for (size_t o = 0; o + 188 <= c.stream.size(); o += 188) {
         const uint16_t pid = bench::Pid(c.stream.data() + o);
-        if (pid == kEitPid || pid == kSdtPid) guidePackets.insert(guidePackets.end(), &c.stream[o], &c.stream[o] + 188);
+        if (pid == kEitPid || pid == kSdtPid) siPackets.insert(siPackets.end(), &c.stream[o], &c.stream[o] + 188);
     }
     for (auto _ : st) {
         {
             std::lock_guard<std::mutex> guard(s.lock);
-            for (size_t o = 0; o + 188 <= guidePackets.size(); o += 188) {
-                const uint8_t* p = guidePackets.data() + o;
-                if (bench::Pid(p) == kEitPid) {
-                    AssembleGuide(s, p);
-                } else {
-                    AssembleGuideSdt(s, p);
-                }
+            for (size_t o = 0; o + 188 <= siPackets.size(); o += 188) {
+                const uint8_t* p = siPackets.data() + o;
+                FollowSi(s, p, bench::Pid(p), guide);
             }
         }
         st.PauseTiming();
         for (int i = 0; i < 4 && s.guide.slotCount > 0; ++i) HandleGuideSections(s);
-        viewer.platform.queued = 0;
+        viewer->platform.queued = 0;
         st.ResumeTiming();
     }
     bench::SetPacketCounters(st, c.stream.size());
-    st.counters["guide_packets"] = static_cast<double>(guidePackets.size() / 188);
+    st.counters["si_packets"] = static_cast<double>(siPackets.size() / 188);
 }
-BENCHMARK(BM_CarouselGuideWork);
+BENCHMARK(BM_CarouselGuideWork)->ArgName("guide")->Arg(0)->Arg(1);
 
 void BM_CarouselFirstFill(benchmark::State& st) {
     const Carousel& c = BsLike();

@@ -31,7 +31,6 @@ int32_t GuideServicesForBudget(int32_t megabytes) {
 }
 
 GuideStore::GuideStore() {
-    ResetSectionFollower(follower);
     ResetSectionFollower(sdtFollower);
     firstSlot = slotCount = 0;
     pfLengths[0] = pfLengths[1] = 0;

@@ -151,7 +151,6 @@ struct GuideStore {
     GuideStore& operator=(const GuideStore&) = delete;
 
     // --- Shared with the packet path (PluginState::lock) -------------------
-    SectionFollower follower;  // PID 0x0012
     uint8_t slots[kGuideHandOverSlots][kMaxSectionSize];
     int32_t slotLengths[kGuideHandOverSlots];
     uint32_t slotStamps[kGuideHandOverSlots];  // hand-over order, with pfStamps

@@ -39,11 +39,11 @@ void DropSection(PluginState& s) {
 // the slots are full is dropped here, before its bytes are copied: only
 // the window thread empties the slots, so it would find them full at its
 // end as well, unless the window takes a turn while it is still coming.
-bool KeepGuideSection(const void* context, const uint8_t* header, int32_t size) {
-    PluginState& s = *const_cast<PluginState*>(static_cast<const PluginState*>(context));
+bool KeepSection(PluginState& s, const uint8_t* header, int32_t size) {
     GuideStore& g = s.guide;
     ++g.pathWork.headers;
-    if (size < kFollowHeaderSize) return false;
+    if (size < kFollowHeaderSize || g.services == nullptr) return false;
+    if (SectionLength(header) < kScheduleMinimumLength) return false;
     const uint8_t tableId = header[0];
     if (!IsGuideTable(tableId) || (header[5] & 0x01) == 0) return false;
     const uint8_t number = header[6];
@@ -61,8 +61,7 @@ bool KeepGuideSection(const void* context, const uint8_t* header, int32_t size) 
     return true;
 }
 
-void HandOverSection(void* context, const uint8_t* section, int32_t length) {
-    PluginState& s = *static_cast<PluginState*>(context);
+void HandOverSection(PluginState& s, const uint8_t* section, int32_t length) {
     GuideStore& g = s.guide;
     if (g.slotCount == kGuideHandOverSlots) {
         DropSection(s);
@@ -270,13 +269,10 @@ void ForgetServiceGuide(PluginState& s) {
     if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
-void AssembleGuide(PluginState& s, const uint8_t* packet) {
-    FollowPolicy policy;
-    policy.keep = KeepGuideSection;
-    policy.context = &s;
-    policy.headerSize = kFollowHeaderSize;
-    policy.minimumLength = kScheduleMinimumLength;
-    FollowSections(s.guide.follower, policy, packet, HandOverSection, &s);
+bool KeepGuideSection(PluginState& s, const uint8_t* header, int32_t size) { return KeepSection(s, header, size); }
+
+void HandOverGuideSection(PluginState& s, const uint8_t* section, int32_t length) {
+    HandOverSection(s, section, length);
 }
 
 void AssembleGuideSdt(PluginState& s, const uint8_t* packet) {

@@ -2,15 +2,16 @@
 // service received since the plug-in started, each in a table of its own,
 // all in fixed memory allocated once.
 //
-// Packet path (PID 0x0012, lock held): the section follower's keep test
-// reads each section's header (table_id, service_id, version,
-// section_number, transport_stream_id, original_network_id): schedule
-// sections 0x50-0x6F (actual and other transport streams) and
+// Packet path (PID 0x0012, lock held): the PID's one section follower, the
+// viewer's present/following one (section_handover.cpp), asks the guide's
+// keep test too, which reads each section's header (table_id, service_id,
+// version, section_number, transport_stream_id, original_network_id):
+// schedule sections 0x50-0x6F (actual and other transport streams) and
 // present/following 0x4E/0x4F of every service are kept unless their
 // service's entry holds them in that version already; every other section
-// is skipped by its length. Finding the entry compares the ids with the
-// entry found last and, failing that, with each entry in use: no hash, no
-// allocation, nothing formatted. A service not seen before gets an entry
+// is skipped by its length. Finding the entry is a probe or two of a hashed
+// index of the entries' ids (guide_entries.h): no allocation, nothing
+// formatted. A service not seen before gets an entry
 // there and then; when every entry is taken, the entry of the service
 // watched longest ago (never-watched services first, then the oldest watch;
 // never the one watched now) is reused: its generation bumps, and the
@@ -92,8 +93,12 @@ struct PluginState;
 // once. The services' tables stay.
 void ForgetServiceGuide(PluginState& state);
 
-// Packet path, PID 0x0012, lock held.
-void AssembleGuide(PluginState& state, const uint8_t* packet);
+// Packet path, PID 0x0012, lock held: the guide's keep test on a section's
+// first `size` header bytes (kFollowHeaderSize, or the whole section when
+// it is shorter), and the hand-over of a whole section it kept. A section
+// wanted while the slots are full is counted as dropped and not kept.
+bool KeepGuideSection(PluginState& state, const uint8_t* header, int32_t size);
+void HandOverGuideSection(PluginState& state, const uint8_t* section, int32_t length);
 // Packet path, PID 0x0011 (SDT), lock held.
 void AssembleGuideSdt(PluginState& state, const uint8_t* packet);
 

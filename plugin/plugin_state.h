@@ -112,9 +112,10 @@ struct PluginState {
     View shownView;
 
     // --- Section assembly ----------------------------------------------------
-    // The present and following sections of the current service (PID
-    // 0x0012), in one follower of the PID.
+    // PID 0x0012: the viewer's present/following and the guide's sections,
+    // one follower for both; who kept the section being copied.
     SectionAssembler eitAssembler;
+    uint8_t eitKeptFor = 0;
     SectionAssembler sdtAssembler;
     SectionAssembler pmtAssembler;
     SectionMailbox presentMailbox;

@@ -37,8 +37,7 @@ void RouteOnePacket(PluginState& s, const uint8_t* p) {
             break;
         case kEitPid:
             NoteLayerEitPacket(s, pid);
-            AssembleEit(s, p);
-            AssembleGuide(s, p);
+            AssembleEit(s, p);  // the viewer's present/following and the guide's sections
             return;  // EIT is never recorded
         case kMediumEitPid:
             NoteLayerEitPacket(s, pid);

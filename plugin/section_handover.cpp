@@ -6,6 +6,8 @@
 #include "plugin/plugin_state.h"
 #include "ts/packet.h"
 #include "ts/section.h"
+#include "ts/section_assembler.h"
+#include "ts/section_follower.h"
 
 namespace {
 
@@ -72,10 +74,39 @@ void AssemblePresentFollowing(PluginState& state, SectionAssembler& assembler, L
     AssembleSections(assembler, filter, packet, PresentFollowingSink, &target);
 }
 
+// PID 0x0012 carries the viewer's present/following and the guide's
+// sections of every service: one follower takes the PID for both, so its
+// packets are followed once and a section both keep is copied once. The
+// keep test asks each and remembers who kept the section for its end.
+struct ActualEitKeep {
+    PluginState& state;
+    SectionFilter viewer;
+};
+
+const uint8_t kKeptForViewer = 0x01;
+const uint8_t kKeptForGuide = 0x02;
+
+bool KeepActualEit(const void* context, const uint8_t* header, int32_t size) {
+    const ActualEitKeep& k = *static_cast<const ActualEitKeep*>(context);
+    const bool viewer = SectionFilterKeeps(k.viewer, header, size);
+    const bool guide = KeepGuideSection(k.state, header, size);
+    k.state.eitKeptFor = static_cast<uint8_t>((viewer ? kKeptForViewer : 0) | (guide ? kKeptForGuide : 0));
+    return viewer || guide;
+}
+
+void ActualEitSink(void* context, const uint8_t* section, int32_t size) {
+    Target& t = *static_cast<Target*>(context);
+    if ((t.state.eitKeptFor & kKeptForViewer) != 0) PresentFollowingSink(context, section, size);
+    if ((t.state.eitKeptFor & kKeptForGuide) != 0) HandOverGuideSection(t.state, section, size);
+}
+
 }  // namespace
 
 void AssembleEit(PluginState& state, const uint8_t* packet) {
-    AssemblePresentFollowing(state, state.eitAssembler, nullptr, packet);
+    ActualEitKeep keep = {state, EventSectionFilter(static_cast<uint16_t>(state.currentService), kEitMinimumLength)};
+    const FollowPolicy policy = {KeepActualEit, &keep, kFollowHeaderSize, kEitMinimumLength};
+    Target target = {state, nullptr};
+    FollowSections(state.eitAssembler.follower, policy, packet, ActualEitSink, &target);
 }
 
 void AssembleLowerLayerEit(PluginState& state, LowerLayerEit& layer, const uint8_t* packet) {

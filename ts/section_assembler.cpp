@@ -9,29 +9,16 @@ namespace {
 // section_number are read from its own bytes only, never from whatever
 // follows a section too short to carry them.
 bool Passes(const void* context, const uint8_t* h, int32_t size) {
-    const SectionFilter& f = *static_cast<const SectionFilter*>(context);
-    if (size < 1 || h[0] != f.tableId) return false;
-    if (!f.matchEvent) return true;
-    if (size < kEventHeaderSize) return false;
-    return ((h[3] << 8) | h[4]) == f.serviceId && h[6] <= 1;
+    return SectionFilterKeeps(*static_cast<const SectionFilter*>(context), h, size);
 }
 
 }  // namespace
 
-SectionFilter TableSectionFilter(uint8_t tableId, int32_t minimumLength) {
-    SectionFilter f;
-    f.tableId = tableId;
-    f.minimumLength = minimumLength;
-    f.matchEvent = false;
-    f.serviceId = 0;
-    return f;
-}
-
-SectionFilter EventSectionFilter(uint16_t serviceId, int32_t minimumLength) {
-    SectionFilter f = TableSectionFilter(kEitPfActualTableId, minimumLength);
-    f.matchEvent = true;
-    f.serviceId = serviceId;
-    return f;
+bool SectionFilterKeeps(const SectionFilter& f, const uint8_t* h, int32_t size) {
+    if (size < 1 || h[0] != f.tableId) return false;
+    if (!f.matchEvent) return true;
+    if (size < kEventHeaderSize) return false;
+    return ((h[3] << 8) | h[4]) == f.serviceId && h[6] <= 1;
 }
 
 void ResetSectionAssembler(SectionAssembler& a) { ResetSectionFollower(a.follower); }

@@ -36,12 +36,31 @@ struct SectionFilter {
 };
 
 // Every section of table `tableId` of at least `minimumLength`, whatever its
-// service or section number.
-SectionFilter TableSectionFilter(uint8_t tableId, int32_t minimumLength);
+// service or section number. Inline: a filter is made for every packet, and
+// one returned from another file comes back through memory written a field
+// at a time and read whole, a store the processor cannot forward.
+inline SectionFilter TableSectionFilter(uint8_t tableId, int32_t minimumLength) {
+    SectionFilter f;
+    f.tableId = tableId;
+    f.minimumLength = minimumLength;
+    f.matchEvent = false;
+    f.serviceId = 0;
+    return f;
+}
 
 // The EIT present/following (table 0x4E) of `serviceId`: its present and
 // its following section, one assembler for both.
-SectionFilter EventSectionFilter(uint16_t serviceId, int32_t minimumLength);
+inline SectionFilter EventSectionFilter(uint16_t serviceId, int32_t minimumLength) {
+    SectionFilter f = TableSectionFilter(kEitPfActualTableId, minimumLength);
+    f.matchEvent = true;
+    f.serviceId = serviceId;
+    return f;
+}
+
+// The filter's keep test on a section's first `size` header bytes (the
+// whole section when it is shorter): for a caller that follows a PID with
+// a policy of its own and keeps the filter's sections among others.
+bool SectionFilterKeeps(const SectionFilter& filter, const uint8_t* header, int32_t size);
 
 struct SectionAssembler {
     SectionFollower follower;

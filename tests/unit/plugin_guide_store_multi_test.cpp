@@ -446,6 +446,59 @@ TEST(GuideStoreMulti, AScheduleSectionBehindUnannouncedPresentFollowingIsAnnounc
     EXPECT_EQ(h.Info(watched).listCount, 1);
 }
 
+// PID 0x0012 is followed once for the viewer and the guide: each section
+// goes to whoever kept it, whatever comes before or after it in the packet,
+// and the guide's full slots cost the viewer nothing.
+struct SharedFollowerCase {
+    const char* name;
+    bool presentFirst;
+    bool guideSlotsFull;
+};
+
+TEST(GuideStoreMulti, OneFollowerServesTheViewerAndTheGuideSectionBySection) {
+    const SharedFollowerCase cases[] = {
+        {"present, then another service's schedule, in one packet", true, false},
+        {"another service's schedule, then the present, in one packet", false, false},
+        {"the guide's slots full: the present still reaches the viewer", false, true},
+    };
+    for (const SharedFollowerCase& c : cases) {
+        Guide h;
+        if (c.guideSlotsFull) {
+            std::vector<Bytes> filler;
+            for (int i = 0; i < kGuideHandOverSlots; ++i) {
+                filler.push_back(Schedule(0x0401, static_cast<uint16_t>(0x500 + i), 1 + i % 20, 0x50, kTs, kNet,
+                                          static_cast<uint8_t>(i * 8)));
+            }
+            const Bytes stream = h.sb.Stream(0x0012, filler);
+            ViewerStreamData(h.t.s(), stream.data(), static_cast<uint32_t>(stream.size()));
+            ASSERT_EQ(h.g().slotCount, kGuideHandOverSlots) << c.name;
+        }
+        const Bytes present = build::EitPfSection(0x0400, 0, {build::Event(kMjd, 21, 0, 0, 0, 30, 0)});
+        const Bytes schedule = Schedule(0x0C00, 0x400, 23, 0x60, kOtherTs, kOtherNet);
+        ASSERT_LT(present.size() + schedule.size(), 183u) << c.name;  // both in one packet
+        const std::vector<Bytes> both =
+            c.presentFirst ? std::vector<Bytes>{present, schedule} : std::vector<Bytes>{schedule, present};
+        const Bytes stream = h.sb.Stream(0x0012, both);
+        ASSERT_EQ(stream.size(), 188u) << c.name;
+        const uint32_t dropped = h.g().droppedSections;
+        ViewerStreamData(h.t.s(), stream.data(), static_cast<uint32_t>(stream.size()));
+        EXPECT_EQ(Bytes(h.t.s().presentMailbox.data, h.t.s().presentMailbox.data + h.t.s().presentMailbox.length),
+                  present)
+            << c.name;
+        // With full slots the guide drops both: the schedule and its own copy
+        // of the present.
+        EXPECT_EQ(h.g().droppedSections - dropped, c.guideSlotsFull ? 2u : 0u) << c.name;
+        h.t.platform.Pump(h.t.s());
+        const int32_t other = h.Find(kOtherNet, kOtherTs, 0x0C00);
+        if (c.guideSlotsFull) {
+            EXPECT_EQ(other < 0 ? 0 : h.Info(other).listCount, 0) << c.name;
+        } else {
+            ASSERT_GE(other, 0) << c.name;
+            EXPECT_EQ(h.Info(other).listCount, 1) << c.name;
+        }
+    }
+}
+
 TEST(GuideStoreMulti, ThePacketPathChecksHeadersAndCopiesOnlyNewSections) {
     Guide h;
     std::vector<std::vector<Bytes>> carousel;
