@@ -352,7 +352,7 @@ void BM_CarouselGuideWork(benchmark::State& st) {
     bench::SetPacketCounters(st, c.stream.size());
     st.counters["si_packets"] = static_cast<double>(siPackets.size() / 188);
 }
-BENCHMARK(BM_CarouselGuideWork)->ArgName("guide")->Arg(0)->Arg(1);
+BENCHMARK(BM_CarouselGuideWork)->ArgName("guide")->Arg(0)->Arg(1)->Arg(2);
 
 void BM_CarouselFirstFill(benchmark::State& st) {
     const Carousel& c = BsLike();

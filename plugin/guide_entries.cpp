@@ -19,15 +19,14 @@ bool IsActualTable(uint8_t tableId) {
     return tableId == kEitPfActual || (tableId >= kScheduleFirstTableId && tableId <= kScheduleLastTableId);
 }
 
-// The home place of a key: the three ids mixed so that neighbouring service
-// ids (every multiplex numbers its services closely) spread over the index.
+// The home place of a key: the three ids as one number, multiplied by 2^64
+// over the golden ratio, the top bits taken (Fibonacci hashing): one
+// multiplication, and neighbouring service ids (every multiplex numbers its
+// services closely) land far apart.
 int32_t HomeOf(const GuideServiceKey& key, int32_t mask) {
-    uint32_t x = (static_cast<uint32_t>(key.networkId) << 16 | key.transportStreamId) * 0x9E3779B1u;
-    x ^= static_cast<uint32_t>(key.serviceId) * 0x85EBCA6Bu;
-    x ^= x >> 15;
-    x *= 0x2C1B3C6Du;
-    x ^= x >> 13;
-    return static_cast<int32_t>(x & static_cast<uint32_t>(mask));
+    const uint64_t ids = static_cast<uint64_t>(key.networkId) << 32 |
+                         static_cast<uint64_t>(key.transportStreamId) << 16 | key.serviceId;
+    return static_cast<int32_t>((ids * 0x9E3779B97F4A7C15ull) >> 32) & mask;
 }
 
 void IndexInsert(GuideStore& g, const GuideServiceKey& key, int32_t entry) {

@@ -34,12 +34,15 @@ void DropSection(PluginState& s) {
     if (g.dropsSinceTake++ % kGuideHandOverSlots == 0) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
-// The follower's keep test on PID 0x0012: an EIT of the guide's tables,
-// current, not held by its service in that version. A section wanted while
-// the slots are full is dropped here, before its bytes are copied: only
-// the window thread empties the slots, so it would find them full at its
-// end as well, unless the window takes a turn while it is still coming.
-bool KeepSection(PluginState& s, const uint8_t* header, int32_t size) {
+}  // namespace
+
+// An EIT of the guide's tables, current, at least as long as the shortest
+// schedule section, not held by its service in that version. A section
+// wanted while the slots are full is dropped here, before its bytes are
+// copied: only the window thread empties the slots, so it would find them
+// full at its end as well, unless the window takes a turn while it is
+// still coming. No memory block: nothing is kept.
+bool KeepGuideSection(PluginState& s, const uint8_t* header, int32_t size) {
     GuideStore& g = s.guide;
     ++g.pathWork.headers;
     if (size < kFollowHeaderSize || g.services == nullptr) return false;
@@ -61,7 +64,7 @@ bool KeepSection(PluginState& s, const uint8_t* header, int32_t size) {
     return true;
 }
 
-void HandOverSection(PluginState& s, const uint8_t* section, int32_t length) {
+void HandOverGuideSection(PluginState& s, const uint8_t* section, int32_t length) {
     GuideStore& g = s.guide;
     if (g.slotCount == kGuideHandOverSlots) {
         DropSection(s);
@@ -88,6 +91,8 @@ void HandOverSection(PluginState& s, const uint8_t* section, int32_t length) {
         s.platform->PostToWindow(WM_GUIDE_READY);
     }
 }
+
+namespace {
 
 bool KeepSdtSection(const void* context, const uint8_t* h, int32_t size) {
     const GuideStore& g = *static_cast<const GuideStore*>(context);
@@ -267,12 +272,6 @@ void ForgetServiceGuide(PluginState& s) {
     if (g.services != nullptr) MarkGuideWatched(s, watched);
     ++g.generation;
     if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
-}
-
-bool KeepGuideSection(PluginState& s, const uint8_t* header, int32_t size) { return KeepSection(s, header, size); }
-
-void HandOverGuideSection(PluginState& s, const uint8_t* section, int32_t length) {
-    HandOverSection(s, section, length);
 }
 
 void AssembleGuideSdt(PluginState& s, const uint8_t* packet) {
