@@ -25,14 +25,13 @@
 //                          second of stream, in percent of one core
 //   BM_CarouselSiFollow    the following of the service information the
 //                          guide shares: the locked scan handing the packets
-//                          of PID 0x0012 to AssembleEit (the one follower of
-//                          the viewer's present/following and the guide's
-//                          sections) and of PID 0x0011 to the viewer's and
-//                          the guide's SDT followers, in the steady state.
+//                          of PID 0x0012 to AssembleEit and of PID 0x0011 to
+//                          AssembleSdt (each PID's one follower for the
+//                          viewer and the guide), in the steady state.
 //                          guide:0 is the viewer alone: a guide without its
 //                          memory block (as when it could not be had), whose
-//                          keep test refuses every section at once, and no
-//                          guide SDT follower; guide:1 with the guide window
+//                          keep tests refuse every section at once;
+//                          guide:1 with the guide window
 //                          closed, guide:2 open. guide:1 less guide:0 is
 //                          what the guide adds to the stream thread.
 //                          turns:1 runs the window's turns between host
@@ -237,19 +236,17 @@ std::unique_ptr<Viewer> SiViewer(int64_t guide) {
 }
 
 // One packet of the service information the guide shares, lock held.
-void FollowSi(PluginState& s, const uint8_t* p, uint16_t pid, bool guide) {
+void FollowSi(PluginState& s, const uint8_t* p, uint16_t pid) {
     if (pid == kEitPid) {
         AssembleEit(s, p);
     } else if (pid == kSdtPid) {
         AssembleSdt(s, p);
-        if (guide) AssembleGuideSdt(s, p);
     }
 }
 
 void BM_CarouselSiFollow(benchmark::State& st) {
     const Carousel& c = BsLike();
     std::unique_ptr<Viewer> viewer = SiViewer(st.range(1));
-    const bool guide = st.range(1) != 0;
     double window = 0;
     viewer->Pass(c.stream, static_cast<size_t>(st.range(0)), window, nullptr);  // the carousel held once
     PluginState& s = *viewer->state;
@@ -268,7 +265,7 @@ void BM_CarouselSiFollow(benchmark::State& st) {
                 for (const uint8_t* p = mux.data() + o; p + 188 <= mux.data() + end; p += 188) {
                     const uint16_t pid = bench::Pid(p);
                     sum += pid;
-                    if (pid == kEitPid || pid == kSdtPid) FollowSi(s, p, pid, guide);
+                    if (pid == kEitPid || pid == kSdtPid) FollowSi(s, p, pid);
                 }
             }
             benchmark::DoNotOptimize(sum);
@@ -327,7 +324,6 @@ BENCHMARK(BM_CarouselSiFollow)
 void BM_CarouselGuideWork(benchmark::State& st) {
     const Carousel& c = BsLike();
     std::unique_ptr<Viewer> viewer = SiViewer(st.range(0));
-    const bool guide = st.range(0) != 0;
     double window = 0;
     viewer->Pass(c.stream, 256, window, nullptr);  // the carousel held once
     PluginState& s = *viewer->state;
@@ -341,7 +337,7 @@ void BM_CarouselGuideWork(benchmark::State& st) {
             std::lock_guard<std::mutex> guard(s.lock);
             for (size_t o = 0; o + 188 <= siPackets.size(); o += 188) {
                 const uint8_t* p = siPackets.data() + o;
-                FollowSi(s, p, bench::Pid(p), guide);
+                FollowSi(s, p, bench::Pid(p));
             }
         }
         st.PauseTiming();

@@ -31,7 +31,6 @@ int32_t GuideServicesForBudget(int32_t megabytes) {
 }
 
 GuideStore::GuideStore() {
-    ResetSectionFollower(sdtFollower);
     firstSlot = slotCount = 0;
     pfLengths[0] = pfLengths[1] = 0;
     sdtLength = 0;

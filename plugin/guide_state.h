@@ -9,7 +9,6 @@
 #include "text/eit_schedule.h"
 #include "ts/section.h"
 #include "ts/section_assembler.h"
-#include "ts/section_follower.h"
 
 const int32_t kGuideHandOverSlots = 16;
 // The present and the following section, each kept apart from the schedule
@@ -176,7 +175,6 @@ struct GuideStore {
     uint32_t nextStamp = 0;
     // SDT actual and other (PID 0x0011): the newest section waiting (length
     // 0 none), and those filed already.
-    SectionFollower sdtFollower;
     uint8_t sdt[kMaxSectionSize];
     int32_t sdtLength;
     GuideSdtFiled sdtFiled[kGuideSdtHeld];

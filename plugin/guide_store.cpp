@@ -14,6 +14,7 @@
 #include "ts/crc32.h"
 #include "ts/psi_reader.h"
 #include "ts/schedule_assembler.h"
+#include "ts/section_follower.h"
 
 namespace {
 
@@ -94,9 +95,14 @@ void HandOverGuideSection(PluginState& s, const uint8_t* section, int32_t length
 
 namespace {
 
-bool KeepSdtSection(const void* context, const uint8_t* h, int32_t size) {
-    const GuideStore& g = *static_cast<const GuideStore*>(context);
-    if (size < kSdtHeaderSize || (h[0] != kSdtActual && h[0] != kSdtOther) || (h[5] & 0x01) == 0) return false;
+}  // namespace
+
+// SDT actual or other, current, at least as long as the shortest SDT, not
+// filed already in that version. No memory block: nothing is kept.
+bool KeepGuideSdtSection(PluginState& s, const uint8_t* h, int32_t size) {
+    const GuideStore& g = s.guide;
+    if (size < kSdtHeaderSize || g.services == nullptr || (h[0] != kSdtActual && h[0] != kSdtOther) || (h[5] & 0x01) == 0) return false;
+    if (SectionLength(h) < kSdtMinimumLength) return false;
     const uint16_t tsid = static_cast<uint16_t>(h[3] << 8 | h[4]);
     const uint16_t onid = static_cast<uint16_t>(h[8] << 8 | h[9]);
     for (int32_t i = 0; i < kGuideSdtHeld; ++i) {
@@ -109,8 +115,7 @@ bool KeepSdtSection(const void* context, const uint8_t* h, int32_t size) {
     return true;
 }
 
-void HandOverSdt(void* context, const uint8_t* section, int32_t length) {
-    PluginState& s = *static_cast<PluginState*>(context);
+void HandOverGuideSdt(PluginState& s, const uint8_t* section, int32_t length) {
     GuideStore& g = s.guide;
     const bool first = !GuideSectionsWaiting(g);
     std::memcpy(g.sdt, section, static_cast<size_t>(length));
@@ -118,6 +123,8 @@ void HandOverSdt(void* context, const uint8_t* section, int32_t length) {
     // Like present/following: its own message only while the guide is open.
     if (first && g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
 }
+
+namespace {
 
 const GuideNameEntry* NameOf(const GuideStore& g, const GuideServiceKey& key) {
     for (int32_t i = 0; i < kGuideNameTableSize; ++i) {
@@ -272,15 +279,6 @@ void ForgetServiceGuide(PluginState& s) {
     if (g.services != nullptr) MarkGuideWatched(s, watched);
     ++g.generation;
     if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
-}
-
-void AssembleGuideSdt(PluginState& s, const uint8_t* packet) {
-    FollowPolicy policy;
-    policy.keep = KeepSdtSection;
-    policy.context = &s.guide;
-    policy.headerSize = kSdtHeaderSize;
-    policy.minimumLength = kSdtMinimumLength;
-    FollowSections(s.guide.sdtFollower, policy, packet, HandOverSdt, &s);
 }
 
 void GuidePresentFollowing(PluginState& s, const uint8_t* section, int32_t length) {

@@ -99,8 +99,11 @@ void ForgetServiceGuide(PluginState& state);
 // wanted while the slots are full is counted as dropped and not kept.
 bool KeepGuideSection(PluginState& state, const uint8_t* header, int32_t size);
 void HandOverGuideSection(PluginState& state, const uint8_t* section, int32_t length);
-// Packet path, PID 0x0011 (SDT), lock held.
-void AssembleGuideSdt(PluginState& state, const uint8_t* packet);
+// Packet path, PID 0x0011 (SDT), lock held, the same two for the SDT
+// actual and other sections that name the services: kept unless filed
+// already in that version; the newest waiting replaces one not taken.
+bool KeepGuideSdtSection(PluginState& state, const uint8_t* header, int32_t size);
+void HandOverGuideSdt(PluginState& state, const uint8_t* section, int32_t length);
 
 // Packet path, lock held: a present/following section of the watched service
 // (any EIT layer) goes to the guide while its window is open, unless it is

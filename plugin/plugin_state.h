@@ -112,11 +112,14 @@ struct PluginState {
     View shownView;
 
     // --- Section assembly ----------------------------------------------------
-    // PID 0x0012: the viewer's present/following and the guide's sections,
-    // one follower for both; who kept the section being copied.
+    // PID 0x0012: the viewer's present/following and the guide's sections;
+    // PID 0x0011: the viewer's SDT actual and the guide's SDT actual and
+    // other. One follower each for both, and who kept the section being
+    // copied.
     SectionAssembler eitAssembler;
     uint8_t eitKeptFor = 0;
     SectionAssembler sdtAssembler;
+    uint8_t sdtKeptFor = 0;
     SectionAssembler pmtAssembler;
     SectionMailbox presentMailbox;
     SectionMailbox followingMailbox;

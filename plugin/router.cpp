@@ -32,8 +32,7 @@ void RouteOnePacket(PluginState& s, const uint8_t* p) {
             if (s.recordingFile != kInvalidFileHandle && s.esPidTable.count > 0) WriteRewrittenPat(s, p);
             return;
         case kSdtPid:
-            AssembleSdt(s, p);
-            AssembleGuideSdt(s, p);
+            AssembleSdt(s, p);  // the viewer's SDT actual and the guide's SDT actual and other
             break;
         case kEitPid:
             NoteLayerEitPacket(s, pid);

@@ -74,39 +74,56 @@ void AssemblePresentFollowing(PluginState& state, SectionAssembler& assembler, L
     AssembleSections(assembler, filter, packet, PresentFollowingSink, &target);
 }
 
-// PID 0x0012 carries the viewer's present/following and the guide's
-// sections of every service: one follower takes the PID for both, so its
-// packets are followed once and a section both keep is copied once. The
-// keep test asks each and remembers who kept the section for its end.
-struct ActualEitKeep {
-    PluginState& state;
+// PID 0x0012 (the viewer's present/following, the guide's sections of
+// every service) and PID 0x0011 (the viewer's SDT actual, the guide's SDT
+// actual and other) are each followed once for the viewer and the guide, so
+// their packets are followed once and a section both keep is copied once.
+// The keep test asks each and remembers who kept the section for its end.
+typedef bool (*GuideKeep)(PluginState& state, const uint8_t* header, int32_t size);
+typedef void (*GuideHandOver)(PluginState& state, const uint8_t* section, int32_t size);
+
+struct SharedPid {
+    Target target;
     SectionFilter viewer;
+    SectionSink viewerSink;
+    GuideKeep guideKeep;
+    GuideHandOver guideHandOver;
+    uint8_t& keptFor;  // in PluginState: a section may end packets later
 };
 
 const uint8_t kKeptForViewer = 0x01;
 const uint8_t kKeptForGuide = 0x02;
 
-bool KeepActualEit(const void* context, const uint8_t* header, int32_t size) {
-    const ActualEitKeep& k = *static_cast<const ActualEitKeep*>(context);
-    const bool viewer = SectionFilterKeeps(k.viewer, header, size);
-    const bool guide = KeepGuideSection(k.state, header, size);
-    k.state.eitKeptFor = static_cast<uint8_t>((viewer ? kKeptForViewer : 0) | (guide ? kKeptForGuide : 0));
+bool KeepShared(const void* context, const uint8_t* header, int32_t size) {
+    const SharedPid& p = *static_cast<const SharedPid*>(context);
+    const bool viewer = SectionFilterKeeps(p.viewer, header, size);
+    const bool guide = p.guideKeep(p.target.state, header, size);
+    p.keptFor = static_cast<uint8_t>((viewer ? kKeptForViewer : 0) | (guide ? kKeptForGuide : 0));
     return viewer || guide;
 }
 
-void ActualEitSink(void* context, const uint8_t* section, int32_t size) {
-    Target& t = *static_cast<Target*>(context);
-    if ((t.state.eitKeptFor & kKeptForViewer) != 0) PresentFollowingSink(context, section, size);
-    if ((t.state.eitKeptFor & kKeptForGuide) != 0) HandOverGuideSection(t.state, section, size);
+void SharedSink(void* context, const uint8_t* section, int32_t size) {
+    SharedPid& p = *static_cast<SharedPid*>(context);
+    if ((p.keptFor & kKeptForViewer) != 0) p.viewerSink(&p.target, section, size);
+    if ((p.keptFor & kKeptForGuide) != 0) p.guideHandOver(p.target.state, section, size);
+}
+
+// The viewer's shortest section_length: a guide keeps longer ones only.
+void FollowShared(SectionAssembler& assembler, SharedPid& pid, const uint8_t* packet) {
+    const FollowPolicy policy = {KeepShared, &pid, kFollowHeaderSize, pid.viewer.minimumLength};
+    FollowSections(assembler.follower, policy, packet, SharedSink, &pid);
 }
 
 }  // namespace
 
 void AssembleEit(PluginState& state, const uint8_t* packet) {
-    ActualEitKeep keep = {state, EventSectionFilter(static_cast<uint16_t>(state.currentService), kEitMinimumLength)};
-    const FollowPolicy policy = {KeepActualEit, &keep, kFollowHeaderSize, kEitMinimumLength};
-    Target target = {state, nullptr};
-    FollowSections(state.eitAssembler.follower, policy, packet, ActualEitSink, &target);
+    SharedPid pid = {{state, nullptr},
+                     EventSectionFilter(static_cast<uint16_t>(state.currentService), kEitMinimumLength),
+                     PresentFollowingSink,
+                     KeepGuideSection,
+                     HandOverGuideSection,
+                     state.eitKeptFor};
+    FollowShared(state.eitAssembler, pid, packet);
 }
 
 void AssembleLowerLayerEit(PluginState& state, LowerLayerEit& layer, const uint8_t* packet) {
@@ -125,9 +142,13 @@ void ResetLowerLayerEit(LowerLayerEit& layer) {
 }
 
 void AssembleSdt(PluginState& state, const uint8_t* packet) {
-    Target target = {state, nullptr};
-    AssembleSections(state.sdtAssembler, TableSectionFilter(kSdtActualTableId, kSdtMinimumLength), packet, SdtSink,
-                     &target);
+    SharedPid pid = {{state, nullptr},
+                     TableSectionFilter(kSdtActualTableId, kSdtMinimumLength),
+                     SdtSink,
+                     KeepGuideSdtSection,
+                     HandOverGuideSdt,
+                     state.sdtKeptFor};
+    FollowShared(state.sdtAssembler, pid, packet);
 }
 
 void AssemblePmt(PluginState& state, const uint8_t* packet) {

@@ -499,6 +499,35 @@ TEST(GuideStoreMulti, OneFollowerServesTheViewerAndTheGuideSectionBySection) {
     }
 }
 
+// PID 0x0011 likewise: the viewer takes every SDT actual section, the
+// guide the actual and other ones it has not filed, from one follower.
+TEST(GuideStoreMulti, OneFollowerServesTheViewersAndTheGuidesSdt) {
+    Guide h;
+    const Bytes actual = Sdt(kTs, kNet, {{0x0400, "テレビ"}}, false);
+    const Bytes other = Sdt(kOtherTs, kOtherNet, {{0x0C00, "ビーエス"}}, true);
+    ASSERT_LT(actual.size() + other.size(), 183u);
+    const auto mailbox = [&h] {
+        return Bytes(h.t.s().sdtMailbox.data, h.t.s().sdtMailbox.data + h.t.s().sdtMailbox.length);
+    };
+    const auto guideSlot = [&h] { return Bytes(h.g().sdt, h.g().sdt + h.g().sdtLength); };
+
+    // Other, then actual: the viewer keeps the actual; the guide keeps both,
+    // the newest waiting.
+    Bytes stream = h.sb.Stream(0x0011, {other, actual});
+    ViewerStreamData(h.t.s(), stream.data(), static_cast<uint32_t>(stream.size()));
+    EXPECT_EQ(mailbox(), actual);
+    EXPECT_EQ(guideSlot(), actual);
+    h.t.platform.Pump(h.t.s());
+
+    // The actual again, then the other: the viewer takes the actual again,
+    // the guide (which filed the actual) only the other.
+    h.t.s().sdtMailbox.length = 0;
+    stream = h.sb.Stream(0x0011, {actual, other});
+    ViewerStreamData(h.t.s(), stream.data(), static_cast<uint32_t>(stream.size()));
+    EXPECT_EQ(mailbox(), actual);
+    EXPECT_EQ(guideSlot(), other);
+}
+
 TEST(GuideStoreMulti, ThePacketPathChecksHeadersAndCopiesOnlyNewSections) {
     Guide h;
     std::vector<std::vector<Bytes>> carousel;
