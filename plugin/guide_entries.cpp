@@ -16,7 +16,7 @@ static_assert(static_cast<size_t>(kGuideMostMemoryMB) * 1024 * 1024 / kGuideServ
 
 // Tables of the actual transport stream: present/following and schedule.
 bool IsActualTable(uint8_t tableId) {
-    return tableId == kEitPfActual || (tableId >= kScheduleFirstTableId && tableId <= kScheduleLastTableId);
+    return tableId == kEitPfActualTableId || (tableId >= kScheduleFirstTableId && tableId <= kScheduleLastTableId);
 }
 
 // The home place of a key: the three ids as one number, multiplied by 2^64

@@ -9,11 +9,15 @@
 #include <cstdint>
 
 #include "plugin/guide_state.h"
+#include "text/eit_event.h"
+#include "ts/section.h"
 
 struct PluginState;
 
-const uint8_t kEitPfActual = 0x4E;
-const uint8_t kEitPfOther = 0x4F;
+// Present/following, actual (0x4E) or other (0x4F) transport stream.
+inline bool IsPresentFollowingTable(uint8_t tableId) {
+    return tableId == kEitPfActualTableId || tableId == kEitPfOtherTableId;
+}
 
 inline bool SameServiceKey(const GuideServiceKey& a, const GuideServiceKey& b) {
     return a.serviceId == b.serviceId && a.transportStreamId == b.transportStreamId && a.networkId == b.networkId;

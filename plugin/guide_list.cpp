@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "plugin/guide_entries.h"
 #include "text/eit_event.h"
 #include "ts/calendar.h"
 #include "ts/crc32.h"
@@ -9,8 +10,6 @@
 
 namespace {
 
-const uint8_t kEitPfActual = 0x4E;
-const uint8_t kEitPfOther = 0x4F;
 const uint8_t kEitScheduleLast = 0x6F;
 const int64_t kDaySeconds = 86400;
 
@@ -212,7 +211,7 @@ bool Offer(GuideServiceTable& t, const ScheduleEventRef& c, GuideTurnWork& work)
 int32_t ListedSlotOf(const uint8_t* section) {
     const uint8_t tableId = section[0];
     const uint8_t number = section[6];
-    if (tableId == kEitPfActual || tableId == kEitPfOther) {
+    if (IsPresentFollowingTable(tableId)) {
         if (number > 1) return kScheduleNoSlot;
         return number == 0 ? kScheduleSlotPresent : kScheduleSlotFollowing;
     }

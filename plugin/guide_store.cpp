@@ -18,7 +18,6 @@
 
 namespace {
 
-const uint8_t kSdtActual = 0x42;
 const uint8_t kSdtOther = 0x46;
 // SDT: table_id through original_network_id and the reserved byte.
 const int32_t kSdtHeaderSize = 11;
@@ -51,7 +50,7 @@ bool KeepGuideSection(PluginState& s, const uint8_t* header, int32_t size) {
     const uint8_t tableId = header[0];
     if (!IsGuideTable(tableId) || (header[5] & 0x01) == 0) return false;
     const uint8_t number = header[6];
-    if ((tableId == kEitPfActual || tableId == kEitPfOther) && number > 1) return false;
+    if (IsPresentFollowingTable(tableId) && number > 1) return false;
     const int32_t i = GuideServiceOfSection(s, header);
     if (i < 0) return false;
     if (g.services[i].heldVersion[tableId - kGuideFirstTableId][number] == SectionVersionOf(header)) return false;
@@ -86,7 +85,7 @@ void HandOverGuideSection(PluginState& s, const uint8_t* section, int32_t length
     // A schedule section behind present/following sections that were not
     // announced is announced itself: otherwise nothing would be posted until
     // the slots were full and sections were lost.
-    const bool pf = section[0] == kEitPfActual || section[0] == kEitPfOther;
+    const bool pf = IsPresentFollowingTable(section[0]);
     if ((first || !g.readyPosted) && (g.windowShown || !pf)) {
         g.readyPosted = true;
         s.platform->PostToWindow(WM_GUIDE_READY);
@@ -101,7 +100,8 @@ namespace {
 // filed already in that version. No memory block: nothing is kept.
 bool KeepGuideSdtSection(PluginState& s, const uint8_t* h, int32_t size) {
     const GuideStore& g = s.guide;
-    if (size < kSdtHeaderSize || g.services == nullptr || (h[0] != kSdtActual && h[0] != kSdtOther) || (h[5] & 0x01) == 0) return false;
+    if (size < kSdtHeaderSize || g.services == nullptr) return false;
+    if ((h[0] != kSdtActualTableId && h[0] != kSdtOther) || (h[5] & 0x01) == 0) return false;
     if (SectionLength(h) < kSdtMinimumLength) return false;
     const uint16_t tsid = static_cast<uint16_t>(h[3] << 8 | h[4]);
     const uint16_t onid = static_cast<uint16_t>(h[8] << 8 | h[9]);
