@@ -146,6 +146,122 @@ GuideCacheStatus Finish(GuideCacheLoad& load, GuideCacheStatus status) {
     return status;
 }
 
+// --- Which services a smaller store takes ---------------------------------
+
+// The candidates are a heap: the one the store would give up first on top,
+// so that a better one replaces it in a few steps.
+void SiftDown(GuideCacheCandidate* heap, int32_t count, int32_t i) {
+    for (;;) {
+        int32_t worst = i;
+        const int32_t left = 2 * i + 1;
+        const int32_t right = left + 1;
+        if (left < count && GuideCacheKeptBefore(heap[worst], heap[left])) worst = left;
+        if (right < count && GuideCacheKeptBefore(heap[worst], heap[right])) worst = right;
+        if (worst == i) return;
+        const GuideCacheCandidate held = heap[i];
+        heap[i] = heap[worst];
+        heap[worst] = held;
+        i = worst;
+    }
+}
+
+void SiftUp(GuideCacheCandidate* heap, int32_t i) {
+    while (i > 0) {
+        const int32_t parent = (i - 1) / 2;
+        if (!GuideCacheKeptBefore(heap[parent], heap[i])) return;
+        const GuideCacheCandidate held = heap[i];
+        heap[i] = heap[parent];
+        heap[parent] = held;
+        i = parent;
+    }
+}
+
+// The service whose sections the first pass has read is done: among the
+// best so far, or not.
+void ConsiderCurrent(GuideCacheLoad& load) {
+    if (load.current.index < 0) return;
+    GuideCacheCandidate* heap = load.candidates;
+    if (load.candidateCount < kGuideCacheMostChosen) {
+        heap[load.candidateCount] = load.current;
+        SiftUp(heap, load.candidateCount++);
+    } else if (GuideCacheKeptBefore(load.current, heap[0])) {
+        heap[0] = load.current;
+        SiftDown(heap, load.candidateCount, 0);
+    }
+    load.current.index = -1;
+}
+
+// The first pass's look at one record, the file not yet known sound.
+void Consider(GuideCacheLoad& load, const GuideCacheRecord& record) {
+    if (record.type == kGuideCacheServiceRecord) {
+        ConsiderCurrent(load);
+        GuideCacheService service;
+        if (!DecodeGuideCacheService(record.payload, record.length, &service)) return;
+        GuideCacheCandidate& c = load.current;
+        c.lastWatched = service.lastWatched > 0 ? service.lastWatched : 0;
+        c.index = load.fileServices++;
+        c.networkId = service.networkId;
+        c.transportStreamId = service.transportStreamId;
+        c.serviceId = service.serviceId;
+        c.programmes = false;
+        return;
+    }
+    if (load.current.index >= 0 && !load.current.programmes &&
+        !GuideSectionHasEnded(record.payload, record.length, load.now)) {
+        load.current.programmes = true;
+    }
+}
+
+// Between the passes: every service when the store has room for all,
+// else the best ones that fit besides those it holds already.
+void Choose(GuideCacheLoad& load, GuideCacheSink& sink) {
+    ConsiderCurrent(load);
+    load.chosenCount = 0;
+    load.nextChosen = 0;
+    int32_t room = sink.ServiceRoom();
+    load.everyService = room >= load.fileServices;
+    if (load.everyService) return;
+    // Best first: the heap's order taken apart from its end.
+    GuideCacheCandidate* heap = load.candidates;
+    for (int32_t count = load.candidateCount; count > 1; --count) {
+        const GuideCacheCandidate worst = heap[0];
+        heap[0] = heap[count - 1];
+        heap[count - 1] = worst;
+        SiftDown(heap, count - 1, 0);
+    }
+    for (int32_t i = 0; i < load.candidateCount; ++i) {
+        const GuideCacheCandidate& c = heap[i];
+        GuideCacheService service;
+        std::memset(&service, 0, sizeof service);
+        service.networkId = c.networkId;
+        service.transportStreamId = c.transportStreamId;
+        service.serviceId = c.serviceId;
+        if (!sink.HoldsService(service)) {
+            if (room <= 0) continue;
+            --room;
+        }
+        load.chosen[load.chosenCount++] = c.index;
+    }
+    // In the file's order, as the second pass meets them.
+    for (int32_t i = 1; i < load.chosenCount; ++i) {
+        const int32_t index = load.chosen[i];
+        int32_t j = i;
+        for (; j > 0 && load.chosen[j - 1] > index; --j) load.chosen[j] = load.chosen[j - 1];
+        load.chosen[j] = index;
+    }
+}
+
+// Whether the second pass hands over the service at `index`.
+bool Chosen(GuideCacheLoad& load, GuideCacheSink& sink, const GuideCacheService& service, int32_t index) {
+    if (load.everyService) return true;
+    if (load.nextChosen < load.chosenCount && load.chosen[load.nextChosen] == index) {
+        ++load.nextChosen;
+        return true;
+    }
+    // One the store took meanwhile (the stream gave it) has its own entry.
+    return sink.HoldsService(service);
+}
+
 // Opens the file from its start for the given pass.
 bool StartPass(GuideCacheLoad& load, int32_t pass) {
     if (load.file != kInvalidFileHandle) load.platform->CloseFile(load.file);
@@ -156,6 +272,7 @@ bool StartPass(GuideCacheLoad& load, int32_t pass) {
     load.filled = 0;
     load.fileEnded = false;
     load.service = -1;
+    load.serviceIndex = 0;
     // The first pass found the checksum right; the second reads the same
     // file and checks its structure again, record by record, as it hands
     // them over.
@@ -166,8 +283,13 @@ bool StartPass(GuideCacheLoad& load, int32_t pass) {
 // The second pass's hand-over of one record, checked whole by the first.
 void HandOver(GuideCacheLoad& load, GuideCacheSink& sink, const GuideCacheRecord& record) {
     if (record.type == kGuideCacheServiceRecord) {
+        load.service = -1;
         GuideCacheService service;
         if (!DecodeGuideCacheService(record.payload, record.length, &service)) return;
+        if (!Chosen(load, sink, service, load.serviceIndex++)) {
+            ++load.servicesLeft;
+            return;
+        }
         load.service = sink.RestoreService(service);
         ++load.services;
         return;
@@ -251,6 +373,14 @@ GuideCacheStatus BeginGuideCacheLoad(GuideCacheLoad& load, Platform& platform,
     load.services = 0;
     load.sections = 0;
     load.sectionsEnded = 0;
+    load.servicesLeft = 0;
+    load.fileServices = 0;
+    load.candidateCount = 0;
+    load.current.index = -1;
+    load.everyService = true;
+    load.chosenCount = 0;
+    load.nextChosen = 0;
+    load.serviceIndex = 0;
 
     const char* const candidates[2] = {paths.local, paths.besideSettings};
     for (int32_t i = 0; i < 2; ++i) {
@@ -286,7 +416,12 @@ GuideCacheStatus ContinueGuideCacheLoad(GuideCacheLoad& load, GuideCacheSink& si
             position += used;
             if (scan == GuideCacheScan::kFault) return Finish(load, StatusOf(load.scanner.fault));
             if (scan == GuideCacheScan::kNeedMore) break;
-            if (scan == GuideCacheScan::kRecord && load.pass == 2) HandOver(load, sink, record);
+            if (scan != GuideCacheScan::kRecord) continue;
+            if (load.pass == 2) {
+                HandOver(load, sink, record);
+            } else {
+                Consider(load, record);
+            }
         }
         // What is left is less than one record: to the front.
         std::memmove(bytes, bytes + position, static_cast<size_t>(load.filled - position));
@@ -297,6 +432,7 @@ GuideCacheStatus ContinueGuideCacheLoad(GuideCacheLoad& load, GuideCacheSink& si
             if (fault != GuideCacheFault::kNone) return Finish(load, StatusOf(fault));
             if (load.pass == 2) return Finish(load, GuideCacheStatus::kLoaded);
             // Sound as a whole: now the records, from the start again.
+            Choose(load, sink);
             if (!StartPass(load, 2)) return Finish(load, GuideCacheStatus::kUnreadable);
             continue;
         }
@@ -309,6 +445,12 @@ GuideCacheStatus ContinueGuideCacheLoad(GuideCacheLoad& load, GuideCacheSink& si
         if (got == 0) load.fileEnded = true;
         load.filled += got;
     }
+}
+
+bool GuideCacheKeptBefore(const GuideCacheCandidate& a, const GuideCacheCandidate& b) {
+    if (a.programmes != b.programmes) return a.programmes;
+    if (a.lastWatched != b.lastWatched) return a.lastWatched > b.lastWatched;
+    return a.index > b.index;
 }
 
 void CancelGuideCacheLoad(GuideCacheLoad& load) {
@@ -367,6 +509,10 @@ const char* GuideCacheStatusText(GuideCacheStatus status) {
                "\x92\x75\x82\xAB\x8A\xB7\x82\xA6\x82\xE7\x82\xEA\x82\xDC\x82\xB9\x82\xF1\x82\xC5"
                "\x82\xB5\x82\xBD\x81\x69\x91\x4F\x89\xF1\x82\xCC\x95\xAA\x82\xCD\x8E\x63\x82\xC1"
                "\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x6A";
+    case GuideCacheStatus::kKeptUnread:  // 番組表のキャッシュを読めなかったため保存しません
+        return "\x94\xD4\x91\x67\x95\x5C\x82\xCC\x83\x4C\x83\x83\x83\x62\x83\x56\x83\x85\x82\xF0"
+               "\x93\xC7\x82\xDF\x82\xC8\x82\xA9\x82\xC1\x82\xBD\x82\xBD\x82\xDF\x95\xDB\x91\xB6"
+               "\x82\xB5\x82\xDC\x82\xB9\x82\xF1";
     case GuideCacheStatus::kLoaded:
     case GuideCacheStatus::kLoading:
     case GuideCacheStatus::kNoFile:

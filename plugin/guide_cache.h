@@ -67,6 +67,16 @@ public:
     // sections are then not handed over).
     virtual int32_t RestoreService(const GuideCacheService& service) = 0;
     virtual void RestoreSection(int32_t service, const uint8_t* section, int32_t length) = 0;
+    // Asked once the file was found sound, before the hand-over: how many
+    // services the store can take besides the ones it holds already, and
+    // whether it holds one (its entry takes no room). A file of more
+    // services than there is room for hands over the ones the store would
+    // keep itself (see GuideCacheKeptBefore).
+    virtual int32_t ServiceRoom() { return INT32_MAX; }
+    virtual bool HoldsService(const GuideCacheService& service) {
+        (void)service;
+        return false;
+    }
 
 protected:
     ~GuideCacheSink() {}
@@ -89,6 +99,7 @@ enum class GuideCacheStatus {
     kNowhereToSave,  // no temporary file could be created in either place
     kWriteFailed,    // a write or the flush failed (a full disk): old file kept
     kRenameFailed,   // the finished file could not replace the old one
+    kKeptUnread,     // the file there was not read whole: not replaced
 };
 
 // The text for the guide's status line (Shift_JIS), "" where there is
@@ -113,6 +124,26 @@ struct GuideCacheSaveResult {
 GuideCacheSaveResult SaveGuideCache(Platform& platform, const GuideCachePaths& paths,
                                     GuideCacheSource& source, GuideCacheBuffer& buffer);
 
+// The services a store with room for fewer than the file holds takes: the
+// ones it would keep itself when full (plugin/guide_entries.h), that is
+// first those with a programme still to come, then the latest watched,
+// never-watched ones last, and among equals the later in the file. The
+// first pass keeps the best kGuideCacheMostChosen of them (more than the
+// largest budget's services) as it reads every service record.
+const int32_t kGuideCacheMostChosen = 512;
+
+struct GuideCacheCandidate {
+    int64_t lastWatched;  // 0 never
+    int32_t index;        // the service's place among the file's, from 0
+    uint16_t networkId;
+    uint16_t transportStreamId;
+    uint16_t serviceId;
+    bool programmes;      // a section whose programmes have not all ended
+};
+
+// True when the store keeps `a` rather than `b`.
+bool GuideCacheKeptBefore(const GuideCacheCandidate& a, const GuideCacheCandidate& b);
+
 // A load in steps, so that the window's thread goes back to its messages
 // between them: the file is read twice, first to check it whole, then to
 // hand its records over; each step reads at most `chunks` buffers.
@@ -132,6 +163,22 @@ struct GuideCacheLoad {
     int32_t services;   // records handed over
     int32_t sections;
     int32_t sectionsEnded;  // left out as ended
+    int32_t servicesLeft;   // left out for want of room in the store
+    // The first pass: every service record seen, the best of them so far
+    // (a heap, the one the store would give up first on top), and the one
+    // whose sections are being read.
+    int32_t fileServices;
+    GuideCacheCandidate candidates[kGuideCacheMostChosen];
+    int32_t candidateCount;
+    GuideCacheCandidate current;
+    // The second pass: all services handed over, or only the places
+    // (ascending) in `chosen`; `serviceIndex` is the place of the service
+    // being read, `nextChosen` the next of `chosen` to come.
+    bool everyService;
+    int32_t chosen[kGuideCacheMostChosen];
+    int32_t chosenCount;
+    int32_t nextChosen;
+    int32_t serviceIndex;
 };
 
 // Opens the cache (the local folder's first, see above). Returns kLoading,

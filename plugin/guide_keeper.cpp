@@ -10,6 +10,11 @@
 
 namespace {
 
+// The load chooses among enough services to fill the largest store.
+static_assert(static_cast<size_t>(kGuideMostMemoryMB) * 1024 * 1024 / kGuideServiceShare <=
+                  static_cast<size_t>(kGuideCacheMostChosen),
+              "a load's choice covers every service of the largest budget");
+
 void ReadyPaths(PluginState& s) {
     GuideKeeper& k = s.keeper;
     if (k.pathsReady) return;
@@ -64,6 +69,22 @@ public:
     void RestoreSection(int32_t service, const uint8_t* section, int32_t length) override {
         RestoreGuideSection(state_, service, section, length);
     }
+    // The entries the packet path has not taken yet.
+    int32_t ServiceRoom() override {
+        std::lock_guard<std::mutex> guard(state_.lock);
+        const GuideStore& g = state_.guide;
+        return g.services == nullptr ? 0 : g.serviceCapacity - g.serviceCount;
+    }
+    bool HoldsService(const GuideCacheService& service) override {
+        const GuideServiceKey key = {service.networkId, service.transportStreamId, service.serviceId};
+        std::lock_guard<std::mutex> guard(state_.lock);
+        const GuideStore& g = state_.guide;
+        if (g.services == nullptr) return false;
+        for (int32_t i = 0; i < g.serviceCount; ++i) {
+            if (SameServiceKey(g.services[i].key, key)) return true;
+        }
+        return false;
+    }
 
 private:
     PluginState& state_;
@@ -85,7 +106,14 @@ void Finished(PluginState& s, GuideCacheStatus status) {
     k.loading = false;
     k.loaded = true;
     k.lastStatus = status;
-    k.savedRevision = GuideRevision(s.guide);
+    // What the first load read is what the file holds: nothing to save yet.
+    // A file read again (it could not be read before) does not hold what
+    // came meanwhile, which the next save writes.
+    if (!k.fileUnread) k.savedRevision = GuideRevision(s.guide);
+    // A file that could not be opened or read is kept; one read whole, or
+    // none there, or one found damaged (it holds nothing to keep) may be
+    // saved over.
+    k.fileUnread = status == GuideCacheStatus::kUnreadable;
     k.lastSave = LocalSeconds(s);
 }
 
@@ -119,9 +147,33 @@ GuideCacheStatus ContinueGuideTableLoad(PluginState& s) {
     return status;
 }
 
+void StopGuideTableLoad(PluginState& s) {
+    GuideKeeper& k = s.keeper;
+    if (!k.loading) return;
+    CancelGuideCacheLoad(k.load);
+    k.loading = false;
+    k.loaded = false;
+    k.fileUnread = true;
+}
+
+bool RereadGuideTable(PluginState& s) {
+    GuideKeeper& k = s.keeper;
+    if (k.loading) return true;
+    if (!k.fileUnread) return false;
+    k.loaded = false;
+    return BeginGuideTableLoad(s);
+}
+
 GuideCacheStatus SaveGuideTable(PluginState& s) {
     GuideKeeper& k = s.keeper;
     if (k.loading || GuideRevision(s.guide) == k.savedRevision) return GuideCacheStatus::kSaved;
+    if (k.fileUnread) {
+        // Said each time a save would have come; the periodic one waits
+        // its time again.
+        k.lastSave = LocalSeconds(s);
+        k.lastStatus = GuideCacheStatus::kKeptUnread;
+        return GuideCacheStatus::kKeptUnread;
+    }
     ReadyPaths(s);
     SyncGuide(s);
     StoreSource source(s.guide);

@@ -19,6 +19,11 @@ struct GuideKeeper {
     GuideCacheLoad load;
     bool loading = false;
     bool loaded = false;             // a load ran (whatever it found)
+    // A file is there that this run has not read whole (it could not be
+    // opened or read, or its load was given up): no save replaces it, or
+    // the table it holds would be lost. A later load that reads it (or
+    // finds none, or finds it damaged) clears this.
+    bool fileUnread = false;
     uint32_t savedRevision = 0;      // the store's revision when last saved or read
     int64_t lastSave = -1;           // local seconds of the last save (or load's end)
     GuideCacheStatus lastStatus = GuideCacheStatus::kNoFile;

@@ -536,8 +536,10 @@ int32_t RestoreGuideService(PluginState& s, const GuideServiceInfo& info) {
         if (i < 0) i = AddGuideService(g, info.key, false);
         if (i < 0) return -1;
         GuideServiceSlot& slot = g.services[i];
+        // What the stream said of the service stands: the file's channel
+        // and watch stamp only fill in what it has not said.
         if (slot.channel < 0) slot.channel = info.channel;
-        if (info.lastWatched > slot.lastWatched) slot.lastWatched = info.lastWatched;
+        if (slot.lastWatched < 0) slot.lastWatched = info.lastWatched;
         if (info.lastWatched > g.lastStamp) g.lastStamp = info.lastWatched;
     }
     SyncTables(s);
@@ -561,6 +563,28 @@ ScheduleAddResult RestoreGuideSection(PluginState& s, int32_t service, const uin
     }
     GuideServiceTable& t = g.tables[service];
     const uint32_t generation = t.filedGeneration;
+    // What the stream gave wins over the file: a section of this table and
+    // number held already (received live, in whatever version; versions
+    // come round, so an older one cannot be told from a newer) is not
+    // replaced by the file's copy, and its held version is not set back.
+    // The schedule's actual and other tables, and present/following of
+    // either, share their places in the table, as they do when filed.
+    const uint8_t tableId = section[0];
+    const uint8_t number = section[6];
+    int32_t place = kScheduleNoSlot;
+    if (IsPresentFollowingTable(tableId)) {
+        if (number <= 1) place = number == 0 ? kScheduleSlotPresent : kScheduleSlotFollowing;
+    } else {
+        const int32_t index = (tableId - kScheduleFirstTableId) & 0x0F;
+        place = index * kScheduleSectionsPerTable + number;
+    }
+    if (place != kScheduleNoSlot && t.schedule.slots[place].size != 0) return ScheduleAddResult::kIgnored;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (g.services[service].heldVersion[tableId - kGuideFirstTableId][number] != kNoVersion) {
+            return ScheduleAddResult::kIgnored;
+        }
+    }
     const ScheduleAddResult result = FileSection(g, t, section, length);
     if (service == g.watchedTable) g.listCount = t.listCount;
     if (result != ScheduleAddResult::kStored && result != ScheduleAddResult::kUnchanged) return result;

@@ -333,7 +333,14 @@ void HandleGuideSections(PluginState& s) {
     TakeGuideSections(s);
     GuideViewState* v = ViewOf(s);
     if (v != nullptr && v->open) Refresh(s, *v, false);
-    if (GuideTableSaveDue(s)) GuideStatusText(s, GuideCacheStatusText(SaveGuideTable(s)));
+    if (!GuideTableSaveDue(s)) return;
+    // A file that could not be read is read again before anything is saved
+    // over it; the save comes at a later turn, once it was read.
+    if (s.keeper.fileUnread && RereadGuideTable(s)) {
+        s.platform->PostToWindow(WM_GUIDE_CACHE);
+        return;
+    }
+    GuideStatusText(s, GuideCacheStatusText(SaveGuideTable(s)));
 }
 
 void StartGuideTableLoad(PluginState& s) {

@@ -1,5 +1,6 @@
 #include "win32/dialog_proc.h"
 
+#include "plugin/guide_keeper.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
 #include "ui/viewer.h"
@@ -68,6 +69,8 @@ INT_PTR CALLBACK ViewerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             SetWindowLongPtrA(dialog, DWLP_USER, 0);
             Win32Platform::Of(state).SetDialog(nullptr);
             state.hasWindow = false;
+            // No message will carry a cache load on: its file is closed.
+            StopGuideTableLoad(state);
             break;
         default:
             break;

@@ -32,7 +32,15 @@ extern "C" __declspec(dllexport) int32_t __cdecl GetIface2(void* /*reserved*/, I
 
 namespace {
 
-void FreeInstance(void* owner) { delete static_cast<PluginInstance*>(owner); }
+// Whoever lets the state go last, the object's end or the window handler
+// running then, frees it here, with nothing else running on it: a cache
+// load still under way is given up and its file closed first, so that no
+// later save of the host's process finds the file held.
+void FreeInstance(void* owner) {
+    PluginInstance* instance = static_cast<PluginInstance*>(owner);
+    StopGuideTableLoad(instance->state);
+    delete instance;
+}
 
 }  // namespace
 

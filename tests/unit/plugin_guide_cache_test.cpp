@@ -103,10 +103,19 @@ public:
         ASSERT_LT(service, static_cast<int32_t>(services.size()));
         services[service].sections.emplace_back(section, section + length);
     }
+    int32_t ServiceRoom() override { return room; }
+    bool HoldsService(const GuideCacheService& service) override {
+        for (uint16_t id : held) {
+            if (id == service.serviceId) return true;
+        }
+        return false;
+    }
     bool Empty() const { return services.empty(); }
 
     std::vector<Service> services;
     uint16_t refuse = 0;  // a service id the store will not take
+    int32_t room = INT32_MAX;    // services the store can take besides those it holds
+    std::vector<uint16_t> held;  // service ids the store holds already
 };
 
 bool SameInfo(const GuideCacheService& a, const GuideCacheService& b) {
@@ -502,6 +511,91 @@ TEST_F(GuideCacheTest, ACancelledLoadClosesTheFile) {
     EXPECT_TRUE(platform.openFiles.empty());
     EXPECT_NE(ContinueGuideCacheLoad(load, sink, 1), GuideCacheStatus::kLoading);
     EXPECT_TRUE(sink.Empty());
+}
+
+// --- A store with room for fewer services than the file ---------------------
+
+// The services handed over are the ones the store keeps itself when full:
+// first those with a programme still to come, then the latest watched
+// (never-watched ones last), among equals the later in the file; a service
+// the store holds already takes no room. The sections of each service
+// handed over come whole, in the file's order.
+TEST_F(GuideCacheTest, AStoreWithLessRoomGetsTheServicesItWouldKeep) {
+    // Stamps in hours before now (0 never watched); `ended` services hold
+    // only a programme that has ended.
+    const struct {
+        uint16_t id;
+        int hoursAgo;
+        bool ended;
+    } file[] = {
+        {0x0501, 0, false}, {0x0502, 5, false}, {0x0503, 9, false}, {0x0504, 0, false},
+        {0x0505, 1, false}, {0x0506, 2, true},  {0x0507, 3, false},
+    };
+    std::vector<Service> table;
+    for (const auto& f : file) {
+        Service s;
+        s.info = Info(f.id, "", 0);
+        s.info.lastWatched = f.hoursAgo == 0 ? 0 : kNow - f.hoursAgo * 3600;
+        s.sections.push_back(Schedule(f.id, 0x50, 0, f.ended ? 10 : 23, 0, 30));
+        s.sections.push_back(Schedule(f.id, 0x50, 8, f.ended ? 11 : 23, 30, 30));
+        table.push_back(s);
+    }
+    ASSERT_EQ(Save(table).status, GuideCacheStatus::kSaved);
+
+    const struct {
+        const char* what;
+        int32_t room;
+        std::vector<uint16_t> held;
+        std::vector<uint16_t> handed;  // in the file's order
+    } cases[] = {
+        {"room for all", 7, {}, {0x0501, 0x0502, 0x0503, 0x0504, 0x0505, 0x0506, 0x0507}},
+        {"room for three: the latest watched", 3, {}, {0x0502, 0x0505, 0x0507}},
+        {"nothing to come goes last", 6, {}, {0x0501, 0x0502, 0x0503, 0x0504, 0x0505, 0x0507}},
+        {"never watched after every watched one, the later first", 5, {},
+         {0x0502, 0x0503, 0x0504, 0x0505, 0x0507}},
+        {"one held already takes no room", 1, {0x0501}, {0x0501, 0x0505}},
+        {"the best held already leaves the room to the next", 1, {0x0505}, {0x0505, 0x0507}},
+        {"no room: only those held", 0, {0x0503, 0x0506}, {0x0503, 0x0506}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingSink sink;
+        sink.room = c.room;
+        sink.held = c.held;
+        ASSERT_EQ(Load(sink), GuideCacheStatus::kLoaded);
+        std::vector<uint16_t> handed;
+        for (const Service& s : sink.services) {
+            handed.push_back(s.info.serviceId);
+            const size_t i = static_cast<size_t>(s.info.serviceId - 0x0501);
+            // Ended sections are left out as ever; the others come whole.
+            EXPECT_EQ(s.sections.size(), file[i].ended ? 0u : 2u) << s.info.serviceId;
+            EXPECT_TRUE(SameInfo(s.info, table[i].info));
+        }
+        EXPECT_EQ(handed, c.handed);
+        EXPECT_EQ(load.servicesLeft, static_cast<int32_t>(table.size() - c.handed.size()));
+    }
+}
+
+// More services than a load chooses among (a file no store wrote, or one
+// of a larger budget than any): the best of them still come.
+TEST_F(GuideCacheTest, TheBestServicesComeOfAFileOfVeryMany) {
+    std::vector<Service> table;
+    const int32_t count = kGuideCacheMostChosen + 100;
+    for (int32_t i = 0; i < count; ++i) {
+        Service s;
+        s.info = Info(static_cast<uint16_t>(0x1000 + i), "", 0);
+        // The watched ones are spread through the file, the latest last.
+        s.info.lastWatched = i % 100 == 7 ? kNow - 3600 * 24 + i : 0;
+        s.sections.push_back(Schedule(s.info.serviceId, 0x50, 0, 23, 0, 30));
+        table.push_back(s);
+    }
+    ASSERT_EQ(Save(table).status, GuideCacheStatus::kSaved);
+    RecordingSink sink;
+    sink.room = 3;
+    ASSERT_EQ(Load(sink), GuideCacheStatus::kLoaded);
+    std::vector<uint16_t> handed;
+    for (const Service& s : sink.services) handed.push_back(s.info.serviceId);
+    EXPECT_EQ(handed, (std::vector<uint16_t>{0x1000 + 407, 0x1000 + 507, 0x1000 + 607}));
 }
 
 // --- A save that fails ------------------------------------------------------
