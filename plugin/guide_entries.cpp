@@ -9,6 +9,8 @@
 namespace {
 
 static_assert((kGuideServiceIndexSize & (kGuideServiceIndexSize - 1)) == 0, "the index size is a power of two");
+static_assert((kGuideNamedPlaces & (kGuideNamedPlaces - 1)) == 0, "the named set's size is a power of two");
+static_assert(kGuideNamedMost < kGuideNamedPlaces, "the named set always has an empty place");
 // At most half the places taken at the largest budget: probes stay short.
 static_assert(static_cast<size_t>(kGuideMostMemoryMB) * 1024 * 1024 / kGuideServiceShare * 2 <=
                   static_cast<size_t>(kGuideServiceIndexSize),
@@ -67,25 +69,62 @@ int64_t WatchStamp(PluginState& s) {
     return g.lastStamp;
 }
 
-// The entry to reuse when every one is taken: one with nothing filed
-// (its only sections were damaged: a header that bit errors made up must
-// not push out a real service), then never watched, then the oldest watch,
-// the one given first among equals; never the one watched now. -1 when
-// there is none.
+// The order entries are reused in: a service seen only in EIT sections
+// before a named one (an SDT lists it, or it was tuned to), then one with
+// nothing filed (its only sections were damaged: a header that bit errors
+// made up must not push out a real service), then never watched, then the
+// oldest watch, the one given first among equals.
 bool ReusedBefore(const GuideServiceSlot& a, const GuideServiceSlot& b) {
+    if (a.named != b.named) return !a.named;
     if (a.filed != b.filed) return !a.filed;
     if (a.lastWatched != b.lastWatched) return a.lastWatched < b.lastWatched;
     return static_cast<int32_t>(a.added - b.added) < 0;
 }
 
-int32_t Evictee(const GuideStore& g) {
+bool SameStream(const GuideServiceKey& a, const GuideServiceKey& b) {
+    return a.transportStreamId == b.transportStreamId && a.networkId == b.networkId;
+}
+
+// Which entries a new service may take the place of.
+enum class Reuse {
+    kAny,         // a named service: any entry
+    kUnnamed,     // a service seen only in EIT: an unnamed entry
+    kOwnStream,   // ... of its own transport stream, which holds its share
+};
+
+// The entry to reuse for `key`, never the one watched now; -1 when there is
+// none.
+int32_t Evictee(const GuideStore& g, const GuideServiceKey& key, Reuse reuse) {
     int32_t found = -1;
     for (int32_t i = 0; i < g.serviceCount; ++i) {
-        if (i == g.watched) continue;
-        if (found < 0 || ReusedBefore(g.services[i], g.services[found])) found = i;
+        const GuideServiceSlot& slot = g.services[i];
+        if (i == g.watched || (reuse != Reuse::kAny && slot.named)) continue;
+        if (reuse == Reuse::kOwnStream && !SameStream(slot.key, key)) continue;
+        if (found < 0 || ReusedBefore(slot, g.services[found])) found = i;
     }
     return found;
 }
+
+// Entries of services of `key`'s transport stream that no SDT named.
+int32_t UnnamedOfStream(const GuideStore& g, const GuideServiceKey& key) {
+    int32_t count = 0;
+    for (int32_t i = 0; i < g.serviceCount; ++i) {
+        if (!g.services[i].named && SameStream(g.services[i].key, key)) ++count;
+    }
+    return count;
+}
+
+// The place of `key` in the set of named services: its own, or the empty
+// one where it would go.
+int32_t NamedPlace(const GuideStore& g, const GuideServiceKey& key) {
+    const int32_t mask = kGuideNamedPlaces - 1;
+    int32_t i = HomeOf(key, mask);
+    while (g.named[i].used && !SameServiceKey(g.named[i].key, key)) i = (i + 1) & mask;
+    return i;
+}
+
+bool IsNamedService(const GuideStore& g, const GuideServiceKey& key) { return g.named[NamedPlace(g, key)].used; }
+
 
 }  // namespace
 
@@ -116,11 +155,14 @@ int32_t FindGuideService(GuideStore& g, const GuideServiceKey& key) {
 }
 
 int32_t AddGuideService(GuideStore& g, const GuideServiceKey& key, bool evict) {
+    const bool named = IsNamedService(g, key);
+    const bool streamFull = !named && UnnamedOfStream(g, key) >= kGuideUnnamedPerStream;
     int32_t i;
-    if (g.serviceCount < g.serviceCapacity) {
+    if (g.serviceCount < g.serviceCapacity && !streamFull) {
         i = g.serviceCount++;
     } else {
-        i = evict ? Evictee(g) : -1;
+        const Reuse reuse = named ? Reuse::kAny : streamFull ? Reuse::kOwnStream : Reuse::kUnnamed;
+        i = evict ? Evictee(g, key, reuse) : -1;
         if (i < 0) return -1;
         IndexErase(g, g.services[i].key);
     }
@@ -131,6 +173,7 @@ int32_t AddGuideService(GuideStore& g, const GuideServiceKey& key, bool evict) {
     slot.lastWatched = -1;
     slot.added = g.entriesAdded++;
     slot.filed = false;
+    slot.named = named;
     std::memset(slot.heldVersion, kNoVersion, sizeof slot.heldVersion);
     IndexInsert(g, key, i);
     return i;
@@ -142,7 +185,10 @@ void MarkGuideWatched(PluginState& s, int32_t entry) {
     const int64_t stamp = WatchStamp(s);
     if (g.watched >= 0) g.services[g.watched].lastWatched = stamp;
     g.watched = entry;
-    if (entry >= 0) g.services[entry].lastWatched = stamp;
+    if (entry >= 0) {
+        g.services[entry].lastWatched = stamp;
+        g.services[entry].named = true;  // the host tuned to it
+    }
     if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
@@ -164,4 +210,17 @@ int32_t GuideServiceOfSection(PluginState& s, const uint8_t* header) {
         if (key.serviceId == static_cast<uint16_t>(s.currentService)) MarkGuideWatched(s, i);
     }
     return i;
+}
+
+void NameGuideService(GuideStore& g, const GuideServiceKey& key) {
+    const int32_t entry = g.services != nullptr ? FindGuideService(g, key) : -1;
+    if (entry >= 0) g.services[entry].named = true;
+    // Kept in the set as well: should its entry go to another service, the
+    // service comes back named though the SDT, filed in that version, is
+    // not filed again.
+    const int32_t place = NamedPlace(g, key);
+    if (g.named[place].used || g.namedCount >= kGuideNamedMost) return;
+    g.named[place].key = key;
+    g.named[place].used = true;
+    ++g.namedCount;
 }

@@ -48,9 +48,16 @@ void ClearGuideServiceIndex(GuideStore& store);
 int32_t FindGuideService(GuideStore& store, const GuideServiceKey& key);
 
 // A new entry for `key`: a free one, or with `evict` the one to reuse when
-// every one is taken (one with nothing filed, then never watched, then
-// watched longest ago; never the watched one). -1 when there is none.
+// every one is taken (one of a service seen only in EIT before a named one;
+// then one with nothing filed, then never watched, then watched longest
+// ago; never the watched one). A service no SDT named takes only the entry
+// of another such service, and one of its own transport stream once that
+// stream holds kGuideUnnamedPerStream entries. -1 when there is none.
 int32_t AddGuideService(GuideStore& store, const GuideServiceKey& key, bool evict);
+
+// An SDT section that passed its CRC_32 lists `key`: its entry is named
+// from now on, and so is any entry given to it later. Lock held.
+void NameGuideService(GuideStore& store, const GuideServiceKey& key);
 
 // The entry of an EIT section's service (its header), made when new. An
 // actual stream's section names the actual stream's ids and channel, and

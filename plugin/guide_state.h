@@ -76,6 +76,23 @@ struct GuideServiceIndexPlace {
     int16_t entry;  // -1 an empty place
 };
 
+// Services an SDT named, so that one without an entry (not given yet, or
+// given to another service since) arrives named: a set by hash (open
+// addressing, linear probing) that never forgets a key, filled up to half
+// its places (kGuideNamedMost keys); past that, a service is named only
+// while it has its entry.
+const int32_t kGuideNamedPlaces = 1024;
+const int32_t kGuideNamedMost = kGuideNamedPlaces / 2;
+struct GuideNamedPlace {
+    GuideServiceKey key;
+    bool used = false;
+};
+// Entries of services seen only in EIT sections that one transport stream
+// may hold: no real multiplex carries this many services, so a stream of
+// made-up ids (valid CRC_32, ids no SDT lists) reuses its own entries
+// instead of the free ones the other streams' services need.
+const int32_t kGuideUnnamedPerStream = 16;
+
 // One service's entry, the packet path's side (under PluginState::lock).
 struct GuideServiceSlot {
     GuideServiceKey key;
@@ -88,6 +105,10 @@ struct GuideServiceSlot {
     // A section of it was filed (its CRC_32 checked): an entry that never
     // had one, such as one made by a damaged header, is reused first.
     bool filed;
+    // The service is known to exist: an SDT (actual or other) whose CRC_32
+    // passed lists it, or the host tuned to it. An entry of a service seen
+    // only in EIT sections never pushes out a named one.
+    bool named;
     // The version of each section taken, kNoVersion for none; written by
     // the window thread, read by the packet path to skip repeats.
     uint8_t heldVersion[kGuideHeldTables][256];
@@ -185,6 +206,10 @@ struct GuideStore {
     int32_t serviceCount = 0;
     GuideServiceIndexPlace serviceIndex[kGuideServiceIndexSize];  // the entries in use
     int32_t serviceIndexMask = 15;  // the places used less one (a power of two less one)
+    // Services an SDT named (the packet path's, written under the lock when
+    // the window thread files the SDT).
+    GuideNamedPlace named[kGuideNamedPlaces];
+    int32_t namedCount = 0;
     // The entry and generation of the section the follower is copying.
     int32_t pendingService;
     uint32_t pendingGeneration;

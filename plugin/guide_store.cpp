@@ -200,16 +200,23 @@ const GuideServiceTable* TableAt(const GuideStore& g, int32_t service) {
 const GuideServiceTable* WatchedTable(const GuideStore& g) { return TableAt(g, g.watchedTable); }
 
 // The names of an SDT section's services into their entries and the name
-// table.
+// table; every service it lists is named on the packet path's side, so that
+// services seen only in EIT sections never push it out. Only a section
+// whose CRC_32 passed: a name or service id that bit errors made would
+// otherwise stay until the section's next version.
 void FileServiceNames(PluginState& s, const uint8_t* section, int32_t length) {
     GuideStore& g = s.guide;
     if (length < kSdtHeaderSize + kCrcSize || SectionLength(section) + kSectionHeaderSize != length) return;
     if (Crc32Mpeg2(section, static_cast<size_t>(length)) != 0) return;
     const uint16_t tsid = static_cast<uint16_t>(section[3] << 8 | section[4]);
     const uint16_t onid = static_cast<uint16_t>(section[8] << 8 | section[9]);
+    // Each service's loop is at least five bytes.
+    uint16_t listed[kMaxSectionSize / 5];
+    int32_t listedCount = 0;
     PsiReader r(section + kSdtHeaderSize, length - kSdtHeaderSize - kCrcSize);
     while (r.Remaining() >= 5) {
         const uint16_t serviceId = r.U16();
+        listed[listedCount++] = serviceId;
         r.Skip(1);
         const int32_t loopLength = r.U16() & 0x0FFF;
         if (!r.CanRead(loopLength)) break;
@@ -238,6 +245,7 @@ void FileServiceNames(PluginState& s, const uint8_t* section, int32_t length) {
         }
     }
     std::lock_guard<std::mutex> guard(s.lock);
+    for (int32_t i = 0; i < listedCount; ++i) NameGuideService(g, GuideServiceKey{onid, tsid, listed[i]});
     GuideSdtFiled& f = g.sdtFiled[g.sdtFiledNext];
     g.sdtFiledNext = (g.sdtFiledNext + 1) % kGuideSdtHeld;
     f.transportStreamId = tsid;

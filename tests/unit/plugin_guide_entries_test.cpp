@@ -11,6 +11,8 @@
 #include "plugin/guide_budget.h"
 #include "plugin/guide_entries.h"
 #include "plugin/guide_state.h"
+#include "plugin/plugin_state.h"
+#include "tests/support/test_plugin.h"
 
 namespace {
 
@@ -99,6 +101,66 @@ TEST(GuideEntries, AStoreWithoutEntriesFindsAndAddsNothing) {
     EXPECT_EQ(FindGuideService(g, key), -1);
     EXPECT_EQ(AddGuideService(g, key, true), -1);
     EXPECT_EQ(FindGuideService(g, key), -1);
+}
+
+// --- Which entry a new service takes when every one is in use ------------
+
+// A plug-in at the least budget with every entry given, each service named
+// by an SDT and with a section filed, so that nothing but the watch
+// decides.
+struct FullEntries {
+    FullEntries() {
+        ApplyGuideBudget(t.s(), kGuideLeastMemoryMB);
+        capacity = g().serviceCapacity;
+        for (int32_t i = 0; i < capacity; ++i) {
+            const GuideServiceKey key = Key(i);
+            NameGuideService(g(), key);
+            EXPECT_EQ(AddGuideService(g(), key, true), i);
+            g().services[i].filed = true;
+        }
+    }
+    static GuideServiceKey Key(int32_t n) {
+        return GuideServiceKey{4, 0x4010, static_cast<uint16_t>(0x0100 + n)};
+    }
+    // A named newcomer: the entry it was given.
+    int32_t AddNamed() {
+        const GuideServiceKey key = Key(0x0800);
+        NameGuideService(g(), key);
+        return AddGuideService(g(), key, true);
+    }
+    GuideStore& g() { return t.s().guide; }
+
+    TestPlugin t;
+    int32_t capacity = 0;
+};
+
+// The watched service is never the one reused, even when it has nothing
+// filed yet (tuned to a moment ago, its first sections still on the way)
+// and so would come first in the order.
+TEST(GuideEntries, TheWatchedEntryIsNeverReused) {
+    for (const int32_t watched : {0, 2, -1}) {
+        FullEntries e;
+        const int32_t w = watched < 0 ? e.capacity - 1 : watched;
+        e.g().services[w].filed = false;
+        MarkGuideWatched(e.t.s(), w);
+        const int32_t taken = e.AddNamed();
+        ASSERT_GE(taken, 0) << w;
+        EXPECT_NE(taken, w) << w;
+        EXPECT_EQ(e.g().watched, w) << w;
+        EXPECT_EQ(FindGuideService(e.g(), FullEntries::Key(w)), w) << w;
+    }
+}
+
+// Before the first TOT the watch stamps are a count: every service change
+// stamps later than the one before. The entry watched longest ago goes,
+// not the one given first.
+TEST(GuideEntries, BeforeTheFirstTotTheOldestWatchIsReused) {
+    FullEntries e;
+    ASSERT_LT(BroadcastNow(e.t.s()), 0);
+    // Watched last to first: the last entry given is the one left longest ago.
+    for (int32_t i = e.capacity - 1; i >= 0; --i) MarkGuideWatched(e.t.s(), i);
+    EXPECT_EQ(e.AddNamed(), e.capacity - 1);
+    EXPECT_EQ(FindGuideService(e.g(), FullEntries::Key(1)), 1);
 }
 
 }  // namespace
