@@ -125,7 +125,6 @@ int32_t NamedPlace(const GuideStore& g, const GuideServiceKey& key) {
 
 bool IsNamedService(const GuideStore& g, const GuideServiceKey& key) { return g.named[NamedPlace(g, key)].used; }
 
-
 }  // namespace
 
 int64_t BroadcastNow(const PluginState& s) {

@@ -296,6 +296,13 @@ void GuidePresentFollowing(PluginState& s, const uint8_t* section, int32_t lengt
     if (number > 1 || SectionLength(section) < 1 || !IsGuideTable(section[0])) return;
     const uint32_t key = SectionChangeKey(section);
     if (key == g.lastPfKey[number]) return;
+    // The change key is the section's CRC_32 field, which bit errors in the
+    // rest leave as it was: the key of a damaged section is its good
+    // repeat's. Only a section that passes its CRC_32 is handed over and
+    // has its key kept (one or two small sections a repeat, and only those
+    // whose key is new).
+    if (SectionLength(section) + kSectionHeaderSize != length) return;
+    if (Crc32Mpeg2(section, static_cast<size_t>(length)) != 0) return;
     const int32_t service = GuideServiceOfSection(s, section);
     if (service < 0) return;
     g.lastPfKey[number] = key;

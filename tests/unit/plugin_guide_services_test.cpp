@@ -224,4 +224,108 @@ TEST(GuideServices, AnSdtWithADamagedNameIsNotFiledAndItsRepeatIs) {
     EXPECT_STREQ(h.Info(i).name, Sjis("衛星放送").c_str());
 }
 
+// --- The watched service's present/following while the guide is open ------
+
+const uint16_t kOneSeg = 0x0588;
+const uint16_t kLowEit = 0x0027;
+
+Bytes Present(uint16_t eventId, uint8_t version = 1) {
+    build::EitEvent e = build::Event(kMjd, 21, 0, 0, 1, 0, 0, build::ShortEventDescriptor(Bytes{0x41}, Bytes{0x42}));
+    e.eventId = eventId;
+    return build::EitPfSection(kOneSeg, 0, {e}, version);
+}
+
+// The one-segment layer alone (L-EIT): the guide has this service's
+// present/following from the viewer's sections only.
+struct OpenGuide : Guide {
+    OpenGuide() {
+        PluginOnChannelChange(t.s(), 27, kOneSeg);
+        t.platform.Pump(t.s());
+        Open();
+    }
+    void Open() {
+        ViewerCommand(t.s(), IDC_GUIDE_OPEN);
+        GuideInitialised(t.s());
+    }
+    // The L-EIT taken after its quiet sections (a service change starts
+    // their count again); the window pumps when `pump`.
+    void Low(const Bytes& section, bool pump = true) {
+        const Bytes packets = sb.Stream(kLowEit, {section});
+        ViewerStreamData(t.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+        if (pump) t.platform.Pump(t.s());
+    }
+    void Zap(uint16_t service) {
+        PluginOnChannelChange(t.s(), 27, service);
+        t.platform.Pump(t.s());
+    }
+    // The event ids the watched service's list shows.
+    std::vector<uint16_t> Rows() {
+        std::vector<uint16_t> ids;
+        ScheduleEventRef ref;
+        for (int32_t row = 0; GuideRow(g(), row, ref); ++row) ids.push_back(ref.eventId);
+        return ids;
+    }
+};
+
+// What comes between two copies of the same present section: each time the
+// guide must show it, or have it waiting, after the second.
+TEST(GuidePresentFollowing, TheGoodRepeatReachesTheGuide) {
+    enum class Between { kDamagedCopy, kZapAwayAndBack, kReopen };
+    const struct {
+        const char* name;
+        Between between;
+    } cases[] = {
+        {"a damaged copy first: its key is the good one's", Between::kDamagedCopy},
+        {"handed over, then the service changed away and back before the window took it", Between::kZapAwayAndBack},
+        {"the guide window closed and opened again", Between::kReopen},
+    };
+    const Bytes present = Present(0x1234);
+    for (const auto& c : cases) {
+        OpenGuide h;
+        for (int32_t i = 1; i < kLowerEitQuietSections; ++i) h.Low(present);
+        switch (c.between) {
+            case Between::kDamagedCopy: {
+                Bytes damaged = present;
+                damaged[damaged.size() - 8] ^= 0x20;
+                h.Low(damaged);
+                EXPECT_TRUE(h.Rows().empty()) << c.name;
+                break;
+            }
+            case Between::kZapAwayAndBack:
+                h.Low(present, false);
+                h.Zap(0x0400);
+                h.Zap(kOneSeg);
+                for (int32_t i = 1; i < kLowerEitQuietSections; ++i) h.Low(present);
+                break;
+            case Between::kReopen:
+                h.Low(present);
+                ASSERT_EQ(h.Rows(), std::vector<uint16_t>({0x1234})) << c.name;
+                GuideClosed(h.t.s());
+                h.Open();
+                h.Low(present, false);
+                EXPECT_GT(h.g().pfLengths[0], 0) << c.name << ": the repeat after the reopening not handed over";
+                continue;
+        }
+        h.Low(present);
+        EXPECT_EQ(h.Rows(), std::vector<uint16_t>({0x1234})) << c.name;
+    }
+}
+
+// Present/following is numbered 0 and 1 only: a section numbered 2 (of the
+// watched service or another) is never copied for the guide, so its
+// repeats, which nothing could file, cost no copy each time.
+TEST(GuidePresentFollowing, ASectionNumberedTwoIsNeverCopied) {
+    Guide h;
+    build::EitEvent e = build::Event(kMjd, 21, 0, 0, 1, 0, 0);
+    for (uint8_t table : {uint8_t{0x4E}, uint8_t{0x4F}}) {
+        for (uint16_t service : {uint16_t{0x0400}, uint16_t{0x0401}}) {
+            const Bytes third = build::EitPfSection(service, 2, {e}, 1, build::kDefaultTransportStreamId,
+                                                    build::kDefaultNetworkId, table);
+            const uint32_t before = h.g().pathWork.copies;
+            for (int repeat = 0; repeat < 3; ++repeat) h.Feed(0x0012, {third});
+            EXPECT_EQ(h.g().pathWork.copies, before) << "table " << int{table} << " service " << service;
+        }
+    }
+}
+
 }  // namespace
