@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <thread>
@@ -117,6 +120,60 @@ TEST(PluginLifetime, TheLastHoldFreesTheState) {
         EXPECT_EQ(outer.State()->platform, &a.instance->platform);
     }
     EXPECT_EQ(Frees(), freesBefore + 1);
+}
+
+// A free function that itself takes a hold (a shell whose teardown asks
+// whether another window's state is still there) runs after the list's
+// lock is let go, whoever frees: the owner's release or the last handler's
+// end. Run on a thread of its own with a bounded wait: were the lock still
+// held, the thread would wait on itself for good.
+struct HoldingFree {
+    Instance* instance;
+    PluginHandle other;
+    PluginState* found;
+};
+
+void FreeTakingAHold(void* owner) {
+    HoldingFree* f = static_cast<HoldingFree*>(owner);
+    {
+        PluginHold hold(f->other);
+        f->found = hold.State();
+    }
+    FreeInstance(f->instance);
+}
+
+TEST(PluginLifetime, AFreeFunctionMayTakeAHold) {
+    const struct {
+        const char* name;
+        bool byHandler;  // the last handler's end frees, not the release
+    } cases[] = {{"freed by the owner's release", false}, {"freed by the last handler's end", true}};
+    for (const auto& c : cases) {
+        const int freesBefore = Frees();
+        const Listed other = NewListed();
+        HoldingFree f = {new Instance, other.handle, nullptr};
+        const PluginHandle handle = ListPlugin(f.instance->state, FreeTakingAHold, &f);
+        const auto done = std::make_shared<std::promise<void>>();
+        std::future<void> finished = done->get_future();
+        std::thread([done, &f, handle, byHandler = c.byHandler] {
+            if (byHandler) {
+                PluginHold hold(handle);
+                ReleasePlugin(f.instance->state);
+            } else {
+                ReleasePlugin(f.instance->state);
+            }
+            done->set_value();
+        }).detach();
+        if (finished.wait_for(FakeGate::kStuck) != std::future_status::ready) {
+            // The stuck thread holds the list's lock: every later test would
+            // hang on it.
+            std::fprintf(stderr, "%s: the free function waited for the list's lock it was run under\n", c.name);
+            std::fflush(stderr);
+            std::_Exit(1);
+        }
+        EXPECT_EQ(f.found, &other.instance->state) << c.name;
+        EXPECT_EQ(Frees(), freesBefore + 1) << c.name;
+        EXPECT_FALSE(ReleasePlugin(other.instance->state)) << c.name;
+    }
 }
 
 // --- The owner lets go on another thread while a handler is inside ---------

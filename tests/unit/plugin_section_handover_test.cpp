@@ -124,6 +124,36 @@ TEST_F(LowerLayerEit, HigherLayersKeepTheLowerOnesOut) {
     EXPECT_TRUE(Shows("中階層"));
 }
 
+// Each layer's packets keep every layer below it out, whatever the
+// service: the H-EIT both the M-EIT and the L-EIT, the M-EIT the L-EIT.
+TEST_F(LowerLayerEit, EachLayerSilencesTheLayersBelowIt) {
+    const struct {
+        const char* name;
+        uint16_t higher;
+        uint16_t lower;
+    } cases[] = {
+        {"H-EIT over M-EIT", kHighEit, kMediumEit},
+        {"H-EIT over L-EIT", kHighEit, kLowEit},
+        {"M-EIT over L-EIT", kMediumEit, kLowEit},
+    };
+    for (const auto& c : cases) {
+        TestPlugin fresh;
+        build::StreamBuilder stream;
+        LoadSettingsBeforeWindow(fresh.s());
+        PluginOnChannelChange(fresh.s(), 27, kOneSegService);
+        fresh.platform.Pump(fresh.s());
+        for (int32_t i = 0; i < 2 * kLowerEitQuietSections; ++i) {
+            for (const auto& fed : {std::make_pair(c.higher, Event("他のサービス", kFullService)),
+                                    std::make_pair(c.lower, Event("下位階層"))}) {
+                const Bytes packets = stream.Stream(fed.first, {fed.second});
+                ViewerStreamData(fresh.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+                fresh.platform.Pump(fresh.s());
+            }
+        }
+        EXPECT_EQ(fresh.platform.Text(IDC_INFO_TEXT).find(Sjis("下位階層")), std::string::npos) << c.name;
+    }
+}
+
 // The lower layers' EIT is filtered by service like the H-EIT, and a
 // service change starts their count again (the new service may come from
 // another channel, received otherwise).
