@@ -97,17 +97,44 @@ int32_t RowFor(const GuideServiceTable& t, const ScheduleEventRef& ref) {
 
 namespace {
 
-}  // namespace
-
-// The first row that ends after `start`. Listed programmes of determined
-// start never overlap one another, so their ends are in start order too.
-int32_t FirstEndingAfter(const GuideServiceTable& t, int64_t start) {
+// The first row whose filed time ends after `start`: the filing's own
+// search, where a programme of undetermined duration takes its first
+// second only (EndOf), so that it conflicts with nothing but one that
+// starts with it.
+int32_t FirstFiledEndingAfter(const GuideServiceTable& t, int64_t start) {
     int32_t low = 0;
     int32_t high = t.listCount;
     while (low < high) {
         const int32_t middle = low + (high - low) / 2;
         const ScheduleEventRef& r = AtRow(t, middle);
         if (r.startDetermined && EndOf(r) <= start) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return low;
+}
+
+}  // namespace
+
+bool RowEnd(const GuideServiceTable& t, int32_t row, int64_t& end) {
+    end = 0;
+    if (row < 0 || row >= t.listCount) return false;
+    return ScheduleEventEnd(AtRow(t, row), row + 1 < t.listCount ? &AtRow(t, row + 1) : nullptr, end);
+}
+
+// The first row that ends after `start`. Listed programmes of determined
+// start never overlap one another, and one of undetermined duration ends
+// at the next one's start at the latest, so their ends are in start order
+// too.
+int32_t FirstEndingAfter(const GuideServiceTable& t, int64_t start) {
+    int32_t low = 0;
+    int32_t high = t.listCount;
+    while (low < high) {
+        const int32_t middle = low + (high - low) / 2;
+        int64_t end = 0;
+        if (RowEnd(t, middle, end) && end <= start) {
             low = middle + 1;
         } else {
             high = middle;
@@ -159,7 +186,7 @@ bool OverlappingRows(const GuideServiceTable& t, const ScheduleEventRef& c, int3
                      GuideTurnWork& work) {
     first = last = 0;
     if (!c.startDetermined) return true;
-    first = FirstEndingAfter(t, c.start);
+    first = FirstFiledEndingAfter(t, c.start);
     last = first;
     const int64_t end = EndOf(c);
     while (last < t.listCount && AtRow(t, last).startDetermined && AtRow(t, last).start < end) {

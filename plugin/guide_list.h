@@ -16,7 +16,12 @@ const ScheduleEventRef& AtRow(const GuideServiceTable& table, int32_t row);
 int16_t EntryOfEvent(const GuideServiceTable& table, uint16_t eventId);
 // The row `ref` stands at, or would be put at.
 int32_t RowFor(const GuideServiceTable& table, const ScheduleEventRef& ref);
-// The first row that ends after `start`.
+// The end of the programme at `row`, timed by ScheduleEventEnd with the
+// row after it as the next programme (an undetermined duration runs until
+// it, at most kUndeterminedRunSeconds). False past the list or when its
+// start is undetermined.
+bool RowEnd(const GuideServiceTable& table, int32_t row, int64_t& end);
+// The first row that ends after `start` (RowEnd).
 int32_t FirstEndingAfter(const GuideServiceTable& table, int64_t start);
 void EmptyList(GuideServiceTable& table);
 // Adds one whole section to the service's table and its events to the list.

@@ -218,6 +218,43 @@ bool DecodeEitDuration(const uint8_t duration[3], int32_t& seconds) {
     return true;
 }
 
+int64_t EitProgrammeEnd(int64_t start, bool durationDetermined, int32_t duration, bool hasNext, int64_t nextStart) {
+    if (durationDetermined) return start + duration;
+    const int64_t cap = start + kUndeterminedRunSeconds;
+    return hasNext && nextStart > start && nextStart < cap ? nextStart : cap;
+}
+
+bool EitSectionEnded(const uint8_t* section, int32_t size, int64_t now) {
+    EitSectionHeader header;
+    if (!ReadEitSectionHeader(section, size, header)) return false;
+    int32_t events = 0;
+    EitEventCursor cursor(section, size);
+    EitEventEntry e;
+    while (cursor.Next(e)) {
+        int64_t start = 0;
+        int32_t duration = 0;
+        if (!DecodeEitStart(e.startTime, start)) return false;
+        const bool durationDetermined = DecodeEitDuration(e.duration, duration);
+        // The next programme: the earliest later start in the section (its
+        // events are few, and need not come in start order).
+        bool hasNext = false;
+        int64_t nextStart = 0;
+        if (!durationDetermined) {
+            EitEventCursor others(section, size);
+            EitEventEntry o;
+            while (others.Next(o)) {
+                int64_t otherStart = 0;
+                if (!DecodeEitStart(o.startTime, otherStart) || otherStart <= start) continue;
+                if (!hasNext || otherStart < nextStart) nextStart = otherStart;
+                hasNext = true;
+            }
+        }
+        if (EitProgrammeEnd(start, durationDetermined, duration, hasNext, nextStart) > now) return false;
+        ++events;
+    }
+    return events > 0;
+}
+
 void ReadEitEvent(const EitSectionHeader& header, const EitEventEntry& entry, EitEventRecord& record) {
     std::memset(&record, 0, sizeof record);
     record.tableId = header.tableId;

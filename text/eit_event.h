@@ -107,6 +107,31 @@ bool DecodeEitStart(const uint8_t startTime[5], int64_t& japanSeconds);
 // seconds are over 59.
 bool DecodeEitDuration(const uint8_t duration[3], int32_t& seconds);
 
+// How long a programme whose duration is undetermined runs, as every part of
+// the guide times it (the grid, the on-air mark, the cache's "all ended"
+// test, the tools' stop times): until the next programme of its service
+// starts, and at most kUndeterminedRunSeconds after its own start. The
+// broadcaster sends an undetermined duration for a programme that may run
+// over (a live match); the cap keeps a present section that is never
+// replaced (a service no longer received) from standing on air for ever,
+// and is the three hours a recording request asks for such a programme.
+const int32_t kUndeterminedRunSeconds = 3 * 3600;
+
+// The end (Japan seconds) of a programme of determined start: start +
+// duration when the duration is determined; otherwise the next programme's
+// start when `hasNext` and it lies after `start`, at most start +
+// kUndeterminedRunSeconds. An undetermined start has no end: callers test
+// it first.
+int64_t EitProgrammeEnd(int64_t start, bool durationDetermined, int32_t duration, bool hasNext, int64_t nextStart);
+
+// True when every programme of the EIT section (section_length + 3 bytes)
+// has ended at `now` (Japan seconds), each timed by EitProgrammeEnd with
+// the earliest later start among the section's events as its next
+// programme (a present section's one event runs for the cap). False for a
+// section that is no EIT, has no event, or has an event whose start is
+// undetermined (it cannot be timed).
+bool EitSectionEnded(const uint8_t* section, int32_t size, int64_t now);
+
 // Sizes of the record's fixed fields.
 const int32_t kEitNameRawSize = 255;        // event_name_length is 8 bits
 const int32_t kEitTextRawSize = 255;        // text_length is 8 bits

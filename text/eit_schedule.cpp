@@ -278,6 +278,14 @@ bool ScheduleComplete(const EitScheduleService& s, int64_t clock) {
     return !s.lastTableKnown[1] || ScheduleKindProgress(s, 1, clock).complete;
 }
 
+bool ScheduleEventEnd(const ScheduleEventRef& ref, const ScheduleEventRef* next, int64_t& end) {
+    end = 0;
+    if (!ref.startDetermined) return false;
+    const bool hasNext = next != nullptr && next->startDetermined;
+    end = EitProgrammeEnd(ref.start, ref.durationDetermined, ref.duration, hasNext, hasNext ? next->start : 0);
+    return true;
+}
+
 int32_t ListScheduleEvents(const EitScheduleService& s, ScheduleEventRef* refs, int32_t capacity) {
     if (refs == nullptr || capacity <= 0) return 0;
     // Sources by priority: present, following, then the basic schedule

@@ -20,7 +20,10 @@
 // - The programme list: present/following beats the schedule for the same
 //   event; of events that overlap, the one from the section received last
 //   stays and the other is dropped, except that the present event is never
-//   dropped.
+//   dropped; within one section the first of two overlapping events stays.
+//   A programme of undetermined duration takes no time in these tests (it
+//   conflicts only with one that starts at the same second) and ends where
+//   ScheduleEventEnd says.
 //
 // Capacity: kScheduleSlots sections per service; their bytes live in the
 // caller's pool. kSchedulePoolSizeEightDays is the pool this project sizes
@@ -156,6 +159,12 @@ struct ScheduleEventRef {
     int32_t extendedOffset;
     bool present;      // from the present section (never dropped)
 };
+
+// The end of a listed programme (EitProgrammeEnd): its duration when
+// determined, else until `next`, the programme listed after it (null when
+// none; one of undetermined start is none), at most kUndeterminedRunSeconds.
+// False, and no end, when its own start is undetermined: it is never on air.
+bool ScheduleEventEnd(const ScheduleEventRef& ref, const ScheduleEventRef* next, int64_t& end);
 
 // The service's programmes in start order (undetermined starts last), at
 // most `capacity` (the earliest). Returns the count.

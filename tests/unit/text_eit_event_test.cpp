@@ -232,4 +232,77 @@ TEST(EitEventRecord, DamagedSectionsReadSafely) {
                                 static_cast<int32_t>(section.size()), entry));
 }
 
+// A programme's end: its duration when determined; an undetermined one runs
+// until the next programme starts, at most three hours.
+TEST(EitProgrammeEnd, UndeterminedDurationRunsUntilTheNextProgrammeAtMostTheCap) {
+    const int64_t t = 1796767200;  // 2026-12-08 22:00 Japan time
+    struct Case {
+        const char* name;
+        bool durationDetermined;
+        int32_t duration;
+        bool hasNext;
+        int64_t nextStart;
+        int64_t end;
+    };
+    const Case cases[] = {
+        {"determined, the next ignored", true, 2700, true, t + 600, t + 2700},
+        {"determined zero", true, 0, false, 0, t},
+        {"undetermined, next in 90 minutes", false, 0, true, t + 5400, t + 5400},
+        {"undetermined, no next: the cap", false, 0, false, 0, t + kUndeterminedRunSeconds},
+        {"undetermined, next past the cap", false, 0, true, t + 5 * 3600, t + kUndeterminedRunSeconds},
+        {"undetermined, next at the same second is none", false, 0, true, t, t + kUndeterminedRunSeconds},
+        {"undetermined, next before it is none", false, 0, true, t - 60, t + kUndeterminedRunSeconds},
+    };
+    EXPECT_EQ(kUndeterminedRunSeconds, 3 * 3600);
+    for (const Case& c : cases) {
+        EXPECT_EQ(EitProgrammeEnd(t, c.durationDetermined, c.duration, c.hasNext, c.nextStart), c.end) << c.name;
+    }
+}
+
+// A section's programmes all ended: the cache leaves such a section out. A
+// present section of undetermined duration ends three hours after its start
+// (it is never replaced once its service is no longer received); in a
+// schedule section the next event bounds it; an undetermined start is
+// never ended.
+TEST(EitProgrammeEnd, SectionEndedTimesUndeterminedDurations) {
+    const int64_t day = (kMjd20261208 - 40587LL) * 86400;
+    const auto event = [](uint16_t id, int hour, int minute, bool openEnded) {
+        build::EitEvent e = build::Event(kMjd20261208, hour, minute, 0, 0, 30, 0);
+        e.eventId = id;
+        if (openEnded) e.duration[0] = e.duration[1] = e.duration[2] = 0xFF;
+        return e;
+    };
+    build::EitEvent undeterminedStart = event(5, 21, 0, false);
+    undeterminedStart.startMjd = 0xFFFF;
+    undeterminedStart.start[0] = undeterminedStart.start[1] = undeterminedStart.start[2] = 0xFF;
+    const Bytes present = build::EitPfSection(0x0400, 0, {event(1, 21, 0, true)});
+    // 21:00 open-ended, then 22:00 for 30 minutes, listed out of start order.
+    build::EitHeader h = build::ScheduleHeader(0x0400, 0);
+    const Bytes schedule = build::EitSection(h, {event(3, 22, 0, false), event(2, 21, 0, true)});
+    const Bytes alone = build::EitSection(h, {event(2, 21, 0, true)});
+    const Bytes noStart = build::EitPfSection(0x0400, 0, {undeterminedStart});
+    const Bytes empty = build::EitSection(h, {});
+    struct Case {
+        const char* name;
+        const Bytes* section;
+        int64_t now;
+        bool ended;
+    };
+    const Case cases[] = {
+        {"present, open-ended, an hour in", &present, day + 22 * 3600, false},
+        {"present, open-ended, a second before the cap", &present, day + 24 * 3600 - 1, false},
+        {"present, open-ended, at the cap", &present, day + 24 * 3600, true},
+        {"present, open-ended, months later", &present, day + 90 * 86400, true},
+        {"schedule, the last one still on", &schedule, day + 22 * 3600 + 1799, false},
+        {"schedule, all ended: the open-ended one at the next one's start", &schedule, day + 22 * 3600 + 1800, true},
+        {"schedule, the open-ended one alone runs on", &alone, day + 22 * 3600 + 1800, false},
+        {"undetermined start", &noStart, day + 90 * 86400, false},
+        {"no event", &empty, day + 90 * 86400, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EitSectionEnded(c.section->data(), static_cast<int32_t>(c.section->size()), c.now), c.ended)
+            << c.name;
+    }
+}
+
 }  // namespace

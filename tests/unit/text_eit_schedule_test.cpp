@@ -156,6 +156,14 @@ TEST(EitSchedule, VersionsPresentFollowingAndOverlapsTableOfCases) {
         {"same event from p/f and schedule",
          {Section(0x50, 0, 0, 0, 0x50, {Ev(10, 0, 0, 0, 60)}), Pf(0, Ev(10, 0, 0, 0, 75))},
          "10"},
+        // Two events of one section that overlap: the first of the loop
+        // stays, whichever starts earlier.
+        {"overlap within a section keeps the first",
+         {Section(0x50, 0, 0, 0, 0x50, {Ev(1, 0, 21, 0, 60), Ev(2, 0, 21, 30, 60), Ev(3, 0, 22, 0, 30)})},
+         "1 3"},
+        {"overlap within a section keeps the first, the later start",
+         {Section(0x50, 0, 0, 0, 0x50, {Ev(2, 0, 21, 30, 60), Ev(1, 0, 21, 0, 60)})},
+         "2"},
         // Other-stream schedule tables share the slots.
         {"other-stream table", {Section(0x60, 0, 0, 0, 0x60, {Ev(7, 1, 0, 0, 60)})}, "7"},
         // Not current, damaged or another service: ignored.
@@ -260,6 +268,46 @@ TEST(EitSchedule, SetRoutesServicesAndRefusesPastCapacity) {
     EXPECT_EQ(set.count, 2);
     EXPECT_EQ(set.refusedServices, 1);
     EXPECT_EQ(services[1].serviceId, 0x0401);
+}
+
+// The end of a listed programme: an undetermined duration runs until the
+// programme listed after it, at most three hours; one with an undetermined
+// start has none.
+TEST(EitSchedule, UndeterminedDurationEndsAtTheNextProgrammeOrTheCap) {
+    build::EitEvent open = Ev(10, 0, 21, 0, 0);
+    open.duration[0] = open.duration[1] = open.duration[2] = 0xFF;
+    build::EitEvent noStart = Ev(12, 0, 0, 0, 30);
+    noStart.startMjd = 0xFFFF;
+    noStart.start[0] = noStart.start[1] = noStart.start[2] = 0xFF;
+    struct Case {
+        const char* name;
+        std::vector<Bytes> sections;
+        std::vector<int64_t> ends;  // per listed programme, -1 none
+    };
+    const int64_t h21 = kMidnight + 21 * 3600;
+    const Case cases[] = {
+        {"present alone: the cap", {Pf(0, open)}, {h21 + kUndeterminedRunSeconds}},
+        {"present, then the following at 22:15", {Pf(0, open), Pf(1, Ev(11, 0, 22, 15, 30))},
+         {h21 + 75 * 60, h21 + 105 * 60}},
+        {"the next one past the cap", {Pf(0, open), Pf(1, Ev(11, 1, 1, 0, 30))},
+         {h21 + kUndeterminedRunSeconds, kMidnight + 86400 + 3600 + 1800}},
+        {"a following of undetermined start is no next", {Pf(0, open), Pf(1, noStart)},
+         {h21 + kUndeterminedRunSeconds, -1}},
+        {"a schedule programme after it", {Pf(0, open), Section(0x50, 0, 0, 0, 0x50, {Ev(20, 0, 23, 0, 60)})},
+         {kMidnight + 23 * 3600, kMidnight + 24 * 3600}},
+    };
+    for (const Case& c : cases) {
+        Schedule s;
+        for (const Bytes& section : c.sections) s.Add(section);
+        const std::vector<ScheduleEventRef> refs = s.List();
+        ASSERT_EQ(refs.size(), c.ends.size()) << c.name;
+        for (size_t i = 0; i < refs.size(); ++i) {
+            int64_t end = -1;
+            const bool timed = ScheduleEventEnd(refs[i], i + 1 < refs.size() ? &refs[i + 1] : nullptr, end);
+            EXPECT_EQ(timed, c.ends[i] >= 0) << c.name << " #" << i;
+            EXPECT_EQ(timed ? end : -1, c.ends[i]) << c.name << " #" << i;
+        }
+    }
 }
 
 }  // namespace
