@@ -556,4 +556,34 @@ TEST(GuideStoreMulti, ThePacketPathChecksHeadersAndCopiesOnlyNewSections) {
     EXPECT_LE(h.g().pathWork.serviceCompares - before.serviceCompares, 2u * 120u);
 }
 
+// Sections that wait for one turn are filed in the order they came: a
+// schedule section, then a newer following section whose event takes the
+// scheduled one's time. The following's event is the newer word and stays,
+// with the guide closed (both in the schedule slots) or shown (the watched
+// service's following in a slot of its own as well).
+TEST(GuideStoreMulti, OneTurnFilesItsSectionsInTheOrderTheyCame) {
+    const struct {
+        const char* name;
+        bool windowShown;
+    } cases[] = {{"guide closed", false}, {"guide shown", true}};
+    for (const auto& c : cases) {
+        Guide h;
+        h.g().windowShown = c.windowShown;
+        // 21:00-21:20 in the schedule, version 1.
+        const Bytes schedule = Schedule(0x0400, 0x100, 21, 0x50, kTs, kNet, 0, 1);
+        // The following, version 2: another programme at 21:10-21:40.
+        build::EitEvent moved = build::Event(kMjd, 21, 10, 0, 0, 30, 0);
+        moved.eventId = 0x200;
+        const Bytes following = build::EitPfSection(0x0400, 1, {moved}, 2);
+        const Bytes packets = build::Cat({h.sb.Stream(0x0012, {schedule}), h.sb.Stream(0x0012, {following})});
+        ViewerStreamData(h.t.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+        TakeGuideSections(h.t.s());
+        const int32_t service = h.Find(kNet, kTs, 0x0400);
+        ASSERT_GE(service, 0) << c.name;
+        EXPECT_GE(GuideServiceRowOfEvent(h.g(), service, 0x200), 0) << c.name;
+        EXPECT_EQ(GuideServiceRowOfEvent(h.g(), service, 0x100), -1) << c.name;
+        EXPECT_EQ(h.Info(service).listCount, 1) << c.name;
+    }
+}
+
 }  // namespace
