@@ -49,9 +49,16 @@ bool Programme(void* context, int32_t column, int32_t index, GridProgramme& out)
     out.id = ref.eventId;
     out.startDetermined = ref.startDetermined;
     out.start = ref.start;
-    out.duration = ref.durationDetermined ? ref.duration : 0;
-    // The present section's programme is on air by the broadcaster's word.
-    out.onAir = ref.present;
+    // Its end as the whole guide takes it (an undetermined duration runs
+    // until the next programme, at most kUndeterminedRunSeconds).
+    ScheduleEventRef next;
+    const bool hasNext = GuideColumnEvent(c, column, index + 1, next);
+    int64_t end = 0;
+    const bool timed = ScheduleEventEnd(ref, hasNext ? &next : nullptr, end);
+    out.duration = timed ? static_cast<int32_t>(end - ref.start) : 0;
+    // The present section's programme is on air by the broadcaster's word,
+    // until that end.
+    out.onAir = ref.present && timed && (c.now < 0 || c.now < end);
     out.genre = kGridNoGenre;
     // Large: on the window thread's stack for one programme.
     EitEventRecord record;
