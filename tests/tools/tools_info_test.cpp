@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -485,12 +486,55 @@ TEST(KestrinInfoEpg, WritesTheGuideAndReportsErrors) {
     EXPECT_EQ(RunCommand(Info("--epg --json " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 1);
     EXPECT_EQ(RunCommand(Info("--epg " + Quote(WorkPath("missing.ts")))).exitCode, 2);
     EXPECT_EQ(RunCommand(Info("--epg -o " + Quote(WorkPath("no/dir/g.json")) + " " + Quote(KESTRIN_SAMPLE_TS))).exitCode, 5);
-    // Not a transport stream: no programme, an empty array.
-    const std::string text = WorkPath("text.ts");
-    tools_test::WriteBytes(text, tools_test::Bytes(5000, 'x'));
-    const auto empty = RunCommand(Info("--epg " + Quote(text)));
-    EXPECT_EQ(empty.exitCode, 0);
-    EXPECT_EQ(empty.out, "[]\n");
+}
+
+// What is not a transport stream (an empty file, a text, a program renamed
+// .ts) has no guide: --epg says so and ends with 3, as the other commands
+// do, in either format, and writes no output file; a stream without EIT is
+// an empty guide.
+TEST(KestrinInfoEpg, RefusesWhatIsNotATransportStream) {
+    tools_test::Bytes program = {'M', 'Z', 0x90, 0x00, 0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0xFF, 0xFF};
+    program.resize(0x80, 0x00);
+    // "PE\0\0", then the machine: i386.
+    for (const int b : {0x50, 0x45, 0x00, 0x00, 0x4C, 0x01}) program.push_back(static_cast<uint8_t>(b));
+    for (int i = 0; program.size() < 64 * 1024; ++i) program.push_back(static_cast<uint8_t>(i * 37 + (i >> 8)));
+    tools_test::Bytes noEit;
+    for (int i = 0; i < 10; ++i) {
+        tools_test::Bytes packet(188, 0xFF);
+        packet[0] = 0x47;
+        packet[1] = 0x1F;  // null packets
+        packet[2] = 0xFF;
+        packet[3] = 0x10;
+        noEit.insert(noEit.end(), packet.begin(), packet.end());
+    }
+    const struct {
+        const char* name;
+        tools_test::Bytes bytes;
+        int exitCode;
+        const char* error;  // found in standard error
+    } cases[] = {
+        {"empty", {}, 3, "is empty: not a transport stream"},
+        {"text", tools_test::Bytes(5000, 'x'), 3, "is not a transport stream"},
+        {"a program renamed .ts", program, 3, "is not a transport stream"},
+        {"packets without EIT", noEit, 0, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string input = WorkPath("not-ts.ts");
+        tools_test::WriteBytes(input, c.bytes);
+        for (const char* format : {"json", "xmltv"}) {
+            const std::string name = std::string(c.name) + ", " + format;
+            const auto r = RunCommand(Info(std::string("--epg --format ") + format + " " + Quote(input)));
+            EXPECT_EQ(r.exitCode, c.exitCode) << name;
+            EXPECT_NE(r.err.find(c.error), std::string::npos) << name << ": " << r.err;
+            EXPECT_EQ(r.out.empty(), c.exitCode != 0) << name;
+            const std::string file = WorkPath("not-ts-guide.out");
+            std::remove(file.c_str());
+            const auto o = RunCommand(Info(std::string("--epg --format ") + format + " -o " + Quote(file) + " " +
+                                           Quote(input)));
+            EXPECT_EQ(o.exitCode, c.exitCode) << name;
+            EXPECT_EQ(std::ifstream(file).good(), c.exitCode == 0) << name << ": the output file";
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // kestrin-info --epg --format xmltv: the sample's golden file, every output
 // checked against the XMLTV DTD (Debian's xmltv-util) with xmllint; the
-// escaping, the times, the programmes left out for undetermined times, the
+// escaping, the times, the programmes left out for an undetermined start
+// and stopped at the next one for an undetermined duration, the
 // additional symbols as Unicode, the categories and episode numbers of
 // hand-built sections, and an empty stream.
 #include <gtest/gtest.h>
@@ -111,12 +112,13 @@ TEST(KestrinInfoXmltv, EmptyStreamIsAnEmptyGuide) {
     EXPECT_EQ(EpgXmltvFromStream(nullptr, 0, warnings), kEmptyGuide);
     EXPECT_EQ(warnings, "");
     ExpectValidXmltv(kEmptyGuide, "empty.xml");
-    // Not a transport stream at all: the same, with success.
+    // Not a transport stream at all: no guide, but the refusal
+    // (KestrinInfoEpg.RefusesWhatIsNotATransportStream).
     const std::string text = WorkPath("xmltv-text.ts");
     tools_test::WriteBytes(text, Bytes(5000, 'x'));
     const auto empty = RunCommand(Info("--epg --format xmltv " + Quote(text)));
-    EXPECT_EQ(empty.exitCode, 0);
-    EXPECT_EQ(empty.out, kEmptyGuide);
+    EXPECT_EQ(empty.exitCode, 3);
+    EXPECT_EQ(empty.out, "");
 }
 
 TEST(XmltvText, EscapesAndDropsWhatXmlForbids) {
@@ -138,6 +140,10 @@ TEST(XmltvText, EscapesAndDropsWhatXmlForbids) {
         {"U+FFFE and U+FFFF dropped", "a\xEF\xBF\xBE" "b\xEF\xBF\xBF" "c", "abc"},
         {"invalid UTF-8 as U+FFFD", "a\xFF" "b\xC3", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD"},
         {"overlong form as U+FFFD", "\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        // '/' in three and four bytes: each byte alone.
+        {"overlong 3-byte form as U+FFFD", "a\xE0\x80\xAF" "b", "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "b"},
+        {"overlong 4-byte form as U+FFFD", "\xF0\x80\x80\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"the shortest 3-byte form kept", "\xE0\xA0\x80", "\xE0\xA0\x80"},
         {"encoded surrogate as U+FFFD", "\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"symbol kept", "\xF0\x9F\x88\x91", "\xF0\x9F\x88\x91"},
         {"Japanese kept", "字幕", "字幕"},
@@ -146,6 +152,49 @@ TEST(XmltvText, EscapesAndDropsWhatXmlForbids) {
         std::string out;
         AppendXmlText(out, c.text);
         EXPECT_EQ(out, c.xml) << c.name;
+    }
+}
+
+// episode-num from the series descriptor's episode and last episode
+// numbers: the total only when it is one the episode can be part of.
+TEST(KestrinInfoXmltv, EpisodeNumbers) {
+    const uint16_t kMjd = 61382;  // 2026-12-08
+    const struct {
+        const char* name;
+        uint16_t episode;
+        uint16_t last;
+        const char* xmltvNs;  // nullptr: no episode-num
+    } cases[] = {
+        {"3 of 12", 3, 12, ".2/12."},
+        {"the last: 12 of 12", 12, 12, ".11/12."},
+        {"the first of one", 1, 1, ".0/1."},
+        {"no total", 5, 0, ".4."},
+        {"a total below the episode", 13, 12, ".12."},
+        {"no episode number", 0, 12, nullptr},
+    };
+    for (const auto& c : cases) {
+        build::Series series;
+        series.seriesId = 0x0123;
+        series.episodeNumber = c.episode;
+        series.lastEpisodeNumber = c.last;
+        build::EitEvent e = build::Event(kMjd, 22, 0, 0, 0, 45, 0, build::SeriesDescriptor(series));
+        e.eventId = 0x1001;
+        build::StreamBuilder sb;
+        const Bytes stream = sb.Stream(0x0012, {build::EitPfSection(0x0400, 0, {e})});
+        std::string warnings;
+        const std::string xml = EpgXmltvFromStream(stream.data(), stream.size(), warnings);
+        ASSERT_EQ(Count(xml, "<programme "), 1u) << c.name;
+        if (c.xmltvNs == nullptr) {
+            EXPECT_EQ(Count(xml, "episode-num"), 0u) << c.name;
+            continue;
+        }
+        EXPECT_NE(xml.find(std::string("<episode-num system=\"xmltv_ns\">") + c.xmltvNs + "</episode-num>"),
+                  std::string::npos)
+            << c.name << "\n"
+            << xml;
+        EXPECT_NE(xml.find("<episode-num system=\"onscreen\">第" + std::to_string(c.episode) + "回</episode-num>"),
+                  std::string::npos)
+            << c.name;
     }
 }
 
@@ -172,8 +221,8 @@ TEST(XmltvTime, JapanSecondsAsXmltvTimes) {
 // a present event with markup characters, a symbol and control bytes in its
 // texts, genres that decide the English word, a series and a relay (their
 // lines close the desc); a following event
-// whose start is undetermined; an event of another service whose duration
-// is undetermined.
+// whose start is undetermined (left out); an event of another service whose
+// duration is undetermined, which stops where that service's next one starts.
 TEST(KestrinInfoXmltv, HandBuiltEvents) {
     const uint16_t kMjd = 61382;  // 2026-12-08
     bool complete = true;
@@ -221,8 +270,7 @@ TEST(KestrinInfoXmltv, HandBuiltEvents) {
     std::string warnings;
     const std::string xml = EpgXmltvFromStream(stream.data(), stream.size(), warnings);
     EXPECT_EQ(warnings,
-              "service 1024 event 4098: left out of the XMLTV, its start is undetermined\n"
-              "service 1025 event 8193: left out of the XMLTV, its duration is undetermined\n");
+              "service 1024 event 4098: left out of the XMLTV, its start is undetermined\n");
     ExpectValidXmltv(xml, "hand-built.xml");
     const std::string expected =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -244,6 +292,9 @@ TEST(KestrinInfoXmltv, HandBuiltEvents) {
         "    <category lang=\"en\">anime</category>\n"
         "    <episode-num system=\"xmltv_ns\">.2/12.</episode-num>\n"
         "    <episode-num system=\"onscreen\">第3回</episode-num>\n"
+        "  </programme>\n"
+        "  <programme start=\"20261208213000 +0900\" stop=\"20261208230000 +0900\" channel=\"3273601025\">\n"
+        "    <title lang=\"ja\">スポーツ</title>\n"
         "  </programme>\n"
         "  <programme start=\"20261208230000 +0900\" stop=\"20261209000000 +0900\" channel=\"3273601025\">\n"
         "    <title lang=\"ja\"></title>\n"

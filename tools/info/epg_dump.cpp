@@ -9,8 +9,10 @@
 
 #include "tools/info/epg_collector.h"
 #include "tools/info/info_options.h"
+#include "tools/info/interruption.h"
 #include "tools/info/json_text.h"
 #include "tools/info/output_file.h"
+#include "tools/info/packet_source.h"
 #include "tools/info/standard_output.h"
 #include "tools/info/xmltv_writer.h"
 #include "ts/packet.h"
@@ -20,7 +22,8 @@ namespace {
 const int64_t kMillisecondsPerSecond = 1000;
 const int64_t kSecondsPerDay = 86400;
 const int64_t kMjdUnixEpoch = 40587;
-const size_t kReadChunk = 1 << 20;
+// Packets a buffer of the input: the guide takes them one by one.
+const size_t kEpgBufferPackets = 4096;
 const size_t kPacket = static_cast<size_t>(kTsPacketSize);
 
 // Sampling rates of the audio component descriptor's code, -1 reserved.
@@ -187,55 +190,50 @@ int RunEpgDump(int argc, char** argv) {
     const std::string& input = options.input;
     const std::string& output = options.output;
     const bool force = options.force;
-    std::FILE* in = input == "-" ? stdin : std::fopen(input.c_str(), "rb");
-    if (in == nullptr) {
-        std::fprintf(stderr, "kestrin-info: cannot open '%s': %s\n", input.c_str(), std::strerror(errno));
-        return 2;
+    // Read as every other command reads: packets of 188, 192 or 204 bytes,
+    // found past junk, standard input as "-".
+    Input in;
+    std::string error;
+    if (!in.Open(input, error)) {
+        std::fprintf(stderr, "kestrin-info: cannot open '%s': %s\n", input.c_str(), error.c_str());
+        return kExitCannotRead;
     }
     // The guide goes where --extract's packets go: never over the input nor,
     // without --force, over an existing file, and renamed into place only
     // once it is whole.
     StandardOutput standardOutput;
     OutputFile out(standardOutput);
-    switch (out.Prepare(output.empty() ? std::string("-") : output, force, IdentityOfStream(in))) {
+    switch (out.Prepare(output.empty() ? std::string("-") : output, force, IdentityOfStream(in.Stream()))) {
         case OutputFile::Check::kOk:
             break;
         case OutputFile::Check::kIsInput:
             std::fprintf(stderr, "kestrin-info: the output '%s' is the input: refused\n", output.c_str());
-            if (in != stdin) std::fclose(in);
-            return 6;
+            return kExitRefused;
         case OutputFile::Check::kExists:
             std::fprintf(stderr, "kestrin-info: '%s' exists (--force replaces it)\n", output.c_str());
-            if (in != stdin) std::fclose(in);
-            return 6;
+            return kExitRefused;
         case OutputFile::Check::kIsDirectory:
             std::fprintf(stderr, "kestrin-info: '%s' is a directory\n", output.c_str());
-            if (in != stdin) std::fclose(in);
-            return 6;
+            return kExitRefused;
     }
     std::unique_ptr<EpgCollector> collector(new EpgCollector);
-    std::vector<uint8_t> buffer(kReadChunk + kPacket);
-    size_t held = 0;
-    bool synced = false;
-    for (;;) {
-        const size_t n = std::fread(buffer.data() + held, 1, kReadChunk, in);
-        held += n;
-        size_t at = 0;
-        if (!synced && held >= kPacket) {
-            at = EpgSyncOffset(buffer.data(), held);
-            synced = true;
-        }
-        for (; at + kPacket <= held; at += kPacket) collector->Packet(buffer.data() + at);
-        std::memmove(buffer.data(), buffer.data() + at, held - at);
-        held -= at;
-        if (n == 0) break;
+    PacketSource source(in, kEpgBufferPackets);
+    const uint8_t* data = nullptr;
+    size_t packets = 0;
+    bool any = false;
+    while (source.Next(&data, &packets)) {
+        any = true;
+        for (size_t i = 0; i < packets; ++i) collector->Packet(data + i * kPacket);
     }
-    const bool readFailed = std::ferror(in) != 0;
-    if (in != stdin) std::fclose(in);
-    if (readFailed) {
-        std::fprintf(stderr, "kestrin-info: cannot read '%s'\n", input.c_str());
-        return 2;
+    // Not a transport stream (an empty file, a text, a program): said so,
+    // and no guide written.
+    if (!any) return ExplainNoPackets(in, source);
+    if (source.Interruption() != 0) return EndBySignal(source.Interruption());
+    if (source.ReadFailed()) {
+        std::fprintf(stderr, "kestrin-info: cannot read '%s': %s\n", input.c_str(), std::strerror(in.Error()));
+        return kExitCannotRead;
     }
+    std::fputs(source.Warnings().c_str(), stderr);
     std::string warnings;
     const std::string text = options.format == EpgFormat::kXmltv ? EpgXmltv(*collector, warnings)
                                                                  : EpgJson(*collector, warnings);

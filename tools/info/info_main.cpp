@@ -215,18 +215,6 @@ int OpenInput(const Options& o, OpenedInput& in) {
     return 0;
 }
 
-// Why no packet came from the start of the input: the exit code after the
-// message.
-int NoPackets(const Options& o, const Input& input, const PacketSource& source) {
-    if (source.Interruption() != 0) return EndBySignal(source.Interruption());
-    if (source.ReadFailed()) {
-        return Fail(kExitCannotRead, "cannot read " + Quoted(o.input) + ": " + std::strerror(input.Error()));
-    }
-    if (input.BytesRead() == 0) return Fail(kExitNotTransportStream, Quoted(o.input) + " is empty: not a transport stream");
-    return Fail(kExitNotTransportStream, Quoted(o.input) +
-                                             " is not a transport stream: no sync byte 0x47 at 188-, 192- or "
-                                             "204-byte steps");
-}
 
 // How a run that stopped early ends: 0 when it did not. The caller has
 // discarded its output file already.
@@ -260,7 +248,7 @@ int RunListServices(const Options& o, StandardOutput& out) {
         progress.Update();
     }
     progress.Clear();
-    if (!any) return NoPackets(o, in.input, source);
+    if (!any) return ExplainNoPackets(in.input, source);
     if (const int code = Stopped(source, out)) return code;
     if (source.ReadFailed()) {
         return Fail(kExitCannotRead, "cannot read " + Quoted(o.input) + ": " + std::strerror(in.input.Error()));
@@ -323,7 +311,7 @@ int Run(const Options& o, StandardOutput& out) {
     } while (o.service < 0 && !pat.found() && held.size() * bufferBytes < kPatSearchLimit);
     if (held.empty()) {
         progress.Clear();
-        return NoPackets(o, in.input, source);
+        return ExplainNoPackets(in.input, source);
     }
     if (source.Interruption() != 0) {
         progress.Clear();

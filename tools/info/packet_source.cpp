@@ -10,6 +10,7 @@
 #include <io.h>
 #endif
 
+#include "tools/info/info_options.h"
 #include "tools/info/interruption.h"
 #include "ts/packet.h"
 
@@ -94,6 +95,23 @@ bool PacketSource::Next(const uint8_t** data, size_t* packets) {
         }
         if (got < room) sync_.SetEnd();
     }
+}
+
+int ExplainNoPackets(const Input& input, const PacketSource& source) {
+    if (source.Interruption() != 0) return EndBySignal(source.Interruption());
+    const std::string name = "'" + input.Name() + "'";
+    std::string message;
+    int code = kExitNotTransportStream;
+    if (source.ReadFailed()) {
+        code = kExitCannotRead;
+        message = "cannot read " + name + ": " + std::strerror(input.Error());
+    } else if (input.BytesRead() == 0) {
+        message = name + " is empty: not a transport stream";
+    } else {
+        message = name + " is not a transport stream: no sync byte 0x47 at 188-, 192- or 204-byte steps";
+    }
+    std::fprintf(stderr, "kestrin-info: %s\n", message.c_str());
+    return code;
 }
 
 std::string PacketSource::Warnings() const {

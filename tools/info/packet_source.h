@@ -73,4 +73,11 @@ private:
     int interruption_ = 0;
 };
 
+// Why `source` gave no packet from the start of `input`: a signal stopped
+// it (the process ends so), the input could not be read (exit 2), or it is
+// empty or holds no packets, not a transport stream (exit 3). Says so on
+// standard error and returns the exit code. Every command decides this the
+// same way.
+int ExplainNoPackets(const Input& input, const PacketSource& source);
+
 #endif
