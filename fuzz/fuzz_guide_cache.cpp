@@ -6,15 +6,27 @@
 // loaded. A file that loads is the writer's own: saving what it handed over
 // gives the same bytes again.
 //
+// A store with room for fewer services than the file (and holding some of
+// them already) gets exactly the ones it keeps itself: those held, then the
+// best of the others by the store's rule (sections first, then the latest
+// watched, then the later in the file), each with all its sections.
+//
 // Input: one option byte, then the file. Option bit 0: the last four bytes
 // are replaced by the right checksum, so that the fuzzer reaches the
-// records behind it; bits 1-3 choose how many bytes each read returns.
+// records behind it; bits 1-3 choose how many bytes each read returns;
+// bits 4-6, when not 0, give the store room for that many services less
+// one; bit 7 has the store hold the file's first service already.
 // The seeds (fuzz/corpus/guide_cache/) are files SaveGuideCache wrote
 // through the in-memory platform: three services with present/following
 // and schedule sections of both transport streams, no service at all, one
-// cut in half (checksum fixed), one of another version, and nothing.
+// cut in half (checksum fixed), one of another version, and nothing; and,
+// from fuzz/make_seeds.cpp, files of many services watched at different
+// times (some without sections, some never watched) loaded into stores of
+// little room, one holding a service already, and a service of the longest
+// name.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -34,6 +46,16 @@ struct Service {
     std::vector<std::vector<uint8_t>> sections;
 };
 
+bool SameIds(const GuideCacheService& a, const GuideCacheService& b) {
+    return a.networkId == b.networkId && a.transportStreamId == b.transportStreamId && a.serviceId == b.serviceId;
+}
+
+bool SameService(const GuideCacheService& a, const GuideCacheService& b) {
+    return SameIds(a, b) && a.channel == b.channel && a.lastWatched == b.lastWatched &&
+           std::strcmp(a.name, b.name) == 0 && a.listCount == b.listCount && a.revision == b.revision &&
+           a.watched == b.watched;
+}
+
 class CheckingSink : public GuideCacheSink {
 public:
     int32_t RestoreService(const GuideCacheService& service) override {
@@ -47,8 +69,44 @@ public:
         FUZZ_REQUIRE(IsGuideCacheSection(section, length));
         services[service].sections.emplace_back(section, section + length);
     }
+    int32_t ServiceRoom() override { return room; }
+    bool HoldsService(const GuideCacheService& service) override { return holds && SameIds(service, held); }
+
     std::vector<Service> services;
+    int32_t room = INT32_MAX;
+    bool holds = false;
+    GuideCacheService held;
 };
+
+// The services (in the file's order) a store of `room` that holds `held`
+// gets of the whole file `all`: the rule written out plainly.
+std::vector<Service> Expected(const std::vector<Service>& all, int32_t room, bool holds,
+                              const GuideCacheService& held) {
+    std::vector<int32_t> order;
+    for (int32_t i = 0; i < static_cast<int32_t>(all.size()); ++i) order.push_back(i);
+    auto better = [&all](int32_t a, int32_t b) {
+        const bool sa = !all[a].sections.empty(), sb = !all[b].sections.empty();
+        if (sa != sb) return sa;
+        const int64_t wa = all[a].info.lastWatched > 0 ? all[a].info.lastWatched : 0;
+        const int64_t wb = all[b].info.lastWatched > 0 ? all[b].info.lastWatched : 0;
+        if (wa != wb) return wa > wb;
+        return a > b;
+    };
+    std::sort(order.begin(), order.end(), better);
+    std::vector<bool> kept(all.size(), false);
+    if (room >= static_cast<int32_t>(all.size())) kept.assign(all.size(), true);
+    for (size_t k = 0; k < order.size() && k < static_cast<size_t>(kGuideCacheMostChosen); ++k) {
+        if (holds && SameIds(all[order[k]].info, held)) continue;
+        if (room <= 0) break;
+        kept[order[k]] = true;
+        --room;
+    }
+    std::vector<Service> expected;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (kept[i] || (holds && SameIds(all[i].info, held))) expected.push_back(all[i]);
+    }
+    return expected;
+}
 
 class VectorSource : public GuideCacheSource {
 public:
@@ -115,5 +173,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const GuideCacheSaveResult saved = SaveGuideCache(platform, paths, source, *buffer);
     FUZZ_REQUIRE(saved.status == GuideCacheStatus::kSaved);
     FUZZ_REQUIRE(platform.files[kFile] == file);
+
+    // The same file into a store of little room.
+    const int32_t roomOption = (options >> 4) & 7;
+    if (roomOption == 0 && (options & 0x80) == 0) return 0;
+    platform.files[kFile] = file;
+    CheckingSink small;
+    small.room = roomOption == 0 ? INT32_MAX : roomOption - 1;
+    small.holds = (options & 0x80) != 0 && !sink.services.empty();
+    if (small.holds) small.held = sink.services[0].info;
+    FUZZ_REQUIRE(LoadGuideCache(load, platform, paths, INT64_MIN, small, *buffer) == GuideCacheStatus::kLoaded);
+    FUZZ_REQUIRE(platform.openFiles.empty());
+    const std::vector<Service> expected = Expected(sink.services, small.room, small.holds, small.held);
+    FUZZ_REQUIRE(small.services.size() == expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        FUZZ_REQUIRE(SameService(small.services[i].info, expected[i].info));
+        FUZZ_REQUIRE(small.services[i].sections == expected[i].sections);
+    }
+    FUZZ_REQUIRE(load.services + load.servicesLeft == static_cast<int32_t>(sink.services.size()));
     return 0;
 }

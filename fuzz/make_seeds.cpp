@@ -16,6 +16,7 @@
 #include "tools/streamkit/arib_encoder.h"
 #include "tools/streamkit/stream_builder.h"
 #include "tools/streamkit/test_multiplex.h"
+#include "ts/calendar.h"
 #include "ts/crc32.h"
 
 using build::Bytes;
@@ -551,6 +552,113 @@ void CaptionTextSeeds() {
     }
 }
 
+// --- fuzz_guide_cache -------------------------------------------------------
+
+// A programme table cache file written out byte for byte as the plug-in
+// writes it (plugin/guide_cache_format.h): "KSTRNEPG", version 1, then per
+// service its record and its sections' records, then the end record with
+// the CRC-32/MPEG-2 of everything before its value.
+struct CacheService {
+    uint16_t serviceId;
+    int64_t lastWatched;  // 0 never
+    std::string name;     // Shift_JIS, at most 63 bytes
+    std::vector<Bytes> sections;
+};
+
+void Put16(Bytes& b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v >> 8));
+    b.push_back(static_cast<uint8_t>(v));
+}
+void Put32(Bytes& b, uint32_t v) {
+    Put16(b, v >> 16);
+    Put16(b, v & 0xFFFF);
+}
+
+Bytes CacheFile(const std::vector<CacheService>& services) {
+    Bytes f = {'K', 'S', 'T', 'R', 'N', 'E', 'P', 'G'};
+    Put32(f, 1);
+    for (const CacheService& s : services) {
+        f.push_back(0x01);
+        Put16(f, static_cast<uint32_t>(28 + s.name.size()));
+        Put16(f, build::kDefaultNetworkId);
+        Put16(f, build::kDefaultTransportStreamId);
+        Put16(f, s.serviceId);
+        Put32(f, 27);  // channel
+        Put32(f, static_cast<uint32_t>(static_cast<uint64_t>(s.lastWatched) >> 32));
+        Put32(f, static_cast<uint32_t>(s.lastWatched));
+        Put32(f, 1);  // revision
+        Put32(f, static_cast<uint32_t>(s.sections.size()));  // programmes listed
+        f.push_back(0);  // not the watched one
+        f.push_back(static_cast<uint8_t>(s.name.size()));
+        f.insert(f.end(), s.name.begin(), s.name.end());
+        for (const Bytes& section : s.sections) {
+            f.push_back(0x02);
+            Put16(f, static_cast<uint32_t>(section.size()));
+            f.insert(f.end(), section.begin(), section.end());
+        }
+    }
+    f.push_back(0xFF);
+    Put16(f, 4);
+    Put32(f, Crc32Mpeg2(f.data(), f.size()));
+    return f;
+}
+
+Bytes CacheInput(uint8_t options, const Bytes& file) {
+    Bytes input = {options};
+    input.insert(input.end(), file.begin(), file.end());
+    return input;
+}
+
+// One 30-minute programme at hh:00 on 2026-12-08 in a schedule section.
+Bytes CacheSchedule(uint16_t serviceId, uint8_t number, int hour) {
+    return build::EitSection(build::ScheduleHeader(serviceId, number, 1, 0x50),
+                             {build::Event(61382, hour, 0, 0, 0, 30, 0)});
+}
+
+// The option byte: bits 4-6 give the store room for that many services less
+// one, bit 7 has it hold the file's first service already.
+void GuideCacheSeeds() {
+    const int64_t day = JapanSecondsOf(61382, 0);  // 2026-12-08 00:00
+    std::vector<CacheService> watched;
+    const int64_t stamps[8] = {0, day + 20 * 3600, day + 9 * 3600, 0, day + 22 * 3600, day + 21 * 3600, 0,
+                               day + 23 * 3600};
+    for (int i = 0; i < 8; ++i) {
+        CacheService s;
+        s.serviceId = static_cast<uint16_t>(0x0501 + i);
+        s.lastWatched = stamps[i];
+        // Two of them, one watched late, hold no section.
+        if (i != 3 && i != 5) {
+            s.sections.push_back(CacheSchedule(s.serviceId, 0, 22));
+            s.sections.push_back(CacheSchedule(s.serviceId, 8, 23));
+        }
+        watched.push_back(s);
+    }
+    const Bytes file = CacheFile(watched);
+    Write("guide_cache", "watched-services-room-for-three", CacheInput(4 << 4, file));
+    Write("guide_cache", "watched-services-first-held-room-for-one", CacheInput(0x80 | 2 << 4, file));
+    Write("guide_cache", "watched-services-first-held-no-room", CacheInput(0x80 | 1 << 4, file));
+
+    // More services than a load chooses among: the choice's heap full.
+    std::vector<CacheService> many;
+    for (int i = 0; i < 600; ++i) {
+        CacheService s;
+        s.serviceId = static_cast<uint16_t>(0x1000 + i);
+        s.lastWatched = i % 50 == 7 ? day + i : 0;
+        if (i % 3 != 0) s.sections.push_back(CacheSchedule(s.serviceId, 0, 23));
+        many.push_back(s);
+    }
+    Write("guide_cache", "six-hundred-services-room-for-four", CacheInput(5 << 4, CacheFile(many)));
+
+    // The longest name kept: 63 bytes of Shift_JIS, second bytes 0x5C among them.
+    CacheService named;
+    named.serviceId = 0x0400;
+    named.lastWatched = day + 22 * 3600;
+    for (int i = 0; i < 30; ++i) named.name += i % 2 == 0 ? "\x95\x5C" : "\x83\x5C";
+    named.name += "ABC";
+    named.sections.push_back(CacheSchedule(0x0400, 0, 22));
+    Write("guide_cache", "longest-service-name", CacheInput(0, CacheFile({named})));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -567,5 +675,6 @@ int main(int argc, char** argv) {
     SettingsSeeds();
     AribTextSeeds();
     CaptionTextSeeds();
+    GuideCacheSeeds();
     return 0;
 }
