@@ -8,8 +8,9 @@
 //
 // A store with room for fewer services than the file (and holding some of
 // them already) gets exactly the ones it keeps itself: those held, then the
-// best of the others by the store's rule (sections first, then the latest
-// watched, then the later in the file), each with all its sections.
+// best of the others by the store's rule (sections first, then the one
+// watched at the save, then the latest watched, then the later in the
+// file), each with all its sections.
 //
 // Input: one option byte, then the file. Option bit 0: the last four bytes
 // are replaced by the right checksum, so that the fuzzer reaches the
@@ -87,8 +88,10 @@ std::vector<Service> Expected(const std::vector<Service>& all, int32_t room, boo
     auto better = [&all](int32_t a, int32_t b) {
         const bool sa = !all[a].sections.empty(), sb = !all[b].sections.empty();
         if (sa != sb) return sa;
-        const int64_t wa = all[a].info.lastWatched > 0 ? all[a].info.lastWatched : 0;
-        const int64_t wb = all[b].info.lastWatched > 0 ? all[b].info.lastWatched : 0;
+        auto stamp = [](const GuideCacheService& s) {
+            return s.watched ? INT64_MAX : s.lastWatched > 0 ? s.lastWatched : 0;
+        };
+        const int64_t wa = stamp(all[a].info), wb = stamp(all[b].info);
         if (wa != wb) return wa > wb;
         return a > b;
     };

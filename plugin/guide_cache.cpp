@@ -198,7 +198,9 @@ void Consider(GuideCacheLoad& load, const GuideCacheRecord& record) {
         GuideCacheService service;
         if (!DecodeGuideCacheService(record.payload, record.length, &service)) return;
         GuideCacheCandidate& c = load.current;
-        c.lastWatched = service.lastWatched > 0 ? service.lastWatched : 0;
+        // The one watched when the file was saved was watched until then:
+        // later than any stamp.
+        c.lastWatched = service.watched ? INT64_MAX : service.lastWatched > 0 ? service.lastWatched : 0;
         c.index = load.fileServices++;
         c.networkId = service.networkId;
         c.transportStreamId = service.transportStreamId;

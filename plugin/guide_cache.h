@@ -126,14 +126,15 @@ GuideCacheSaveResult SaveGuideCache(Platform& platform, const GuideCachePaths& p
 
 // The services a store with room for fewer than the file holds takes: the
 // ones it would keep itself when full (plugin/guide_entries.h), that is
-// first those with a programme still to come, then the latest watched,
-// never-watched ones last, and among equals the later in the file. The
+// first those with a programme still to come, then the latest watched (the
+// one watched when the file was saved first of all), never-watched ones
+// last, and among equals the later in the file. The
 // first pass keeps the best kGuideCacheMostChosen of them (more than the
 // largest budget's services) as it reads every service record.
 const int32_t kGuideCacheMostChosen = 512;
 
 struct GuideCacheCandidate {
-    int64_t lastWatched;  // 0 never
+    int64_t lastWatched;  // 0 never, INT64_MAX the one watched at the save
     int32_t index;        // the service's place among the file's, from 0
     uint16_t networkId;
     uint16_t transportStreamId;

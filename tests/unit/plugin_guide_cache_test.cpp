@@ -516,8 +516,9 @@ TEST_F(GuideCacheTest, ACancelledLoadClosesTheFile) {
 // --- A store with room for fewer services than the file ---------------------
 
 // The services handed over are the ones the store keeps itself when full:
-// first those with a programme still to come, then the latest watched
-// (never-watched ones last), among equals the later in the file; a service
+// first those with a programme still to come, then the one watched when
+// the file was saved, then the latest watched (never-watched ones last),
+// among equals the later in the file; a service
 // the store holds already takes no room. The sections of each service
 // handed over come whole, in the file's order.
 TEST_F(GuideCacheTest, AStoreWithLessRoomGetsTheServicesItWouldKeep) {
@@ -536,6 +537,8 @@ TEST_F(GuideCacheTest, AStoreWithLessRoomGetsTheServicesItWouldKeep) {
         Service s;
         s.info = Info(f.id, "", 0);
         s.info.lastWatched = f.hoursAgo == 0 ? 0 : kNow - f.hoursAgo * 3600;
+        // The one watched when the file was saved: since 9 hours ago.
+        s.info.watched = f.id == 0x0503;
         s.sections.push_back(Schedule(f.id, 0x50, 0, f.ended ? 10 : 23, 0, 30));
         s.sections.push_back(Schedule(f.id, 0x50, 8, f.ended ? 11 : 23, 30, 30));
         table.push_back(s);
@@ -549,12 +552,13 @@ TEST_F(GuideCacheTest, AStoreWithLessRoomGetsTheServicesItWouldKeep) {
         std::vector<uint16_t> handed;  // in the file's order
     } cases[] = {
         {"room for all", 7, {}, {0x0501, 0x0502, 0x0503, 0x0504, 0x0505, 0x0506, 0x0507}},
-        {"room for three: the latest watched", 3, {}, {0x0502, 0x0505, 0x0507}},
+        {"room for three: the one watched at the save, then the latest watched", 3, {},
+         {0x0503, 0x0505, 0x0507}},
         {"nothing to come goes last", 6, {}, {0x0501, 0x0502, 0x0503, 0x0504, 0x0505, 0x0507}},
         {"never watched after every watched one, the later first", 5, {},
          {0x0502, 0x0503, 0x0504, 0x0505, 0x0507}},
-        {"one held already takes no room", 1, {0x0501}, {0x0501, 0x0505}},
-        {"the best held already leaves the room to the next", 1, {0x0505}, {0x0505, 0x0507}},
+        {"one held already takes no room", 1, {0x0501}, {0x0501, 0x0503}},
+        {"the best held already leaves the room to the next", 1, {0x0503}, {0x0503, 0x0505}},
         {"no room: only those held", 0, {0x0503, 0x0506}, {0x0503, 0x0506}},
     };
     for (const auto& c : cases) {
@@ -586,6 +590,7 @@ TEST_F(GuideCacheTest, TheBestServicesComeOfAFileOfVeryMany) {
         s.info = Info(static_cast<uint16_t>(0x1000 + i), "", 0);
         // The watched ones are spread through the file, the latest last.
         s.info.lastWatched = i % 100 == 7 ? kNow - 3600 * 24 + i : 0;
+        s.info.watched = false;
         s.sections.push_back(Schedule(s.info.serviceId, 0x50, 0, 23, 0, 30));
         table.push_back(s);
     }
