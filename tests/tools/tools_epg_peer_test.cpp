@@ -30,6 +30,7 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <regex>
 #include <set>
@@ -40,6 +41,7 @@
 #include "tests/tools/tools_test_support.h"
 #include "tools/common/arib_symbols.h"
 #include "tools/info/epg_dump.h"
+#include "text/eit_event.h"
 #include "tools/info/xmltv_writer.h"
 
 namespace {
@@ -213,9 +215,11 @@ std::string Slot(int64_t networkId, int64_t serviceId, int64_t startAtMs, int64_
            XmltvTime(start + durationMs / 1000);
 }
 
-// The XMLTV of the stream lists the programmes of our JSON whose start and
-// duration are determined, at the same times, and no other; the peer's
-// programmes (those of known duration) are among them.
+// The XMLTV of the stream lists the programmes of our JSON whose start is
+// determined, at the same times, and no other: one of undetermined duration
+// until the next programme of its service in the JSON, at most
+// kUndeterminedRunSeconds; the peer's programmes (those of known duration)
+// are among them.
 void ExpectXmltvAgrees(const Bytes& stream, const json& oursJson, const json& peerJson) {
     std::string warnings;
     const std::string xml = EpgXmltvFromStream(stream.data(), stream.size(), warnings);
@@ -224,15 +228,29 @@ void ExpectXmltvAgrees(const Bytes& stream, const json& oursJson, const json& pe
     for (std::sregex_iterator it(xml.begin(), xml.end(), programme), end; it != end; ++it) {
         slots.insert((*it)[3].str() + " " + (*it)[1].str() + " " + (*it)[2].str());
     }
+    std::map<std::pair<int64_t, int64_t>, std::set<int64_t>> starts;  // per service, UTC ms
+    for (const json& p : oursJson) {
+        if (p["startAt"].is_null()) continue;
+        starts[{p["networkId"].get<int64_t>(), p["serviceId"].get<int64_t>()}].insert(p["startAt"].get<int64_t>());
+    }
     std::multiset<std::string> expected;
     size_t undetermined = 0;
     for (const json& p : oursJson) {
-        if (p["startAt"].is_null() || p["duration"].is_null()) {
+        if (p["startAt"].is_null()) {
             ++undetermined;
             continue;
         }
-        expected.insert(Slot(p["networkId"].get<int64_t>(), p["serviceId"].get<int64_t>(),
-                             p["startAt"].get<int64_t>(), p["duration"].get<int64_t>()));
+        const int64_t startAt = p["startAt"].get<int64_t>();
+        int64_t durationMs = 0;
+        if (p["duration"].is_null()) {
+            const std::set<int64_t>& own = starts[{p["networkId"].get<int64_t>(), p["serviceId"].get<int64_t>()}];
+            const auto next = own.upper_bound(startAt);
+            durationMs = std::min<int64_t>(next == own.end() ? INT64_MAX : *next - startAt,
+                                           kUndeterminedRunSeconds * 1000LL);
+        } else {
+            durationMs = p["duration"].get<int64_t>();
+        }
+        expected.insert(Slot(p["networkId"].get<int64_t>(), p["serviceId"].get<int64_t>(), startAt, durationMs));
     }
     EXPECT_EQ(slots, expected);
     EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), static_cast<long>(undetermined)) << warnings;

@@ -1,5 +1,6 @@
 #include "tools/info/epg_collector.h"
 
+#include <algorithm>
 #include <string>
 
 #include "text/arib_decoder.h"
@@ -89,15 +90,20 @@ std::vector<uint32_t> EpgCollector::EitServices() const {
 }
 
 void EpgCollector::ForEachProgramme(const std::function<void(const EitEventRecord&)>& visit, std::string& warnings) {
+    ForEachTimedProgramme([&visit](const EitEventRecord& record, int64_t) { visit(record); }, warnings);
+}
+
+void EpgCollector::ForEachTimedProgramme(const std::function<void(const EitEventRecord&, int64_t)>& visit,
+                                         std::string& warnings) {
     std::vector<ScheduleEventRef> refs(kScheduleEventsEightDays * 8);
     std::unique_ptr<EitEventRecord> record(new EitEventRecord);
     for (int32_t i = 0; i < set_.count; ++i) {
         const EitScheduleService& s = services_[i];
         const int32_t n = ListScheduleEvents(s, refs.data(), static_cast<int32_t>(refs.size()));
-        for (int32_t k = 0; k < n; ++k) {
-            if (!ReadScheduleEvent(s, refs[static_cast<size_t>(k)], *record)) continue;
-            visit(*record);
-        }
+        // The present and following events the list does not hold: neither
+        // by id nor by an overlapping event (an undetermined duration taking
+        // its first second only, as the list's own filing does).
+        std::vector<const Seen*> extras;
         for (const auto& kept : seen_) {
             const Seen& e = kept.second;
             if (e.networkId != s.originalNetworkId || e.transportStreamId != s.transportStreamId ||
@@ -111,14 +117,39 @@ void EpgCollector::ForEachProgramme(const std::function<void(const EitEventRecor
                 listed = ref.eventId == e.eventId ||
                          (e.startDetermined && ref.startDetermined && ref.start < e.end && e.start < end);
             }
-            if (listed) continue;
-            const uint8_t* bytes = e.section->data();
-            const int32_t size = static_cast<int32_t>(e.section->size());
+            if (!listed) extras.push_back(&e);
+        }
+        // Every programme's start, for the end of one whose duration is
+        // undetermined: the next programme of the service, listed or not.
+        std::vector<int64_t> starts;
+        for (int32_t k = 0; k < n; ++k) {
+            if (refs[static_cast<size_t>(k)].startDetermined) starts.push_back(refs[static_cast<size_t>(k)].start);
+        }
+        for (const Seen* e : extras) {
+            if (e->startDetermined) starts.push_back(e->start);
+        }
+        std::sort(starts.begin(), starts.end());
+        const auto timed = [&starts, &visit](const EitEventRecord& r) {
+            int64_t end = 0;
+            if (r.startDetermined) {
+                const auto next = std::upper_bound(starts.begin(), starts.end(), r.start);
+                end = EitProgrammeEnd(r.start, r.durationDetermined, r.duration, next != starts.end(),
+                                      next != starts.end() ? *next : 0);
+            }
+            visit(r, end);
+        };
+        for (int32_t k = 0; k < n; ++k) {
+            if (!ReadScheduleEvent(s, refs[static_cast<size_t>(k)], *record)) continue;
+            timed(*record);
+        }
+        for (const Seen* e : extras) {
+            const uint8_t* bytes = e->section->data();
+            const int32_t size = static_cast<int32_t>(e->section->size());
             EitSectionHeader h;
             EitEventEntry entry;
-            if (!ReadEitSectionHeader(bytes, size, h) || !ReadEitEventAt(bytes, size, e.offset, entry)) continue;
+            if (!ReadEitSectionHeader(bytes, size, h) || !ReadEitEventAt(bytes, size, e->offset, entry)) continue;
             ReadEitEvent(h, entry, *record);
-            visit(*record);
+            timed(*record);
         }
         if (s.refusedSections > 0) {
             warnings += "service " + Number(s.serviceId) + ": " + Number(s.refusedSections) +

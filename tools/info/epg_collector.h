@@ -44,6 +44,12 @@ public:
     // does not list (neither by event id nor by an overlapping event).
     // `warnings` gets a line for each service or section that did not fit.
     void ForEachProgramme(const std::function<void(const EitEventRecord&)>& visit, std::string& warnings);
+    // The same, with each programme's end (Japan seconds) as the whole guide
+    // times it (EitProgrammeEnd: an undetermined duration runs until the
+    // service's next programme here, listed or kept, at most
+    // kUndeterminedRunSeconds); 0 when the start is undetermined.
+    void ForEachTimedProgramme(const std::function<void(const EitEventRecord&, int64_t end)>& visit,
+                               std::string& warnings);
 
     // The services whose EIT the guide holds, as EpgServiceKey, in the order
     // first seen.

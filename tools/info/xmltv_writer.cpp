@@ -142,11 +142,12 @@ struct Programme {
     std::string xml;
 };
 
-// The programme's element, or false (and a warning) when its times are not
-// known.
-bool MakeProgramme(const EitEventRecord& r, Programme& p, std::string& warnings) {
+// The programme's element, stopping at `end` (its duration, or the
+// collector's end for an undetermined one), or false (and a warning) when
+// its start is not known.
+bool MakeProgramme(const EitEventRecord& r, int64_t end, Programme& p, std::string& warnings) {
     const int64_t channel = ChannelId(EpgServiceKey(r.originalNetworkId, r.serviceId));
-    if (!r.startDetermined || !r.durationDetermined) {
+    if (!r.startDetermined) {
         warnings += "service " + Number(r.serviceId) + " event " + Number(r.eventId) + ": left out of the XMLTV, its " +
                     (!r.startDetermined ? (!r.durationDetermined ? "start and duration are" : "start is")
                                         : "duration is") +
@@ -157,7 +158,7 @@ bool MakeProgramme(const EitEventRecord& r, Programme& p, std::string& warnings)
     p.start = r.start;
     p.eventId = r.eventId;
     std::string& out = p.xml;
-    out = "  <programme start=\"" + XmltvTime(r.start) + "\" stop=\"" + XmltvTime(r.start + r.duration) +
+    out = "  <programme start=\"" + XmltvTime(r.start) + "\" stop=\"" + XmltvTime(end) +
           "\" channel=\"" + Number(channel) + "\">\n";
     AppendElement(out, "title", " lang=\"ja\"", r.hasShortEvent ? TrimmedLines(EpgUtf8(r.name, r.nameSize)) : "");
     const std::string desc = Description(r);
@@ -221,10 +222,10 @@ std::string XmltvTime(int64_t japanSeconds) {
 std::string EpgXmltv(EpgCollector& collector, std::string& warnings) {
     std::vector<Programme> programmes;
     std::string leftOut;
-    collector.ForEachProgramme(
-        [&](const EitEventRecord& record) {
+    collector.ForEachTimedProgramme(
+        [&](const EitEventRecord& record, int64_t end) {
             Programme p;
-            if (MakeProgramme(record, p, leftOut)) programmes.push_back(std::move(p));
+            if (MakeProgramme(record, end, p, leftOut)) programmes.push_back(std::move(p));
         },
         warnings);
     warnings += leftOut;

@@ -26,7 +26,9 @@
 // 中分類") and in English (tools/info/genre_english.*), reserved and
 // extension entries and repeats left out. episode-num (xmltv_ns and
 // onscreen) only from a series descriptor's episode_number. Programmes whose
-// start or duration is undetermined are left out, with a warning.
+// start is undetermined are left out, with a warning; one whose duration is
+// undetermined stops where the next programme of its service starts, at
+// most three hours after its own start (EitProgrammeEnd).
 //
 // Texts are UTF-8 with the ARIB additional symbols as their Unicode
 // characters; '&', '<', '>' and '"' are escaped, line breaks are "\n", and
