@@ -295,7 +295,7 @@ void BM_CarouselSiFollow(benchmark::State& st) {
         if (!turns) {
             st.PauseTiming();
             const Clock::time_point t1 = Clock::now();
-            for (int i = 0; i < 4 && s.guide.slotCount > 0; ++i) HandleGuideSections(s);
+            for (int i = 0; i < 4 && s.guide.queue.count > 0; ++i) HandleGuideSections(s);
             window += Since(t1);
             viewer->platform.queued = 0;
             st.ResumeTiming();
@@ -351,7 +351,7 @@ void BM_CarouselGuideWork(benchmark::State& st) {
             }
         }
         st.PauseTiming();
-        for (int i = 0; i < 4 && s.guide.slotCount > 0; ++i) HandleGuideSections(s);
+        for (int i = 0; i < 4 && s.guide.queue.count > 0; ++i) HandleGuideSections(s);
         viewer->platform.queued = 0;
         st.ResumeTiming();
     }

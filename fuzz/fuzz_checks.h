@@ -171,7 +171,8 @@ public:
         FUZZ_CHECK(guide.serviceCount >= 0 && guide.serviceCount <= guide.serviceCapacity, "guide services %d of %d",
                    guide.serviceCount, guide.serviceCapacity);
         FUZZ_CHECK(guide.watched >= -1 && guide.watched < guide.serviceCount, "watched entry %d", guide.watched);
-        FUZZ_CHECK(guide.slotCount >= 0 && guide.slotCount <= kGuideHandOverSlots, "guide slots %d", guide.slotCount);
+        FUZZ_CHECK(guide.queue.count >= 0 && guide.queue.count <= kSectionQueueBytes / 16, "guide sections waiting %d",
+                   guide.queue.count);
         // The hashed index holds exactly the entries in use, each once.
         int32_t indexed = 0;
         for (int32_t i = 0; i <= guide.serviceIndexMask; ++i) {

@@ -31,7 +31,7 @@ int32_t GuideServicesForBudget(int32_t megabytes) {
 }
 
 GuideStore::GuideStore() {
-    firstSlot = slotCount = 0;
+    ResetSectionQueue(queue);
     pfLengths[0] = pfLengths[1] = 0;
     sdtLength = 0;
     std::memset(sdtFiled, 0, sizeof sdtFiled);

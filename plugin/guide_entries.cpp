@@ -191,11 +191,11 @@ void MarkGuideWatched(PluginState& s, int32_t entry) {
     if (g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
-int32_t GuideServiceOfSection(PluginState& s, const uint8_t* header) {
+int32_t GuideServiceOfSection(PluginState& s, const uint8_t* header, bool add) {
     GuideStore& g = s.guide;
     const GuideServiceKey key = EitServiceKey(header);
     int32_t i = FindGuideService(g, key);
-    if (i < 0) i = AddGuideService(g, key, true);
+    if (i < 0 && add) i = AddGuideService(g, key, true);
     if (i < 0) return -1;
     if (IsActualTable(header[0])) {
         if (!g.actualKnown || g.actualNetworkId != key.networkId ||

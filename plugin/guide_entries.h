@@ -59,10 +59,11 @@ int32_t AddGuideService(GuideStore& store, const GuideServiceKey& key, bool evic
 // from now on, and so is any entry given to it later. Lock held.
 void NameGuideService(GuideStore& store, const GuideServiceKey& key);
 
-// The entry of an EIT section's service (its header), made when new. An
-// actual stream's section names the actual stream's ids and channel, and
-// the watched entry. -1 when no entry can be had.
-int32_t GuideServiceOfSection(PluginState& state, const uint8_t* header);
+// The entry of an EIT section's service (its header), made when new and
+// `add` (only for a section whose CRC_32 passed: a damaged header must not
+// take an entry). An actual stream's section names the actual stream's ids
+// and channel, and the watched entry. -1 when there is no entry.
+int32_t GuideServiceOfSection(PluginState& state, const uint8_t* header, bool add = true);
 
 // `entry` (-1 none) is watched from now: the stamps of it and of the one
 // watched before, and an open guide window told.

@@ -248,14 +248,87 @@ int32_t ListedSlotOf(const uint8_t* section) {
     return index * kScheduleSectionsPerTable + number;
 }
 
+// An event of a section in `slot` as the list holds it.
+ScheduleEventRef ListedEvent(const EitEventEntry& e, int32_t slot) {
+    ScheduleEventRef ref;
+    ref.eventId = e.eventId;
+    ref.startDetermined = DecodeEitStart(e.startTime, ref.start);
+    ref.durationDetermined = DecodeEitDuration(e.duration, ref.duration);
+    if (!ref.startDetermined) ref.start = 0;
+    if (!ref.durationDetermined) ref.duration = 0;
+    ref.slot = slot;
+    ref.offset = e.offset;
+    ref.extendedSlot = kScheduleNoSlot;
+    ref.extendedOffset = 0;
+    ref.present = slot == kScheduleSlotPresent;
+    return ref;
+}
+
+// The time a listed programme took in the list: its duration, or for an
+// undetermined one as long as it may run. False for an undetermined start,
+// which took no time.
+bool TakenTime(const ScheduleEventRef& ref, int64_t& start, int64_t& end) {
+    if (!ref.startDetermined) return false;
+    start = ref.start;
+    end = ref.start + (ref.durationDetermined ? (ref.duration > 0 ? ref.duration : 1) : kUndeterminedRunSeconds);
+    return true;
+}
+
+// An event that fills a gap only: listed when its id is not listed and it
+// conflicts with nothing listed, so it never displaces a newer section's
+// programme.
+bool Fill(GuideServiceTable& t, const ScheduleEventRef& c, GuideTurnWork& work) {
+    if (EntryOfEvent(t, c.eventId) >= 0 || t.listCount >= kScheduleEventsEightDays) return false;
+    int32_t first = 0;
+    int32_t last = 0;
+    if (!OverlappingRows(t, c, first, last, work) || first != last) return false;
+    InsertRow(t, c);
+    return true;
+}
+
+// The present or following event of an older version left the time
+// [from, to): the schedule's programmes it displaced there come back.
+// A present/following section changes once a programme, and its event
+// displaced only programmes of its own time, so only the held basic
+// schedule sections' events of that time are offered, each to fill a gap.
+bool RefillFromSchedule(GuideServiceTable& t, int64_t from, int64_t to, GuideTurnWork& work) {
+    const EitScheduleService& s = t.schedule;
+    const int32_t firstExtended = kScheduleTablesPerKind * kScheduleSectionsPerTable;
+    bool changed = false;
+    for (int32_t i = 0; i < s.heldCount; ++i) {
+        const int32_t slot = s.order[i];
+        if (slot >= firstExtended) continue;
+        int32_t size = 0;
+        const uint8_t* section = ScheduleSection(s, slot, size);
+        if (section == nullptr) continue;
+        EitEventCursor cursor(section, size);
+        EitEventEntry e;
+        while (cursor.Next(e)) {
+            ++work.events;
+            const ScheduleEventRef ref = ListedEvent(e, slot);
+            int64_t start = 0;
+            int64_t end = 0;
+            if (!TakenTime(ref, start, end) || end <= from || start >= to) continue;
+            changed = Fill(t, ref, work) || changed;
+        }
+    }
+    return changed;
+}
+
 // A section stored in (or dropped from) `slot`: its older version's events
 // leave the list, its own events enter it. True when the list changed.
 bool ListSection(GuideServiceTable& t, int32_t slot, GuideTurnWork& work) {
     bool changed = false;
     int32_t kept = 0;
+    const bool pf = slot >= kScheduleSlotPresent;
+    // The time the older present/following event took (one event).
+    bool vacated = false;
+    int64_t vacatedFrom = 0;
+    int64_t vacatedTo = 0;
     for (int32_t row = 0; row < t.listCount; ++row) {
         const uint16_t entry = t.rows[row];
         if (t.list[entry].slot == slot) {
+            if (pf) vacated = TakenTime(t.list[entry], vacatedFrom, vacatedTo);
             FreeEntry(t, entry);
             changed = true;
         } else {
@@ -266,26 +339,16 @@ bool ListSection(GuideServiceTable& t, int32_t slot, GuideTurnWork& work) {
     t.listCount = kept;
     int32_t size = 0;
     const uint8_t* section = ScheduleSection(t.schedule, slot, size);
-    if (section == nullptr) return changed;
-    const bool pf = slot >= kScheduleSlotPresent;
-    EitEventCursor cursor(section, size);
-    EitEventEntry e;
-    while (cursor.Next(e)) {
-        ++work.events;
-        ScheduleEventRef ref;
-        ref.eventId = e.eventId;
-        ref.startDetermined = DecodeEitStart(e.startTime, ref.start);
-        ref.durationDetermined = DecodeEitDuration(e.duration, ref.duration);
-        if (!ref.startDetermined) ref.start = 0;
-        if (!ref.durationDetermined) ref.duration = 0;
-        ref.slot = slot;
-        ref.offset = e.offset;
-        ref.extendedSlot = kScheduleNoSlot;
-        ref.extendedOffset = 0;
-        ref.present = slot == kScheduleSlotPresent;
-        changed = Offer(t, ref, work) || changed;
-        if (pf) break;  // a present or following section carries one event
+    if (section != nullptr) {
+        EitEventCursor cursor(section, size);
+        EitEventEntry e;
+        while (cursor.Next(e)) {
+            ++work.events;
+            changed = Offer(t, ListedEvent(e, slot), work) || changed;
+            if (pf) break;  // a present or following section carries one event
+        }
     }
+    if (vacated) changed = RefillFromSchedule(t, vacatedFrom, vacatedTo, work) || changed;
     return changed;
 }
 

@@ -6,11 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "plugin/section_queue.h"
 #include "text/eit_schedule.h"
 #include "ts/section.h"
 #include "ts/section_assembler.h"
 
-const int32_t kGuideHandOverSlots = 16;
+// The most sections one turn of the window thread files before it returns
+// to the message loop (and asks for another turn when more wait).
+const int32_t kGuideTurnSections = 64;
+// A section that finds the hand-over full is dropped: WM_GUIDE_READY is
+// posted again at the first drop and every kGuideDropRepost-th after.
+const int32_t kGuideDropRepost = 16;
 // The present and the following section, each kept apart from the schedule
 // slots: the newest replaces one not taken yet, so it is never lost.
 const int32_t kGuidePfSlots = 2;
@@ -171,17 +177,13 @@ struct GuideStore {
     GuideStore& operator=(const GuideStore&) = delete;
 
     // --- Shared with the packet path (PluginState::lock) -------------------
-    uint8_t slots[kGuideHandOverSlots][kMaxSectionSize];
-    int32_t slotLengths[kGuideHandOverSlots];
-    uint32_t slotStamps[kGuideHandOverSlots];  // hand-over order, with pfStamps
-    int32_t slotService[kGuideHandOverSlots];  // the entry each section belongs to
-    uint32_t slotGeneration[kGuideHandOverSlots];
-    int32_t firstSlot;
-    int32_t slotCount;
-    uint32_t droppedSections = 0;  // the slots were full (the section comes again)
+    // The sections kept, each with its entry, generation and stamp (the
+    // hand-over order, with pfStamps), in the order they came.
+    SectionQueue queue;
+    uint32_t droppedSections = 0;  // the hand-over was full (the section comes again)
     // Sections dropped since the window thread last took: every
-    // kGuideHandOverSlots-th posts WM_GUIDE_READY again, so that a lost post
-    // does not leave the slots full for good.
+    // kGuideDropRepost-th posts WM_GUIDE_READY again, so that a lost post
+    // does not leave the hand-over full for good.
     uint32_t dropsSinceTake = 0;
     // WM_GUIDE_READY was posted for what waits since the window thread last
     // took: present/following sections waiting unannounced (guide closed)

@@ -24,77 +24,90 @@ const int32_t kSdtHeaderSize = 11;
 // Shortest SDT section_length: its fixed fields and the CRC_32.
 const int32_t kSdtMinimumLength = 12;
 
-// A section that finds the slots full is dropped (it comes again). The
-// window thread has not emptied them: perhaps the message that should have
+// A section that finds the hand-over full is dropped (it comes again). The
+// window thread has not emptied it: perhaps the message that should have
 // made it was lost (posted before the window existed). Ask again at the
-// first drop and every kGuideHandOverSlots-th after, never for each.
+// first drop and every kGuideDropRepost-th after, never for each.
 void DropSection(PluginState& s) {
     GuideStore& g = s.guide;
     ++g.droppedSections;
-    if (g.dropsSinceTake++ % kGuideHandOverSlots == 0) s.platform->PostToWindow(WM_GUIDE_READY);
+    if (g.dropsSinceTake++ % kGuideDropRepost == 0) s.platform->PostToWindow(WM_GUIDE_READY);
 }
 
 }  // namespace
 
 // An EIT of the guide's tables, current, at least as long as the shortest
 // schedule section, not held by its service in that version. A section
-// wanted while the slots are full is dropped here, before its bytes are
-// copied: only the window thread empties the slots, so it would find them
-// full at its end as well, unless the window takes a turn while it is
-// still coming. No memory block: nothing is kept.
+// wanted while the hand-over has no room for it is dropped here, before its
+// bytes are copied: only the window thread empties the hand-over, so it
+// would find no room at its end either, unless the window takes a turn
+// while it is still coming. A service without an entry is kept as well,
+// but gets its entry only at the hand-over, once the whole section passed
+// its CRC_32: a damaged header must not push a real service out. No memory
+// block: nothing is kept.
 bool KeepGuideSection(PluginState& s, const uint8_t* header, int32_t size) {
     GuideStore& g = s.guide;
     ++g.pathWork.headers;
     if (size < kFollowHeaderSize || g.services == nullptr) return false;
-    if (SectionLength(header) < kScheduleMinimumLength) return false;
+    const int32_t length = SectionLength(header);
+    if (length < kScheduleMinimumLength) return false;
     const uint8_t tableId = header[0];
     if (!IsGuideTable(tableId) || (header[5] & 0x01) == 0) return false;
     const uint8_t number = header[6];
     if (IsPresentFollowingTable(tableId) && number > 1) return false;
-    const int32_t i = GuideServiceOfSection(s, header);
-    if (i < 0) return false;
-    if (g.services[i].heldVersion[tableId - kGuideFirstTableId][number] == SectionVersionOf(header)) return false;
-    if (g.slotCount == kGuideHandOverSlots) {
+    const int32_t i = GuideServiceOfSection(s, header, false);
+    if (i >= 0 && g.services[i].heldVersion[tableId - kGuideFirstTableId][number] == SectionVersionOf(header)) {
+        return false;
+    }
+    if (!SectionQueueHasRoom(g.queue, length + kSectionHeaderSize)) {
         DropSection(s);
         return false;
     }
     g.pendingService = i;
-    g.pendingGeneration = g.services[i].generation;
+    g.pendingGeneration = i >= 0 ? g.services[i].generation : 0;
     ++g.pathWork.copies;
     return true;
 }
 
 void HandOverGuideSection(PluginState& s, const uint8_t* section, int32_t length) {
     GuideStore& g = s.guide;
-    if (g.slotCount == kGuideHandOverSlots) {
+    int32_t service = g.pendingService;
+    if (service < 0) {
+        // A new service: an entry only for a whole section whose CRC_32
+        // passed (a header that bit errors made up names no service).
+        if (length < kFollowHeaderSize || SectionLength(section) + kSectionHeaderSize != length ||
+            Crc32Mpeg2(section, static_cast<size_t>(length)) != 0) {
+            return;
+        }
+        service = GuideServiceOfSection(s, section, true);
+        if (service < 0) return;
+        // Held already by the entry it was given (a cached service).
+        if (g.services[service].heldVersion[section[0] - kGuideFirstTableId][section[6]] == SectionVersionOf(section)) {
+            return;
+        }
+    }
+    const bool first = !GuideSectionsWaiting(g);
+    // The generation at the keep test, or that of the entry just given.
+    const uint32_t generation = service == g.pendingService ? g.pendingGeneration : g.services[service].generation;
+    const SectionQueueTag tag = {length, service, generation, g.nextStamp};
+    if (!PushSection(g.queue, tag, section)) {
         DropSection(s);
         return;
     }
-    const bool first = !GuideSectionsWaiting(g);
-    const int32_t slot = (g.firstSlot + g.slotCount) % kGuideHandOverSlots;
-    std::memcpy(g.slots[slot], section, static_cast<size_t>(length));
-    g.slotLengths[slot] = length;
-    g.slotStamps[slot] = g.nextStamp++;
-    g.slotService[slot] = g.pendingService;
-    g.slotGeneration[slot] = g.pendingGeneration;
-    ++g.slotCount;
+    ++g.nextStamp;
     // One message for a run of sections: the handler takes them all.
     // Present/following while the guide window is closed rides along with
-    // the next schedule section's message (or the full slots' one), so that
-    // the viewer's message traffic stays what its own sections cause.
+    // the next schedule section's message (or the full hand-over's one), so
+    // that the viewer's message traffic stays what its own sections cause.
     // A schedule section behind present/following sections that were not
     // announced is announced itself: otherwise nothing would be posted until
-    // the slots were full and sections were lost.
+    // the hand-over was full and sections were lost.
     const bool pf = IsPresentFollowingTable(section[0]);
     if ((first || !g.readyPosted) && (g.windowShown || !pf)) {
         g.readyPosted = true;
         s.platform->PostToWindow(WM_GUIDE_READY);
     }
 }
-
-namespace {
-
-}  // namespace
 
 // SDT actual or other, current, at least as long as the shortest SDT, not
 // filed already in that version. No memory block: nothing is kept.
@@ -320,13 +333,15 @@ bool SyncGuide(PluginState& s) { return SyncTables(s); }
 bool TakeGuideSection(PluginState& s, GuideTakenSection& taken) {
     GuideStore& g = s.guide;
     std::lock_guard<std::mutex> guard(s.lock);
-    // The one handed over first: the schedule slots in their order, the
+    // The one handed over first: the kept sections in their order, the
     // present and following sections by their stamps among them.
-    int32_t which = -1;  // 0, 1: present, following; kGuidePfSlots: the schedule slots
+    int32_t which = -1;  // 0, 1: present, following; kGuidePfSlots: the kept sections
     uint32_t stamp = 0;
-    if (g.slotCount > 0) {
+    SectionQueueTag tag = {0, -1, 0, 0};
+    const uint8_t* kept = nullptr;
+    if (PeekSection(g.queue, tag, kept)) {
         which = kGuidePfSlots;
-        stamp = g.slotStamps[g.firstSlot];
+        stamp = tag.stamp;
     }
     for (int32_t i = 0; i < kGuidePfSlots; ++i) {
         if (g.pfLengths[i] > 0 && (which < 0 || static_cast<int32_t>(g.pfStamps[i] - stamp) < 0)) {
@@ -338,12 +353,10 @@ bool TakeGuideSection(PluginState& s, GuideTakenSection& taken) {
     const uint8_t* from;
     int32_t length;
     if (which == kGuidePfSlots) {
-        from = g.slots[g.firstSlot];
-        length = g.slotLengths[g.firstSlot];
-        taken.service = g.slotService[g.firstSlot];
-        taken.generation = g.slotGeneration[g.firstSlot];
-        g.firstSlot = (g.firstSlot + 1) % kGuideHandOverSlots;
-        --g.slotCount;
+        from = kept;
+        length = tag.length;
+        taken.service = tag.service;
+        taken.generation = tag.generation;
     } else {
         from = g.pf[which];
         length = g.pfLengths[which];
@@ -354,6 +367,7 @@ bool TakeGuideSection(PluginState& s, GuideTakenSection& taken) {
     taken.section.length = length > 0 && length <= kMaxSectionSize ? length : 0;
     std::memcpy(taken.section.data, from, static_cast<size_t>(taken.section.length));
     taken.schedule = which == kGuidePfSlots;
+    if (taken.schedule) PopSection(g.queue);
     return true;
 }
 
@@ -396,7 +410,9 @@ bool TakeGuideSections(PluginState& s) {
     int32_t waiting;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        waiting = g.slotCount + (g.pfLengths[0] > 0 ? 1 : 0) + (g.pfLengths[1] > 0 ? 1 : 0);
+        // At most a turn's worth: the rest is asked for again below.
+        waiting = g.queue.count + (g.pfLengths[0] > 0 ? 1 : 0) + (g.pfLengths[1] > 0 ? 1 : 0);
+        if (waiting > kGuideTurnSections + kGuidePfSlots) waiting = kGuideTurnSections + kGuidePfSlots;
         g.dropsSinceTake = 0;
         // What comes during the turn is announced by the turn's end.
         g.readyPosted = true;

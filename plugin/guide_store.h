@@ -11,19 +11,21 @@
 // service's entry holds them in that version already; every other section
 // is skipped by its length. Finding the entry is a probe or two of a hashed
 // index of the entries' ids (guide_entries.h): no allocation, nothing
-// formatted. A service not seen before gets an entry
-// there and then; when every entry is taken, the entry of the service
-// watched longest ago (never-watched services first, then the oldest watch;
-// never the one watched now) is reused: its generation bumps, and the
-// window thread starts its table again. A kept section goes into one of
-// kGuideHandOverSlots slots with its entry and generation. While the guide
+// formatted. A service not seen before is kept too, but gets its entry only
+// when its whole section is there and passed its CRC_32 (a damaged header
+// takes no entry); when every entry is taken, the entry to reuse is chosen
+// as guide_entries.h says (never the one watched now): its generation
+// bumps, and the window thread starts its table again. A kept section goes
+// into the hand-over (plugin/section_queue.h, a megabyte ring of whole
+// sections) with its entry and generation; only one that does not fit is
+// dropped, and comes again at its next repetition. While the guide
 // window is open, the viewer's present and following sections of the
 // watched service (any EIT layer, whichever view the viewer shows) go to
 // two slots of their own, the newest replacing one not yet taken. SDT
 // actual and other sections (PID 0x0011) not filed yet in that version go
 // to one slot of their own, the newest replacing one not taken.
 // WM_GUIDE_READY is posted when the first section waits, and again now and
-// then while the slots are full (the post that should have emptied them may
+// then while the hand-over is full (the post that should have emptied it may
 // have been lost). Nothing is decoded there.
 //
 // The watched service is the viewer's current service on the actual
@@ -34,7 +36,7 @@
 // channel the host reported.
 //
 // Window thread: one turn (WM_GUIDE_READY) takes what waited when it began,
-// at most kGuideHandOverSlots + kGuidePfSlots sections and the SDT, in the
+// at most kGuideTurnSections + kGuidePfSlots sections and the SDT, in the
 // order they were handed over, each copied out under the lock, its CRC_32
 // verified without it and filed into its service's table
 // (text/eit_schedule.h); when more came meanwhile, it posts WM_GUIDE_READY
@@ -69,9 +71,11 @@
 //   one always;
 // - the service table: the entry of the service watched longest ago is
 //   reused for the new service (see above).
-// An event displaced (by a conflict or by the capacity) comes back when its
-// own section comes in a new version. Sections that do not fit the
-// hand-over slots wait for their next repetition (droppedSections).
+// An event displaced by a present/following event comes back when that
+// event leaves (the schedule's programmes of its time fill the gap); one
+// displaced otherwise (by a conflict or by the capacity) comes back when
+// its own section comes in a new version. Sections that do not fit the
+// hand-over wait for their next repetition (droppedSections).
 #ifndef KESTRIN_PLUGIN_GUIDE_STORE_H
 #define KESTRIN_PLUGIN_GUIDE_STORE_H
 
@@ -96,7 +100,7 @@ void ForgetServiceGuide(PluginState& state);
 // Packet path, PID 0x0012, lock held: the guide's keep test on a section's
 // first `size` header bytes (kFollowHeaderSize, or the whole section when
 // it is shorter), and the hand-over of a whole section it kept. A section
-// wanted while the slots are full is counted as dropped and not kept.
+// wanted while the hand-over has no room is counted as dropped and not kept.
 bool KeepGuideSection(PluginState& state, const uint8_t* header, int32_t size);
 void HandOverGuideSection(PluginState& state, const uint8_t* section, int32_t length);
 // Packet path, PID 0x0011 (SDT), lock held, the same two for the SDT

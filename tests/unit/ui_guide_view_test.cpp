@@ -11,6 +11,7 @@
 #include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
+#include "tests/support/guide_filler.h"
 #include "tests/support/test_plugin.h"
 #include "tests/unit/text_test_helpers.h"
 #include "text/arib_decoder.h"
@@ -464,29 +465,50 @@ TEST_F(GuideView, ADamagedSectionIsNotFiledAndItsGoodRepeatIs) {
     EXPECT_EQ(GuideHeldVersion(t.s().guide, t.s().guide.watched, 0x50, 8), 1);
 }
 
-// Seventeen schedule sections before the window pumps: the slots keep the
-// first sixteen, which are filed in the order they came, and the loss is
-// counted (and the seventeenth not even copied: it could not be handed
-// over); it is taken when it comes round.
-TEST_F(GuideView, ASeventeenthSectionBeforeThePumpIsCountedAndComesRound) {
+// The sections the guide holds, every service's.
+int32_t HeldSections(const GuideStore& g) {
+    int32_t held = 0;
+    for (int32_t i = 0; i < GuideServiceCount(g); ++i) held += GuideServiceSectionCount(g, i);
+    return held;
+}
+
+// One host call that carries more schedule sections than a turn of the
+// window thread files (a carousel's burst): every one is kept, filed in the
+// order it came over as many turns as it takes, and none is lost.
+TEST_F(GuideView, ACallOfManySectionsLosesNone) {
+    const int kSections = 3 * kGuideTurnSections;
     std::vector<Bytes> sections;
-    for (int i = 0; i <= kGuideHandOverSlots; ++i) {
-        const Programme p = {static_cast<uint16_t>(0x2000 + i), i, 0, 30, A("番組"), 0x00};
-        sections.push_back(Schedule(kService, static_cast<uint8_t>(i * 8), 1, {p}));
+    for (int i = 0; i < kSections; ++i) {
+        const Programme p = {static_cast<uint16_t>(0x2000 + i), i / 60, i % 60, 1, A("番組"), 0x00};
+        sections.push_back(Schedule(kService, static_cast<uint8_t>(i), 1, {p}));
     }
     Route(0x0012, sections);
     const GuideStore& g = t.s().guide;
-    EXPECT_EQ(g.droppedSections, 1u);
-    EXPECT_EQ(g.pathWork.copies, static_cast<uint32_t>(kGuideHandOverSlots));
+    EXPECT_EQ(g.droppedSections, 0u);
+    EXPECT_EQ(g.pathWork.copies, static_cast<uint32_t>(kSections));
     t.platform.Pump(t.s());
-    ASSERT_EQ(g.listCount, kGuideHandOverSlots);
+    ASSERT_EQ(g.listCount, kSections);
     const EitScheduleService& schedule = *GuideServiceSchedule(g, GuideWatchedService(g));
-    for (int i = 1; i < kGuideHandOverSlots; ++i) {
-        EXPECT_GT(schedule.slots[i * 8].sequence, schedule.slots[(i - 1) * 8].sequence) << i;
+    for (int i = 1; i < kSections; ++i) {
+        EXPECT_GT(schedule.slots[i].sequence, schedule.slots[i - 1].sequence) << i;
     }
-    EXPECT_EQ(schedule.slots[kGuideHandOverSlots * 8].size, 0);
+}
+
+// More bytes of sections before the pump than the hand-over holds: those
+// that find no room are counted and not even copied; they are taken when
+// they come round.
+TEST_F(GuideView, SectionsPastTheHandOversRoomAreCountedAndComeRound) {
+    const std::vector<Bytes> sections = HandOverFiller(kService, kMjd, build::kDefaultTransportStreamId,
+                                                       build::kDefaultNetworkId);
+    Route(0x0012, sections);
+    const GuideStore& g = t.s().guide;
+    EXPECT_GE(g.droppedSections, 1u);
+    EXPECT_EQ(g.pathWork.copies + g.droppedSections, static_cast<uint32_t>(sections.size()));
+    const int32_t kept = static_cast<int32_t>(g.pathWork.copies);
+    t.platform.Pump(t.s());
+    EXPECT_EQ(HeldSections(g), kept);
     Feed(0x0012, sections);
-    EXPECT_EQ(g.listCount, kGuideHandOverSlots + 1);
+    EXPECT_EQ(HeldSections(g), static_cast<int32_t>(sections.size()));
 }
 
 // WM_GUIDE_READY lost (posted before the window existed, or before the
@@ -498,28 +520,25 @@ TEST(GuideHandOver, ALostPostIsMadeGood) {
     const Recovery recoveries[] = {kWindowCreated, kGuideOpened, kMailboxFull};
     for (Recovery recovery : recoveries) {
         GuideHarness h;
-        std::vector<Bytes> sections;
-        for (int i = 0; i <= kGuideHandOverSlots; ++i) {
-            const Programme p = {static_cast<uint16_t>(0x2000 + i), i, 0, 30, A("番組"), 0x00};
-            sections.push_back(Schedule(kService, static_cast<uint8_t>(i * 8), 1, {p}));
-        }
+        const std::vector<Bytes> sections =
+            HandOverFiller(kService, kMjd, build::kDefaultTransportStreamId, build::kDefaultNetworkId);
         h.Route(0x0012, {sections[0]});
         h.t.platform.windowQueue.clear();  // lost
         const GuideStore& g = h.t.s().guide;
         switch (recovery) {
             case kWindowCreated:
                 ViewerInitialised(h.t.s());
-                EXPECT_EQ(g.listCount, 1) << recovery;
+                EXPECT_EQ(HeldSections(g), 1) << recovery;
                 break;
             case kGuideOpened:
                 h.Open();
-                EXPECT_EQ(h.Count(), 1u) << recovery;
+                EXPECT_EQ(HeldSections(g), 1) << recovery;
                 break;
             case kMailboxFull:
                 h.Route(0x0012, std::vector<Bytes>(sections.begin() + 1, sections.end()));
-                EXPECT_EQ(g.droppedSections, 1u) << recovery;
+                EXPECT_GE(g.droppedSections, 1u) << recovery;
                 h.t.platform.Pump(h.t.s());
-                EXPECT_EQ(g.listCount, kGuideHandOverSlots) << recovery;
+                EXPECT_EQ(HeldSections(g), static_cast<int32_t>(g.pathWork.copies)) << recovery;
                 break;
         }
     }
@@ -554,7 +573,7 @@ TEST_F(GuideView, AServiceChangeBetweenTakeAndMarkLeavesTheNewServicesSectionWan
     EXPECT_EQ(GuideHeldVersion(t.s().guide, t.s().guide.watched, 0x50, 8), kNoVersion);
     t.platform.Pump(t.s());
     Route(0x0012, {Schedule(other, 8, 1, {weather})});
-    EXPECT_EQ(t.s().guide.slotCount, 1);
+    EXPECT_EQ(t.s().guide.queue.count, 1);
     t.platform.Pump(t.s());
     ASSERT_EQ(t.s().guide.listCount, 1);
     EXPECT_EQ(At(0).title, Sjis("天気予報"));
@@ -572,8 +591,8 @@ TEST_F(GuideView, FilingASectionReadsOnlyItsOwnEvents) {
         }
         sections.push_back(Schedule(kService, static_cast<uint8_t>(i), 1, programmes));
     }
-    for (size_t at = 0; at < sections.size(); at += kGuideHandOverSlots) {
-        const size_t end = std::min(sections.size(), at + static_cast<size_t>(kGuideHandOverSlots));
+    for (size_t at = 0; at < sections.size(); at += 16) {
+        const size_t end = std::min(sections.size(), at + 16);
         Feed(0x0012, std::vector<Bytes>(sections.begin() + static_cast<long>(at), sections.begin() + static_cast<long>(end)));
     }
     const GuideStore& g = t.s().guide;
@@ -622,7 +641,7 @@ TEST(GuideHandOver, AHostileCarouselGetsBoundedTurns) {
                     if (message != WM_GUIDE_READY) continue;
                     ++turns;
                     const GuideTurnWork& w = g.lastTurn;
-                    ASSERT_LE(w.sections, kGuideHandOverSlots + kGuidePfSlots) << stacked;
+                    ASSERT_LE(w.sections, kGuideTurnSections + kGuidePfSlots) << stacked;
                     ASSERT_LE(w.events, w.sections * kGuideMostEventsPerSection) << stacked;
                     ASSERT_LE(w.rowsScanned, w.sections * (3 * kScheduleEventsEightDays + 3 * kGuideMostEventsPerSection))
                         << stacked;
@@ -667,12 +686,12 @@ TEST(GuideHandOver, ATurnTakesWhatWaitedAndAsksAgainForWhatCame) {
     ViewerPrivateMessage(h.t.s(), WM_GUIDE_READY);
     EXPECT_EQ(g.lastTurn.sections, 4);
     EXPECT_EQ(g.listCount, 4);
-    EXPECT_EQ(g.slotCount, 4);
+    EXPECT_EQ(g.queue.count, 4);
     ASSERT_EQ(h.t.platform.windowQueue.size(), 1u);
     EXPECT_EQ(h.t.platform.windowQueue.front(), WM_GUIDE_READY);
     h.t.platform.Pump(h.t.s());
     EXPECT_EQ(g.listCount, 12);
-    EXPECT_EQ(g.slotCount, 0);
+    EXPECT_EQ(g.queue.count, 0);
     g.afterTake = nullptr;
 }
 
@@ -719,11 +738,11 @@ TEST(GuideHandOver, ARefillingStreamThreadDoesNotHoldTheWindowThread) {
     }
     stream.join();
     h.t.platform.Pump(h.t.s());
-    EXPECT_LE(most, kGuideHandOverSlots + kGuidePfSlots);
+    EXPECT_LE(most, kGuideTurnSections + kGuidePfSlots);
     EXPECT_GT(h.t.s().guide.listCount, 0);
     // Sections that came during a turn were announced again: none is left
     // behind once the messages are handled.
-    EXPECT_EQ(h.t.s().guide.slotCount, 0);
+    EXPECT_EQ(h.t.s().guide.queue.count, 0);
 }
 
 // --- The grid ----------------------------------------------------------------
