@@ -158,6 +158,87 @@ void CopyName(const char* from, char* to, int32_t capacity) {
     to[at] = '\0';
 }
 
+int32_t ColumnLeft(const GridViewport& v, int32_t column) {
+    return v.axisWidth + (column - v.firstColumn) * v.columnWidth;
+}
+
+// One cell for programme `index` of `column` spanning [start, end) of the
+// view [top, bottom), its y from y0 to y1.
+void PutCell(const GridSource& s, GridLayout& out, int32_t column, int32_t index, const GridProgramme& p, int64_t end,
+             int32_t y0, int32_t y1) {
+    const GridViewport& v = out.view;
+    const int32_t left = ColumnLeft(v, column);
+    const int32_t right = left + v.columnWidth > v.width ? v.width : left + v.columnWidth;
+    GridCell& cell = out.cells[out.cellCount++];
+    cell.rect = GridRect{left, y0, right, y1};
+    cell.column = column;
+    cell.index = index;
+    cell.id = p.id;
+    cell.genre = p.genre >= 0 && p.genre < 16 ? p.genre : kGridNoGenre;
+    cell.fill = GridGenreColour(cell.genre);
+    // On air from its start up to, not including, its end second: at the
+    // end second only the next programme is.
+    cell.onAir = p.onAir || (out.now >= 0 && p.start <= out.now && out.now < end);
+    cell.selected = out.selection.column == column && out.selection.id == p.id;
+    // "HH:MM title", cut to the cell.
+    char full[kGridCellTextSize * 3];
+    const int32_t second = SecondOfDay(p.start);
+    int n = std::snprintf(full, sizeof full, "%02d:%02d ", static_cast<int>(second / 3600),
+                          static_cast<int>(second / 60 % 60));
+    if (n < 0) n = 0;
+    full[n] = '\0';
+    if (s.title != nullptr) {
+        char title[sizeof full];
+        const int32_t capacity = static_cast<int32_t>(sizeof title);
+        title[0] = '\0';
+        const int32_t length = s.title(s.context, column, index, title, capacity);
+        title[length >= 0 && length < capacity ? length : capacity - 1] = '\0';
+        CopyName(title, full + n, static_cast<int32_t>(sizeof full) - n);
+    }
+    const int32_t textColumns = (right - left - 2 * kTextPadding) / v.charWidth;
+    const int32_t textLines = (y1 - y0 - kTextPadding) / v.lineHeight;
+    CutGridText(full, textColumns, textLines, cell.text, kGridCellTextSize);
+}
+
+// Lays cells out from the layout's next column and index (-1: the column's
+// first in view) until every visible column is done or the pass is full;
+// a full pass notes where the next one starts.
+void LayCells(const GridSource& s, GridLayout& out) {
+    const GridViewport& v = out.view;
+    const int64_t top = ViewTop(v);
+    const int64_t bottom = top + VisibleSeconds(v);
+    const int32_t gridBottom = v.height;
+    out.cellCount = 0;
+    out.moreCells = false;
+    for (int32_t c = out.nextColumn; c < out.columns; ++c) {
+        if (c < v.firstColumn || ColumnLeft(v, c) >= v.width) break;
+        const int32_t count = CountOf(s, c);
+        const bool resumed = c == out.nextColumn && out.nextIndex >= 0;
+        int32_t scanned = resumed ? out.nextScanned : 0;
+        for (int32_t i = resumed ? out.nextIndex : FirstIndex(s, c, top, count); i < count && scanned < kGridScanLimit;
+             ++i, ++scanned) {
+            GridProgramme p;
+            int64_t end = 0;
+            if (!Span(s, c, i, count, p, end)) continue;
+            if (p.start >= bottom) break;
+            if (end <= top) continue;
+            const int32_t y0 = YOf(v, top, p.start < top ? top : p.start);
+            int32_t y1 = YOf(v, top, end > bottom ? bottom : end);
+            if (y1 > gridBottom) y1 = gridBottom;
+            if (y1 <= y0) continue;
+            if (out.cellCount >= kGridMaxCells) {
+                // The pass is full: this programme starts the next one.
+                out.moreCells = true;
+                out.nextColumn = c;
+                out.nextIndex = i;
+                out.nextScanned = scanned;
+                return;
+            }
+            PutCell(s, out, c, i, p, end, y0, y1);
+        }
+    }
+}
+
 }  // namespace
 
 int64_t GridDayOf(int64_t time) { return DayOfJapanSeconds(time) * kSecondsPerDay; }
@@ -302,12 +383,12 @@ void LayoutGrid(const GridSource& s, const GridViewport& view, int64_t now, cons
     out.headerCount = 0;
     out.hourCount = 0;
     out.cellCount = 0;
-    out.cellsCut = false;
     out.clockY = -1;
+    out.now = now;
+    out.selection = selection;
 
     const int64_t top = ViewTop(v);
     const int64_t bottom = top + VisibleSeconds(v);
-    const int32_t gridBottom = v.height;
 
     // Hour bands of the day shown.
     for (int32_t hour = 0; hour < 24 && out.hourCount < kGridHourBands; ++hour) {
@@ -322,8 +403,8 @@ void LayoutGrid(const GridSource& s, const GridViewport& view, int64_t now, cons
     }
     if (now >= 0 && now >= top && now < bottom) out.clockY = YOf(v, top, now);
 
-    for (int32_t c = v.firstColumn; c < out.columns; ++c) {
-        const int32_t left = v.axisWidth + (c - v.firstColumn) * v.columnWidth;
+    for (int32_t c = v.firstColumn; c < out.columns && out.headerCount < kGridMaxColumns; ++c) {
+        const int32_t left = ColumnLeft(v, c);
         if (left >= v.width) break;
         const int32_t right = left + v.columnWidth > v.width ? v.width : left + v.columnWidth;
         GridColumnInfo info;
@@ -337,52 +418,22 @@ void LayoutGrid(const GridSource& s, const GridViewport& view, int64_t now, cons
         char name[kGridNameSize];
         CopyName(info.name, name, kGridNameSize);
         CutGridText(name, (right - left - 2 * kTextPadding) / v.charWidth, 1, h.name, kGridNameSize);
-
-        const int32_t count = CountOf(s, c);
-        int32_t scanned = 0;
-        for (int32_t i = FirstIndex(s, c, top, count); i < count && scanned < kGridScanLimit; ++i, ++scanned) {
-            GridProgramme p;
-            int64_t end = 0;
-            if (!Span(s, c, i, count, p, end)) continue;
-            if (p.start >= bottom) break;
-            if (end <= top) continue;
-            const int32_t y0 = YOf(v, top, p.start < top ? top : p.start);
-            int32_t y1 = YOf(v, top, end > bottom ? bottom : end);
-            if (y1 > gridBottom) y1 = gridBottom;
-            if (y1 <= y0) continue;
-            if (out.cellCount >= kGridMaxCells) {
-                out.cellsCut = true;
-                break;
-            }
-            GridCell& cell = out.cells[out.cellCount++];
-            cell.rect = GridRect{left, y0, right, y1};
-            cell.column = c;
-            cell.index = i;
-            cell.id = p.id;
-            cell.genre = p.genre >= 0 && p.genre < 16 ? p.genre : kGridNoGenre;
-            cell.fill = GridGenreColour(cell.genre);
-            cell.onAir = p.onAir || (now >= 0 && p.start <= now && now < end);
-            cell.selected = selection.column == c && selection.id == p.id;
-            // "HH:MM title", cut to the cell.
-            char full[kGridCellTextSize * 3];
-            const int32_t second = SecondOfDay(p.start);
-            int n = std::snprintf(full, sizeof full, "%02d:%02d ", static_cast<int>(second / 3600),
-                                  static_cast<int>(second / 60 % 60));
-            if (n < 0) n = 0;
-            full[n] = '\0';
-            if (s.title != nullptr) {
-                char title[sizeof full];
-                const int32_t capacity = static_cast<int32_t>(sizeof title);
-                title[0] = '\0';
-                const int32_t length = s.title(s.context, c, i, title, capacity);
-                title[length >= 0 && length < capacity ? length : capacity - 1] = '\0';
-                CopyName(title, full + n, static_cast<int32_t>(sizeof full) - n);
-            }
-            const int32_t textColumns = (right - left - 2 * kTextPadding) / v.charWidth;
-            const int32_t textLines = (y1 - y0 - kTextPadding) / v.lineHeight;
-            CutGridText(full, textColumns, textLines, cell.text, kGridCellTextSize);
-        }
     }
+
+    // The first pass of cells.
+    out.pass = 0;
+    out.moreCells = false;
+    out.nextColumn = v.firstColumn;
+    out.nextIndex = -1;
+    out.nextScanned = 0;
+    LayCells(s, out);
+}
+
+bool NextGridCells(const GridSource& s, GridLayout& out) {
+    if (!out.moreCells) return false;
+    ++out.pass;
+    LayCells(s, out);
+    return true;
 }
 
 GridHit GridHitTest(const GridLayout& layout, int32_t x, int32_t y) {
@@ -406,6 +457,31 @@ GridHit GridHitTest(const GridLayout& layout, int32_t x, int32_t y) {
         }
     }
     return hit;
+}
+
+GridHit GridHitTestAllPasses(const GridSource& s, GridLayout& layout, int32_t x, int32_t y) {
+    GridHit hit = GridHitTest(layout, x, y);
+    if (hit.kind != GridHitKind::kNothing || (layout.pass == 0 && !layout.moreCells)) return hit;
+    // The cells of every pass, from the first.
+    LayoutGrid(s, layout.view, layout.now, layout.selection, layout);
+    for (;;) {
+        hit = GridHitTest(layout, x, y);
+        if (hit.kind != GridHitKind::kNothing || !NextGridCells(s, layout)) return hit;
+    }
+}
+
+int32_t GridWheelMinutes(int32_t delta, int32_t minutesPerNotch, int32_t& remainder) {
+    // A notch is at most a day, a delta at most what a WORD holds: the
+    // products stay far inside 32 bits.
+    minutesPerNotch = Clamp(minutesPerNotch, 0, kMinutesPerDay);
+    delta = Clamp(delta, -0x8000, 0x7FFF);
+    // Kept in notch-sized units of a minute: delta x minutes a notch.
+    if ((remainder < 0 && delta > 0) || (remainder > 0 && delta < 0)) remainder = 0;
+    if (remainder <= -kGridWheelNotch || remainder >= kGridWheelNotch) remainder = 0;
+    const int32_t total = remainder + delta * minutesPerNotch;
+    const int32_t minutes = total / kGridWheelNotch;
+    remainder = total - minutes * kGridWheelNotch;
+    return minutes;
 }
 
 bool GridProgrammeAt(const GridSource& s, int32_t column, int64_t time, GridSelection& out) {

@@ -14,8 +14,11 @@
 #include <cstdint>
 
 // Fixed sizes of the layout: what does not fit is left out, never written
-// past an array.
-const int32_t kGridMaxColumns = 64;
+// past an array. A source has at most kGridMaxColumns columns: every service
+// the guide's largest budget holds has one (ui/guide_source.cpp checks).
+// The cells come in passes of at most kGridMaxCells (NextGridCells), so a
+// view with more of them is drawn whole all the same.
+const int32_t kGridMaxColumns = 512;
 const int32_t kGridMaxCells = 512;
 const int32_t kGridMaxDays = 10;
 const int32_t kGridCellTextSize = 96;   // a cell's cut text, lines joined by '\n'
@@ -127,10 +130,18 @@ struct GridLayout {
     int32_t headerCount;
     GridHourBand hours[kGridHourBands];
     int32_t hourCount;
-    GridCell cells[kGridMaxCells];
+    GridCell cells[kGridMaxCells];  // this pass's
     int32_t cellCount;
-    bool cellsCut;      // more cells than kGridMaxCells: the rest left out
     int32_t clockY;     // the broadcast clock's line, -1 when unknown or off screen
+    // The passes: the first is laid out by LayoutGrid, each next one by
+    // NextGridCells from where the last stopped.
+    int32_t pass;         // 0 the first
+    bool moreCells;       // cells beyond this pass: NextGridCells lays them out
+    int32_t nextColumn;   // where the next pass starts
+    int32_t nextIndex;
+    int32_t nextScanned;  // programmes of that column looked at already
+    int64_t now;          // as given to LayoutGrid
+    GridSelection selection;
 };
 
 // The days the source holds programmes on (the earliest to the latest,
@@ -150,9 +161,14 @@ int64_t GridDayOf(int64_t time);
 void ClampGridView(const GridSource& source, GridViewport& view);
 
 // The grid for the viewport (clamped into `layout.view`) at broadcast time
-// `now` (-1 unknown), the selection marked.
+// `now` (-1 unknown), the selection marked: the headers, hours and clock
+// line, and the first pass of cells.
 void LayoutGrid(const GridSource& source, const GridViewport& view, int64_t now, const GridSelection& selection,
                 GridLayout& layout);
+// The next pass of cells in place of the last one (headers, hours and
+// clock stay): false, with nothing changed, when the last pass held every
+// cell left. The window draws each pass in turn until this is false.
+bool NextGridCells(const GridSource& source, GridLayout& layout);
 
 // The cell colour of a genre (kGridNoGenre and anything out of range: the
 // colour for none).
@@ -180,7 +196,21 @@ struct GridHit {
     int32_t index;  // kCell
     int32_t id;     // kCell
 };
+// Against the layout's headers and the cells of its current pass.
 GridHit GridHitTest(const GridLayout& layout, int32_t x, int32_t y);
+// Against every pass: the layout's current one first, then the cells laid
+// out again from the first pass (the layout is left at the pass hit, or at
+// its last).
+GridHit GridHitTestAllPasses(const GridSource& source, GridLayout& layout, int32_t x, int32_t y);
+
+// The mouse wheel turned by `delta` (a notch is kGridWheelNotch, as Win32's
+// WHEEL_DELTA; fine wheels and touchpads send a fraction of one): the
+// whole minutes it is worth at `minutesPerNotch` a notch, with the delta's
+// sign (forward, positive, scrolls towards the morning). What does not make
+// a whole minute is kept in `remainder` for the next turn, so that small
+// deltas add up; a turn the other way starts afresh.
+const int32_t kGridWheelNotch = 120;
+int32_t GridWheelMinutes(int32_t delta, int32_t minutesPerNotch, int32_t& remainder);
 
 enum class GridKey { kLeft, kRight, kUp, kDown, kPageUp, kPageDown, kHome };
 // Moves the selection and scrolls so that it shows. Left/Right: the

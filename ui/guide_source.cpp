@@ -11,6 +11,13 @@
 #include "text/eit_event.h"
 #include "text/eit_schedule.h"
 
+// Every service the largest budget holds has its column: none is left out
+// of the grid, the watched one least of all, and each is reached by
+// scrolling.
+static_assert(static_cast<size_t>(kGridMaxColumns) >=
+                  static_cast<size_t>(kGuideMostMemoryMB) * 1024 * 1024 / kGuideServiceShare,
+              "a column for every service the guide can hold");
+
 namespace {
 
 // The store's service behind a column: its entry index, as filled.
@@ -108,11 +115,17 @@ void FillGuideColumns(PluginState& s, GuideColumns& c) {
     currentName[kGridNameSize - 1] = '\0';
     // A column for every service with programmes, and for the watched one
     // even before its first (the one-segment layer alone may bring none).
+    // The columns hold every service the store can (above); should they
+    // not, the watched service keeps the last place.
     const GuideStore& g = s.guide;
     const int32_t services = GuideServiceCount(g);
+    const int32_t watched = GuideWatchedService(g);
+    bool watchedTaken = false;
     for (int32_t i = 0; i < services && c.count < kGridMaxColumns; ++i) {
         GuideServiceInfo info;
         if (!GuideServiceAt(g, i, info) || (info.listCount == 0 && !info.watched)) continue;
+        if (!info.watched && !watchedTaken && watched > i && c.count == kGridMaxColumns - 1) continue;
+        watchedTaken = watchedTaken || info.watched;
         GuideColumn& k = c.column[c.count++];
         std::memset(&k, 0, sizeof k);
         k.networkId = info.key.networkId;

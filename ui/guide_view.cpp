@@ -393,6 +393,14 @@ const GridLayout* GuideLayout(PluginState& s) {
     return &v->layout;
 }
 
+const GridLayout* GuideLayoutNextCells(PluginState& s) {
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open) return nullptr;
+    // The columns as the first pass read them.
+    const GridSource source = GuideGridSource(v->columns);
+    return NextGridCells(source, v->layout) ? &v->layout : nullptr;
+}
+
 void GuideScrolled(PluginState& s, int32_t firstMinute, int32_t firstColumn) {
     GuideViewState* v = ViewOf(s);
     if (v == nullptr || !v->open) return;
@@ -401,6 +409,17 @@ void GuideScrolled(PluginState& s, int32_t firstMinute, int32_t firstColumn) {
     const GridSource source = GuideGridSource(v->columns);
     ClampGridView(source, v->viewport);
     s.platform->RedrawGuide();
+}
+
+void GuideWheel(PluginState& s, int32_t delta) {
+    // A notch of the wheel: an hour.
+    const int32_t kWheelMinutes = 60;
+    GuideViewState* v = ViewOf(s);
+    if (v == nullptr || !v->open) return;
+    const int32_t minutes = GridWheelMinutes(delta, kWheelMinutes, v->wheelRemainder);
+    if (minutes == 0) return;
+    // Forward, towards the morning.
+    GuideScrolled(s, v->viewport.firstMinute - minutes, v->viewport.firstColumn);
 }
 
 void GuideDaySelected(PluginState& s, int32_t day) {
@@ -430,7 +449,8 @@ void GuideSelectProgramme(PluginState& s, int32_t column, int32_t index) {
 void GuideClicked(PluginState& s, int32_t x, int32_t y) {
     GuideViewState* v = ViewOf(s);
     if (v == nullptr || !v->open) return;
-    const GridHit hit = GridHitTest(v->layout, x, y);
+    // Every pass of cells the window drew.
+    const GridHit hit = GridHitTestAllPasses(GuideGridSource(v->columns), v->layout, x, y);
     if (hit.kind != GridHitKind::kCell) return;
     // The programme drawn there, found again by its id: the list may have
     // changed since the grid was drawn.

@@ -68,6 +68,8 @@ struct GuideViewState {
     char status[kGuideStatusSize] = {};
     // The last layout drawn; clicks are tested against it.
     GridLayout layout;
+    // What the mouse wheel turned short of a whole minute.
+    int32_t wheelRemainder = 0;
 };
 
 // The viewer's menu item 番組表: opens the guide window, or brings it to the
@@ -110,10 +112,15 @@ void SaveGuideTableNow(PluginState& state);
 // and line height.
 void GuideGridResized(PluginState& state, int32_t width, int32_t height, int32_t charWidth, int32_t lineHeight);
 // The grid for the current viewport and broadcast clock (WM_PAINT); null
-// without a window.
+// without a window. Its cells are the first pass: GuideLayoutNextCells
+// gives the next in the same layout, null after the last.
 const GridLayout* GuideLayout(PluginState& state);
+const GridLayout* GuideLayoutNextCells(PluginState& state);
 // The user scrolled to this minute of the day and first column.
 void GuideScrolled(PluginState& state, int32_t firstMinute, int32_t firstColumn);
+// The mouse wheel turned by `delta` (WM_MOUSEWHEEL's, 120 a notch: an hour;
+// less from fine wheels and touchpads, which add up).
+void GuideWheel(PluginState& state, int32_t delta);
 // The date tab `day` (an index into the days held) was chosen.
 void GuideDaySelected(PluginState& state, int32_t day);
 

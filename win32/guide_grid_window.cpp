@@ -19,7 +19,6 @@ const UINT_PTR kClockTimer = 1;
 const UINT kClockTimerMilliseconds = 15000;
 const int32_t kMinutesPerDay = 24 * 60;
 const int32_t kLineMinutes = 30;     // a scroll bar's arrow
-const int32_t kWheelMinutes = 60;    // a notch of the wheel
 
 const COLORREF kHeaderFill = RGB(236, 236, 236);
 const COLORREF kAxisFill[2] = {RGB(244, 244, 250), RGB(232, 232, 242)};
@@ -76,7 +75,30 @@ void DrawLines(HDC dc, const RECT& r, const char* text, int lineHeight) {
     }
 }
 
-void DrawLayout(HDC dc, const RECT& client, const GridLayout& layout, bool focused) {
+// The programmes of the layout's current pass of cells: genre fill,
+// border, text, on-air mark, selection.
+void DrawCells(HDC dc, const GridLayout& layout, bool focused) {
+    const GridViewport& v = layout.view;
+    for (int32_t i = 0; i < layout.cellCount; ++i) {
+        const GridCell& cell = layout.cells[i];
+        const RECT r = RectOf(cell.rect);
+        Fill(dc, r, cell.fill);
+        Frame(dc, r, kGridLine, 1);
+        if (cell.onAir) {
+            const RECT mark = {r.left + 1, r.top + 1, r.left + 4, r.bottom - 1};
+            Fill(dc, mark, kOnAirMark);
+        }
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(0, 0, 0));
+        RECT text = r;
+        text.left += cell.onAir ? 4 : 1;
+        DrawLines(dc, text, cell.text, v.lineHeight);
+        if (cell.selected) Frame(dc, r, focused ? kSelection : kGridLine, 2);
+    }
+}
+
+// The headers and hours, then every pass of cells, then the clock line.
+void DrawLayout(HDC dc, const RECT& client, PluginState& state, const GridLayout& layout, bool focused) {
     const GridViewport& v = layout.view;
     Fill(dc, client, RGB(255, 255, 255));
     SetBkMode(dc, TRANSPARENT);
@@ -104,23 +126,10 @@ void DrawLayout(HDC dc, const RECT& client, const GridLayout& layout, bool focus
         SetBkMode(dc, TRANSPARENT);
         if (band.bottom - band.top >= v.lineHeight) DrawLines(dc, r, band.label, v.lineHeight);
     }
-    // The programmes: genre fill, border, text, on-air mark, selection.
-    for (int32_t i = 0; i < layout.cellCount; ++i) {
-        const GridCell& cell = layout.cells[i];
-        const RECT r = RectOf(cell.rect);
-        Fill(dc, r, cell.fill);
-        Frame(dc, r, kGridLine, 1);
-        if (cell.onAir) {
-            const RECT mark = {r.left + 1, r.top + 1, r.left + 4, r.bottom - 1};
-            Fill(dc, mark, kOnAirMark);
-        }
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, RGB(0, 0, 0));
-        RECT text = r;
-        text.left += cell.onAir ? 4 : 1;
-        DrawLines(dc, text, cell.text, v.lineHeight);
-        if (cell.selected) Frame(dc, r, focused ? kSelection : kGridLine, 2);
-    }
+    // More programmes than one pass holds come in further passes of the
+    // same layout.
+    DrawCells(dc, layout, focused);
+    while (GuideLayoutNextCells(state) != nullptr) DrawCells(dc, layout, focused);
     if (layout.clockY >= 0) {
         const RECT line = {v.axisWidth, layout.clockY, client.right, layout.clockY + 2};
         Fill(dc, line, kClockLine);
@@ -145,7 +154,7 @@ void Paint(HWND grid, PluginState* state) {
     if (memory != nullptr && bitmap != nullptr) {
         HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
         HGDIOBJ oldFont = SelectObject(memory, FontOf(grid));
-        DrawLayout(memory, client, *layout, GetFocus() == grid);
+        DrawLayout(memory, client, *state, *layout, GetFocus() == grid);
         BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
         SelectObject(memory, oldFont);
         SelectObject(memory, oldBitmap);
@@ -296,11 +305,11 @@ LRESULT CALLBACK GuideGridProc(HWND grid, UINT message, WPARAM wParam, LPARAM lP
         case WM_HSCROLL:
             GuideScrolled(*state, FirstMinute(grid), ScrollTo(grid, SB_HORZ, wParam, 1));
             return 0;
-        case WM_MOUSEWHEEL: {
-            const int notches = static_cast<short>(HIWORD(wParam)) / WHEEL_DELTA;
-            GuideScrolled(*state, FirstMinute(grid) - notches * kWheelMinutes, FirstColumn(grid));
+        case WM_MOUSEWHEEL:
+            // Fine wheels and touchpads send less than a notch at a time:
+            // the guide adds them up.
+            GuideWheel(*state, static_cast<short>(HIWORD(wParam)));
             return 0;
-        }
         default:
             break;
     }

@@ -2,6 +2,7 @@
 // source: cells and their cuts, the clock line, the days, the moves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,10 @@ TEST(GuideGrid, AwkwardProgrammesArePlacedSafely) {
          {{1, {28, 200, 188, 203}}}},
         {"undetermined start among the rest", {{1, At(21, 0), 600, "a", 0}, {2, -1, 0, "b", 0}},
          {{1, {28, 20, 188, 50}}}},
+        // The source takes an unknown length as ended at its start; the
+        // grid draws it an hour from there, so from the view's top here.
+        {"unknown length, started before the top", {{1, At(20, 30), 0, "a", 0}, {2, At(22, 0), 600, "b", 0}},
+         {{1, {28, 20, 188, 110}}, {2, {28, 200, 188, 230}}}},
     };
     for (const Case& c : cases) {
         Fake f;
@@ -215,22 +220,136 @@ TEST(GuideGrid, AwkwardProgrammesArePlacedSafely) {
     EXPECT_STREQ(g_layout.cells[0].text, "");
 }
 
-// A column of one-minute programmes all day, twenty columns wide: the cells
-// stop at the fixed capacity and say so.
-TEST(GuideGrid, ManyProgrammesStopAtTheCapacity) {
+// A column of one-minute programmes all day, twenty columns wide: more
+// cells than a pass holds. The passes lay every one out once, in column
+// order (the right-hand columns too), the first pass full; a click finds a
+// cell of any pass, and one at a column's first pixel is that column's.
+TEST(GuideGrid, ManyProgrammesComeInPasses) {
+    const int kColumns = 20;
+    const int kMinutes = 24 * 60;
     Fake f;
-    for (int c = 0; c < 20; ++c) {
+    for (int c = 0; c < kColumns; ++c) {
         Column col{"S", true, {}};
-        for (int m = 0; m < 24 * 60; ++m) col.entries.push_back({m, At(m / 60, m % 60), 60, "t", 0});
+        for (int m = 0; m < kMinutes; ++m) col.entries.push_back({c * kMinutes + m, At(m / 60, m % 60), 60, "t", 0});
         f.columns.push_back(col);
     }
-    GridViewport v = DefaultGridViewport(28 + 20 * 40, 20 + 24 * 60);
+    const GridSource s = f.Source();
+    GridViewport v = DefaultGridViewport(28 + kColumns * 40, 20 + 24 * 60);
     v.dayStart = kDay;
     v.columnWidth = 40;
     v.pixelsPerHour = 60;  // a pixel a minute
-    LayoutGrid(f.Source(), v, -1, kNoGridSelection, g_layout);
+    LayoutGrid(s, v, -1, kNoGridSelection, g_layout);
     EXPECT_EQ(g_layout.cellCount, kGridMaxCells);
-    EXPECT_TRUE(g_layout.cellsCut);
+    EXPECT_EQ(g_layout.headerCount, kColumns);
+    std::vector<int> seen(static_cast<size_t>(kColumns * kMinutes), 0);
+    int32_t passes = 0;
+    int32_t lastColumn = 0;
+    do {
+        ++passes;
+        ASSERT_LE(g_layout.cellCount, kGridMaxCells);
+        for (int32_t i = 0; i < g_layout.cellCount; ++i) {
+            const GridCell& cell = g_layout.cells[i];
+            ASSERT_GE(cell.id, 0);
+            ASSERT_LT(cell.id, kColumns * kMinutes);
+            ++seen[static_cast<size_t>(cell.id)];
+            EXPECT_EQ(cell.column, cell.id / kMinutes);
+            EXPECT_EQ(cell.rect.left, 28 + cell.column * 40);
+            EXPECT_EQ(cell.rect.top, 20 + cell.id % kMinutes);
+            EXPECT_GE(cell.column, lastColumn);
+            lastColumn = cell.column;
+        }
+    } while (NextGridCells(s, g_layout));
+    EXPECT_EQ(passes, (kColumns * kMinutes + kGridMaxCells - 1) / kGridMaxCells);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kColumns * kMinutes);
+    // Past the last pass: nothing more, the layout as it was.
+    const int32_t lastCount = g_layout.cellCount;
+    EXPECT_FALSE(NextGridCells(s, g_layout));
+    EXPECT_EQ(g_layout.cellCount, lastCount);
+
+    const struct {
+        const char* name;
+        int32_t x, y;
+        int32_t column;
+        int32_t id;
+    } clicks[] = {
+        {"the first pass's first cell", 28, 20, 0, 0},
+        {"the first column's last", 67, 20 + kMinutes - 1, 0, kMinutes - 1},
+        {"the second column's first pixel", 68, 20 + 30, 1, kMinutes + 30},
+        {"the last column, last minute", 28 + kColumns * 40 - 1, 20 + kMinutes - 1, kColumns - 1,
+         kColumns * kMinutes - 1},
+        {"a middle column in the evening", 28 + 10 * 40, 20 + 21 * 60, 10, 10 * kMinutes + 21 * 60},
+    };
+    for (const auto& c : clicks) {
+        // From whatever pass the layout was left at: the last one drawn.
+        while (NextGridCells(s, g_layout)) {
+        }
+        const GridHit hit = GridHitTestAllPasses(s, g_layout, c.x, c.y);
+        EXPECT_EQ(hit.kind, GridHitKind::kCell) << c.name;
+        EXPECT_EQ(hit.column, c.column) << c.name;
+        EXPECT_EQ(hit.id, c.id) << c.name;
+    }
+    EXPECT_EQ(GridHitTestAllPasses(s, g_layout, 5, 100).kind, GridHitKind::kNothing);
+    EXPECT_EQ(GridHitTestAllPasses(s, g_layout, 28 + 3 * 40, 5).column, 3);
+}
+
+// Which programme is on air at the broadcast clock: from its start second
+// up to, not including, its end second, where only the next one is.
+TEST(GuideGrid, OnAirFromTheStartSecondToBeforeTheEndSecond) {
+    Fake f = Sample();
+    const struct {
+        const char* name;
+        int64_t now;
+        std::vector<int32_t> onAir;  // ids
+    } cases[] = {
+        {"the news's first second", At(21, 0), {1}},
+        {"the news's last second", At(22, 0) - 1, {1, 11}},
+        {"the news's end: the drama only", At(22, 0), {2}},
+        {"the drama's end: the weather only", At(22, 45), {3}},
+        {"an unknown length: on air up to the next start", At(23, 30) - 1, {12}},
+        {"the next start", At(23, 30), {13}},
+        {"no clock", -1, {}},
+    };
+    for (const auto& c : cases) {
+        LayoutGrid(f.Source(), View(21), c.now, kNoGridSelection, g_layout);
+        std::vector<int32_t> onAir;
+        for (int32_t i = 0; i < g_layout.cellCount; ++i) {
+            if (g_layout.cells[i].onAir) onAir.push_back(g_layout.cells[i].id);
+        }
+        std::sort(onAir.begin(), onAir.end());
+        EXPECT_EQ(onAir, c.onAir) << c.name;
+    }
+}
+
+// The wheel: whole notches scroll an hour each; a fine wheel's or a
+// touchpad's small deltas add up to the same; a turn back starts afresh.
+TEST(GuideGrid, WheelDeltasAddUp) {
+    const struct {
+        const char* name;
+        std::vector<int32_t> deltas;
+        int32_t minutesPerNotch;
+        std::vector<int32_t> minutes;  // after each delta
+    } cases[] = {
+        {"a notch forward, one back", {120, -120}, 60, {60, -60}},
+        {"two notches at once", {240}, 60, {120}},
+        {"quarter notches", {30, 30, 30, 30}, 60, {15, 15, 15, 15}},
+        {"a touchpad's single units", {1, 1, 1, 1}, 60, {0, 1, 0, 1}},
+        {"a fifth of a notch at a time", {24, 24, 24, 24, 24}, 60, {12, 12, 12, 12, 12}},
+        {"a seventh at a time: the rest carried", {17, 17, 17, 17, 17, 17, 17}, 60, {8, 9, 8, 9, 8, 9, 8}},
+        {"small steps back", {-40, -40, -40}, 60, {-20, -20, -20}},
+        {"a turn back drops what was left", {1, -1, -1}, 60, {0, 0, -1}},
+        {"half an hour a notch", {80, 80, 80}, 30, {20, 20, 20}},
+    };
+    for (const auto& c : cases) {
+        int32_t remainder = 0;
+        std::vector<int32_t> minutes;
+        for (int32_t delta : c.deltas) minutes.push_back(GridWheelMinutes(delta, c.minutesPerNotch, remainder));
+        EXPECT_EQ(minutes, c.minutes) << c.name;
+    }
+    // Whatever comes in, the remainder stays under a notch.
+    int32_t remainder = 0x7FFFFFFF;
+    EXPECT_EQ(GridWheelMinutes(120, 60, remainder), 60);
+    EXPECT_EQ(remainder, 0);
+    EXPECT_EQ(GridWheelMinutes(0x7FFFFFFF, 1 << 30, remainder), 0x7FFF * 1440 / 120);
 }
 
 // Shift_JIS cutting: widths per character, never half a double-byte one.
@@ -406,6 +525,8 @@ TEST(GuideGrid, HitTests) {
         {"the news", 30, 25, GridHitKind::kCell, 0, 1},
         {"the drama's last pixel row", 187, 334, GridHitKind::kCell, 0, 2},
         {"the weather's first", 28, 335, GridHitKind::kCell, 0, 3},
+        {"the second column's first pixel", 188, 120, GridHitKind::kCell, 1, 11},
+        {"the second header's first pixel", 188, 5, GridHitKind::kHeader, 1, -1},
         {"the gap in the second column", 200, 50, GridHitKind::kNothing, -1, -1},
         {"a header", 200, 5, GridHitKind::kHeader, 1, -1},
         {"the empty column's header", 400, 0, GridHitKind::kHeader, 2, -1},

@@ -836,6 +836,83 @@ TEST_F(GuideView, AClickSelectsTheProgrammeDrawnThere) {
     EXPECT_NE(t.platform.guideTexts[IDC_GUIDE_DETAILS].find(Sjis("連続ドラマ")), std::string::npos);
 }
 
+// The watched service has its column as soon as the guide knows it, empty,
+// before its first programme; another service only with programmes.
+TEST_F(GuideView, TheWatchedServiceHasAColumnBeforeItsFirstProgramme) {
+    Open();
+    Feed(0x0012, {Schedule(kService, 0, 1, {}), Schedule(0x0401, 0, 1, {})});
+    GuideColumns& columns = View().columns;
+    FillGuideColumns(t.s(), columns);
+    ASSERT_EQ(columns.count, 1);
+    EXPECT_EQ(columns.column[0].serviceId, kService);
+    EXPECT_TRUE(columns.column[0].watched);
+    GridViewport& v = View().viewport;
+    v.width = 28 + 3 * 160;
+    v.height = 20 + 3 * 180;
+    const GridLayout* layout = GuideLayout(t.s());
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->headerCount, 1);
+    EXPECT_EQ(layout->cellCount, 0);
+}
+
+// More services than the grid once had columns for (a large [GUIDE]
+// MemoryMB): every one has its column in the buttons' order, the watched
+// one too though the store holds it last, and scrolling reaches the last.
+TEST_F(GuideView, EveryServiceHeldHasAColumnReachedByScrolling) {
+    ApplyGuideBudget(t.s(), 64);
+    ASSERT_GE(t.s().guide.serviceCapacity, 90);
+    Open();
+    // Ten other multiplexes of eight services each, then the watched one.
+    const int kStreams = 10;
+    const int kPerStream = 8;
+    for (int ts = 0; ts < kStreams; ++ts) {
+        std::vector<Bytes> sections;
+        for (int n = 0; n < kPerStream; ++n) {
+            build::EitHeader h = build::ScheduleHeader(static_cast<uint16_t>(0x0100 + n), 0, 1, 0x60);
+            h.transportStreamId = static_cast<uint16_t>(0x4000 + ts);
+            h.lastTableId = 0x60;
+            build::EitEvent e = build::Event(kMjd, 21, 0, 0, 1, 0, 0, build::ShortEventDescriptor(A("番組"), A("")));
+            e.eventId = static_cast<uint16_t>(0x2000 + ts * kPerStream + n);
+            sections.push_back(build::EitSection(h, {e}));
+        }
+        Feed(0x0012, sections);
+    }
+    Feed(0x0012, {Schedule(kService, 0, 1, {news})});
+    const int32_t services = kStreams * kPerStream + 1;
+    ASSERT_EQ(GuideServiceCount(t.s().guide), services);
+
+    GuideColumns& columns = View().columns;
+    FillGuideColumns(t.s(), columns);
+    ASSERT_EQ(columns.count, services);
+    int32_t watchedColumns = 0;
+    for (int32_t i = 0; i < columns.count; ++i) watchedColumns += columns.column[i].watched ? 1 : 0;
+    EXPECT_EQ(watchedColumns, 1);
+    // In order: the buttons' channel first, then each multiplex by id.
+    for (int32_t i = 1; i < columns.count; ++i) {
+        const GuideColumn& a = columns.column[i - 1];
+        const GuideColumn& b = columns.column[i];
+        if (a.channel != b.channel) continue;
+        EXPECT_TRUE(a.transportStreamId < b.transportStreamId ||
+                    (a.transportStreamId == b.transportStreamId && a.serviceId < b.serviceId))
+            << i;
+    }
+
+    GridViewport& v = View().viewport;
+    v.width = 28 + 3 * 160;
+    v.height = 20 + 3 * 180;
+    GuideLayout(t.s());
+    GuideScrolled(t.s(), v.firstMinute, 100000);
+    const GridLayout* layout = GuideLayout(t.s());
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->view.firstColumn, services - 3);
+    ASSERT_EQ(layout->headerCount, 3);
+    EXPECT_EQ(layout->headers[2].column, services - 1);
+    // The last column's programme is drawn and can be clicked.
+    bool lastDrawn = false;
+    for (int32_t i = 0; i < layout->cellCount; ++i) lastDrawn = lastDrawn || layout->cells[i].column == services - 1;
+    EXPECT_TRUE(lastDrawn);
+}
+
 // Its size: read from "GUIDE" Width/Height (nothing a window could be reads
 // as none), written on every size once the window is initialised, with the
 // position's guards.
