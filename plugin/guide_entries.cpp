@@ -60,6 +60,18 @@ void IndexErase(GuideStore& g, const GuideServiceKey& key) {
     }
 }
 
+// The entry of `key` through the index, -1 when it has none; each place
+// looked at counts in `compares`.
+int32_t EntryOf(const GuideStore& g, const GuideServiceKey& key, uint32_t& compares) {
+    const int32_t mask = g.serviceIndexMask;
+    for (int32_t i = HomeOf(key, mask);; i = (i + 1) & mask) {
+        ++compares;
+        const GuideServiceIndexPlace& place = g.serviceIndex[i];
+        if (place.entry < 0) return -1;
+        if (SameServiceKey(place.key, key)) return place.entry;
+    }
+}
+
 // Japan seconds of the broadcast clock, never older than a stamp given
 // before; a count on from the last stamp before the first TOT.
 int64_t WatchStamp(PluginState& s) {
@@ -144,13 +156,7 @@ void ClearGuideServiceIndex(GuideStore& g) {
 }
 
 int32_t FindGuideService(GuideStore& g, const GuideServiceKey& key) {
-    const int32_t mask = g.serviceIndexMask;
-    for (int32_t i = HomeOf(key, mask);; i = (i + 1) & mask) {
-        ++g.pathWork.serviceCompares;
-        const GuideServiceIndexPlace& place = g.serviceIndex[i];
-        if (place.entry < 0) return -1;
-        if (SameServiceKey(place.key, key)) return place.entry;
-    }
+    return EntryOf(g, key, g.pathWork.serviceCompares);
 }
 
 int32_t AddGuideService(GuideStore& g, const GuideServiceKey& key, bool evict) {
@@ -212,7 +218,9 @@ int32_t GuideServiceOfSection(PluginState& s, const uint8_t* header, bool add) {
 }
 
 void NameGuideService(GuideStore& g, const GuideServiceKey& key) {
-    const int32_t entry = g.services != nullptr ? FindGuideService(g, key) : -1;
+    // The window thread's filing: not the packet path's work.
+    uint32_t compares = 0;
+    const int32_t entry = g.services != nullptr ? EntryOf(g, key, compares) : -1;
     if (entry >= 0) g.services[entry].named = true;
     // Kept in the set as well: should its entry go to another service, the
     // service comes back named though the SDT, filed in that version, is

@@ -207,6 +207,20 @@ TEST(GuideServices, AServiceStaysNamedAfterItsEntryWentToAnother) {
     EXPECT_EQ(h.Find(kNet, 0x4010, 0x0101), -1);
 }
 
+// The packet path's count of the entries it compares measures the packet
+// path alone: the window thread's naming of an SDT's services, with or
+// without entries, adds nothing to it.
+TEST(GuideServices, NamingServicesIsNotCountedAsPacketPathWork) {
+    Guide h;
+    std::vector<uint16_t> ids;
+    for (uint16_t n = 0; n < 20; ++n) ids.push_back(static_cast<uint16_t>(0x0100 + n));
+    for (uint16_t n = 0; n < 10; ++n) h.Feed(0x0012, {Schedule(ids[n], 0x4010)});
+    const uint32_t before = h.g().pathWork.serviceCompares;
+    h.Feed(0x0011, {SdtOther(0x4010, ids)});
+    EXPECT_EQ(h.g().pathWork.serviceCompares, before);
+    EXPECT_STREQ(h.Info(h.Find(kNet, 0x4010, 0x0100)).name, Sjis("放送").c_str());
+}
+
 // An SDT section whose name bit errors changed is not filed: its name does
 // not reach the guide and the section is not marked filed, so its good
 // repeat (same version) is copied and filed.
