@@ -6,7 +6,8 @@
 // recording request and a tune are observed as the host sees them. The
 // table comes back in the next plug-in from the cache file beside
 // Kestrin.ini, without its ended programmes; a damaged file is said on the
-// status line and replaced.
+// status line and replaced; a plug-in gone while the file is read leaves it
+// free for the next one's save.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -291,6 +292,71 @@ TEST(GuideTable, BsLikeTransponderInTheRealWindow) {
         EXPECT_TRUE(Has(onAir, Sjis(L"語り　石井誠"))) << onAir;
     }
     DeleteFileA(CachePath().c_str());
+    WriteSettingsFile("");
+}
+
+// The host deletes the plug-in (or destroys its viewer window first) right
+// after creating the viewer, while the cache file is being read: the file
+// is not left open, so the next plug-in of the same process reads the
+// table and its save at the end replaces the file.
+TEST(GuideTable, GoneDuringTheCacheLoadTheNextSaveReplacesTheFile) {
+    DeleteFileA(CachePath().c_str());
+    const std::vector<uint8_t>& stream = BsLikeStream();
+    ASSERT_FALSE(stream.empty());
+    const std::vector<uint8_t> firstSeconds(stream.begin(), stream.begin() + stream.size() / 2 / 188 * 188);
+    const struct {
+        const char* name;
+        bool windowFirst;
+    } cases[] = {{"the plug-in deleted", false}, {"its viewer window destroyed, then the plug-in deleted", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            Session session;
+            ASSERT_NE(session.viewer, nullptr);
+            Feed(session.plugin, firstSeconds);
+        }
+        const std::vector<uint8_t> saved = ReadFileBytes(CachePath());
+        ASSERT_GT(saved.size(), 64u);
+        {
+            // The read begins with the viewer; no message of the window is
+            // taken before the end (the slot called as the host calls it).
+            WriteSettingsFile(kSettings);
+            FakeHost host;
+            HostWindow owner;
+            PluginObject plugin;
+            ASSERT_EQ(plugin.SetHost(&host, 0x10400), 1);
+            plugin.OnChannelChange(kChannel, kWatched);
+            ASSERT_EQ(SlotAs<CreatePluginWindowSlot>(plugin.Slot(kSlotCreatePluginWindow))(plugin.Raw(), owner.Handle()),
+                      1);
+            HWND viewer = FindViewerDialog(owner.Handle());
+            ASSERT_NE(viewer, nullptr);
+            HANDLE shared = CreateFileA(CachePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+            EXPECT_EQ(shared, INVALID_HANDLE_VALUE) << "the read had not begun";
+            if (shared != INVALID_HANDLE_VALUE) CloseHandle(shared);
+            if (c.windowFirst) DestroyWindow(viewer);
+        }
+        PumpMessages();
+        // Nothing holds the file: it opens for this program alone.
+        HANDLE alone = CreateFileA(CachePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(alone, INVALID_HANDLE_VALUE) << "the cache file was left open, error " << GetLastError();
+        if (alone != INVALID_HANDLE_VALUE) CloseHandle(alone);
+        {
+            Session session(Tot(kMjd9 - 1, 0x22));
+            ASSERT_NE(session.viewer, nullptr);
+            HWND guide = session.OpenGuide();
+            ASSERT_NE(guide, nullptr);
+            EXPECT_EQ(ControlText(guide, IDC_GUIDE_STATUS), "");
+            EXPECT_GT(ColumnCount(GetDlgItem(guide, IDC_GUIDE_GRID)), 1) << "the table was not read";
+            // The whole stream: the table changes, so the end saves it.
+            Feed(session.plugin, stream);
+        }
+        const std::vector<uint8_t> replaced = ReadFileBytes(CachePath());
+        ASSERT_GT(replaced.size(), 64u);
+        EXPECT_NE(replaced, saved) << "the save at the end could not replace the file";
+        DeleteFileA(CachePath().c_str());
+    }
     WriteSettingsFile("");
 }
 
