@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "plugin/guide_budget.h"
 #include "plugin/guide_store.h"
 #include "tests/support/test_plugin.h"
 #include "tools/gen/guide_scenarios.h"
@@ -197,5 +198,70 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, GuideCompleteness, ::testing::Values("three-
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+// More than the budget holds (120 services of eight dense days for the
+// default 52 entries): what is dropped is whole services, each kept
+// service's programmes that have ended (a full pool's first to go) and its
+// furthest ones, never one in the middle. So every programme held is one
+// the stream carries, and a service's held programmes are all of the
+// stream's that have not ended, up to its last one held.
+// The programmes a scenario's EIT carries, as (network, service, start,
+// duration) with no title: the collector above keeps 64 services, fewer
+// than the full budget's 120, so there the scenario itself is the oracle.
+typedef std::tuple<uint16_t, uint16_t, int64_t, int32_t> Slot;
+const int64_t kUnixEpochMjd = 40587;
+
+std::set<Slot> ScenarioSlots(const std::vector<Part>& parts) {
+    std::set<Slot> slots;
+    for (const Part& p : parts) {
+        std::map<uint16_t, uint16_t> networkOf;
+        for (const gen::Service& service : p.scenario.services) {
+            networkOf[service.id] = gen::ServiceOriginalNetworkId(p.scenario, service);
+        }
+        for (const gen::Event& e : p.scenario.events) {
+            slots.insert(Slot(networkOf[e.serviceId], e.serviceId, e.start - kUnixEpochMjd * 86400,
+                              static_cast<int32_t>(e.duration)));
+        }
+    }
+    return slots;
+}
+
+TEST(GuideCompletenessBudget, WhatTheBudgetDropsIsWholeServicesAndTheirFurthestDays) {
+    const std::vector<Part> parts = Generate("full-budget");
+    const std::set<Slot> expected = ScenarioSlots(parts);
+    Receiver r;
+    const Pace pace = kPaces[0];
+    for (const Part& p : parts) {
+        r.Tune(p);
+        r.Feed(p, pace);
+    }
+    std::set<Slot> held;
+    for (const Programme& p : r.Held()) held.insert(Slot(std::get<0>(p), std::get<1>(p), std::get<2>(p), std::get<3>(p)));
+    ASSERT_FALSE(held.empty());
+    std::map<std::pair<uint16_t, uint16_t>, int64_t> lastHeld;
+    int32_t strangers = 0;
+    for (const Slot& p : held) {
+        if (expected.count(p) == 0 && strangers++ < 8) {
+            ADD_FAILURE() << "not in the stream: " << Describe(Programme(std::get<0>(p), std::get<1>(p), std::get<2>(p), std::get<3>(p), ""));
+        }
+        int64_t& last = lastHeld[{std::get<0>(p), std::get<1>(p)}];
+        last = std::max(last, std::get<2>(p));
+    }
+    EXPECT_EQ(strangers, 0);
+    EXPECT_EQ(static_cast<int32_t>(lastHeld.size()), GuideServicesForBudget(kGuideDefaultMemoryMB));
+    const int64_t now = r.t.s().guide.clockNow;
+    ASSERT_GT(now, 0);
+    int32_t holes = 0;
+    for (const Slot& p : expected) {
+        const auto service = lastHeld.find({std::get<0>(p), std::get<1>(p)});
+        if (service == lastHeld.end() || std::get<2>(p) > service->second || held.count(p) != 0) continue;
+        if (std::get<3>(p) >= 0 && std::get<2>(p) + std::get<3>(p) <= now) continue;  // ended
+        if (holes++ < 8) {
+            ADD_FAILURE() << "missing before the service's last programme held: "
+                          << Describe(Programme(std::get<0>(p), std::get<1>(p), std::get<2>(p), std::get<3>(p), ""));
+        }
+    }
+    EXPECT_EQ(holes, 0);
+}
 
 }  // namespace
