@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/guide_cache_format.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
@@ -245,9 +246,19 @@ public:
             FUZZ_CHECK(tip.first == IDC_INFO_TEXT, "tooltip on control %d", tip.first);
             CheckToolTip(tip.second);
         }
+        // The files the plug-in writes: the guide's cache file at the
+        // places its keeper saves to, and its recordings, each checked as
+        // what it is.
+        const GuideCachePaths& cache = state.keeper.paths;
         for (std::map<std::string, std::vector<uint8_t>>::iterator it = platform.files.begin();
              it != platform.files.end(); ++it) {
-            CheckRecording(it->first, it->second);
+            const bool cacheFile =
+                state.keeper.pathsReady && (it->first == cache.besideSettings || it->first == cache.local);
+            if (cacheFile) {
+                CheckGuideCache(it->first, it->second);
+            } else {
+                CheckRecording(it->first, it->second);
+            }
         }
     }
 
@@ -292,12 +303,41 @@ private:
         }
     }
 
+    // The guide's cache file, written whole or not at all, loads back: the
+    // cache's own scan reads it, a record at a time, to its end record with
+    // the checksum right and nothing behind it. Checked again only when its
+    // bytes changed.
+    void CheckGuideCache(const std::string& path, const std::vector<uint8_t>& file) {
+        std::vector<uint8_t>& last = cachesSeen_[path];
+        if (!last.empty() && last == file) return;
+        FUZZ_CHECK(!file.empty(), "%s is empty", path.c_str());
+        GuideCacheScanner scanner;
+        BeginGuideCacheScan(scanner);
+        const uint8_t* at = file.data();
+        int32_t left = static_cast<int32_t>(file.size());
+        GuideCacheScan scan = GuideCacheScan::kRecord;
+        while (scan == GuideCacheScan::kRecord) {
+            int32_t used = 0;
+            GuideCacheRecord record;
+            scan = ScanGuideCacheRecord(scanner, at, left, &used, &record);
+            FUZZ_CHECK(used >= 0 && used <= left, "%s: the scan used %d of %d bytes", path.c_str(), used, left);
+            at += used;
+            left -= used;
+        }
+        FUZZ_CHECK(scan == GuideCacheScan::kDone, "%s holds %zu bytes that do not load back (fault %d at byte %zu)",
+                   path.c_str(), file.size(), static_cast<int>(scanner.fault), file.size() - static_cast<size_t>(left));
+        FUZZ_CHECK(FinishGuideCacheScan(scanner, left) == GuideCacheFault::kNone, "%s: %d bytes after its end",
+                   path.c_str(), left);
+        last = file;
+    }
+
     size_t controlsSeen_ = 0;
     size_t titlesSeen_ = 0;
     size_t infoTextsCounted_ = 0;
     size_t infoTexts_ = 0;
     size_t toolTipsSeen_ = 0;
     std::map<std::string, size_t> filesSeen_;
+    std::map<std::string, std::vector<uint8_t>> cachesSeen_;
 };
 
 #endif

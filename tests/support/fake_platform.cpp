@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "plugin/plugin_state.h"
 #include "ui/viewer.h"
@@ -149,6 +150,17 @@ void FakePlatform::PostToOwner(uint32_t message, uint32_t wParam) {
     ownerPosted.emplace_back(message, wParam);
 }
 
+namespace {
+
+// The far edge of a window at `from`, `size` wide: a saved position near
+// the top of the int32_t range (the file is the user's) ends at that top
+// rather than wrapping round to a negative edge.
+int32_t FarEdge(int32_t from, int32_t size) {
+    return from > std::numeric_limits<int32_t>::max() - size ? std::numeric_limits<int32_t>::max() : from + size;
+}
+
+}  // namespace
+
 bool FakePlatform::GetWindowPlacement(WindowPlacement* placement) {
     // The dialog's size plays no part in what is saved.
     const int32_t kWidth = 300;
@@ -156,8 +168,10 @@ bool FakePlatform::GetWindowPlacement(WindowPlacement* placement) {
     std::lock_guard<std::mutex> g(mutex);
     if (!window) return false;
     placement->show = windowShow;
-    placement->window = ScreenRect{windowLeft, windowTop, windowLeft + kWidth, windowTop + kHeight};
-    placement->normal = ScreenRect{normalLeft, normalTop, normalLeft + kWidth, normalTop + kHeight};
+    placement->window =
+        ScreenRect{windowLeft, windowTop, FarEdge(windowLeft, kWidth), FarEdge(windowTop, kHeight)};
+    placement->normal =
+        ScreenRect{normalLeft, normalTop, FarEdge(normalLeft, kWidth), FarEdge(normalTop, kHeight)};
     return true;
 }
 
