@@ -95,7 +95,9 @@ void GuideResized(PluginState& state, const WindowPlacement& placement);
 void GuideClosed(PluginState& state);
 
 // WM_GUIDE_READY: takes the handed-over sections; an open window follows.
-// The table is saved to its cache file when the periodic save is due.
+// The table is saved to its cache file when the periodic save is due; a
+// file that could not be read is read again then instead (WM_GUIDE_CACHE
+// follows), and saved over only at a later turn, once it was read.
 void HandleGuideSections(PluginState& state);
 
 // The programme table's cache file (plugin/guide_keeper.h). When the viewer
