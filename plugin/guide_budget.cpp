@@ -33,7 +33,6 @@ int32_t GuideServicesForBudget(int32_t megabytes) {
 GuideStore::GuideStore() {
     ResetSectionQueue(queue);
     pfLengths[0] = pfLengths[1] = 0;
-    sdtLength = 0;
     std::memset(sdtFiled, 0, sizeof sdtFiled);
     sdtFiledNext = 0;
     lastStamp = 0;

@@ -11,9 +11,9 @@
 
 struct PluginState;
 
-// Sections wait in the schedule, present/following or SDT slots. Lock held.
+// Sections wait in the hand-over or the present/following slots. Lock held.
 inline bool GuideSectionsWaiting(const GuideStore& g) {
-    return g.queue.count > 0 || g.pfLengths[0] > 0 || g.pfLengths[1] > 0 || g.sdtLength > 0;
+    return g.queue.count > 0 || g.pfLengths[0] > 0 || g.pfLengths[1] > 0;
 }
 
 // Every entry and table forgotten, as after construction.

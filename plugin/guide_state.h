@@ -17,6 +17,8 @@ const int32_t kGuideTurnSections = 64;
 // A section that finds the hand-over full is dropped: WM_GUIDE_READY is
 // posted again at the first drop and every kGuideDropRepost-th after.
 const int32_t kGuideDropRepost = 16;
+// The entry an SDT section waiting in the hand-over is kept for: none.
+const int32_t kGuideSdtEntry = -2;
 // The present and the following section, each kept apart from the schedule
 // slots: the newest replaces one not taken yet, so it is never lost.
 const int32_t kGuidePfSlots = 2;
@@ -196,10 +198,8 @@ struct GuideStore {
     int32_t pfService[kGuidePfSlots];
     uint32_t pfGeneration[kGuidePfSlots];
     uint32_t nextStamp = 0;
-    // SDT actual and other (PID 0x0011): the newest section waiting (length
-    // 0 none), and those filed already.
-    uint8_t sdt[kMaxSectionSize];
-    int32_t sdtLength;
+    // SDT actual and other (PID 0x0011) sections filed already (those
+    // waiting are in `queue`, entry kGuideSdtEntry).
     GuideSdtFiled sdtFiled[kGuideSdtHeld];
     int32_t sdtFiledNext;
     // The services: `serviceCount` entries in use out of `serviceCapacity`.

@@ -110,7 +110,8 @@ void HandOverGuideSection(PluginState& s, const uint8_t* section, int32_t length
 }
 
 // SDT actual or other, current, at least as long as the shortest SDT, not
-// filed already in that version. No memory block: nothing is kept.
+// filed already in that version, and room for it in the hand-over (else it
+// is dropped and comes again). No memory block: nothing is kept.
 bool KeepGuideSdtSection(PluginState& s, const uint8_t* h, int32_t size) {
     const GuideStore& g = s.guide;
     if (size < kSdtHeaderSize || g.services == nullptr) return false;
@@ -125,16 +126,37 @@ bool KeepGuideSdtSection(PluginState& s, const uint8_t* h, int32_t size) {
             return false;
         }
     }
+    if (!SectionQueueHasRoom(g.queue, SectionLength(h) + kSectionHeaderSize)) {
+        DropSection(s);
+        return false;
+    }
     return true;
 }
 
+// The SDT sections wait in the hand-over with the EIT sections, in the
+// order they came, each one: a transponder's SDT other comes as several
+// sections at once, and a single place would keep only the last of them.
+// Like present/following, its own message only while the guide is open;
+// closed, it rides along with the viewer's own next message
+// (GuideSectionsUnannounced).
 void HandOverGuideSdt(PluginState& s, const uint8_t* section, int32_t length) {
     GuideStore& g = s.guide;
     const bool first = !GuideSectionsWaiting(g);
-    std::memcpy(g.sdt, section, static_cast<size_t>(length));
-    g.sdtLength = length;
-    // Like present/following: its own message only while the guide is open.
-    if (first && g.windowShown) s.platform->PostToWindow(WM_GUIDE_READY);
+    const SectionQueueTag tag = {length, kGuideSdtEntry, 0, g.nextStamp};
+    if (!PushSection(g.queue, tag, section)) {
+        DropSection(s);
+        return;
+    }
+    ++g.nextStamp;
+    if ((first || !g.readyPosted) && g.windowShown) {
+        g.readyPosted = true;
+        s.platform->PostToWindow(WM_GUIDE_READY);
+    }
+}
+
+bool GuideSectionsUnannounced(PluginState& s) {
+    std::lock_guard<std::mutex> guard(s.lock);
+    return GuideSectionsWaiting(s.guide) && !s.guide.readyPosted;
 }
 
 namespace {
@@ -269,19 +291,6 @@ void FileServiceNames(PluginState& s, const uint8_t* section, int32_t length) {
     f.used = true;
 }
 
-// Window thread: the SDT section waiting, filed.
-void TakeSdt(PluginState& s) {
-    GuideStore& g = s.guide;
-    SectionCopy copy;
-    {
-        std::lock_guard<std::mutex> guard(s.lock);
-        copy.length = g.sdtLength > 0 && g.sdtLength <= kMaxSectionSize ? g.sdtLength : 0;
-        std::memcpy(copy.data, g.sdt, static_cast<size_t>(copy.length));
-        g.sdtLength = 0;
-    }
-    if (copy.length > 0) FileServiceNames(s, copy.data, copy.length);
-}
-
 }  // namespace
 
 void ForgetServiceGuide(PluginState& s) {
@@ -375,6 +384,11 @@ bool FileGuideSection(PluginState& s, const GuideTakenSection& taken) {
     GuideStore& g = s.guide;
     bool changed = SyncTables(s);
     const SectionCopy& copy = taken.section;
+    if (taken.service == kGuideSdtEntry) {
+        const uint32_t revision = g.revision;
+        FileServiceNames(s, copy.data, copy.length);
+        return changed || g.revision != revision;
+    }
     // Its entry reused for another service since the copy: not its table.
     const GuideServiceTable* known = TableAt(g, taken.service);
     if (known == nullptr || known->filedGeneration != taken.generation || copy.length < kFollowHeaderSize) {
@@ -417,9 +431,6 @@ bool TakeGuideSections(PluginState& s) {
         // What comes during the turn is announced by the turn's end.
         g.readyPosted = true;
     }
-    const uint32_t revision = g.revision;
-    TakeSdt(s);
-    changed = changed || g.revision != revision;
     // Large: one on the window thread's stack per turn.
     GuideTakenSection taken;
     for (int32_t i = 0; i < waiting && TakeGuideSection(s, taken); ++i) {

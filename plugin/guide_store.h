@@ -23,7 +23,7 @@
 // watched service (any EIT layer, whichever view the viewer shows) go to
 // two slots of their own, the newest replacing one not yet taken. SDT
 // actual and other sections (PID 0x0011) not filed yet in that version go
-// to one slot of their own, the newest replacing one not taken.
+// to the hand-over as well, each in its turn.
 // WM_GUIDE_READY is posted when the first section waits, and again now and
 // then while the hand-over is full (the post that should have emptied it may
 // have been lost). Nothing is decoded there.
@@ -36,7 +36,7 @@
 // channel the host reported.
 //
 // Window thread: one turn (WM_GUIDE_READY) takes what waited when it began,
-// at most kGuideTurnSections + kGuidePfSlots sections and the SDT, in the
+// at most kGuideTurnSections + kGuidePfSlots sections (SDT ones too), in the
 // order they were handed over, each copied out under the lock, its CRC_32
 // verified without it and filed into its service's table
 // (text/eit_schedule.h); when more came meanwhile, it posts WM_GUIDE_READY
@@ -105,9 +105,17 @@ bool KeepGuideSection(PluginState& state, const uint8_t* header, int32_t size);
 void HandOverGuideSection(PluginState& state, const uint8_t* section, int32_t length);
 // Packet path, PID 0x0011 (SDT), lock held, the same two for the SDT
 // actual and other sections that name the services: kept unless filed
-// already in that version; the newest waiting replaces one not taken.
+// already in that version, and handed over whatever the guide window does.
 bool KeepGuideSdtSection(PluginState& state, const uint8_t* header, int32_t size);
 void HandOverGuideSdt(PluginState& state, const uint8_t* section, int32_t length);
+
+// Window thread: sections wait for which no WM_GUIDE_READY is on its way
+// (SDT and present/following sections handed over while the guide window
+// is closed, behind no new schedule section). The viewer's own present and
+// SDT messages, which come with every repeat, take them along, so that the
+// guide adds no messages of its own to the viewer's and nothing waits for
+// a schedule section that, held already, will not be copied again.
+bool GuideSectionsUnannounced(PluginState& state);
 
 // Packet path, lock held: a present/following section of the watched service
 // (any EIT layer) goes to the guide while its window is open, unless it is

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "plugin/guide_store.h"
 #include "plugin/messages.h"
 #include "plugin/plugin_state.h"
 #include "plugin/recorder.h"
@@ -88,9 +89,11 @@ bool ViewerPrivateMessage(PluginState& s, uint32_t message) {
     switch (message) {
         case WM_EIT_PRESENT_READY:
             HandlePresentEvent(s);
+            if (GuideSectionsUnannounced(s)) HandleGuideSections(s);
             return true;
         case WM_SDT_READY:
             HandleServiceName(s);
+            if (GuideSectionsUnannounced(s)) HandleGuideSections(s);
             return true;
         case WM_EIT_FOLLOWING_READY:
             HandleFollowingEvent(s);

@@ -4,6 +4,8 @@
 // entries a cache file restores, and the packet path's work per section.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -179,13 +181,22 @@ TEST(GuideStoreMulti, ServiceNamesFromTheSdtBeforeOrAfterTheSchedule) {
     h.Feed(0x0012, {Schedule(0x0401, 0x200, 21), Schedule(0x0C00, 0x300, 21, 0x60, kOtherTs, kOtherNet)});
     EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0401)).name, Sjis("教育").c_str());
     EXPECT_STREQ(h.Info(h.Find(kOtherNet, kOtherTs, 0x0C00)).name, Sjis("衛星１").c_str());
-    // A repeat in the same version is not copied again; a new name is.
-    h.Feed(0x0011, {Sdt(kTs, kNet, {{0x0400, "総合"}, {0x0401, "教育"}}, false)});
-    EXPECT_EQ(h.g().sdtLength, 0);
+    // A repeat in the same version is not copied again; a new name is, and
+    // (the guide window closed) filed along with the viewer's own message
+    // for the section, without one of the guide's.
+    const auto turnsAsked = [&h] {
+        return std::count(h.t.platform.windowPosted.begin(), h.t.platform.windowPosted.end(), WM_GUIDE_READY);
+    };
+    const auto asked = turnsAsked();
+    const uint32_t copies = h.g().pathWork.copies;
+    const Bytes repeat = h.sb.Stream(0x0011, {Sdt(kTs, kNet, {{0x0400, "総合"}, {0x0401, "教育"}}, false)});
+    ViewerStreamData(h.t.s(), repeat.data(), static_cast<uint32_t>(repeat.size()));
+    EXPECT_EQ(h.g().queue.count, 0);
+    h.t.platform.Pump(h.t.s());
     Bytes renamed = build::SdtSection(kTs, kNet, {build::NamedService(0x0400, EncodeAribFromUtf8("第一"))}, 1);
     h.Feed(0x0011, {renamed});
-    EXPECT_GT(h.g().sdtLength, 0);
-    TakeGuideSections(h.t.s());
+    EXPECT_EQ(turnsAsked(), asked);
+    EXPECT_EQ(h.g().pathWork.copies, copies);  // the EIT's count: no SDT in it
     EXPECT_STREQ(h.Info(h.Find(kNet, kTs, 0x0400)).name, Sjis("第一").c_str());
 }
 
@@ -518,23 +529,69 @@ TEST(GuideStoreMulti, OneFollowerServesTheViewersAndTheGuidesSdt) {
     const auto mailbox = [&h] {
         return Bytes(h.t.s().sdtMailbox.data, h.t.s().sdtMailbox.data + h.t.s().sdtMailbox.length);
     };
-    const auto guideSlot = [&h] { return Bytes(h.g().sdt, h.g().sdt + h.g().sdtLength); };
+    // The SDT sections waiting in the guide's hand-over, in order.
+    const auto guideWaiting = [&h] {
+        std::vector<Bytes> waiting;
+        SectionQueue& q = h.g().queue;
+        SectionQueueTag tag;
+        const uint8_t* bytes = nullptr;
+        std::vector<std::pair<SectionQueueTag, Bytes>> taken;
+        while (PeekSection(q, tag, bytes)) {
+            taken.emplace_back(tag, Bytes(bytes, bytes + tag.length));
+            if (tag.service == kGuideSdtEntry) waiting.push_back(taken.back().second);
+            PopSection(q);
+        }
+        for (const auto& t : taken) PushSection(q, t.first, t.second.data());  // back as they were
+        return waiting;
+    };
 
     // Other, then actual: the viewer keeps the actual; the guide keeps both,
-    // the newest waiting.
+    // in the order they came.
     Bytes stream = h.sb.Stream(0x0011, {other, actual});
     ViewerStreamData(h.t.s(), stream.data(), static_cast<uint32_t>(stream.size()));
     EXPECT_EQ(mailbox(), actual);
-    EXPECT_EQ(guideSlot(), actual);
+    EXPECT_EQ(guideWaiting(), (std::vector<Bytes>{other, actual}));
     h.t.platform.Pump(h.t.s());
+    EXPECT_TRUE(guideWaiting().empty());
 
     // The actual again, then the other: the viewer takes the actual again,
-    // the guide (which filed the actual) only the other.
+    // the guide (which filed both) neither.
     h.t.s().sdtMailbox.length = 0;
     stream = h.sb.Stream(0x0011, {actual, other});
     ViewerStreamData(h.t.s(), stream.data(), static_cast<uint32_t>(stream.size()));
     EXPECT_EQ(mailbox(), actual);
-    EXPECT_EQ(guideSlot(), other);
+    EXPECT_TRUE(guideWaiting().empty());
+}
+
+// The guide closed and every schedule section held already, a transponder's
+// SDT other comes as a run of sections in one host call: each is filed
+// (not only the last), along with the viewer's own message for the SDT
+// actual, though no new schedule section will come to announce them.
+TEST(GuideStoreMulti, EverySdtSectionOfACallIsFiledWithTheGuideClosed) {
+    Guide h;
+    const int kStreams = 5;
+    for (int i = 0; i < kStreams; ++i) {
+        h.Feed(0x0012, {Schedule(static_cast<uint16_t>(0x0C00 + i), 0x300, 21, 0x60,
+                                 static_cast<uint16_t>(kOtherTs + i), kOtherNet)});
+    }
+    std::vector<Bytes> sdts;
+    const char* const names[kStreams] = {"衛星１", "衛星２", "衛星３", "衛星４", "衛星５"};
+    for (int i = 0; i < kStreams; ++i) {
+        sdts.push_back(Sdt(static_cast<uint16_t>(kOtherTs + i), kOtherNet,
+                           {{static_cast<uint16_t>(0x0C00 + i), names[i]}}, true));
+    }
+    sdts.push_back(Sdt(kTs, kNet, {{0x0400, "総合"}}, false));
+    const auto turnsAsked = [&h] {
+        return std::count(h.t.platform.windowPosted.begin(), h.t.platform.windowPosted.end(), WM_GUIDE_READY);
+    };
+    const auto asked = turnsAsked();
+    h.Feed(0x0011, sdts);
+    EXPECT_EQ(turnsAsked(), asked) << "the viewer's messages only";
+    for (int i = 0; i < kStreams; ++i) {
+        const int32_t service = h.Find(kOtherNet, static_cast<uint16_t>(kOtherTs + i), static_cast<uint16_t>(0x0C00 + i));
+        ASSERT_GE(service, 0) << i;
+        EXPECT_STREQ(h.Info(service).name, Sjis(names[i]).c_str()) << i;
+    }
 }
 
 TEST(GuideStoreMulti, ThePacketPathChecksHeadersAndCopiesOnlyNewSections) {
