@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "text/eit_event.h"
 #include "ts/calendar.h"
 #include "ts/crc32.h"
 #include "ts/psi_reader.h"
@@ -77,31 +78,24 @@ bool IsGuideCacheSection(const uint8_t* section, int32_t length) {
 }
 
 bool GuideSectionHasEnded(const uint8_t* section, int32_t length, int64_t now) {
-    // The event loop runs from the end of the header to the CRC_32.
+    // The event loop runs from the end of the header to the CRC_32: one that
+    // does not parse whole, or an event whose start cannot be timed, leaves
+    // the decision to the store.
     PsiReader r(section, length - kCrcSize);
     r.Skip(kEitHeaderSize);
     if (r.Error()) return false;
-    int32_t events = 0;
     while (!r.AtEnd()) {
         r.Skip(2);  // event_id
         const int32_t mjd = r.U16();
         const uint8_t hour = r.U8(), minute = r.U8(), second = r.U8();
-        const uint8_t dh = r.U8(), dm = r.U8(), ds = r.U8();
+        r.Skip(3);  // duration
         r.Skip(r.Length12());  // running_status, free_CA_mode, descriptors
         if (r.Error()) return false;
-        // 0xFFFF and 0xFFFFFF mark an undetermined start or duration; any
-        // other digit that is not BCD cannot be timed either.
-        if (mjd == 0xFFFF || !IsBcd(hour) || !IsBcd(minute) || !IsBcd(second) || !IsBcd(dh) ||
-            !IsBcd(dm) || !IsBcd(ds)) {
-            return false;
-        }
-        const int64_t start =
-            JapanSecondsOf(mjd, FromBcd(hour) * 3600 + FromBcd(minute) * 60 + FromBcd(second));
-        const int64_t end = start + FromBcd(dh) * 3600 + FromBcd(dm) * 60 + FromBcd(ds);
-        if (end > now) return false;
-        ++events;
+        if (mjd == 0xFFFF || !IsBcd(hour) || !IsBcd(minute) || !IsBcd(second)) return false;
     }
-    return events > 0;
+    // Timed as the guide times its programmes: one of undetermined duration
+    // runs until the next one, at most kUndeterminedRunSeconds.
+    return EitSectionEnded(section, length, now);
 }
 
 void BeginGuideCacheScan(GuideCacheScanner& s, bool checksum) {

@@ -80,10 +80,11 @@ int32_t EncodeGuideCacheService(const GuideCacheService& service, uint8_t* out);
 bool IsGuideCacheSection(const uint8_t* section, int32_t length);
 
 // True when every programme of the EIT section has ended at `now` (Japan
-// seconds): start + duration <= now for each event. A section without
-// events, or with any event whose start or duration is undetermined (or
-// not BCD), or one whose event loop does not parse, has not ended: the
-// store decides about those.
+// seconds), each timed as the guide times it (EitSectionEnded): its
+// duration, or when that is undetermined until the next programme of the
+// section, at most three hours. A section without events, with an event
+// whose start is undetermined, or whose event loop does not parse, has not
+// ended: the store decides about those.
 bool GuideSectionHasEnded(const uint8_t* section, int32_t length, int64_t now);
 
 // Why a file is not a cache that can be read.

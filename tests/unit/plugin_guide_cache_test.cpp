@@ -741,6 +741,9 @@ TEST_F(GuideCacheTest, SectionsWhoseProgrammesHaveAllEndedAreNotLoaded) {
     build::EitEvent undeterminedDuration = build::Event(kMjd, 20, 0, 0, 0, 0, 0);
     undeterminedDuration.duration[0] = undeterminedDuration.duration[1] = undeterminedDuration.duration[2] = 0xFF;
     build::EitEvent endedLongAgo = build::Event(kMjd - 3, 20, 0, 0, 1, 0, 0);
+    build::EitEvent openEndedLongAgo = build::Event(kMjd, 19, 0, 0, 0, 0, 0);
+    openEndedLongAgo.eventId = 2;
+    openEndedLongAgo.duration[0] = openEndedLongAgo.duration[1] = openEndedLongAgo.duration[2] = 0xFF;
     Bytes malformed = build::EitSection(h, {build::Event(kMjd, 20, 0, 0, 1, 0, 0)});
     malformed[14 + 10] = 0x0F;  // descriptors_loop_length past the section
     build::Reseal(malformed);
@@ -764,7 +767,10 @@ TEST_F(GuideCacheTest, SectionsWhoseProgrammesHaveAllEndedAreNotLoaded) {
                                build::Event(kMjd, 21, 0, 0, 1, 0, 0)}),
          false},
         {"start undetermined", build::EitSection(h, {undeterminedStart}), true},
-        {"duration undetermined", build::EitSection(h, {undeterminedDuration}), true},
+        {"duration undetermined, may still run", build::EitSection(h, {undeterminedDuration}), true},
+        {"duration undetermined, three hours past its start", build::EitSection(h, {openEndedLongAgo}), false},
+        {"duration undetermined, the next programme ended too",
+         build::EitSection(h, {openEndedLongAgo, build::Event(kMjd, 20, 0, 0, 1, 0, 0)}), false},
         {"no events", build::EitSection(h, {}), true},
         {"an event loop that does not parse", malformed, true},
         {"present, ended", build::EitPfSection(0x0400, 0, {build::Event(kMjd, 21, 0, 0, 1, 0, 0)}), false},

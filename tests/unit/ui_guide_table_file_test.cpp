@@ -146,6 +146,35 @@ TEST(GuideTableFile, EndedProgrammesAreNotReadBack) {
     }
 }
 
+// A present programme of undetermined duration (a live one that may run
+// over) is timed as the guide times it: until the next programme, at most
+// three hours. At 22:15 one that began at 18:00 has ended and is not read
+// back; one that began at 20:30 may still be on air.
+TEST(GuideTableFile, AnOpenEndedPresentProgrammeIsReadBackOnlyWhileItMayRun) {
+    const auto openEnded = [](uint16_t service, uint16_t eventId, int hour, int minute) {
+        build::EitEvent e = build::Event(kMjd, hour, minute, 0, 0, 0, 0,
+                                         build::ShortEventDescriptor(EncodeAribFromUtf8("中継"), Bytes{0x42}));
+        e.eventId = eventId;
+        e.duration[0] = e.duration[1] = e.duration[2] = 0xFF;
+        return build::EitPfSection(service, 0, {e});
+    };
+    Viewer first;
+    // The watched service's present too, whose message to the viewer takes
+    // the others' along (the guide window is closed).
+    first.Feed({openEnded(0x0405, 0x30, 18, 0), openEnded(0x0406, 0x31, 20, 30), openEnded(0x0400, 0x32, 22, 0)});
+    ViewerCommand(first.t.s(), IDC_CLOSE);
+
+    Viewer second(first.t.platform.files);
+    second.t.platform.Pump(second.t.s());
+    const auto table = second.Table();
+    const auto ids = [&table](uint16_t service) {
+        const uint32_t key = static_cast<uint32_t>(build::kDefaultTransportStreamId) << 16 | service;
+        return table.count(key) ? table.at(key) : std::vector<uint16_t>{};
+    };
+    EXPECT_EQ(ids(0x0405), std::vector<uint16_t>{}) << "18:00, open-ended: ended at 21:00";
+    EXPECT_EQ(ids(0x0406), std::vector<uint16_t>{0x31}) << "20:30, open-ended: may run until 23:30";
+}
+
 // Damaged files: nothing of them reaches the guide, the status line says
 // why, and the viewer's first save replaces the file with a sound one.
 TEST(GuideTableFile, ADamagedFileIsLeftUnusedSaidAndReplaced) {
