@@ -574,6 +574,9 @@ int32_t RestoreGuideService(PluginState& s, const GuideServiceInfo& info) {
     {
         std::lock_guard<std::mutex> guard(s.lock);
         if (g.services == nullptr) return -1;
+        // A name in the file came from an SDT whose CRC_32 passed: the
+        // service is as known as if that SDT came again.
+        if (info.name[0] != '\0') NameGuideService(g, info.key);
         i = FindGuideService(g, info.key);
         if (i < 0) i = AddGuideService(g, info.key, false);
         if (i < 0) return -1;

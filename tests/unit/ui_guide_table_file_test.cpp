@@ -146,6 +146,44 @@ TEST(GuideTableFile, EndedProgrammesAreNotReadBack) {
     }
 }
 
+// Twenty services of one other transport stream, named by its SDT: more
+// than the places a stream's services seen only in EIT may hold. Their
+// names in the file make them as known in the next viewer as the SDT made
+// them in this one, so all come back.
+TEST(GuideTableFile, NamedServicesOfOneStreamAllComeBack) {
+    const uint16_t kTs = 0x4010;
+    const uint16_t kNet = 0x0004;
+    const int kServices = 20;
+    ASSERT_GT(kServices, kGuideUnnamedPerStream);
+    Viewer first;
+    std::vector<build::SdtService> named;
+    std::vector<Bytes> schedules;
+    for (int i = 0; i < kServices; ++i) {
+        const uint16_t service = static_cast<uint16_t>(0x0100 + i);
+        named.push_back(build::NamedService(service, EncodeAribFromUtf8("衛星")));
+        schedules.push_back(Schedule(service, static_cast<uint16_t>(0x40 + i), 23, kTs, 0x60));
+        schedules.back()[10] = static_cast<uint8_t>(kNet >> 8);
+        schedules.back()[11] = static_cast<uint8_t>(kNet);
+        build::Reseal(schedules.back());
+    }
+    Bytes sdt = build::SdtSection(kTs, kNet, named);
+    sdt[0] = 0x46;  // SDT other
+    build::Reseal(sdt);
+    const Bytes packets = first.sb.Stream(0x0011, {sdt});
+    ViewerStreamData(first.t.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+    // The first schedule section's turn files the SDT before the others
+    // come (they would otherwise take their places before it, seen only in
+    // EIT, until the carousel came round).
+    first.Feed({schedules.front()});
+    first.Feed(std::vector<Bytes>(schedules.begin() + 1, schedules.end()));
+    ASSERT_EQ(first.Table().size(), static_cast<size_t>(kServices));
+    ViewerCommand(first.t.s(), IDC_CLOSE);
+
+    Viewer second(first.t.platform.files);
+    second.t.platform.Pump(second.t.s());
+    EXPECT_EQ(second.Table().size(), static_cast<size_t>(kServices));
+}
+
 // A present programme of undetermined duration (a live one that may run
 // over) is timed as the guide times it: until the next programme, at most
 // three hours. At 22:15 one that began at 18:00 has ended and is not read
