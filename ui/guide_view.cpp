@@ -219,6 +219,9 @@ GuideRequestStatus ComputeGuideRequest(const ScheduleEventRef& e, int64_t now, u
     const int64_t until = e.start - now;
     if (until > kLongestWait) return GuideRequestStatus::kTooFarAhead;
     if (e.durationDetermined && e.start + e.duration <= now) return GuideRequestStatus::kEnded;
+    // Of undetermined duration: over once it may have run its longest, as
+    // the grid times it (it is not on air there either).
+    if (!e.durationDetermined && e.start + kUndeterminedRunSeconds <= now) return GuideRequestStatus::kEnded;
     if (until <= 0) {
         // On air: asked for as the present view asks for it, the minutes
         // until it ends, rounded up (three hours when the end is unknown),
