@@ -33,10 +33,17 @@ int32_t LoadSettingsBeforeWindow(PluginState& s) {
 
 namespace {
 
+// A button whose number cannot tune (an absent key, -1, or one outside
+// 13..62) keeps its blank label whatever the host reports: the host's "no
+// channel" (-1) and a stray number must neither circle nor number it.
+bool ButtonShowsChannel(const PluginState& s, int32_t i, int32_t channel) {
+    return s.channelTable[i] == channel && IsTunableChannel(channel);
+}
+
 void ShowPlainNumbers(PluginState& s, int32_t channel) {
     char label[4];
     for (int32_t i = 0; i < kChannelButtonCount; ++i) {
-        if (s.channelTable[i] == channel) {
+        if (ButtonShowsChannel(s, i, channel)) {
             std::snprintf(label, sizeof label, "%d", i + 1);
             s.platform->SetControlText(kChannelButtonIds[i], label);
         }
@@ -46,7 +53,7 @@ void ShowPlainNumbers(PluginState& s, int32_t channel) {
 void ShowCircledNumbers(PluginState& s, int32_t channel) {
     char label[3];
     for (int32_t i = 0; i < kChannelButtonCount; ++i) {
-        if (s.channelTable[i] == channel) {
+        if (ButtonShowsChannel(s, i, channel)) {
             // Circled digits one to twelve: Shift_JIS 0x87 0x40 + (i - 1).
             label[0] = static_cast<char>(0x87);
             label[1] = static_cast<char>(0x40 + i);

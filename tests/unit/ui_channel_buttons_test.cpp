@@ -18,6 +18,7 @@
 #include "tests/support/fake_platform.h"
 #include "ui/channel_buttons.h"
 #include "ui/resource.h"
+#include "ui/viewer.h"
 
 namespace {
 
@@ -201,5 +202,46 @@ TEST(CircledChannelRace, ReportsRacingTheTableLoadEndCircled) {
         EXPECT_EQ(h.Labels(), Expected(channel));
     }
 }
+
+// A key that names no channel the buttons can tune (absent, -1, out of
+// 13..62, not a number) gives a blank button that a press leaves alone,
+// whatever the host reports afterwards: its own "no channel" (-1), the
+// number the key holds, or a real channel and then none again.
+struct UntunableKeyCase {
+    const char* name;
+    const char* value;  // null: no CH3 key
+    int32_t reported;   // the host's report that must not label button 3
+};
+
+void PrintTo(const UntunableKeyCase& c, std::ostream* os) { *os << c.name; }
+
+class UntunableKey : public ::testing::TestWithParam<UntunableKeyCase> {};
+
+TEST_P(UntunableKey, GivesABlankButtonThatNeverTunes) {
+    const UntunableKeyCase& c = GetParam();
+    Host h;
+    if (c.value != nullptr) h.platform.settings["SERVICE/CH3"] = c.value;
+    h.CreateWindow();
+    h.platform.Pump(h.s());
+    const int32_t button = 2;
+    EXPECT_EQ(h.Labels()[button], " ") << "after the table was loaded";
+    const int32_t reports[] = {c.reported, 27, c.reported, 26, -1};
+    for (const int32_t channel : reports) {
+        h.ReportOnHostThread(channel);
+        h.platform.Pump(h.s());
+        EXPECT_EQ(h.Labels()[button], " ") << "after the host reported " << channel;
+    }
+    h.platform.tuned.clear();
+    ViewerCommand(h.s(), kChannelButtonIds[button]);
+    EXPECT_TRUE(h.platform.tuned.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, UntunableKey,
+    ::testing::Values(UntunableKeyCase{"Absent", nullptr, -1}, UntunableKeyCase{"MinusOne", "-1", -1},
+                      UntunableKeyCase{"Zero", "0", 0}, UntunableKeyCase{"BelowTheBand", "12", 12},
+                      UntunableKeyCase{"AboveTheBand", "63", 63}, UntunableKeyCase{"Negative", "-27", -27},
+                      UntunableKeyCase{"NotANumber", "abc", 0}, UntunableKeyCase{"Empty", "", 0}),
+    [](const ::testing::TestParamInfo<UntunableKeyCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
