@@ -13,6 +13,7 @@
 #include "text/eit_event.h"
 #include "text/eit_schedule.h"
 #include "text/event_details.h"
+#include "text/shift_jis_text.h"
 #include "ts/calendar.h"
 #include "plugin/settings.h"
 #include "ui/resource.h"
@@ -42,6 +43,30 @@ const char kRequestEnded[] =  // 録画予約（放送終了）
 const char kRequestOtherService[] =  // 録画予約（視聴中のサービスのみ）
     "\x98\x5E\x89\xE6\x97\x5C\x96\xF1\x81\x69\x8E\x8B\x92\xAE\x92\x86\x82\xCC\x83\x54\x81\x5B\x83\x72\x83\x58"
     "\x82\xCC\x82\xDD\x81\x6A";
+// The status line after a request: what was asked, or why nothing was.
+const char kRequested[] =  // 録画を依頼しました：
+    "\x98\x5E\x89\xE6\x82\xF0\x88\xCB\x97\x8A\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x46";
+const char kFullWidthSpace[] = "\x81\x40";
+const char kFrom[] = "\x82\xA9\x82\xE7";                                        // から
+const char kMinutes[] = "\x95\xAA";                                              // 分
+const char kLengthUndetermined[] = "\x81\x69\x92\xB7\x82\xB3\x96\xA2\x92\xE8\x81\x6A";  // （長さ未定）
+const char kWhyTooFar[] =  // 開始の約18時間前から予約できます
+    "\x8A\x4A\x8E\x6E\x82\xCC\x96\xF1"
+    "18\x8E\x9E\x8A\xD4\x91\x4F\x82\xA9\x82\xE7\x97\x5C\x96\xF1\x82\xC5\x82\xAB\x82\xDC\x82\xB7";
+const char kWhyEnded[] =  // この番組は終了しています
+    "\x82\xB1\x82\xCC\x94\xD4\x91\x67\x82\xCD\x8F\x49\x97\xB9\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7";
+const char kWhyUndetermined[] =  // 開始時刻が未定のため予約できません
+    "\x8A\x4A\x8E\x6E\x8E\x9E\x8D\x8F\x82\xAA\x96\xA2\x92\xE8\x82\xCC\x82\xBD\x82\xDF\x97\x5C\x96\xF1"
+    "\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1";
+const char kWhyNoClock[] =  // 放送の時刻を受信するまでお待ちください
+    "\x95\xFA\x91\x97\x82\xCC\x8E\x9E\x8D\x8F\x82\xF0\x8E\xF3\x90\x4D\x82\xB7\x82\xE9\x82\xDC\x82\xC5"
+    "\x82\xA8\x91\xD2\x82\xBF\x82\xAD\x82\xBE\x82\xB3\x82\xA2";
+const char kWhyOtherService[] =  // 視聴中のサービスの番組だけを予約できます
+    "\x8E\x8B\x92\xAE\x92\x86\x82\xCC\x83\x54\x81\x5B\x83\x72\x83\x58\x82\xCC\x94\xD4\x91\x67\x82\xBE"
+    "\x82\xAF\x82\xF0\x97\x5C\x96\xF1\x82\xC5\x82\xAB\x82\xDC\x82\xB7";
+// The title's share of the confirmation: the rest (about 50 bytes) always
+// fits the status line beside it.
+const int32_t kRequestedTitleSize = 72;
 // The largest size kept for the window, in pixels: anything larger is not
 // a window's.
 const int32_t kLargestSize = 16384;
@@ -104,6 +129,59 @@ void RememberSelection(GuideViewState& v) {
     v.selectedService = c.serviceId;
 }
 
+// The status line's reason for a refusal, null when there is none to give.
+const char* RefusalText(GuideRequestStatus status) {
+    switch (status) {
+        case GuideRequestStatus::kStartUndetermined:
+            return kWhyUndetermined;
+        case GuideRequestStatus::kTooFarAhead:
+            return kWhyTooFar;
+        case GuideRequestStatus::kNoClock:
+            return kWhyNoClock;
+        case GuideRequestStatus::kEnded:
+            return kWhyEnded;
+        case GuideRequestStatus::kOtherService:
+            return kWhyOtherService;
+        case GuideRequestStatus::kRequestable:
+        case GuideRequestStatus::kNoSelection:
+            break;
+    }
+    return nullptr;
+}
+
+// The status of the selection's request, `ref` its programme.
+GuideRequestStatus SelectionRequest(PluginState& s, const GuideViewState& v, const ScheduleEventRef& ref,
+                                    uint32_t& word) {
+    return v.columns.column[v.selection.column].watched ? ComputeGuideRequest(ref, Now(s), word)
+                                                        : GuideRequestStatus::kOtherService;
+}
+
+// "録画を依頼しました：<title>　12/08(火) 22:00から45分": the programme as the
+// viewer knows it, its start and its length rounded up to the minute.
+void RequestedText(const GuideViewState& v, const ScheduleEventRef& ref, char* out, int32_t capacity) {
+    // Large: on the window thread's stack for one request.
+    EitEventRecord record;
+    char decoded[512];
+    char title[kRequestedTitleSize];
+    decoded[0] = '\0';
+    if (ReadGuideColumnEvent(v.columns, v.selection.column, ref, record, false)) {
+        DecodeAribText(decoded, record.name, record.nameSize, sizeof decoded, SymbolStyle::kBracketed);
+    }
+    CopyShiftJisBounded(title, kRequestedTitleSize, decoded);
+    char date[32];
+    DateText(ref, date, sizeof date);
+    const int32_t start = SecondOfDay(ref.start);
+    char length[32];
+    if (ref.durationDetermined) {
+        std::snprintf(length, sizeof length, "%d%s", static_cast<int>((ref.duration + 59) / 60), kMinutes);
+    } else {
+        std::snprintf(length, sizeof length, "%s", kLengthUndetermined);
+    }
+    Terminate(out, capacity,
+              std::snprintf(out, static_cast<size_t>(capacity), "%s%s%s%s %02d:%02d%s%s", kRequested, title,
+                            kFullWidthSpace, date, start / 3600, start / 60 % 60, kFrom, length));
+}
+
 // The details pane and the button for the selection.
 void ShowSelection(PluginState& s, GuideViewState& v) {
     ScheduleEventRef ref;
@@ -142,11 +220,19 @@ void ShowSelection(PluginState& s, GuideViewState& v) {
     }
     s.platform->SetGuideControlText(IDC_GUIDE_DETAILS, text);
     uint32_t word = 0;
-    const GuideRequestStatus status = v.columns.column[v.selection.column].watched
-                                          ? ComputeGuideRequest(ref, Now(s), word)
-                                          : GuideRequestStatus::kOtherService;
+    const GuideRequestStatus status = SelectionRequest(s, v, ref, word);
     s.platform->SetGuideControlText(IDC_GUIDE_REQUEST, GuideRequestLabel(status));
     s.platform->EnableGuideControl(IDC_GUIDE_REQUEST, status == GuideRequestStatus::kRequestable);
+}
+
+// A programme the viewer has just chosen: when it cannot be requested, the
+// status line says why (the button's label only names the refusal).
+void ExplainSelectedRefusal(PluginState& s, GuideViewState& v) {
+    ScheduleEventRef ref;
+    if (!SelectedEvent(v, ref)) return;
+    uint32_t word = 0;
+    const char* why = RefusalText(SelectionRequest(s, v, ref, word));
+    if (why != nullptr) GuideStatusText(s, why);
 }
 
 bool DayHeld(const GridDays& days, int64_t day) {
@@ -446,6 +532,7 @@ void GuideSelectProgramme(PluginState& s, int32_t column, int32_t index) {
         v->selection = kNoGridSelection;
     }
     ShowSelection(s, *v);
+    ExplainSelectedRefusal(s, *v);
     s.platform->RedrawGuide();
 }
 
@@ -480,7 +567,10 @@ void GuideKeyPressed(PluginState& s, GridKey key) {
     const GridSelection before = v->selection;
     if (!MoveGridSelection(source, v->days, v->columns.now, key, v->viewport, v->selection)) return;
     RememberSelection(*v);
-    if (before.column != v->selection.column || before.id != v->selection.id) ShowSelection(s, *v);
+    if (before.column != v->selection.column || before.id != v->selection.id) {
+        ShowSelection(s, *v);
+        ExplainSelectedRefusal(s, *v);
+    }
     s.platform->RedrawGuide();
 }
 
@@ -489,10 +579,17 @@ void GuideRequestPressed(PluginState& s) {
     if (v == nullptr || !v->open) return;
     Follow(s, *v);
     ScheduleEventRef ref;
-    if (!SelectedEvent(*v, ref) || !v->columns.column[v->selection.column].watched) return;
+    if (!SelectedEvent(*v, ref)) return;
     uint32_t word = 0;
-    if (ComputeGuideRequest(ref, Now(s), word) != GuideRequestStatus::kRequestable) return;
+    const GuideRequestStatus status = SelectionRequest(s, *v, ref, word);
+    if (status != GuideRequestStatus::kRequestable) {
+        GuideStatusText(s, RefusalText(status));
+        return;
+    }
     s.platform->PostToOwner(WM_RECORD_REQUEST, word);
+    char confirmed[kGuideStatusSize];
+    RequestedText(*v, ref, confirmed, kGuideStatusSize);
+    GuideStatusText(s, confirmed);
 }
 
 void GuideStatusText(PluginState& s, const char* text) {

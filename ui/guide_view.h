@@ -138,7 +138,9 @@ void GuideKeyPressed(PluginState& state, GridKey key);
 void GuideSelectProgramme(PluginState& state, int32_t column, int32_t index);
 
 // IDC_GUIDE_REQUEST or Enter: posts the request for the selected programme
-// when it can be requested.
+// when it can be requested, and the status line says what was asked for
+// (title, day, start and length in minutes); otherwise the status line says
+// why not, as it does when such a programme is chosen by click or key.
 void GuideRequestPressed(PluginState& state);
 
 // The status line's text (Shift_JIS), e.g. what became of the saved guide.

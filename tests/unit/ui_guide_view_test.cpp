@@ -435,6 +435,96 @@ TEST_F(GuideView, ButtonSaysWhyAProgrammeCannotBeRequested) {
     EXPECT_TRUE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
 }
 
+// After a request the status line says what was asked for: the title, its
+// day, start and length as a viewer reads them; a programme that cannot be
+// requested says why, in words, as soon as it is chosen and again when the
+// request is pressed. The word sent to the host is the one the request
+// computes, and the button's label stays the short refusal.
+TEST_F(GuideView, TheStatusLineConfirmsARequestOrSaysWhyNot) {
+    const uint16_t other = 0x0401;
+    Programme openEnded = weather;  // 22:45, length not yet known
+    openEnded.eventId = 0x2003;
+    openEnded.durationMinutes = -1;
+    build::EitEvent unknownStart = Entry({0x2004, 23, 30, 30, A("深夜映画"), 0x60});
+    unknownStart.startMjd = 0xFFFF;
+    unknownStart.start[0] = unknownStart.start[1] = unknownStart.start[2] = 0xFF;
+    build::EitHeader header = build::ScheduleHeader(kService, 16, 1, 0x50);
+    header.lastTableId = 0x50;
+    struct Case {
+        const char* name;
+        int clockHour, clockMinute;  // -1: no TOT yet
+        uint16_t service;            // whose column is chosen
+        uint16_t eventId;
+        const char* status;          // UTF-8
+        const char* label;           // UTF-8
+        uint32_t word;               // 0: nothing posted
+    } cases[] = {
+        {"ahead", 21, 30, kService, 0x1002, "録画を依頼しました：連続ドラマ　12/08(火) 22:00から45分", "録画予約",
+         (1789u << 16) | 46u},
+        {"on air", 22, 30, kService, 0x1002, "録画を依頼しました：連続ドラマ　12/08(火) 22:00から45分", "録画予約",
+         15u},
+        {"length unknown", 21, 30, kService, 0x2003,
+         "録画を依頼しました：天気予報　12/08(火) 22:45から（長さ未定）", "録画予約", (4489u << 16) | 180u},
+        {"too far ahead", 2, 0, kService, 0x1002, "開始の約18時間前から予約できます",
+         "録画予約（開始まで65,535秒超）", 0},
+        {"ended", 23, 30, kService, 0x1002, "この番組は終了しています", "録画予約（放送終了）", 0},
+        {"start unknown", 21, 30, kService, 0x2004, "開始時刻が未定のため予約できません",
+         "録画予約（開始時刻未定）", 0},
+        {"no clock", -1, 0, kService, 0x1002, "放送の時刻を受信するまでお待ちください", "録画予約（時刻未受信）",
+         0},
+        {"another service", 21, 30, other, 0x1003, "視聴中のサービスの番組だけを予約できます",
+         "録画予約（視聴中のサービスのみ）", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GuideHarness h;
+        if (c.clockHour >= 0) h.Clock(c.clockHour, c.clockMinute);
+        h.Open();
+        h.Feed(0x0012, {Schedule(kService, 8, 1, {drama, openEnded}), build::EitSection(header, {unknownStart}),
+                        Schedule(other, 8, 1, {weather})});
+        const GuideColumns& columns = h.View().columns;
+        int32_t column = -1;
+        for (int32_t i = 0; i < columns.count; ++i) {
+            if (columns.column[i].serviceId == c.service) column = i;
+        }
+        ASSERT_GE(column, 0);
+        const int32_t index = GuideColumnIndexOfEvent(columns, column, c.eventId);
+        ASSERT_GE(index, 0);
+        GuideStatusText(h.t.s(), "");
+        GuideSelectProgramme(h.t.s(), column, index);
+        EXPECT_EQ(h.t.platform.guideTexts[IDC_GUIDE_REQUEST], Sjis(c.label));
+        EXPECT_EQ(h.t.platform.guideTexts[IDC_GUIDE_STATUS], c.word == 0 ? Sjis(c.status) : "") << "on choosing";
+        GuideRequestPressed(h.t.s());
+        EXPECT_EQ(h.t.platform.guideTexts[IDC_GUIDE_STATUS], Sjis(c.status)) << "on the request";
+        if (c.word == 0) {
+            EXPECT_TRUE(h.t.platform.ownerPosted.empty());
+        } else {
+            ASSERT_EQ(h.t.platform.ownerPosted.size(), 1u);
+            // The clock runs on a second for each present section the
+            // viewer took; none came here.
+            EXPECT_EQ(h.t.platform.ownerPosted[0], std::make_pair(WM_RECORD_REQUEST, c.word));
+        }
+    }
+}
+
+// A long title is cut at a whole character so that start and length still
+// fit the status line.
+TEST_F(GuideView, ALongTitleLeavesRoomForStartAndLength) {
+    Clock(21, 30);
+    Open();
+    Programme longTitle = drama;
+    longTitle.title = A("とても長い題名のドラマスペシャル特別編・第一夜から第三夜まで一挙放送・出演者インタビュー付き完全版");
+    Feed(0x0012, {Schedule(kService, 8, 1, {longTitle})});
+    GuideSelectProgramme(t.s(), 0, 0);
+    GuideRequestPressed(t.s());
+    const std::string status = t.platform.guideTexts[IDC_GUIDE_STATUS];
+    const std::string tail = Sjis("　12/08(火) 22:00から45分");
+    ASSERT_GE(status.size(), tail.size());
+    EXPECT_EQ(status.substr(status.size() - tail.size()), tail);
+    EXPECT_EQ(status.find(Sjis("録画を依頼しました：とても長い題名")), 0u);
+    EXPECT_LT(status.size(), static_cast<size_t>(kGuideStatusSize));
+}
+
 // Its position: read from "GUIDE" Left/Top, written on every move once the
 // window is initialised.
 TEST_F(GuideView, PositionIsKeptInTheSettingsFile) {
