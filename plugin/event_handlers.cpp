@@ -3,10 +3,18 @@
 #include <cstring>
 #include <mutex>
 
+#include "plugin/guide_entries.h"
+#include "plugin/guide_store.h"
 #include "plugin/section_mailbox.h"
+#include "text/eit_event.h"
+#include "text/eit_schedule.h"
 #include "text/event_formatter.h"
 #include "text/service_name.h"
 #include "ts/section.h"
+
+namespace {
+void StoreEvent(PluginState& state, bool following, const EventOutcome& out);
+}  // namespace
 
 bool TakeEventSection(PluginState& state, View kind, HandedSection& taken) {
     const bool following = kind == View::kFollowing;
@@ -40,6 +48,21 @@ bool CommitEventSection(PluginState& state, View kind, const HandedSection& take
     std::lock_guard<std::mutex> guard(state.lock);
     // The service changed since the copy: the event is the old service's.
     if (state.serviceGeneration != taken.generation) return false;
+    StoreEvent(state, following, out);
+    if (following) {
+        state.lastFollowingKey = key;
+    } else {
+        state.lastPresentKey = key;
+    }
+    if (state.view != kind) return false;
+    std::memcpy(shown, out.text, sizeof out.text);
+    return true;
+}
+
+namespace {
+
+// Lock held: the formatted event becomes the stored event of its view.
+void StoreEvent(PluginState& state, bool following, const EventOutcome& out) {
     if (out.hasEvent) {
         state.eventYear = out.year;
         state.eventMonth = out.month;
@@ -62,15 +85,9 @@ bool CommitEventSection(PluginState& state, View kind, const HandedSection& take
     std::memcpy(following ? state.followingDescription : state.presentDescription, out.fullDescription,
                 sizeof out.fullDescription);
     (following ? state.followingTextCut : state.presentTextCut) = out.textCut;
-    if (following) {
-        state.lastFollowingKey = key;
-    } else {
-        state.lastPresentKey = key;
-    }
-    if (state.view != kind) return false;
-    std::memcpy(shown, out.text, sizeof out.text);
-    return true;
 }
+
+}  // namespace
 
 bool TakeServiceSection(PluginState& state, HandedSection& taken) {
     std::lock_guard<std::mutex> guard(state.lock);
@@ -129,4 +146,102 @@ void CopyEventDetails(PluginState& state, View kind, StoredEventDetails& out) {
                 sizeof out.description);
     out.description[kFullDescriptionSize - 1] = '\0';
     out.textCut = following ? state.followingTextCut : state.presentTextCut;
+}
+
+namespace {
+
+// The row of the watched service's list that follows the programme on air
+// at `now` (Japan seconds): the one after the programme on air, or the next
+// to start when none is; without a clock, the one after the present
+// section's programme. -1 when the list holds none of determined start.
+int32_t FollowingRow(const GuideStore& guide, int32_t service, int32_t count, int64_t now) {
+    int32_t row = -1;
+    ScheduleEventRef ref;
+    if (now >= 0) {
+        row = GuideServiceFirstRowEndingAfter(guide, service, now);
+        if (GuideServiceRow(guide, service, row, ref) && ref.startDetermined && ref.start <= now) ++row;
+    } else {
+        for (int32_t i = 0; i < count && row < 0; ++i) {
+            if (GuideServiceRow(guide, service, i, ref) && ref.present) row = i + 1;
+        }
+    }
+    if (!GuideServiceRow(guide, service, row, ref) || !ref.startDetermined) return -1;
+    return row;
+}
+
+// The event `ref` of a held section, alone in a section of its own (the
+// held section's header, the event, room for the CRC_32): what a following
+// section carrying that event holds for FormatEvent. Returns its size, 0
+// when the event is no longer there.
+int32_t EventAlone(const uint8_t* section, int32_t size, const ScheduleEventRef& ref, uint8_t* out) {
+    EitEventEntry entry;
+    if (size < kEitSectionHeaderSize || !ReadEitEventAt(section, size, ref.offset, entry)) return 0;
+    const int32_t loop = entry.descriptorsLength;
+    const int32_t total = kEitSectionHeaderSize + kEitEventHeaderSize + loop + kCrcSize;
+    if (total > kMaxSectionSize) return 0;
+    std::memcpy(out, section, kEitSectionHeaderSize);
+    uint8_t* event = out + kEitSectionHeaderSize;
+    std::memcpy(event, section + ref.offset, kEitEventHeaderSize);
+    // The loop as far as the held section carries it.
+    event[10] = static_cast<uint8_t>((event[10] & 0xF0) | ((loop >> 8) & 0x0F));
+    event[11] = static_cast<uint8_t>(loop & 0xFF);
+    std::memcpy(event + kEitEventHeaderSize, entry.descriptors, static_cast<size_t>(loop));
+    std::memset(event + kEitEventHeaderSize + loop, 0, kCrcSize);
+    const int32_t sectionLength = total - kSectionHeaderSize;
+    out[1] = static_cast<uint8_t>((out[1] & 0xF0) | ((sectionLength >> 8) & 0x0F));
+    out[2] = static_cast<uint8_t>(sectionLength & 0xFF);
+    return total;
+}
+
+}  // namespace
+
+bool FollowingFromGuide(PluginState& state, char* shown) {
+    int32_t serviceId;
+    uint32_t generation;
+    SymbolStyle style;
+    int64_t now;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        if (state.view != View::kFollowing || state.followingText[0] != '\0') return false;
+        serviceId = state.currentService;
+        generation = state.serviceGeneration;
+        style = state.symbolStyle;
+        now = BroadcastNow(state);
+    }
+    // The store's tables are the window thread's; only its entries are
+    // shared, and SyncGuide takes the lock for them.
+    SyncGuide(state);
+    const GuideStore& guide = state.guide;
+    const int32_t service = GuideWatchedService(guide);
+    GuideServiceInfo info;
+    if (!GuideServiceAt(guide, service, info) || info.key.serviceId != serviceId) return false;
+    const int32_t row = FollowingRow(guide, service, info.listCount, now);
+    ScheduleEventRef ref;
+    const EitScheduleService* schedule = GuideServiceSchedule(guide, service);
+    if (row < 0 || schedule == nullptr || !GuideServiceRow(guide, service, row, ref)) return false;
+    int32_t size = 0;
+    const uint8_t* section = ScheduleSection(*schedule, ref.slot, size);
+    if (section == nullptr) return false;
+    // Large: one of each on the window thread's stack for this call.
+    uint8_t alone[kMaxSectionSize];
+    const int32_t length = EventAlone(section, size, ref, alone);
+    if (length == 0) return false;
+    EventOutcome out;
+    FormatEvent(alone, length, true, style, out);
+    if (!out.hasEvent) return false;
+    // The details as the guide holds them: the extended schedule's items
+    // when the basic section carries none.
+    EitEventRecord record;
+    if (ReadGuideServiceEvent(guide, service, ref, record)) EitEventDetails(record, style, out.details);
+
+    std::lock_guard<std::mutex> guard(state.lock);
+    // A service change or the following section itself came meanwhile.
+    if (state.serviceGeneration != generation || state.view != View::kFollowing || state.followingText[0] != '\0') {
+        return false;
+    }
+    // Stored as a section's event, but no change key: the following
+    // section, when it comes, is formatted and replaces it.
+    StoreEvent(state, true, out);
+    std::memcpy(shown, out.text, sizeof out.text);
+    return true;
 }

@@ -48,6 +48,16 @@ View PrepareCaption(PluginState& state, char* serviceName);
 // the new view into `shown` (kEventTextSize bytes) and returns the new view.
 View ToggleView(PluginState& state, char* shown);
 
+// The following view while no following section has come for the watched
+// service: its programme after the one on air, as the guide holds it,
+// formatted as a following section carrying that event is (the same text),
+// and stored as the following event without a change key, so that the
+// section replaces it when it comes. True when stored; `shown`
+// (kEventTextSize bytes) then holds the text. False in the present view,
+// when the following event is there, or when the guide holds no such
+// programme of this service.
+bool FollowingFromGuide(PluginState& state, char* shown);
+
 // What the tooltip of one stored event is made of.
 struct StoredEventDetails {
     EventDetails details;

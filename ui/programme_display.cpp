@@ -80,6 +80,8 @@ void ShowOtherView(PluginState& state) {
     }
     char text[kEventTextSize];
     const View view = ToggleView(state, text);
+    // No following section yet: the guide's programme after the one on air.
+    if (view == View::kFollowing && text[0] == '\0') FollowingFromGuide(state, text);
     state.platform->SetControlText(IDC_INFO_TEXT, text);
     ShowEventToolTip(state, view);
     UpdateCaption(state);

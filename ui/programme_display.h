@@ -35,7 +35,9 @@ void UpdateCaption(PluginState& state);
 
 // IDC_PRESENT_FOLLOWING: the other view's text and tooltip, then the
 // caption. The other view is the one the window's button does not name,
-// also while a service change waits for WM_SERVICE_VIEW.
+// also while a service change waits for WM_SERVICE_VIEW. The following view
+// before its first following section shows the guide's programme after the
+// one on air (FollowingFromGuide) until that section comes.
 void ShowOtherView(PluginState& state);
 
 // WM_SERVICE_VIEW, posted after a service change emptied the stored events

@@ -2,6 +2,7 @@
 // packets through the router and the window's handlers to the platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -208,6 +209,123 @@ TEST_F(ProgrammeDisplay, ServiceChangeForgetsTheDetails) {
     ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
     ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
     EXPECT_EQ(t.platform.ToolTip(IDC_INFO_TEXT), "");
+}
+
+// The following view before its first following section: the guide's
+// programme after the one on air, with the text a following section of
+// that programme gives, its details in the tooltip; the section, when it
+// comes, takes over. Nothing from another service, none past the last
+// programme, and never over a following section already shown.
+TEST_F(ProgrammeDisplay, FollowingViewShowsTheGuidesNextProgrammeUntilItsSectionComes) {
+    // A video and a stereo audio component, so the times line is whole.
+    const Bytes components = Cat({build::Descriptor(0x50, {0x01, 0xB3, 0x00, 'j', 'p', 'n'}),
+                                  build::Descriptor(0xC4, {0x02, 0x03, 0x10, 0x0F, 0x00, 0x58, 'j', 'p', 'n'})});
+    const auto event = [&](uint16_t id, int hour, int minute, int length, const char* title, const Bytes& more) {
+        build::EitEvent e = build::Event(kMjd, hour, minute, 0, length / 60, length % 60, 0,
+                                         Cat({build::ShortEventDescriptor(A(title), A("あらすじ")), components, more}));
+        e.eventId = id;
+        return e;
+    };
+    const build::EitEvent news = event(0x1001, 21, 0, 60, "ニュース", Genre(0x00));
+    const build::EitEvent drama =
+        event(0x1002, 22, 0, 45, "連続ドラマ", Cat({Genre(0x30), ExtendedEvent({{A("出演者"), A("山田花子")}})}));
+    const build::EitEvent weather = event(0x1003, 22, 45, 15, "天気予報", Genre(0x01));
+    const build::EitEvent special = event(0x1004, 22, 0, 45, "特別番組", Bytes());
+    build::EitHeader header = build::ScheduleHeader(kService, 56, 1);  // 21:00-24:00
+    header.lastTableId = 0x50;
+    const Bytes schedule = build::EitSection(header, {news, drama, weather});
+    // What the viewer shows when the following section of each comes.
+    const auto shownFor = [&](const build::EitEvent& e) {
+        TestPlugin fresh;
+        LoadSettingsBeforeWindow(fresh.s());
+        PluginOnChannelChange(fresh.s(), 27, kService);
+        fresh.platform.Pump(fresh.s());
+        ViewerCommand(fresh.s(), IDC_PRESENT_FOLLOWING);
+        const Bytes packets = sb.Stream(kEitPid, {build::EitPfSection(kService, 1, {e})});
+        ViewerStreamData(fresh.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+        fresh.platform.Pump(fresh.s());
+        return std::make_pair(fresh.platform.Text(IDC_INFO_TEXT), fresh.platform.ToolTip(IDC_INFO_TEXT));
+    };
+    const auto dramaShown = shownFor(drama);
+    const auto weatherShown = shownFor(weather);
+    const auto specialShown = shownFor(special);
+    ASSERT_NE(dramaShown.first.find(Sjis("連続ドラマ")), std::string::npos);
+    ASSERT_NE(dramaShown.second.find(Sjis("山田花子")), std::string::npos);
+
+    enum Step { kClock2130, kClock2230, kClock2330, kPresentNews, kFollowingSpecial, kToggle, kOtherService };
+    const std::pair<std::string, std::string> blank("", "");
+    struct Case {
+        const char* name;
+        std::vector<Step> before;  // after the schedule, before the switch
+        std::pair<std::string, std::string> shown;
+    } cases[] = {
+        {"the next programme by the clock", {kClock2130}, dramaShown},
+        {"the one after, later", {kClock2230}, weatherShown},
+        {"none after the last", {kClock2330}, blank},
+        {"no clock: the one after the present section's", {kPresentNews}, dramaShown},
+        {"no clock and no present section", {}, blank},
+        // The viewer takes following sections in the following view only.
+        {"the following section already came", {kClock2130, kToggle, kFollowingSpecial, kToggle}, specialShown},
+        {"another service", {kClock2130, kOtherService}, blank},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlugin p;
+        LoadSettingsBeforeWindow(p.s());
+        PluginOnChannelChange(p.s(), 27, kService);
+        p.platform.Pump(p.s());
+        const auto feed = [&](const Bytes& section, uint16_t pid) {
+            const Bytes packets = sb.Stream(pid, {section});
+            ViewerStreamData(p.s(), packets.data(), static_cast<uint32_t>(packets.size()));
+            p.platform.Pump(p.s());
+        };
+        feed(schedule, kEitPid);
+        for (Step step : c.before) {
+            switch (step) {
+                case kClock2130: feed(build::TotSection(kMjd, 0x21, 0x30, 0), 0x0014); break;
+                case kClock2230: feed(build::TotSection(kMjd, 0x22, 0x30, 0), 0x0014); break;
+                case kClock2330: feed(build::TotSection(kMjd, 0x23, 0x30, 0), 0x0014); break;
+                case kPresentNews: feed(build::EitPfSection(kService, 0, {news}), kEitPid); break;
+                case kFollowingSpecial: feed(build::EitPfSection(kService, 1, {special}), kEitPid); break;
+                case kToggle: ViewerCommand(p.s(), IDC_PRESENT_FOLLOWING); break;
+                case kOtherService:
+                    PluginOnChannelChange(p.s(), 27, kService + 1);
+                    p.platform.Pump(p.s());
+                    break;
+            }
+        }
+        ViewerCommand(p.s(), IDC_PRESENT_FOLLOWING);
+        EXPECT_EQ(p.platform.Text(IDC_INFO_TEXT), c.shown.first);
+        EXPECT_EQ(p.platform.ToolTip(IDC_INFO_TEXT), c.shown.second);
+        // Back and forth: the same again.
+        ViewerCommand(p.s(), IDC_PRESENT_FOLLOWING);
+        ViewerCommand(p.s(), IDC_PRESENT_FOLLOWING);
+        EXPECT_EQ(p.platform.Text(IDC_INFO_TEXT), c.shown.first) << "shown again";
+        // The following section itself replaces what the guide gave.
+        feed(build::EitPfSection(kService, 1, {special}), kEitPid);
+        if (std::find(c.before.begin(), c.before.end(), kOtherService) == c.before.end()) {
+            EXPECT_EQ(p.platform.Text(IDC_INFO_TEXT), specialShown.first) << "after the section";
+        }
+    }
+}
+
+// The programme the guide gives the following view is the one a recording
+// request then asks for, exactly as when its section has come.
+TEST_F(ProgrammeDisplay, TheGuidesFollowingProgrammeIsTheOneRequested) {
+    build::EitEvent drama = build::Event(kMjd, 22, 0, 0, 0, 45, 0, build::ShortEventDescriptor(A("連続ドラマ"), A("")));
+    drama.eventId = 0x1002;
+    build::EitHeader header = build::ScheduleHeader(kService, 56, 1);
+    header.lastTableId = 0x50;
+    Feed(0x0014, build::TotSection(kMjd, 0x21, 0x30, 0));
+    Feed(kEitPid, build::EitSection(header, {drama}));
+    ViewerCommand(t.s(), IDC_PRESENT_FOLLOWING);
+    ViewerCommand(t.s(), IDC_RECORD_REQUEST);
+    Feed(kEitPid, build::EitPfSection(kService, 1, {drama}));
+    ViewerCommand(t.s(), IDC_RECORD_REQUEST);
+    ASSERT_EQ(t.platform.ownerPosted.size(), 2u);
+    // 22:00 less 21:30 is 1,800 s, less 11; 45 minutes plus 1.
+    EXPECT_EQ(t.platform.ownerPosted[0].second, (1789u << 16) | 46u);
+    EXPECT_EQ(t.platform.ownerPosted[1], t.platform.ownerPosted[0]);
 }
 
 // SetToolTipText may wait for the window's thread: it must be called on
