@@ -381,6 +381,68 @@ TEST(GuideGrid, TextIsCutAtWholeCharacters) {
     }
 }
 
+// Titles break as Japanese text does: the break moves back so that no line
+// starts with a closing bracket, 、。・ー or a small kana, none ends with an
+// opening bracket, and a bracketed symbol or an ASCII word stays whole. The
+// last line, where the title is cut, keeps no half symbol or lone opening
+// bracket. Real titles; widths in single-byte columns as the grid measures
+// them. BreakGridText's ends give the same lines.
+TEST(GuideGrid, TitlesBreakLikeJapaneseText) {
+    struct Case {
+        const char* name;
+        const char* text;  // UTF-8
+        int32_t columns;
+        int32_t lines;
+        int32_t capacity;
+        const char* expected;  // UTF-8, lines joined by '\n'
+    } cases[] = {
+        {"a symbol stays whole, a closing bracket ends the line", "ドラマ「北の灯台守」[字][二]", 21, 2, 64,
+         "ドラマ「北の灯台守」\n[字][二]"},
+        {"a closing bracket takes the character before it along", "ドラマ「北の灯台守」[字]", 19, 2, 64,
+         "ドラマ「北の灯台\n守」[字]"},
+        {"an opening bracket goes with what it opens", "アニメ　おじゃる丸「遠い約束」[字]", 20, 2, 64,
+         "アニメ　おじゃる丸\n「遠い約束」[字]"},
+        {"small っ never starts a line", "おかあさんといっしょ[字]", 14, 2, 64, "おかあさんと\nいっしょ[字]"},
+        {"small ょ never starts a line", "おかあさんといっしょ[字]", 18, 2, 64, "おかあさんといっ\nしょ[字]"},
+        {"small ュ and ー never start a line", "ＮＨＫニュース７", 8, 2, 64, "ＮＨＫ\nニュース"},
+        {"ー after ュ: both stay with ニ", "ＮＨＫニュース７", 10, 2, 64, "ＮＨＫ\nニュース７"},
+        {"the middle dot never starts a line", "天気予報・交通情報", 8, 2, 64, "天気予\n報・交通"},
+        {"the full stop never starts a line", "あさイチ。特集", 8, 2, 64, "あさイ\nチ。特集"},
+        {"a bracketed ASCII symbol stays whole", "プロ野球[HV][字]", 10, 2, 64, "プロ野球\n[HV][字]"},
+        {"full-width brackets stay with the symbol", "ニュース［字］", 10, 2, 64, "ニュース\n［字］"},
+        {"an ASCII word stays whole", "21:30 Quiz Show", 8, 3, 64, "21:30 \nQuiz \nShow"},
+        {"a space at the edge hangs", "アニメ　おじゃる丸", 7, 2, 64, "アニメ　\nおじゃ"},
+        {"half-width small kana and ｰ never start a line", "ｱﾆﾒｰｼｮﾝ", 3, 3, 64, "ｱﾆ\nﾒｰ\nｼｮﾝ"},
+        // The cut at the end of the last line.
+        {"cut: no lone opening bracket at the end", "アニメ　おじゃる丸「遠い約束」", 20, 1, 64,
+         "アニメ　おじゃる丸"},
+        {"cut: no half symbol at the end", "ニュース９[字]", 12, 1, 64, "ニュース９"},
+        {"cut by the buffer: no half symbol", "ab[PPV]", 20, 1, 6, "ab"},
+        {"cut: a closing bracket may be cut off", "ドラマ「北の灯台守」", 19, 1, 64, "ドラマ「北の灯台守"},
+        // Nothing better: cut where the width runs out.
+        {"a symbol wider than a line", "[PPV]", 3, 2, 64, "[PP\nV]"},
+        {"a word wider than a line", "Documentary", 4, 3, 64, "Docu\nment\nary"},
+        {"small kana only", "ッッッ", 4, 2, 64, "ッッ\nッ"},
+        {"an open square bracket without its close is no symbol", "[ab cd", 4, 2, 64, "[ab \ncd"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = Sjis(c.text);
+        const std::string expected = Sjis(c.expected);
+        char out[64];
+        const int32_t n = CutGridText(text.c_str(), c.columns, c.lines, out, c.capacity);
+        EXPECT_EQ(std::string(out), expected) << c.name;
+        EXPECT_EQ(n, static_cast<int32_t>(expected.size())) << c.name;
+        int32_t ends[8];
+        const int32_t lines = BreakGridText(text.c_str(), c.columns, c.lines, c.capacity - 1, ends);
+        std::string joined;
+        for (int32_t i = 0, from = 0; i < lines; from = ends[i++]) {
+            if (i > 0) joined += '\n';
+            joined += text.substr(static_cast<size_t>(from), static_cast<size_t>(ends[i] - from));
+        }
+        EXPECT_EQ(joined, expected) << c.name;
+    }
+}
+
 // The broadcast clock's line: where it falls, or none.
 TEST(GuideGrid, ClockLine) {
     Fake f = Sample();
