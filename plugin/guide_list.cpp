@@ -248,22 +248,6 @@ int32_t ListedSlotOf(const uint8_t* section) {
     return index * kScheduleSectionsPerTable + number;
 }
 
-// An event of a section in `slot` as the list holds it.
-ScheduleEventRef ListedEvent(const EitEventEntry& e, int32_t slot) {
-    ScheduleEventRef ref;
-    ref.eventId = e.eventId;
-    ref.startDetermined = DecodeEitStart(e.startTime, ref.start);
-    ref.durationDetermined = DecodeEitDuration(e.duration, ref.duration);
-    if (!ref.startDetermined) ref.start = 0;
-    if (!ref.durationDetermined) ref.duration = 0;
-    ref.slot = slot;
-    ref.offset = e.offset;
-    ref.extendedSlot = kScheduleNoSlot;
-    ref.extendedOffset = 0;
-    ref.present = slot == kScheduleSlotPresent;
-    return ref;
-}
-
 // The time a listed programme took in the list: its duration, or for an
 // undetermined one as long as it may run. False for an undetermined start,
 // which took no time.
@@ -305,7 +289,7 @@ bool RefillFromSchedule(GuideServiceTable& t, int64_t from, int64_t to, GuideTur
         EitEventEntry e;
         while (cursor.Next(e)) {
             ++work.events;
-            const ScheduleEventRef ref = ListedEvent(e, slot);
+            const ScheduleEventRef ref = ScheduleEventOf(e, slot, slot == kScheduleSlotPresent);
             int64_t start = 0;
             int64_t end = 0;
             if (!TakenTime(ref, start, end) || end <= from || start >= to) continue;
@@ -344,7 +328,7 @@ bool ListSection(GuideServiceTable& t, int32_t slot, GuideTurnWork& work) {
         EitEventEntry e;
         while (cursor.Next(e)) {
             ++work.events;
-            changed = Offer(t, ListedEvent(e, slot), work) || changed;
+            changed = Offer(t, ScheduleEventOf(e, slot, slot == kScheduleSlotPresent), work) || changed;
             if (pf) break;  // a present or following section carries one event
         }
     }

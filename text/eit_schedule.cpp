@@ -161,16 +161,7 @@ void OfferSection(const EitScheduleService& s, int32_t slot, bool present, ListB
     EitEventCursor cursor(section, size);
     EitEventEntry e;
     while (cursor.Next(e)) {
-        ScheduleEventRef ref;
-        ref.eventId = e.eventId;
-        ref.startDetermined = DecodeEitStart(e.startTime, ref.start);
-        ref.durationDetermined = DecodeEitDuration(e.duration, ref.duration);
-        ref.slot = slot;
-        ref.offset = e.offset;
-        ref.extendedSlot = kScheduleNoSlot;
-        ref.extendedOffset = 0;
-        ref.present = present;
-        Offer(list, ref);
+        Offer(list, ScheduleEventOf(e, slot, present));
         if (present) break;  // the present section carries one event
     }
 }
@@ -393,4 +384,17 @@ ScheduleAddResult AddScheduleSetSection(EitScheduleSet& set, const uint8_t* sect
     const ScheduleAddResult result = AddScheduleSection(fresh, section, size);
     if (fresh.bound) ++set.count;
     return result;
+}
+
+ScheduleEventRef ScheduleEventOf(const EitEventEntry& e, int32_t slot, bool present) {
+    ScheduleEventRef ref;
+    ref.eventId = e.eventId;
+    ref.startDetermined = DecodeEitStart(e.startTime, ref.start);
+    ref.durationDetermined = DecodeEitDuration(e.duration, ref.duration);
+    ref.slot = slot;
+    ref.offset = e.offset;
+    ref.extendedSlot = kScheduleNoSlot;
+    ref.extendedOffset = 0;
+    ref.present = present;
+    return ref;
 }

@@ -160,6 +160,11 @@ struct ScheduleEventRef {
     bool present;      // from the present section (never dropped)
 };
 
+// A listed programme from an event of the section in `slot`: its id, start
+// and duration as decoded (zero and not determined where undetermined),
+// where it lies, no extended items yet.
+ScheduleEventRef ScheduleEventOf(const EitEventEntry& entry, int32_t slot, bool present);
+
 // The end of a listed programme (EitProgrammeEnd): its duration when
 // determined, else until `next`, the programme listed after it (null when
 // none; one of undetermined start is none), at most kUndeterminedRunSeconds.
