@@ -25,27 +25,36 @@ const int32_t kLookAhead = 8;
 
 constexpr uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) { return r | (g << 8) | (b << 16); }
 
-// Pale fills, dark text reads on each. Indexed by the level-1 nibble; the
-// last is for a programme without a genre.
+// Light fills that black text reads on (contrast 9:1 or more), chosen so
+// that every genre a viewer knows by name, "no genre" and the white of
+// empty time differ clearly from each other, in normal vision and as
+// protanopia, deuteranopia and tritanopia see them: at least 10 CIE76 units
+// apart in each (tests/unit/ui_guide_grid_test.cpp checks it). A programme
+// without a genre is a neutral grey, so that it does not pass for an empty
+// slot. Indexed by the level-1 nibble; the last is for none.
+const uint32_t kOtherColour = Rgb(147, 183, 135);
 const uint32_t kGenreColours[kGridGenreColours] = {
-    Rgb(200, 224, 255),  // 0 news
-    Rgb(255, 236, 200),  // 1 sports
-    Rgb(255, 220, 236),  // 2 information
-    Rgb(255, 208, 208),  // 3 drama
-    Rgb(224, 255, 208),  // 4 music
-    Rgb(255, 255, 192),  // 5 variety
-    Rgb(232, 208, 255),  // 6 film
-    Rgb(255, 224, 176),  // 7 animation
-    Rgb(208, 240, 240),  // 8 documentary
-    Rgb(240, 224, 208),  // 9 theatre
-    Rgb(216, 255, 232),  // A hobby, education
-    Rgb(232, 232, 255),  // B welfare
-    Rgb(240, 240, 240),  // C reserved
-    Rgb(240, 240, 240),  // D reserved
-    Rgb(236, 236, 236),  // E extension
-    Rgb(232, 232, 232),  // F other
-    Rgb(255, 255, 255),  // none
+    Rgb(135, 219, 255),  // 0 news: sky blue
+    Rgb(135, 255, 135),  // 1 sports: green
+    Rgb(171, 243, 255),  // 2 information: pale cyan
+    Rgb(219, 171, 219),  // 3 drama: orchid
+    Rgb(135, 171, 255),  // 4 music: cornflower
+    Rgb(243, 231, 171),  // 5 variety: cream
+    Rgb(159, 171, 231),  // 6 film: periwinkle
+    Rgb(183, 207, 135),  // 7 animation: lime
+    Rgb(147, 219, 171),  // 8 documentary: sea green
+    Rgb(183, 171, 159),  // 9 theatre: taupe
+    Rgb(195, 243, 207),  // A hobby, education: mint
+    Rgb(135, 183, 183),  // B welfare: grey teal
+    kOtherColour,        // C reserved
+    kOtherColour,        // D reserved
+    kOtherColour,        // E extension
+    kOtherColour,        // F other: sage
+    Rgb(216, 216, 216),  // none: grey
 };
+// The extension nibble: more genres in a further descriptor, no genre of
+// its own.
+const int32_t kExtensionGenre = 0xE;
 
 int32_t Clamp(int32_t v, int32_t low, int32_t high) { return v < low ? low : (v > high ? high : v); }
 
@@ -413,7 +422,9 @@ uint32_t GridGenreColour(int32_t genre) {
 int32_t GridLegend(GridLegendEntry* entries, int32_t capacity) {
     int32_t n = 0;
     for (int32_t genre = 0; genre < 16 && n < capacity; ++genre) {
-        if (kGenreNames[genre] == nullptr) continue;
+        // The extension nibble names no genre a viewer knows: its cells
+        // take the colour of "other", and the legend leaves it out.
+        if (kGenreNames[genre] == nullptr || genre == kExtensionGenre) continue;
         entries[n].genre = genre;
         entries[n].colour = kGenreColours[genre];
         entries[n].name = kGenreNames[genre];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -633,17 +634,151 @@ TEST(GuideGrid, HostileViewportsStayInBounds) {
     EXPECT_EQ(g_layout.view.dayStart, kDay);
 }
 
-// The legend: every named genre with its fill, names from the genre table.
+// The legend: every genre a viewer knows by name, with its fill, names from
+// the genre table; the extension nibble (0xE) is no genre to a viewer and
+// is left out.
 TEST(GuideGrid, LegendNamesEachGenre) {
     GridLegendEntry entries[16];
     const int32_t n = GridLegend(entries, 16);
-    ASSERT_EQ(n, 14);  // 0xC and 0xD are reserved
+    ASSERT_EQ(n, 13);  // 0xC and 0xD are reserved, 0xE the extension
     EXPECT_EQ(std::string(entries[0].name), Sjis("ニュース／報道"));
     EXPECT_EQ(entries[3].colour, GridGenreColour(3));
-    EXPECT_EQ(std::string(entries[13].name), Sjis("その他"));
+    EXPECT_EQ(entries[11].genre, 0xB);
+    EXPECT_EQ(entries[12].genre, 0xF);
+    EXPECT_EQ(std::string(entries[12].name), Sjis("その他"));
+    for (int32_t i = 0; i < n; ++i) EXPECT_NE(std::string(entries[i].name), Sjis("拡張")) << i;
     EXPECT_EQ(GridLegend(entries, 2), 2);
     EXPECT_EQ(GridGenreColour(-1), GridGenreColour(kGridNoGenre));
     EXPECT_EQ(GridGenreColour(99), GridGenreColour(kGridNoGenre));
+}
+
+// Colour science for the fills: sRGB to CIELAB (D65), and the colour-vision
+// deficiencies of Machado, Oliveira and Fernandes (2009, severity 1),
+// applied in linear RGB.
+struct Lab {
+    double l, a, b;
+};
+
+double Linear(uint32_t channel) {
+    const double c = channel / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+enum class Vision { kNormal, kProtanopia, kDeuteranopia, kTritanopia };
+
+const double kMachado[3][3][3] = {
+    {{0.152286, 1.052583, -0.204868}, {0.114503, 0.786281, 0.099216}, {-0.003882, -0.048116, 1.051998}},
+    {{0.367322, 0.860646, -0.227968}, {0.280085, 0.672501, 0.047413}, {-0.011820, 0.042940, 0.968881}},
+    {{1.255528, -0.076749, -0.178779}, {-0.078411, 0.930809, 0.147602}, {0.004733, 0.691367, 0.303900}},
+};
+
+// Relative luminance and CIELAB of a 0x00BBGGRR fill as seen in `vision`.
+void Seen(uint32_t colour, Vision vision, double& luminance, Lab& lab) {
+    double rgb[3] = {Linear(colour & 0xFF), Linear(colour >> 8 & 0xFF), Linear(colour >> 16 & 0xFF)};
+    if (vision != Vision::kNormal) {
+        const double(&m)[3][3] = kMachado[static_cast<int>(vision) - 1];
+        double out[3];
+        for (int i = 0; i < 3; ++i) {
+            out[i] = m[i][0] * rgb[0] + m[i][1] * rgb[1] + m[i][2] * rgb[2];
+            out[i] = out[i] < 0 ? 0 : (out[i] > 1 ? 1 : out[i]);
+        }
+        for (int i = 0; i < 3; ++i) rgb[i] = out[i];
+    }
+    const double x = 0.4124564 * rgb[0] + 0.3575761 * rgb[1] + 0.1804375 * rgb[2];
+    const double y = 0.2126729 * rgb[0] + 0.7151522 * rgb[1] + 0.0721750 * rgb[2];
+    const double z = 0.0193339 * rgb[0] + 0.1191920 * rgb[1] + 0.9503041 * rgb[2];
+    const auto f = [](double t) { return t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116; };
+    const double fx = f(x / 0.95047);
+    const double fy = f(y);
+    const double fz = f(z / 1.08883);
+    luminance = y;
+    lab = Lab{116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
+}
+
+double DeltaE76(const Lab& p, const Lab& q) {
+    return std::sqrt((p.l - q.l) * (p.l - q.l) + (p.a - q.a) * (p.a - q.a) + (p.b - q.b) * (p.b - q.b));
+}
+
+// The arithmetic above against known values: white and sRGB red in CIELAB,
+// and each deficiency leaves white and black as they are.
+TEST(GuideGrid, ColourScienceOfTheTest) {
+    double y = 0;
+    Lab lab;
+    Seen(0x0000FF, Vision::kNormal, y, lab);
+    EXPECT_NEAR(lab.l, 53.24, 0.01);
+    EXPECT_NEAR(lab.a, 80.09, 0.01);
+    EXPECT_NEAR(lab.b, 67.20, 0.01);
+    EXPECT_NEAR(y, 0.2126, 0.0001);
+    for (Vision v : {Vision::kNormal, Vision::kProtanopia, Vision::kDeuteranopia, Vision::kTritanopia}) {
+        Seen(0xFFFFFF, v, y, lab);
+        EXPECT_NEAR(lab.l, 100, 0.01);
+        EXPECT_NEAR(lab.a, 0, 0.01);
+        EXPECT_NEAR(lab.b, 0, 0.01);
+        Seen(0x000000, v, y, lab);
+        EXPECT_NEAR(lab.l, 0, 0.01);
+    }
+    // Red and green, told apart by normal vision, run together without
+    // the red cones.
+    Lab red;
+    Lab green;
+    Seen(0x0000FF, Vision::kProtanopia, y, red);
+    Seen(0x00FF00, Vision::kProtanopia, y, green);
+    Lab redNormal;
+    Lab greenNormal;
+    Seen(0x0000FF, Vision::kNormal, y, redNormal);
+    Seen(0x00FF00, Vision::kNormal, y, greenNormal);
+    EXPECT_LT(DeltaE76(red, green), DeltaE76(redNormal, greenNormal) / 2);
+}
+
+// Every genre a viewer can tell by name, the programme without a genre and
+// the empty time (white, where no programme is) are told apart by colour,
+// in normal vision and in protanopia, deuteranopia and tritanopia: each
+// pair at least 10 CIE76 units apart (a difference that shows between two
+// cells side by side; 2.3 is the least noticeable). Black text reads on
+// each: contrast 7:1 or more. No genre is a neutral grey, and the
+// extension and reserved nibbles take the colour of "other".
+TEST(GuideGrid, GenreColoursAreToldApartInEveryVision) {
+    const double kLeastDifference = 10.0;
+    struct Fill {
+        const char* name;
+        uint32_t colour;
+    };
+    std::vector<Fill> fills;
+    const char* const names[] = {"news", "sports", "information", "drama", "music", "variety", "film", "animation",
+                                 "documentary", "theatre", "hobby", "welfare"};
+    for (int32_t genre = 0; genre < 12; ++genre) fills.push_back({names[genre], GridGenreColour(genre)});
+    fills.push_back({"other", GridGenreColour(0xF)});
+    fills.push_back({"no genre", GridGenreColour(kGridNoGenre)});
+    fills.push_back({"empty time", 0xFFFFFF});
+    const struct {
+        const char* name;
+        Vision vision;
+    } visions[] = {
+        {"normal", Vision::kNormal},
+        {"protanopia", Vision::kProtanopia},
+        {"deuteranopia", Vision::kDeuteranopia},
+        {"tritanopia", Vision::kTritanopia},
+    };
+    for (const auto& v : visions) {
+        for (size_t i = 0; i < fills.size(); ++i) {
+            double y = 0;
+            Lab p;
+            Seen(fills[i].colour, v.vision, y, p);
+            if (v.vision == Vision::kNormal) {
+                EXPECT_GE((y + 0.05) / 0.05, 7.0) << fills[i].name;
+            }
+            for (size_t j = i + 1; j < fills.size(); ++j) {
+                Lab q;
+                Seen(fills[j].colour, v.vision, y, q);
+                EXPECT_GE(DeltaE76(p, q), kLeastDifference) << v.name << ": " << fills[i].name << " / " << fills[j].name;
+            }
+        }
+    }
+    const uint32_t none = GridGenreColour(kGridNoGenre);
+    EXPECT_EQ(none & 0xFF, none >> 8 & 0xFF);
+    EXPECT_EQ(none & 0xFF, none >> 16 & 0xFF);
+    EXPECT_NE(none, 0xFFFFFFu);
+    for (int32_t genre : {0xC, 0xD, 0xE}) EXPECT_EQ(GridGenreColour(genre), GridGenreColour(0xF)) << genre;
 }
 
 }  // namespace
