@@ -232,7 +232,21 @@ void ExplainSelectedRefusal(PluginState& s, GuideViewState& v) {
     if (!SelectedEvent(v, ref)) return;
     uint32_t word = 0;
     const char* why = RefusalText(SelectionRequest(s, v, ref, word));
-    if (why != nullptr) GuideStatusText(s, why);
+    if (why != nullptr) {
+        GuideStatusText(s, why);
+        return;
+    }
+    // The reason given for the programme chosen before is not this one's;
+    // any other status (the saved guide's) stays.
+    const GuideRequestStatus refusals[] = {GuideRequestStatus::kStartUndetermined, GuideRequestStatus::kTooFarAhead,
+                                           GuideRequestStatus::kNoClock, GuideRequestStatus::kEnded,
+                                           GuideRequestStatus::kOtherService};
+    for (const GuideRequestStatus refusal : refusals) {
+        if (std::strcmp(v.status, RefusalText(refusal)) == 0) {
+            GuideStatusText(s, "");
+            return;
+        }
+    }
 }
 
 bool DayHeld(const GridDays& days, int64_t day) {

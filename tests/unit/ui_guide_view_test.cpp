@@ -507,6 +507,26 @@ TEST_F(GuideView, TheStatusLineConfirmsARequestOrSaysWhyNot) {
     }
 }
 
+// The reason shown for one programme goes when a programme that can be
+// requested is chosen; a status of the saved guide stays.
+TEST_F(GuideView, AReasonGoesWithItsProgramme) {
+    Clock(22, 50);
+    Open();
+    Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather})});
+    GuideStatusText(t.s(), "");
+    GuideSelectProgramme(t.s(), 0, 0);  // the drama ended at 22:45
+    EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_STATUS], Sjis("この番組は終了しています"));
+    GuideSelectProgramme(t.s(), 0, 1);  // the weather is on air
+    EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_STATUS], "");
+    GuideStatusText(t.s(), Sjis("番組表を読み込みました").c_str());
+    GuideSelectProgramme(t.s(), 0, 0);
+    GuideSelectProgramme(t.s(), 0, 1);
+    EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_STATUS], "");
+    GuideStatusText(t.s(), Sjis("番組表を読み込みました").c_str());
+    GuideSelectProgramme(t.s(), 0, 1);
+    EXPECT_EQ(t.platform.guideTexts[IDC_GUIDE_STATUS], Sjis("番組表を読み込みました"));
+}
+
 // A long title is cut at a whole character so that start and length still
 // fit the status line.
 TEST_F(GuideView, ALongTitleLeavesRoomForStartAndLength) {
