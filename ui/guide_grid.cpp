@@ -673,10 +673,18 @@ void ShowGridSelection(const GridSource& s, GridViewport& v, const GridSelection
     if (!Span(s, sel.column, index, CountOf(s, sel.column), p, end)) return;
     if (end <= v.dayStart || p.start >= v.dayStart + kSecondsPerDay) v.dayStart = GridDayOf(p.start);
     const int64_t top = ViewTop(v);
-    const int64_t bottom = top + VisibleSeconds(v);
+    const int32_t visible = VisibleSeconds(v);
+    const int64_t bottom = top + visible;
+    // Its start's minute: where the view goes when it starts outside.
+    const int64_t startMinute = p.start < v.dayStart ? 0 : (p.start - v.dayStart) / 60;
     if (p.start < top || p.start >= bottom) {
-        const int64_t from = p.start < v.dayStart ? 0 : (p.start - v.dayStart) / 60;
-        v.firstMinute = static_cast<int32_t>(from);
+        v.firstMinute = static_cast<int32_t>(startMinute);
+    } else if (end > bottom && visible > 0) {
+        // Begun in view but running past its bottom: down until its end
+        // shows, or, when it is longer than the view, its start at the top.
+        const int64_t endAtBottom = end - visible - v.dayStart;
+        const int64_t minute = endAtBottom <= 0 ? 0 : (endAtBottom + 59) / 60;
+        v.firstMinute = static_cast<int32_t>(minute < startMinute ? minute : startMinute);
     }
     const int32_t whole = WholeColumns(v);
     if (sel.column < v.firstColumn) v.firstColumn = sel.column;

@@ -574,6 +574,35 @@ TEST(GuideGrid, MovesScrollTheSelectionIntoView) {
     EXPECT_EQ(v.firstColumn, 5);
 }
 
+// Down onto a programme that begins in view but runs past its bottom: the
+// view goes down until the programme's end shows, or, for one longer than
+// the view, until its start is at the top; one wholly in view moves nothing.
+TEST(GuideGrid, DownOntoAProgrammeRunningPastTheBottomShowsItWhole) {
+    const struct {
+        const char* name;
+        int64_t nextStart;
+        int32_t nextLength;
+        int32_t firstMinute;  // of the view after the move
+    } cases[] = {
+        {"20:50-21:40, the view 18:00-21:00: down to 18:40", At(20, 50), 50 * 60, 18 * 60 + 40},
+        {"20:50-21:40:30, a second into a minute: 18:41", At(20, 50), 50 * 60 + 30, 18 * 60 + 41},
+        {"20:50 for four hours, longer than the view: its start at the top", At(20, 50), 4 * 3600, 20 * 60 + 50},
+        {"20:00-20:50, wholly in view: no scroll", At(20, 0), 50 * 60, 18 * 60},
+    };
+    for (const auto& c : cases) {
+        Fake f;
+        f.columns.push_back({"S", true, {{1, At(18, 0), 1800, "a", 0}, {2, c.nextStart, c.nextLength, "b", 0}}});
+        const GridSource s = f.Source();
+        GridDays days;
+        GridHeldDays(s, -1, days);
+        GridViewport v = View(18);
+        GridSelection sel = {0, 0, 1};
+        ASSERT_TRUE(MoveGridSelection(s, days, -1, GridKey::kDown, v, sel)) << c.name;
+        EXPECT_EQ(sel.id, 2) << c.name;
+        EXPECT_EQ(v.firstMinute, c.firstMinute) << c.name;
+    }
+}
+
 // Hit tests on the laid-out grid: a cell, a header, the axis and the gaps.
 TEST(GuideGrid, HitTests) {
     Fake f = Sample();
