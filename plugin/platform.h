@@ -90,6 +90,8 @@ public:
     // called on that thread only, never with the lock held) ------------------
     // Opens it, or brings it to the front when it is open.
     virtual void OpenGuideWindow() {}
+    // Closes it when it is open (the viewer is closing).
+    virtual void CloseGuideWindow() {}
     // The guide window's state, null where the platform has no guide window.
     virtual GuideViewState* GuideView() { return nullptr; }
     // What the guide shows changed: the window draws its grid again (it

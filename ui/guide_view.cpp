@@ -591,6 +591,11 @@ void GuideKeyPressed(PluginState& s, GridKey key) {
 void GuideRequestPressed(PluginState& s) {
     GuideViewState* v = ViewOf(s);
     if (v == nullptr || !v->open) return;
+    {
+        // The viewer closed and told the host: nothing more is asked of it.
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (!s.active) return;
+    }
     Follow(s, *v);
     ScheduleEventRef ref;
     if (!SelectedEvent(*v, ref)) return;

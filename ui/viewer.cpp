@@ -37,6 +37,10 @@ void CloseViewer(PluginState& s) {
     }
     // Closed here unless a write in flight closes it when it ends.
     if (file != kInvalidFileHandle) s.platform->CloseFile(file);
+    // The windows the viewer opened go with it: none of them may ask the
+    // host for anything once the plug-in told it that it closed.
+    s.platform->CloseGuideWindow();
+    s.platform->CloseCaptionWindow();
     s.platform->PluginClosed();
 }
 

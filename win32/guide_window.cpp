@@ -220,6 +220,11 @@ INT_PTR CALLBACK GuideDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 void Win32Platform::SetGuideDialog(HWND guide) { guide_ = guide; }
 
+// WM_NCDESTROY of the guide forgets it.
+void Win32Platform::CloseGuideWindow() {
+    if (guide_ != nullptr && IsWindow(guide_)) DestroyWindow(guide_);
+}
+
 void Win32Platform::OpenGuideWindow() {
     HWND viewer = Dialog();
     if (viewer == nullptr) return;

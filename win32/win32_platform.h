@@ -70,6 +70,7 @@ public:
 
     // The guide window (win32/guide_window.cpp), on the viewer's thread.
     void OpenGuideWindow() override;
+    void CloseGuideWindow() override;
     GuideViewState* GuideView() override;
     void RedrawGuide() override;
     void SetGuideControlText(int32_t controlId, const char* text) override;

@@ -116,6 +116,11 @@ void FakePlatform::OpenGuideWindow() {
     ++guideOpens;
 }
 
+void FakePlatform::CloseGuideWindow() {
+    std::lock_guard<std::mutex> g(mutex);
+    ++guideCloses;
+}
+
 void FakePlatform::RedrawGuide() {
     ProbeControlChange("RedrawGuide", 0);
     handlerGate.Pass();

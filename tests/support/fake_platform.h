@@ -67,6 +67,7 @@ public:
     void SetToolTipText(int32_t controlId, const char* text) override;
     void PostToWindow(uint32_t message) override;
     void OpenGuideWindow() override;
+    void CloseGuideWindow() override;
     GuideViewState* GuideView() override { return guideView.get(); }
     void RedrawGuide() override;
     void SetGuideControlText(int32_t controlId, const char* text) override;
@@ -187,6 +188,7 @@ public:
     // for, redraws asked for, its controls' texts and states.
     std::unique_ptr<GuideViewState> guideView{new GuideViewState};
     int guideOpens = 0;
+    int guideCloses = 0;  // CloseGuideWindow calls
     int guideRedraws = 0;
     std::map<int32_t, std::string> guideTexts;
     std::map<int32_t, bool> guideEnabled;

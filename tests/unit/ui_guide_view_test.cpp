@@ -313,6 +313,20 @@ TEST(GuideOrder, AStaleFollowingEventDoesNotOutrankANewerSchedule) {
     }
 }
 
+// A press of 録画予約 that comes after the viewer closed (the guide window
+// not gone yet) asks the host for nothing: it was told the plug-in closed.
+TEST_F(GuideView, NoRequestAfterTheViewerClosed) {
+    Clock(21, 30);
+    Open();
+    Feed(0x0012, {Schedule(kService, 8, 1, {drama, weather})});
+    GuideSelectProgramme(t.s(), 0, 1);
+    ASSERT_TRUE(t.platform.guideEnabled[IDC_GUIDE_REQUEST]);
+    ViewerCommand(t.s(), IDC_CLOSE);
+    ASSERT_EQ(t.platform.closedCalls, 1);
+    GuideRequestPressed(t.s());
+    EXPECT_TRUE(t.platform.ownerPosted.empty());
+}
+
 // The programme on air, asked for from the guide, is asked for exactly as the
 // present view asks for it: at 22:30 the drama of 22:00-22:45 records what
 // is left of it (15 minutes), not its whole length plus one, which would run

@@ -11,6 +11,7 @@
 #include "plugin/settings.h"
 #include "tests/support/test_plugin.h"
 #include "ui/channel_buttons.h"
+#include "ui/guide_view.h"
 #include "ui/resource.h"
 #include "ui/viewer.h"
 
@@ -196,6 +197,21 @@ TEST_P(CloseCommand, WithoutARecordingClosesNothing) {
     EXPECT_FALSE(t.s().active);
     EXPECT_EQ(t.platform.closedCalls, 1);
     EXPECT_EQ(t.platform.Text(IDC_ONESEG_RECORD), "");
+}
+
+// The guide and the caption view the viewer opened close with it.
+TEST_P(CloseCommand, ClosesTheGuideAndCaptionViewAndRequestsNothingMore) {
+    TestPlugin t;
+    Open(t);
+    ViewerInitialised(t.s());
+    ViewerCommand(t.s(), IDC_GUIDE_OPEN);
+    GuideInitialised(t.s());
+    ViewerCommand(t.s(), IDM_VIEWER_CAPTIONS);
+    ASSERT_TRUE(t.platform.captionWindow);
+    ViewerCommand(t.s(), GetParam());
+    EXPECT_EQ(t.platform.guideCloses, 1);
+    EXPECT_EQ(t.platform.captionCloses, 1);
+    EXPECT_FALSE(t.platform.captionWindow);
 }
 
 INSTANTIATE_TEST_SUITE_P(CancelAndCloseButton, CloseCommand, ::testing::Values(kCancel, IDC_CLOSE));

@@ -323,6 +323,20 @@ bool WhollyOnScreen(HWND window) {
     return r.left >= work.left && r.top >= work.top && r.right <= work.right && r.bottom <= work.bottom;
 }
 
+// The viewer's close button takes its guide with it: no window of ours is
+// left to ask the host for a recording after the plug-in said it closed.
+TEST(GuideWindowPosition, ClosingTheViewerClosesItsGuide) {
+    ViewerSession session;
+    HWND viewer = session.Open("");
+    ASSERT_NE(viewer, nullptr);
+    HWND guide = OpenGuideOf(viewer);
+    ASSERT_NE(guide, nullptr);
+    SendMessageA(viewer, WM_COMMAND, IDC_CLOSE, 0);
+    PumpMessages();
+    EXPECT_FALSE(IsWindow(guide));
+    EXPECT_EQ(session.host.closedCalls, 1);
+}
+
 // Minimising parks the guide at (-32000, -32000) with a WM_MOVE: the file
 // keeps its last normal position, also when the plug-in ends with the guide
 // minimised, and the next guide opens there.
