@@ -200,7 +200,7 @@ TEST_P(CloseCommand, WithoutARecordingClosesNothing) {
 }
 
 // The guide and the caption view the viewer opened close with it.
-TEST_P(CloseCommand, ClosesTheGuideAndCaptionViewAndRequestsNothingMore) {
+TEST_P(CloseCommand, ClosesTheGuideAndCaptionViewItOpened) {
     TestPlugin t;
     Open(t);
     ViewerInitialised(t.s());
